@@ -1,0 +1,18 @@
+#pragma once
+// Conversions between a channel's linear scaling and its range, and the 4-byte wire real.
+#include <string>
+#include <string_view>
+
+struct TRange {
+  float Min = 0;
+  float Max = 0;
+};
+
+// Min := Offset, Max := Offset + Scale * Span (computed in extended precision).
+TRange ScaleToRange(float Offset, float Scale, double Span);
+// Offset := Min first; raises "Range can't be zero" when Span is 0 (Scale then keeps its value).
+void RangeToScale(double Min, double Max, double Span, float& Offset, float& Scale);
+// IEEE 754 single, most significant byte first.
+std::string FloatToStrBin(float Value);
+// Raises "StrBin must be 4 chars length" unless Text has exactly 4 bytes.
+float StrBinToFloat(std::string_view Text);

@@ -44,19 +44,19 @@ inline constexpr std::size_t kParamTextWidth = 10;
 inline constexpr std::size_t kUserDataWidth = 16;
 
 struct TChannelSetup {
-  std::uint8_t Channel = 0;   // 0x01; 0 when the module reported nothing for this slot
-  std::string Name;           // 0x11, at most 21
-  std::string InputRange;     // 0x12, at most 15
-  std::string Unit;           // 0x13, at most 5
-  std::string AuxText;        // 0x14, at most 5; never written
-  std::uint8_t Decimals = 0;  // 0x15
-  float Scale = 0;            // 0x16
-  std::string Text17;         // 0x17, at most 10
-  float Offset = 0;           // 0x18
-  std::string Text19;         // 0x19, at most 10
-  std::uint8_t Loop = 0;      // 0x20: 0 no option, 1 on, 2 off
-  bool GainPresent = false;   // a 0x1A item came since the last 0x01 item
-  std::uint8_t GainIndex = 0; // 0x1A: gain 2^GainIndex
+  std::uint8_t Channel = 0;    // 0x01; 0 when the module reported nothing for this slot
+  std::string Name;            // 0x11, at most 21
+  std::string InputRange;      // 0x12, at most 15
+  std::string Unit;            // 0x13, at most 5
+  std::string AuxText;         // 0x14, at most 5; never written
+  std::uint8_t Decimals = 0;   // 0x15
+  float Scale = 0;             // 0x16
+  std::string Text17;          // 0x17, at most 10
+  float Offset = 0;            // 0x18
+  std::string Text19;          // 0x19, at most 10
+  std::uint8_t Loop = 0;       // 0x20: 0 no option, 1 on, 2 off
+  bool GainPresent = false;    // a 0x1A item came since the last 0x01 item
+  std::uint8_t GainIndex = 0;  // 0x1A: gain 2^GainIndex
   bool operator==(const TChannelSetup&) const = default;
 };
 
@@ -113,5 +113,9 @@ bool ParseSetupStream(TKVXrec& Rec, std::string Stream);
 bool ParseWatchStream(TKVXrec& Rec, std::string Stream);
 std::string BuildSetupChanges(const TChannelSetup& Edited, const TChannelSetup& Read);
 std::string BuildWatchChanges(const TChannelWatch& Edited, const TChannelWatch& Read);
+// One channel's part of a read reply as a module sends it: its 0x01 item, then every item
+// the record keeps (0x1A only with GainPresent).
+std::string EncodeSetupStream(const TChannelSetup& Setup);
+std::string EncodeWatchStream(const TChannelWatch& Watch);
 // Raises "Invalid value data length" unless Block has exactly 18 bytes (Valid stays false).
 void DecodeMeasuredValue(std::string_view Block, TKVXChannelRecountedValue& Value);

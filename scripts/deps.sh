@@ -2,7 +2,7 @@
 # asking apt only when one of them is missing.
 KVX_PACKAGES=(build-essential cmake pkg-config ccache clang
   libxml2-dev uuid-dev libudev-dev
-  libgtest-dev libgmock-dev libbenchmark-dev)
+  libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
 
 kvx_install_deps() {
   local missing=() p

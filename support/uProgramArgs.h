@@ -5,7 +5,8 @@
 #include <string_view>
 #include <vector>
 
-// All arguments, the program's own path first.
+// All arguments, the program's own path first. The reference stays valid until the
+// next SetProgramArgs.
 const std::vector<std::string>& ProgramArgs();
 // Replaces the arguments (main at start, or a test); the modules that read switches
 // at start read them again through their own re-initialisation.

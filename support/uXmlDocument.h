@@ -3,6 +3,7 @@
 // touches the network and never expands external entities. A node handle keeps its
 // document alive, so an element bound to a channel stays valid as long as it is held.
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,9 +26,9 @@ class TXMLNode {
   // Child elements in document order (text and comments are not nodes here).
   std::vector<TXMLNode> ChildNodes() const;
   int ChildCount() const;
-  TXMLNode Child(int index) const;   // none when out of range
-  TXMLNode FirstChild() const;       // none when there is no child element
-  TXMLNode NextSibling() const;      // none at the end
+  TXMLNode Child(int index) const;  // none when out of range
+  TXMLNode FirstChild() const;      // none when there is no child element
+  TXMLNode NextSibling() const;     // none at the end
   // The first child element with exactly that name, or none.
   TXMLNode FindChild(std::string_view name) const;
   // Appends a new element as the last child and returns it.
@@ -57,6 +58,7 @@ class TXMLDocument {
   TXMLNode DocumentElement() const;
   // Writes in the encoding that the declaration names (UTF-8 when none is named).
   void SaveToFile(const std::string& path) const;
+  // The bytes SaveToFile would write.
   std::string SaveToXML() const;
 
  private:

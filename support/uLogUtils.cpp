@@ -1,0 +1,200 @@
+#include "support/uLogUtils.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "support/uPaths.h"
+#include "support/uProgramArgs.h"
+#include "support/uStringUtils.h"
+
+namespace {
+
+constexpr char TimeSeparator = ':';
+
+std::atomic<bool> gDebugSwitch{false};
+std::atomic<bool> gClosing{true};
+std::atomic<pid_t> gMainThread{0};
+
+struct TLogState {
+  std::mutex lock;
+  int fd = -1;
+  int32_t logDay = 0;
+  std::string fileName;
+  std::string directory;
+  std::function<TDateTime()> clock;
+
+  void Close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    logDay = 0;
+    fileName.clear();
+  }
+};
+
+TLogState& State() {
+  static TLogState state;
+  return state;
+}
+
+std::string FormatTime(const TDateTimeParts& t) {
+  return Format("%02d%c%02d%c%02d%c%03d", t.Hour, TimeSeparator, t.Minute, TimeSeparator, t.Second,
+                TimeSeparator, t.Millisecond);
+}
+
+// Seconds since 1970 at which the machine booted, 0 when unknown.
+int64_t BootTime() {
+  static const int64_t bootTime = [] {
+    std::ifstream in("/proc/stat");
+    std::string key;
+    int64_t value = 0;
+    while (in >> key) {
+      if (key == "btime" && in >> value) return value;
+      in.ignore(1 << 20, '\n');
+    }
+    return int64_t{0};
+  }();
+  return bootTime;
+}
+
+// The thread's start as a system file time, from its start tick count since boot.
+std::optional<uint64_t> ThreadCreationFileTime(pid_t tid) {
+  const int64_t bootTime = BootTime();
+  const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+  if (bootTime <= 0 || ticksPerSecond <= 0) return std::nullopt;
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string stat;
+  if (!std::getline(in, stat)) return std::nullopt;
+  // The command name in parentheses may hold blanks; the fields after it start at 3.
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(stat.substr(close + 1));
+  std::string field;
+  for (int number = 3; number < 22 && fields >> field; ++number) {
+  }
+  uint64_t startTicks = 0;
+  if (!(fields >> startTicks)) return std::nullopt;
+  const uint64_t ticks = static_cast<uint64_t>(ticksPerSecond);
+  return FileTimeUnixEpoch + static_cast<uint64_t>(bootTime) * 10000000 +
+         startTicks / ticks * 10000000 + startTicks % ticks * 10000000 / ticks;
+}
+
+// ";" tid [";" creation time] for threads other than the main thread.
+std::string ThreadFields() {
+  const pid_t tid = ::gettid();
+  if (tid == gMainThread.load()) return std::string();
+  std::string fields = ";" + std::to_string(static_cast<uint32_t>(tid));
+  const std::optional<uint64_t> created = ThreadCreationFileTime(tid);
+  if (!created) return fields;
+  fields += ';';
+  TDateTime time = 0;
+  if (FileTimeToDateTime(*created, time)) {
+    const TDateTimeParts t = DecodeDateTime(time);
+    fields += Format("%04d-%02d-%02d %02d%c%02d%c%02d", t.Year, t.Month, t.Day, t.Hour,
+                     TimeSeparator, t.Minute, TimeSeparator, t.Second);
+  }
+  return fields;
+}
+
+// Creates the day's first free file; a file or link that exists is never touched.
+void OpenDayFile(TLogState& state, const TDateTimeParts& now, int32_t today) {
+  std::string directory = state.directory.empty() ? GetExeDir() : state.directory;
+  if (directory.back() != '/') directory += '/';
+  const std::string prefix = directory + Format("%04d%02d%02d_", now.Year, now.Month, now.Day);
+  for (unsigned n = 0; n < 100000; ++n) {
+    const std::string path = prefix + std::to_string(n) + ".log";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      state.fd = fd;
+      state.fileName = path;
+      state.logDay = today;
+      return;
+    }
+    if (errno != EEXIST) return;
+  }
+}
+
+void WriteLine(int fd, const std::string& line) {
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+  ::fdatasync(fd);
+}
+
+}  // namespace
+
+void DebugLog(std::string_view Text, const TLogSender* Sender, int32_t Code, int32_t Point) {
+  if (!gDebugSwitch.load(std::memory_order_relaxed)) return;
+  if (gClosing.load()) return;
+  try {
+    std::string tail;
+    if (Sender) {
+      tail += ';' + Sender->ClassName();
+      if (const std::optional<std::string> name = Sender->ComponentName())
+        tail += '(' + *name + ')';
+    }
+    if (Code != 0) tail += ';' + std::to_string(Code);
+    if (Point != 0) tail += ';' + std::to_string(Point);
+    tail += ThreadFields();
+    tail += "\r\n";
+
+    TLogState& state = State();
+    std::lock_guard lock(state.lock);
+    const TDateTime moment = state.clock ? state.clock() : Now();
+    const TDateTimeParts now = DecodeDateTime(moment);
+    const int32_t today = DateOf(moment);
+    if (state.fd < 0 || today != state.logDay) {
+      state.Close();
+      OpenDayFile(state, now, today);
+    }
+    if (state.fd < 0) return;
+    std::string line = FormatTime(now);
+    line += ';';
+    line += Text;
+    line += tail;
+    WriteLine(state.fd, line);
+  } catch (...) {
+    // The trace never disturbs its caller (a sender that throws, memory running out).
+  }
+}
+
+void StartDebugLog() {
+  gDebugSwitch = HasSwitch("DEBUG");
+  gMainThread = ::gettid();
+  gClosing = false;
+}
+
+void ShutdownDebugLog() {
+  gClosing = true;
+  TLogState& state = State();
+  std::lock_guard lock(state.lock);
+  state.Close();
+}
+
+void SetDebugLogDirectory(std::string Directory) {
+  TLogState& state = State();
+  std::lock_guard lock(state.lock);
+  state.directory = std::move(Directory);
+}
+
+void SetDebugLogClock(std::function<TDateTime()> Clock) {
+  TLogState& state = State();
+  std::lock_guard lock(state.lock);
+  state.clock = std::move(Clock);
+}
+
+std::string DebugLogFileName() {
+  TLogState& state = State();
+  std::lock_guard lock(state.lock);
+  return state.fileName;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The diagnostic trace file. Off unless the program is started with the switch "DEBUG";
+// then every DebugLog call appends one flushed line to "yyyymmdd_N.log" in the program's
+// directory, a new file per run and per calendar day. Never reports an error: a line
+// that cannot be written is dropped.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "support/uDateTimeUtils.h"
+
+// The object on whose behalf a line is written.
+struct TLogSender {
+  virtual ~TLogSender() = default;
+  virtual std::string ClassName() const = 0;
+  // Components have a name as well; plain objects have none.
+  virtual std::optional<std::string> ComponentName() const { return std::nullopt; }
+};
+
+// Any thread. With the switch off the cost is one flag test.
+void DebugLog(std::string_view Text, const TLogSender* Sender = nullptr, int32_t Code = 0,
+              int32_t Point = 0);
+
+// Program start: reads the "DEBUG" switch, makes the calling thread the main thread and
+// lets DebugLog write. Program end: stops writing and closes the file.
+void StartDebugLog();
+void ShutdownDebugLog();
+
+// Starts the log for the lifetime of the object.
+class TDebugLogSession {
+ public:
+  TDebugLogSession() { StartDebugLog(); }
+  ~TDebugLogSession() { ShutdownDebugLog(); }
+  TDebugLogSession(const TDebugLogSession&) = delete;
+  TDebugLogSession& operator=(const TDebugLogSession&) = delete;
+};
+
+// Where the files go; empty means the program's directory (the default).
+void SetDebugLogDirectory(std::string Directory);
+// The local date-time source; an empty function means Now (the default).
+void SetDebugLogClock(std::function<TDateTime()> Clock);
+// Full path of the open log file, empty when none is open.
+std::string DebugLogFileName();

@@ -1,0 +1,16 @@
+#pragma once
+// The traffic monitor link: each message is one datagram, a direction byte followed by the
+// bytes written or read, sent to the Unix datagram socket "TfMainTirmelTerm" in
+// $XDG_RUNTIME_DIR (else /tmp). The socket is looked up for every message, so the monitor
+// may come and go at any time.
+#include <cstdint>
+#include <string>
+
+inline constexpr const char* TRACE_MONITOR_SOCKET_NAME = "TfMainTirmelTerm";
+
+// The full path of the monitor's socket, from the environment at the time of the call.
+std::string TraceMonitorSocketPath();
+
+// Sends one message when Data is not empty. When nobody listens nothing happens, at once:
+// the send never waits.
+void SendToTraceMonitor(std::uint8_t Direction, const std::string& Data);

@@ -1,0 +1,319 @@
+#include "comm/uiNodedInterface.h"
+
+#include <cxxabi.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+
+#include "support/uXmlUtils.h"
+
+namespace {
+std::atomic<std::int32_t> NodeIDCounter{1};
+}  // namespace
+
+Teventer_NodedInterface& NodeCreated() {
+  static Teventer_NodedInterface list;
+  return list;
+}
+
+Teventer_NodedInterface& NodeDestroying() {
+  static Teventer_NodedInterface list;
+  return list;
+}
+
+TNodedInterface::TNodedInterface(const TXMLNode& Element, TIntfPtr<IInterface> Parent)
+    : FPendingParent(std::move(Parent)), XMLNode(Element), ID(++NodeIDCounter) {}
+
+TNodedInterface::~TNodedInterface() = default;
+
+void TNodedInterface::AfterConstruction() {
+  {
+    TWriteLock guard(FLock);
+    Name = ClassName();
+  }
+  SetParent(std::exchange(FPendingParent, {}));
+  LoadFromXML(GetXMLNode(), true, false);
+  NodeCreated().Fire(Self());
+}
+
+void TNodedInterface::BeforeDestruction() {
+  NodeDestroying().Fire(Self());
+  RemoveAllChildren();
+  if (GetXMLNode()) SaveToXML();
+}
+
+std::string TNodedInterface::ClassName() const {
+  const char* mangled = typeid(*this).name();
+  int status = 0;
+  std::unique_ptr<char, decltype(&std::free)> name(
+      abi::__cxa_demangle(mangled, nullptr, nullptr, &status), &std::free);
+  return status == 0 && name ? std::string(name.get()) : std::string(mangled);
+}
+
+void* TNodedInterface::FindInterface(const TGUID& iid) {
+  if (iid == INodedInterface::IID) return static_cast<INodedInterface*>(this);
+  if (iid == INodedInterfaceCore::IID) return static_cast<INodedInterfaceCore*>(this);
+  return TMyInterfacedObject::FindInterface(iid);
+}
+
+std::int32_t TNodedInterface::GetID() {
+  return ID;
+}
+
+std::string TNodedInterface::GetName() {
+  TReadLock guard(FLock);
+  return Name;
+}
+
+void TNodedInterface::SetName(const std::string& Value) {
+  TWriteLock guard(FLock);
+  Name = Value;
+  if (XMLNode) XMLNode.SetAttribute("name", Value);
+}
+
+TGUID TNodedInterface::GetGUID() {
+  return StringToGUID(GetGUIDString());
+}
+
+std::string TNodedInterface::GetGUIDString() {
+  TReadLock guard(FLock);
+  return GUID;
+}
+
+bool TNodedInterface::GetEnabled() {
+  TReadLock guard(FLock);
+  return Enabled;
+}
+
+void TNodedInterface::SetEnabled(bool Value) {
+  TWriteLock guard(FLock);
+  Enabled = Value;
+}
+
+bool TNodedInterface::BeginWrite() {
+  return FLock.BeginWrite();
+}
+void TNodedInterface::EndWrite() {
+  FLock.EndWrite();
+}
+void TNodedInterface::BeginRead() {
+  FLock.BeginRead();
+}
+void TNodedInterface::EndRead() {
+  FLock.EndRead();
+}
+bool TNodedInterface::BeginWriteAccess() {
+  return BeginWrite();
+}
+void TNodedInterface::BeginReadAccess() {
+  BeginRead();
+}
+bool TNodedInterface::BeginStructureChange() {
+  return BeginWrite();
+}
+void TNodedInterface::EndWriteAccess() {
+  EndWrite();
+}
+void TNodedInterface::EndReadAccess() {
+  EndRead();
+}
+void TNodedInterface::EndStructureChange() {
+  EndWrite();
+}
+
+void TNodedInterface::ChildDescentAdded(const TIntfPtr<INodedInterface>& Node, std::int32_t Level) {
+  if (auto* list = OnDescentAdded.IfCreated()) list->Fire(Node, Level + 1);
+}
+
+void TNodedInterface::ChildDescentRemoved(const TIntfPtr<INodedInterface>& Node,
+                                          std::int32_t Level) {
+  if (auto* list = OnDescentRemoved.IfCreated()) list->Fire(Node, Level + 1);
+}
+
+TeventerDescentEvent& TNodedInterface::GetOnDescentAdded() {
+  return OnDescentAdded.Get();
+}
+TeventerDescentEvent& TNodedInterface::GetOnDescentRemoved() {
+  return OnDescentRemoved.Get();
+}
+
+void TNodedInterface::SetXMLNode(const TXMLNode& Element) {
+  TWriteLock guard(FLock);
+  XMLNode = Element;
+}
+
+void TNodedInterface::LoadFromXML(const TXMLNode& Element, bool Attach, bool ReloadGUID) {
+  TWriteLock guard(FLock);
+  if (Attach) XMLNode = Element;
+  if (Element) TryReadAttr(Element, Name, "name");
+  Enabled = ReadAttr(Element, "enabled", true).ToBool();
+  if (ReloadGUID || GUID.empty()) {
+    if (!Element || !TryReadAttr(Element, GUID, "GUID")) GUID = GUIDToString(NewGUID());
+  }
+}
+
+void TNodedInterface::SaveToXML() {
+  TWriteLock guard(FLock);
+  if (!XMLNode) return;
+  XMLNode.SetAttribute("name", Name);
+  XMLNode.SetAttribute("enabled", Enabled);
+  XMLNode.SetAttribute("GUID", GUID);
+}
+
+TXMLNode TNodedInterface::GetXMLNode() {
+  TReadLock guard(FLock);
+  return XMLNode;
+}
+
+void TNodedInterface::AttachXMLNode(const TXMLNode& Element) {
+  LoadFromXML(Element, true, false);
+}
+
+TIntfPtr<IInterface> TNodedInterface::GetParent() {
+  TReadLock guard(FLock);
+  return Parent;
+}
+
+void TNodedInterface::SetParent(const TIntfPtr<IInterface>& NewParent) {
+  TWriteLock guard(FLock);
+  if (SameObject(NewParent, Parent)) return;
+  if (auto old = Parent.Query<INodedInterface>()) old->RemoveChild(Self());
+  Parent = NewParent;
+  if (auto added = NewParent.Query<INodedInterface>()) added->AddChild(Self());
+}
+
+TIntfPtr<INodedInterface> TNodedInterface::GetParentNode() {
+  return GetParent().Query<INodedInterface>();
+}
+
+void TNodedInterface::SetParentNode(const TIntfPtr<INodedInterface>& NewParent) {
+  SetParent(NewParent);
+}
+
+std::vector<TIntfPtr<IInterface>> TNodedInterface::GetChildren() {
+  TReadLock guard(FLock);
+  return Children;
+}
+
+TIntfPtr<INodedInterface> TNodedInterface::GetChild(std::int32_t Index) {
+  TReadLock guard(FLock);
+  if (Index < 0 || static_cast<std::size_t>(Index) >= Children.size()) return {};
+  return Children[Index].Query<INodedInterface>();
+}
+
+std::int32_t TNodedInterface::GetChildCount() {
+  TReadLock guard(FLock);
+  return static_cast<std::int32_t>(Children.size());
+}
+
+std::int32_t TNodedInterface::IndexOfLocked(const TIntfPtr<IInterface>& Child) const {
+  for (std::size_t i = 0; i < Children.size(); ++i)
+    if (SameObject(Children[i], Child)) return static_cast<std::int32_t>(i);
+  return -1;
+}
+
+std::int32_t TNodedInterface::IndexOfChild(const TIntfPtr<IInterface>& Child) {
+  TReadLock guard(FLock);
+  return IndexOfLocked(Child);
+}
+
+std::int32_t TNodedInterface::AddChild(const TIntfPtr<IInterface>& Child) {
+  if (!Child) return -1;
+  std::int32_t index;
+  {
+    TWriteLock guard(FLock);
+    if (IndexOfLocked(Child) >= 0) return -1;
+    Children.push_back(Child);
+    index = static_cast<std::int32_t>(Children.size() - 1);
+  }
+  if (auto node = Child.Query<INodedInterface>()) {
+    node->BeginWriteAccess();
+    try {
+      if (!SameObject(node->GetParent(), Self())) node->SetParent(Self());
+      node->GetOnDescentAdded().Add(Bind<&TNodedInterface::ChildDescentAdded>(this));
+      node->GetOnDescentRemoved().Add(Bind<&TNodedInterface::ChildDescentRemoved>(this));
+      ChildDescentAdded(node, 0);
+    } catch (...) {
+      node->EndWriteAccess();
+      throw;
+    }
+    node->EndWriteAccess();
+  }
+  return index;
+}
+
+std::int32_t TNodedInterface::RemoveChild(const TIntfPtr<IInterface>& Child) {
+  TWriteLock guard(FLock);
+  const std::int32_t index = IndexOfLocked(Child);
+  if (index < 0) return -1;
+  const TIntfPtr<IInterface> removed = Children[index];  // keeps it alive to the end
+  Children.erase(Children.begin() + index);
+  if (auto node = removed.Query<INodedInterface>()) {
+    ChildDescentRemoved(node, 0);
+    if (SameObject(node->GetParent(), Self())) node->SetParent({});
+    node->GetOnDescentAdded().Remove(Bind<&TNodedInterface::ChildDescentAdded>(this));
+    node->GetOnDescentRemoved().Remove(Bind<&TNodedInterface::ChildDescentRemoved>(this));
+  }
+  return index;
+}
+
+std::int32_t TNodedInterface::RemoveAllChildren() {
+  // Every node child is detached, from the last to the first; children that are not nodes
+  // have no parent link to break and stay in the list.
+  TWriteLock guard(FLock);
+  std::int32_t steps = 0;
+  const auto snapshot = Children;
+  for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
+    if (auto node = it->Query<INodedInterface>()) {
+      node->SetParent({});
+      ++steps;
+    }
+  }
+  return steps;
+}
+
+void TNodedInterface::ClearTree() {
+  TWriteLock guard(FLock);
+  for (std::size_t i = 0; i < Children.size(); ++i) {
+    if (auto node = Children[i].Query<INodedInterface>()) node->ClearTree();
+  }
+  RemoveAllChildren();
+}
+
+std::int32_t TNodedInterface::CountChildren(const TGUID& IID, bool Recursive) {
+  std::int32_t count = 0;
+  for (const auto& child : GetChildren()) {
+    if (Recursive) {
+      if (auto node = child.Query<INodedInterface>()) count += node->CountChildren(IID, true);
+    }
+    void* found = nullptr;
+    if (child->QueryInterface(IID, &found) == S_OK) {
+      ++count;
+      child->Release();  // the reference QueryInterface took
+    }
+  }
+  return count;
+}
+
+bool TNodedInterface::FindBy(bool ByName, const std::string& Text,
+                             TIntfPtr<INodedInterface>& Node) {
+  if ((ByName ? GetName() : GetGUIDString()) == Text) {
+    Node = Self();
+    return true;
+  }
+  for (const auto& child : GetChildren()) {
+    auto node = child.Query<INodedInterface>();
+    if (node && (ByName ? node->FindByName(Text, Node) : node->FindByGUID(Text, Node))) return true;
+  }
+  return false;
+}
+
+bool TNodedInterface::FindByGUID(const std::string& Text, TIntfPtr<INodedInterface>& Node) {
+  return FindBy(false, Text, Node);
+}
+
+bool TNodedInterface::FindByName(const std::string& Text, TIntfPtr<INodedInterface>& Node) {
+  return FindBy(true, Text, Node);
+}

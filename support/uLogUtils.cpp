@@ -76,8 +76,7 @@ std::optional<uint64_t> ThreadCreationFileTime(pid_t tid) {
   if (close == std::string::npos) return std::nullopt;
   std::istringstream fields(stat.substr(close + 1));
   std::string field;
-  for (int number = 3; number < 22 && fields >> field; ++number) {
-  }
+  for (int number = 3; number < 22; ++number) fields >> field;
   uint64_t startTicks = 0;
   if (!(fields >> startTicks)) return std::nullopt;
   const uint64_t ticks = static_cast<uint64_t>(ticksPerSecond);
@@ -150,6 +149,8 @@ void DebugLog(std::string_view Text, const TLogSender* Sender, int32_t Code, int
 
     TLogState& state = State();
     std::lock_guard lock(state.lock);
+    // A call that passed the first test while shutdown ran must not open a new file.
+    if (gClosing.load()) return;
     const TDateTime moment = state.clock ? state.clock() : Now();
     const TDateTimeParts now = DecodeDateTime(moment);
     const int32_t today = DateOf(moment);

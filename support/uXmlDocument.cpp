@@ -133,13 +133,15 @@ xmlNodePtr NextElement(xmlNodePtr node) {
   return node;
 }
 
+// "prefix:name" for names in a prefixed namespace, as written in the file.
+std::string QualifiedName(const xmlChar* name, xmlNsPtr ns) {
+  return ns && ns->prefix ? S(ns->prefix) + ":" + S(name) : S(name);
+}
+
 xmlAttrPtr FindAttribute(xmlNodePtr node, std::string_view name) {
   if (!IsElement(node)) return nullptr;
-  for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
-    std::string qualified = S(attr->name);
-    if (attr->ns && attr->ns->prefix) qualified = S(attr->ns->prefix) + ":" + qualified;
-    if (qualified == name) return attr;
-  }
+  for (xmlAttrPtr attr = node->properties; attr; attr = attr->next)
+    if (QualifiedName(attr->name, attr->ns) == name) return attr;
   return nullptr;
 }
 
@@ -229,7 +231,7 @@ TXMLNode::TXMLNode(std::shared_ptr<TXMLDocumentData> document, _xmlNode* node)
     : document_(std::move(document)), node_(node) {}
 
 std::string TXMLNode::NodeName() const {
-  return node_ ? S(node_->name) : std::string();
+  return node_ ? QualifiedName(node_->name, node_->ns) : std::string();
 }
 
 std::vector<TXMLNode> TXMLNode::ChildNodes() const {
@@ -267,7 +269,7 @@ TXMLNode TXMLNode::NextSibling() const {
 TXMLNode TXMLNode::FindChild(std::string_view name) const {
   for (xmlNodePtr child = node_ ? NextElement(node_->children) : nullptr; child;
        child = NextElement(child->next))
-    if (S(child->name) == name) return TXMLNode(document_, child);
+    if (QualifiedName(child->name, child->ns) == name) return TXMLNode(document_, child);
   return TXMLNode();
 }
 

@@ -2,6 +2,8 @@
 // XML document access on libxml2. Texts cross this interface as UTF-8. Parsing never
 // touches the network and never expands external entities. A node handle keeps its
 // document alive, so an element bound to a channel stays valid as long as it is held.
+// Copies of a TXMLDocument share one document. A document and its nodes are not
+// guarded: threads that share them lock around every use.
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -21,7 +23,7 @@ class TXMLNode {
   explicit operator bool() const { return node_ != nullptr; }
   bool operator==(const TXMLNode& other) const { return node_ == other.node_; }
 
-  // The element's name, case preserved.
+  // The element's name as written ("prefix:name" in a prefixed namespace), case preserved.
   std::string NodeName() const;
   // Child elements in document order (text and comments are not nodes here).
   std::vector<TXMLNode> ChildNodes() const;

@@ -118,6 +118,20 @@ TEST(XmlDocument, ChildNavigationSkipsTextAndComments) {
   EXPECT_EQ(root.Child(4), added);
 }
 
+TEST(XmlDocument, PrefixedNamesAreMatchedAsWritten) {
+  TXMLDocument doc =
+      TXMLDocument::LoadFromXML("<r xmlns:x=\"urn:kvx\"><item/><x:item x:v=\"1\" v=\"2\"/></r>");
+  TXMLNode prefixed = doc.DocumentElement().FindChild("x:item");
+  ASSERT_TRUE(prefixed);
+  EXPECT_EQ(prefixed.NodeName(), "x:item");
+  EXPECT_EQ(doc.DocumentElement().FindChild("item"), doc.DocumentElement().Child(0));
+  EXPECT_EQ(prefixed.GetAttribute("x:v"), TVariant("1"));
+  EXPECT_EQ(prefixed.GetAttribute("v"), TVariant("2"));
+  prefixed.SetAttribute("v", "3");
+  EXPECT_EQ(prefixed.GetAttribute("x:v"), TVariant("1"));
+  EXPECT_EQ(prefixed.GetAttribute("v"), TVariant("3"));
+}
+
 TEST(XmlDocument, AttributesPresenceReadAndReplace) {
   TXMLDocument doc = TXMLDocument::LoadFromXML("<r empty=\"\" v=\"a&amp;b\"/>");
   TXMLNode root = doc.DocumentElement();

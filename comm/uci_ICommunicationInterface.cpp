@@ -27,20 +27,6 @@ std::atomic<TTraceHook>& TraceHook() {
   return hook;
 }
 
-// Holds the channel lock through the virtual Lock/Unlock.
-class TChannelLockGuard {
- public:
-  explicit TChannelLockGuard(ICommunicationInterface& channel) : channel_(channel) {
-    channel_.Lock();
-  }
-  ~TChannelLockGuard() { channel_.Unlock(); }
-  TChannelLockGuard(const TChannelLockGuard&) = delete;
-  TChannelLockGuard& operator=(const TChannelLockGuard&) = delete;
-
- private:
-  ICommunicationInterface& channel_;
-};
-
 std::chrono::milliseconds WholeMilliseconds(double ms) {
   return std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(ms)));
 }
@@ -274,7 +260,7 @@ void TCommunicationInterface::Query(const std::string& Request, std::int32_t Tim
   using Clock = std::chrono::steady_clock;
   constexpr auto kPoll = std::chrono::milliseconds(1);
   Reply.clear();
-  TChannelLockGuard guard(*this);
+  TChannelLock guard(*this);
   if (!GetActive()) return;
   PurgeInput();
   PurgeOutput();

@@ -98,6 +98,18 @@ class ICommunicationInterface : public ICommunicationInterfaceCore {
   ~ICommunicationInterface() = default;
 };
 
+// Holds a channel's lock for a scope.
+class TChannelLock {
+ public:
+  explicit TChannelLock(ICommunicationInterface& Channel) : channel_(Channel) { channel_.Lock(); }
+  ~TChannelLock() { channel_.Unlock(); }
+  TChannelLock(const TChannelLock&) = delete;
+  TChannelLock& operator=(const TChannelLock&) = delete;
+
+ private:
+  ICommunicationInterface& channel_;
+};
+
 class TCommunicationInterface : public TNodedInterface, public ICommunicationInterface {
  public:
   explicit TCommunicationInterface(std::string ConnectionString = {});

@@ -1,0 +1,179 @@
+#include "protocol/uKVXxxCommands.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "protocol/uTirmel97.h"
+#include "support/uErrors.h"
+#include "support/uStringUtils.h"
+
+namespace {
+
+constexpr int kConfirmAttempts = 5;
+constexpr int kMeasureAttempts = 3;
+constexpr std::size_t kLoopModesSize = 8;
+constexpr std::size_t kCommParamsSize = 2;
+
+std::mutex gPauseLock;
+TKVXPauseObserver gPauseObserver;
+
+std::string Byte(int value) {
+  return std::string(1, static_cast<char>(value));
+}
+
+// Asks until two answers in a row agree and are not empty; at most five attempts.
+bool ConfirmedQuery(const TKVXTransact& transact, std::uint8_t instruction, const std::string& data,
+                    std::string& reply) {
+  for (int attempt = 1; attempt <= kConfirmAttempts; ++attempt) {
+    std::string first;
+    std::string second;
+    if (!transact(instruction, data, kUniversalAddress, kDownloadTimeout, first)) continue;
+    if (!transact(instruction, data, kUniversalAddress, kDownloadTimeout, second)) continue;
+    if (first == second && !first.empty()) {
+      reply = first;
+      return true;
+    }
+  }
+  return false;
+}
+
+void Step(bool ok, const char* failure) {
+  if (!ok) throw Exception(failure);
+}
+
+std::uint16_t BigEndian(std::string_view bytes) {
+  std::uint16_t value = 0;
+  for (unsigned char b : bytes) value = static_cast<std::uint16_t>((value << 8) | b);
+  return value;
+}
+
+}  // namespace
+
+void KVXPause(int Milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
+  TKVXPauseObserver observer;
+  {
+    std::lock_guard lock(gPauseLock);
+    observer = gPauseObserver;
+  }
+  if (observer) observer(Milliseconds);
+}
+
+TKVXPauseObserver SetKVXPauseObserver(TKVXPauseObserver Observer) {
+  std::lock_guard lock(gPauseLock);
+  std::swap(gPauseObserver, Observer);
+  return Observer;
+}
+
+bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
+              std::uint8_t Address, std::int32_t Timeout, std::string& Reply) {
+  Reply.clear();
+  KVXPause(kTransactPause);
+  if (!Channel || !Channel->GetActive()) return false;
+  const std::string request = BuildFrame(Address, kRequestSignature, Instruction, Data);
+  std::string received;
+  Channel->Query(request, Timeout, received, [](const std::string& bytes) {
+    return static_cast<std::uint16_t>(ValidateFrame(bytes));
+  });
+  if (ValidateFrame(received) != 0) return false;
+  TTirmelFormat97 frame;
+  ParseFrame(received, frame);
+  Reply = std::move(frame.Data);
+  return true;
+}
+
+bool TKVXChannelTransactor::Transact(std::uint8_t Instruction, const std::string& Data,
+                                     std::uint8_t Address, std::int32_t Timeout,
+                                     std::string& Reply) {
+  return ::Transact(FChannel, Instruction, Data, Address, Timeout, Reply);
+}
+
+bool CheckDevice(const TKVXChannel& Channel) {
+  std::string reply;
+  if (!Transact(Channel, kiReadType, {}, kUniversalAddress, kCheckTimeout, reply)) return false;
+  return reply.find("KVX") != std::string::npos ||
+         UpperCase(reply).find("NOVRA") != std::string::npos;
+}
+
+bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact) {
+  if (Transact.IsEmpty()) return false;
+  Rec.Setup.fill({});
+  Rec.Watch.fill({});
+  Rec.ModuleType = mtUnknown;
+  const std::string all = Byte(0);
+  std::string reply;
+
+  Step(ConfirmedQuery(Transact, kiReadType, {}, reply), "Device not responding ($F3)");
+  Rec.Ident.TypeText = Trim(reply);
+  Rec.ModuleType = ModuleTypeFromText(reply);
+  KVXPause(kSettlePause);
+
+  Step(ConfirmedQuery(Transact, kiReadChannelSetup, all, reply) && ParseSetupStream(Rec, reply),
+       "Device not responding");
+  Step(ConfirmedQuery(Transact, kiReadChannelWatch, all, reply) && ParseWatchStream(Rec, reply),
+       "Device not responding");
+
+  Step(ConfirmedQuery(Transact, kiReadLoopModes, {}, reply) && reply.size() >= kLoopModesSize,
+       "Device not responding ($1B)");
+  for (int ch = 1; ch <= kChannelCount; ++ch)
+    Rec.Setup[ch].Loop = static_cast<std::uint8_t>(reply[2 * ch - 1]);
+
+  Step(ConfirmedQuery(Transact, kiReadCommParams, {}, reply) && reply.size() == kCommParamsSize,
+       "Device not responding ($F0)");
+  Rec.Ident.Address = static_cast<std::uint8_t>(reply[0]);
+  if (static_cast<unsigned char>(reply[1]) < kSpeedCodes.size())
+    Rec.Ident.SpeedCode = static_cast<std::uint8_t>(reply[1]);
+
+  Step(ConfirmedQuery(Transact, kiReadUserData, {}, reply), "Device not responding ($F2)");
+  Rec.Ident.UserData = Trim(reply);
+
+  Step(ConfirmedQuery(Transact, kiReadProduction, {}, reply), "Device not responding ($FA)");
+  const std::string_view production(reply);
+  TKVXProduction& p = Rec.Ident.Production;
+  p.ProductNumber = BigEndian(production.substr(0, 2));
+  p.SerialNumber = BigEndian(production.substr(std::min<std::size_t>(2, production.size()), 2));
+  p.Text = ProductionText(p.ProductNumber, p.SerialNumber);
+  return true;
+}
+
+void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXrec& Edited) {
+  const std::uint8_t address = Read.Ident.Address;
+  // The module's answers are not judged: the download that follows shows what it holds.
+  const auto write = [&](std::uint8_t instruction, const std::string& data) {
+    std::string ignored;
+    Transact(Channel, kiEnableConfig, {}, address, kUploadTimeout, ignored);
+    Transact(Channel, instruction, data, address, kUploadTimeout, ignored);
+  };
+  const TKVXTirmel& r = Read.Ident;
+  const TKVXTirmel& e = Edited.Ident;
+  if ((Read.ModuleType == mtRS && e.SpeedCode != r.SpeedCode) || e.Address != r.Address)
+    write(kiWriteCommParams, Byte(e.Address) + Byte(e.SpeedCode));
+  if (Trim(e.UserData) != Trim(r.UserData))
+    write(kiWriteUserData, Byte(0) + PadRight(Trim(e.UserData), kUserDataWidth));
+
+  for (int ch = 1; ch <= kChannelCount; ++ch) {
+    const TChannelSetup& es = Edited.Setup[ch];
+    const TChannelSetup& rs = Read.Setup[ch];
+    std::string name;
+    if (Transact(Channel, kiReadChannelName, Byte(ch), kUniversalAddress, kUploadTimeout, name) &&
+        Trim(es.Name) != Trim(name))
+      write(kiWriteChannelName, Byte(ch) + PadRight(es.Name, kNameWidth));
+    const std::string channelItem = Byte(0x01) + Byte(ch);
+    if (const std::string items = BuildSetupChanges(es, rs); !items.empty())
+      write(kiWriteChannelSetup, channelItem + items);
+    if (es.Loop != rs.Loop) write(kiWriteLoopMode, Byte(ch) + Byte(es.Loop));
+    if (const std::string items = BuildWatchChanges(Edited.Watch[ch], Read.Watch[ch]);
+        !items.empty())
+      write(kiWriteChannelWatch, channelItem + items);
+  }
+  KVXPause(kSettlePause);
+}
+
+std::string ReadMeasurements(const TKVXChannel& Channel) {
+  std::string reply;
+  for (int attempt = 0; attempt < kMeasureAttempts; ++attempt)
+    if (Transact(Channel, kiReadMeasuredValues, Byte(0), kUniversalAddress, kMeasureTimeout, reply))
+      return reply;
+  return {};
+}

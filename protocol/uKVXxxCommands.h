@@ -1,0 +1,60 @@
+#pragma once
+// The module's command set as the tool speaks it: one request-and-reply transaction over a
+// channel, and the sequences built from it (module check, download, upload, measured
+// values). Everything runs on the calling thread and blocks it.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "comm/uMethod.h"
+#include "comm/uci_ICommunicationInterface.h"
+#include "protocol/uKVXInstructions.h"
+#include "protocol/uKVXxx.h"
+
+using TKVXChannel = TIntfPtr<ICommunicationInterface>;
+
+// Reply time limits in ms.
+inline constexpr std::int32_t kCheckTimeout = 250;
+inline constexpr std::int32_t kDownloadTimeout = 500;
+inline constexpr std::int32_t kMeasureTimeout = 500;
+inline constexpr std::int32_t kUploadTimeout = 250;
+// Pauses in ms: before every transaction, after the type is read, at the end of an upload.
+inline constexpr int kTransactPause = 25;
+inline constexpr int kSettlePause = 100;
+
+// Every pause of the command set is taken here. The observer (for tests and benchmarks) is
+// told of each pause after it was taken; it cannot shorten it.
+using TKVXPauseObserver = std::function<void(int Milliseconds)>;
+void KVXPause(int Milliseconds);
+// Returns the previous observer; an empty one stops observing.
+TKVXPauseObserver SetKVXPauseObserver(TKVXPauseObserver Observer);
+
+// One exchange. False when the channel is missing or closed or no valid frame came back;
+// raises only what the frame parse raises.
+bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
+              std::uint8_t Address, std::int32_t Timeout, std::string& Reply);
+
+// The transaction bound to a channel, as the download takes it.
+using TKVXTransact = TMethod<bool(std::uint8_t Instruction, const std::string& Data,
+                                  std::uint8_t Address, std::int32_t Timeout, std::string& Reply)>;
+
+class TKVXChannelTransactor {
+ public:
+  explicit TKVXChannelTransactor(TKVXChannel Channel) : FChannel(std::move(Channel)) {}
+  bool Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t Address,
+                std::int32_t Timeout, std::string& Reply);
+  TKVXTransact Method() { return Bind<&TKVXChannelTransactor::Transact>(this); }
+
+ private:
+  TKVXChannel FChannel;
+};
+
+// True when a KVX module (or a NOVRA) answers the type query at address 254.
+bool CheckDevice(const TKVXChannel& Channel);
+// Reads everything into Rec; raises "Device not responding ..." naming the failed step.
+// False, with Rec untouched, when Transact is empty.
+bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact);
+// Sends each difference of Edited from Read, every write behind its own EnableConfig.
+void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXrec& Edited);
+// The four measured value blocks, or empty after three failed attempts.
+std::string ReadMeasurements(const TKVXChannel& Channel);

@@ -1,0 +1,54 @@
+#include "serial/AfComDevice.h"
+
+#include <mutex>
+
+#include "serial/AfPosixComDevice.h"
+
+namespace {
+std::mutex GFactoryLock;
+TAfComDeviceFactory GFactory;
+}  // namespace
+
+std::unique_ptr<TAfComDevice> AfOpenComDevice(std::int32_t Port, TAfOpenError& Error) {
+  TAfComDeviceFactory Factory;
+  {
+    std::lock_guard Guard(GFactoryLock);
+    Factory = GFactory;
+  }
+  Error = TAfOpenError::None;
+  if (Factory) return Factory(Port, Error);
+  return AfOpenPosixComDevice(Port, Error);
+}
+
+TAfComDeviceFactory SetAfComDeviceFactory(TAfComDeviceFactory Factory) {
+  std::lock_guard Guard(GFactoryLock);
+  std::swap(GFactory, Factory);
+  return Factory;
+}
+
+bool AfDcbSupported(const DCB& Dcb) {
+  if (Dcb.DCBlength != sizeof(DCB) || Dcb.BaudRate == 0) return false;
+  if (Dcb.ByteSize < 5 || Dcb.ByteSize > 8 || Dcb.Parity > SPACEPARITY) return false;
+  switch (Dcb.StopBits) {
+    case ONESTOPBIT:
+      break;
+    case ONE5STOPBITS:
+      if (Dcb.ByteSize != 5) return false;
+      break;
+    case TWOSTOPBITS:
+      if (Dcb.ByteSize == 5) return false;
+      break;
+    default:
+      return false;
+  }
+  const std::uint32_t F = Dcb.Flags;
+  if (F & (fOutxDsrFlow | fDsrSensitivity | fErrorChar | fNull | fAbortOnError)) return false;
+  if ((F & fDtrControlMask) == fDtrControlMask || (F & fDtrControlMask) == fDtrControlHandshake)
+    return false;
+  if ((F & fRtsControlMask) == fRtsControlMask) return false;
+  bool CtsOut = F & fOutxCtsFlow;
+  bool RtsIn = (F & fRtsControlMask) == fRtsControlHandshake;
+  if (CtsOut != RtsIn) return false;
+  if ((F & (fOutX | fInX)) && Dcb.XonChar == Dcb.XoffChar) return false;
+  return true;
+}

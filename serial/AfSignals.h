@@ -1,0 +1,39 @@
+#pragma once
+// A small set of auto-reset signals that one thread waits on ("wait for any, with time-out").
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+class TAfSignals {
+ public:
+  void Set(unsigned Bits) {
+    {
+      std::lock_guard Guard(FLock);
+      FState |= Bits;
+    }
+    FChanged.notify_all();
+  }
+  void Reset(unsigned Bits) {
+    std::lock_guard Guard(FLock);
+    FState &= ~Bits;
+  }
+  // Waits for any of Bits (TimeoutMs < 0: without time-out); clears and returns the lowest of
+  // them that is set, or 0 on time-out.
+  unsigned WaitAny(unsigned Bits, int TimeoutMs) {
+    std::unique_lock Guard(FLock);
+    auto Ready = [&] { return (FState & Bits) != 0; };
+    if (TimeoutMs < 0)
+      FChanged.wait(Guard, Ready);
+    else if (!FChanged.wait_for(Guard, std::chrono::milliseconds(TimeoutMs), Ready))
+      return 0;
+    unsigned Set = FState & Bits;
+    unsigned Lowest = Set & (~Set + 1);
+    FState &= ~Lowest;
+    return Lowest;
+  }
+
+ private:
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  unsigned FState = 0;
+};

@@ -1,0 +1,25 @@
+#include "serial/uCommunicationUtils.h"
+
+#include "serial/AfComPort.h"
+
+std::int32_t BaudRateValue(const TAfCustomSerialPort& Port) {
+  if (Port.BaudRate() == brUser) return Port.UserBaudRate();
+  return static_cast<std::int32_t>(AfBaudRates[Port.BaudRate()]);
+}
+
+double CharacterTime(std::int32_t Speed) {
+  if (Speed == 0) throw Exception("Floating point division by zero");
+  return 1000.0 / Speed * 10;
+}
+
+TAfComPortProbe ProbeComPort(std::int32_t PortNumber) {
+  TAfComPortProbe Probe;
+  Probe.Port = static_cast<std::uint16_t>(PortNumber);
+  TAfOpenError Error;
+  auto Device = PortNumber > 0 ? AfOpenComDevice(PortNumber, Error) : nullptr;
+  if (Device)
+    Probe.State = AfPortFree;
+  else
+    Probe.State = PortNumber > 0 && Error == TAfOpenError::CannotOpen ? AfPortInUse : AfPortMissing;
+  return Probe;
+}

@@ -49,7 +49,11 @@ std::string TNodedInterface::ClassName() const {
   int status = 0;
   std::unique_ptr<char, decltype(&std::free)> name(
       abi::__cxa_demangle(mangled, nullptr, nullptr, &status), &std::free);
-  return status == 0 && name ? std::string(name.get()) : std::string(mangled);
+  std::string text = status == 0 && name ? std::string(name.get()) : std::string(mangled);
+  // The bare class name, without the namespaces (or function) it was declared in.
+  const auto template_start = text.find('<');
+  const auto qualifier = text.rfind("::", template_start);
+  return qualifier == std::string::npos ? text : text.substr(qualifier + 2);
 }
 
 void* TNodedInterface::FindInterface(const TGUID& iid) {

@@ -67,6 +67,8 @@ struct TParserCtxtDeleter {
 };
 
 std::shared_ptr<TXMLDocumentData> Parse(std::string_view text, const std::string& url) {
+  if (text.size() > static_cast<std::size_t>(INT_MAX))
+    throw EXMLError(Format("%s: XML text too large", url.c_str()));
   InitLibrary();
   std::unique_ptr<xmlParserCtxt, TParserCtxtDeleter> ctxt(xmlNewParserCtxt());
   if (!ctxt) throw EXMLError("Out of memory creating the XML parser");
@@ -76,8 +78,6 @@ std::shared_ptr<TXMLDocumentData> Parse(std::string_view text, const std::string
   // No network, no DTD loading, no entity substitution; the library's own depth and
   // amplification limits stay on (no XML_PARSE_HUGE).
   const int options = XML_PARSE_NONET | XML_PARSE_NOWARNING;
-  if (text.size() > static_cast<std::size_t>(INT_MAX))
-    throw EXMLError(Format("%s: file too large", url.c_str()));
   xmlDocPtr doc = xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()),
                                     url.empty() ? nullptr : url.c_str(), nullptr, options);
   if (!doc || !ctxt->wellFormed) {
@@ -111,17 +111,16 @@ std::string ReadWholeFile(const std::string& path) {
 // Element and attribute names are checked so that a bad name is refused here instead
 // of producing a file that cannot be read back.
 void CheckName(const std::string& name) {
-  if (xmlValidateName(X(name), 0) != 0)
+  if (name.find('\0') != std::string::npos || xmlValidateName(X(name), 0) != 0)
     throw EXMLError(Format("Invalid XML name '%s'", name.c_str()));
 }
 
 // XML 1.0 cannot carry control characters other than tab, line feed and carriage return.
 void CheckValue(const std::string& value) {
-  if (!xmlCheckUTF8(X(value)) || xmlStrlen(X(value)) != static_cast<int>(value.size()))
-    throw EXMLError("Attribute value is not valid UTF-8 text");
   for (unsigned char c : value)
     if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
       throw EXMLError(Format("Attribute value contains control character 0x%02X", c));
+  if (!xmlCheckUTF8(X(value))) throw EXMLError("Attribute value is not valid UTF-8 text");
 }
 
 bool IsElement(xmlNodePtr node) {

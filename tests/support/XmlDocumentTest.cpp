@@ -156,6 +156,7 @@ TEST(XmlDocument, BadNamesAndValuesAreRefused) {
   TXMLNode root = doc.DocumentElement();
   EXPECT_THROW(root.AddChild("1bad"), EXMLError);
   EXPECT_THROW(root.AddChild("a b"), EXMLError);
+  EXPECT_THROW(root.AddChild(std::string("a\0b", 3)), EXMLError);
   EXPECT_THROW(root.SetAttribute("x y", "1"), EXMLError);
   EXPECT_THROW(root.SetAttribute("x", std::string("a\x01"
                                                   "b")),

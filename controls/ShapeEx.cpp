@@ -1,0 +1,203 @@
+#include "controls/ShapeEx.h"
+
+#include <QEnterEvent>
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+TShapeExColors ShapeExColors(const TShapeExColorSchema& Schema, const TShapeExState& State) {
+  TShapeExColors colors;
+  if (State.AllowDown && State.Down)
+    colors = {Schema.DownBrushColor, Schema.DownFontColor, Schema.DownBorderColor};
+  else if (State.MouseOver)
+    colors = {Schema.OnMouseBrushColor, Schema.OnMouseFontColor, Schema.OnMouseBorderColor};
+  else
+    colors = {Schema.DefaultBrushColor, Schema.DefaultFontColor, Schema.DefaultBorderColor};
+  if (!State.Enabled)
+    colors = {Schema.DisabledBrushColor, Schema.DisabledFontColor, Schema.DisabledBorderColor};
+  return colors;
+}
+
+TShapeExBox ShapeExFigureBox(int Width, int Height, int PenWidth, TShapeType Shape) {
+  TShapeExBox box;
+  box.X = box.Y = PenWidth / 2;
+  box.W = Width - PenWidth + 1;
+  box.H = Height - PenWidth + 1;
+  if (PenWidth == 0) {
+    --box.W;
+    --box.H;
+  }
+  if (Shape == stSquare || Shape == stRoundSquare || Shape == stCircle) {
+    const int s = std::min(box.W, box.H);
+    box.X += (box.W - s) / 2;
+    box.Y += (box.H - s) / 2;
+    box.W = box.H = s;
+  }
+  return box;
+}
+
+QPoint ShapeExCaptionOrigin(const TShapeExBox& Box, int TextWidth, int TextHeight) {
+  // Halves go to the even neighbour, as the default rounding mode does.
+  const double x = std::nearbyint(Box.X + Box.W / 2.0 - TextWidth / 2.0);
+  const double y = std::nearbyint(Box.Y + Box.H / 2.0 - TextHeight / 2.0) - 1;
+  return {static_cast<int>(x), static_cast<int>(y)};
+}
+
+TShapeEx::TShapeEx(QWidget* parent) : QWidget(parent) {
+  resize(65, 65);
+}
+
+void TShapeEx::SetShape(TShapeType Value) {
+  FShape = Value;
+  update();
+}
+
+void TShapeEx::SetBrushColor(const QColor& Value) {
+  FBrushColor = Value;
+  update();
+}
+
+void TShapeEx::SetPenColor(const QColor& Value) {
+  FPenColor = Value;
+  update();
+}
+
+void TShapeEx::SetPenWidth(int Value) {
+  FPenWidth = std::max(0, Value);
+  update();
+}
+
+void TShapeEx::SetFontColor(const QColor& Value) {
+  FFontColor = Value;
+  update();
+}
+
+void TShapeEx::SetRoundCorner(int Value) {
+  FRoundCorner = Value;
+  update();
+}
+
+void TShapeEx::SetColorSchema(TShapeExColorSchema* Value) {
+  FColorSchema = Value;
+  update();
+}
+
+void TShapeEx::SetCaption(const QString& Value) {
+  FCaption = Value;
+  update();
+}
+
+void TShapeEx::SetAllowDown(bool Value) {
+  FAllowDown = Value;
+  update();
+}
+
+void TShapeEx::SetDown(bool Value) {
+  if (Value == FDown) return;
+  if (Value && FGroup != 0 && parentWidget()) {
+    for (QObject* child : parentWidget()->children()) {
+      auto* sibling = qobject_cast<TShapeEx*>(child);
+      if (sibling && sibling != this && sibling->FGroup == FGroup) sibling->SetDown(false);
+    }
+  }
+  FDown = Value;
+  update();
+}
+
+void TShapeEx::ApplySchema() {
+  if (!FColorSchema) return;
+  // Plain assignments: the paint in progress uses them, no further repaint is wanted.
+  const TShapeExColors colors =
+      ShapeExColors(*FColorSchema, {FAllowDown, FDown, FMouseOver, isEnabled()});
+  FBrushColor = colors.Brush;
+  FFontColor = colors.Font;
+  FPenColor = colors.Border;
+}
+
+void TShapeEx::paintEvent(QPaintEvent*) {
+  ApplySchema();
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  QPen pen(FPenColor);
+  pen.setWidth(FPenWidth);
+  pen.setJoinStyle(Qt::MiterJoin);
+  painter.setPen(pen);
+  painter.setBrush(FBrushColor);
+
+  const TShapeExBox box = ShapeExFigureBox(width(), height(), FPenWidth, FShape);
+  // The outline is centred on the path; an odd width needs the path on pixel centres so that
+  // the figure covers exactly the box.
+  const double offset = (FPenWidth == 0 || FPenWidth % 2 == 1) ? 0.5 : 0.0;
+  const QRectF path(box.X + offset, box.Y + offset, box.W - 1, box.H - 1);
+  switch (FShape) {
+    case stRectangle:
+    case stSquare:
+      painter.drawRect(path);
+      break;
+    case stRoundRect:
+    case stRoundSquare:
+      painter.drawRoundedRect(path, FRoundCorner / 2.0, FRoundCorner / 2.0);
+      break;
+    case stEllipse:
+    case stCircle:
+      painter.drawEllipse(path);
+      break;
+  }
+
+  if (FCaption.isEmpty()) return;
+  // Family and size only: the caption ignores the style of the widget's font.
+  QFont captionFont(font().family());
+  if (font().pointSizeF() > 0)
+    captionFont.setPointSizeF(font().pointSizeF());
+  else
+    captionFont.setPixelSize(font().pixelSize());
+  painter.setFont(captionFont);
+  const QFontMetrics metrics(captionFont);
+  const QPoint origin =
+      ShapeExCaptionOrigin(box, metrics.horizontalAdvance(FCaption), metrics.height());
+  painter.setPen(FFontColor);
+  painter.setBackgroundMode(Qt::OpaqueMode);
+  painter.setBackground(FBrushColor);
+  painter.drawText(origin.x(), origin.y() + metrics.ascent(), FCaption);
+}
+
+void TShapeEx::enterEvent(QEnterEvent* event) {
+  QWidget::enterEvent(event);
+  FMouseOver = true;
+  update();
+}
+
+void TShapeEx::leaveEvent(QEvent* event) {
+  QWidget::leaveEvent(event);
+  FMouseOver = false;
+  update();
+}
+
+void TShapeEx::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QWidget::mousePressEvent(event);
+    return;
+  }
+  // Taken, so that the release comes back here.
+  FPressed = true;
+  event->accept();
+}
+
+void TShapeEx::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || !FPressed) {
+    QWidget::mouseReleaseEvent(event);
+    return;
+  }
+  FPressed = false;
+  event->accept();
+  // The handler may close the page that holds this button.
+  const QPointer<TShapeEx> self(this);
+  if (rect().contains(event->position().toPoint()) && onClick) onClick(this);
+  if (!self) return;
+  if (FDown && FAllowUp)
+    SetDown(false);
+  else if (!FDown && FAllowDown)
+    SetDown(true);
+}

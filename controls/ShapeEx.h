@@ -1,0 +1,157 @@
+#pragma once
+// Drawn buttons, page tabs and panel frames: a filled, outlined shape with a centred caption,
+// a click event and an optional "down" state shared within a group of sibling buttons.
+#include <QColor>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+// Twelve colours, one set per state; a button linked to a schema paints with them.
+class TShapeExColorSchema : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(QColor DefaultBrushColor MEMBER DefaultBrushColor)
+  Q_PROPERTY(QColor DefaultFontColor MEMBER DefaultFontColor)
+  Q_PROPERTY(QColor DefaultBorderColor MEMBER DefaultBorderColor)
+  Q_PROPERTY(QColor OnMouseBrushColor MEMBER OnMouseBrushColor)
+  Q_PROPERTY(QColor OnMouseFontColor MEMBER OnMouseFontColor)
+  Q_PROPERTY(QColor OnMouseBorderColor MEMBER OnMouseBorderColor)
+  Q_PROPERTY(QColor DownBorderColor MEMBER DownBorderColor)
+  Q_PROPERTY(QColor DownFontColor MEMBER DownFontColor)
+  Q_PROPERTY(QColor DownBrushColor MEMBER DownBrushColor)
+  Q_PROPERTY(QColor DisabledBrushColor MEMBER DisabledBrushColor)
+  Q_PROPERTY(QColor DisabledFontColor MEMBER DisabledFontColor)
+  Q_PROPERTY(QColor DisabledBorderColor MEMBER DisabledBorderColor)
+
+ public:
+  explicit TShapeExColorSchema(QObject* parent = nullptr) : QObject(parent) {}
+
+  QColor DefaultBrushColor{Qt::black};
+  QColor DefaultFontColor{Qt::black};
+  QColor DefaultBorderColor{Qt::black};
+  QColor OnMouseBrushColor{Qt::black};
+  QColor OnMouseFontColor{Qt::black};
+  QColor OnMouseBorderColor{Qt::black};
+  QColor DownBorderColor{Qt::black};
+  QColor DownFontColor{Qt::black};
+  QColor DownBrushColor{Qt::black};
+  QColor DisabledBrushColor{Qt::black};
+  QColor DisabledFontColor{Qt::black};
+  QColor DisabledBorderColor{Qt::black};
+};
+
+enum TShapeType { stRectangle, stSquare, stRoundRect, stRoundSquare, stEllipse, stCircle };
+
+// Fill, caption and outline colour of one paint.
+struct TShapeExColors {
+  QColor Brush;
+  QColor Font;
+  QColor Border;
+  bool operator==(const TShapeExColors&) const = default;
+};
+
+// The state a button is painted in.
+struct TShapeExState {
+  bool AllowDown = false;
+  bool Down = false;
+  bool MouseOver = false;
+  bool Enabled = true;
+};
+
+// Colours the schema gives for a state: down (only with AllowDown), else pointer over, else
+// normal; disabled overrides all. A down button's outline takes DownBorderColor.
+TShapeExColors ShapeExColors(const TShapeExColorSchema& Schema, const TShapeExState& State);
+
+// The figure's box, right and bottom edges exclusive: (X, Y) to (X + W, Y + H).
+struct TShapeExBox {
+  int X = 0;
+  int Y = 0;
+  int W = 0;
+  int H = 0;
+  bool operator==(const TShapeExBox&) const = default;
+};
+
+// Box of the figure in a control of Width x Height with a pen of PenWidth pixels; the square
+// kinds are centred in it.
+TShapeExBox ShapeExFigureBox(int Width, int Height, int PenWidth, TShapeType Shape);
+
+// Top-left corner of a caption of TextWidth x TextHeight centred in Box.
+QPoint ShapeExCaptionOrigin(const TShapeExBox& Box, int TextWidth, int TextHeight);
+
+class TShapeEx : public QWidget {
+  Q_OBJECT
+  Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
+  Q_PROPERTY(int RoundCorner READ RoundCorner WRITE SetRoundCorner)
+  Q_PROPERTY(TShapeExColorSchema* ColorSchema READ ColorSchema WRITE SetColorSchema)
+  Q_PROPERTY(QColor FontColor READ FontColor WRITE SetFontColor)
+  Q_PROPERTY(bool Down READ Down WRITE SetDown)
+  Q_PROPERTY(int Group READ Group WRITE SetGroup)
+  Q_PROPERTY(bool AllowDown READ AllowDown WRITE SetAllowDown)
+  Q_PROPERTY(bool AllowUp READ AllowUp WRITE SetAllowUp)
+
+ public:
+  using TClickEvent = std::function<void(TShapeEx* Sender)>;
+
+  explicit TShapeEx(QWidget* parent = nullptr);
+
+  TShapeType Shape() const { return FShape; }
+  void SetShape(TShapeType Value);
+  QColor BrushColor() const { return FBrushColor; }
+  void SetBrushColor(const QColor& Value);
+  QColor PenColor() const { return FPenColor; }
+  void SetPenColor(const QColor& Value);
+  int PenWidth() const { return FPenWidth; }
+  void SetPenWidth(int Value);
+  // The caption's colour; family and size come from font().
+  QColor FontColor() const { return FFontColor; }
+  void SetFontColor(const QColor& Value);
+
+  int RoundCorner() const { return FRoundCorner; }
+  void SetRoundCorner(int Value);
+  // Not owned; a schema destroyed elsewhere unlinks itself.
+  TShapeExColorSchema* ColorSchema() const { return FColorSchema; }
+  void SetColorSchema(TShapeExColorSchema* Value);
+  QString Caption() const { return FCaption; }
+  void SetCaption(const QString& Value);
+  bool Down() const { return FDown; }
+  // Putting a grouped button down first releases the other buttons of its group under the
+  // same parent. Raises no event.
+  void SetDown(bool Value);
+  int Group() const { return FGroup; }
+  void SetGroup(int Value) { FGroup = Value; }
+  bool AllowDown() const { return FAllowDown; }
+  void SetAllowDown(bool Value);
+  bool AllowUp() const { return FAllowUp; }
+  void SetAllowUp(bool Value) { FAllowUp = Value; }
+  bool MouseOver() const { return FMouseOver; }
+
+  TClickEvent onClick;
+
+  QSize sizeHint() const override { return {65, 65}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  void ApplySchema();
+
+  TShapeType FShape = stRectangle;
+  QColor FBrushColor{Qt::white};
+  QColor FPenColor{Qt::black};
+  int FPenWidth = 1;
+  QColor FFontColor{Qt::black};
+  int FRoundCorner = 0;
+  QPointer<TShapeExColorSchema> FColorSchema;
+  QString FCaption;
+  bool FDown = false;
+  int FGroup = 0;
+  bool FAllowDown = false;
+  bool FAllowUp = false;
+  bool FMouseOver = false;
+  bool FPressed = false;
+};

@@ -1,0 +1,45 @@
+#pragma once
+// A pair of arrow buttons, "next" on top and "previous" below, reporting every press (and
+// repeating while held). With an empty range (minimum equal to maximum) the buttons stay
+// visible but do nothing.
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <optional>
+
+enum TUDBtnType { btNext = 0, btPrev = 1 };
+
+class TUpDown : public QWidget {
+  Q_OBJECT
+
+ public:
+  using TClickEvent = std::function<void(TUDBtnType Button, Qt::KeyboardModifiers Modifiers)>;
+
+  static constexpr int kDefaultWidth = 16;
+
+  explicit TUpDown(QWidget* parent = nullptr);
+
+  void SetRange(int Min, int Max);
+  int Min() const { return FMin; }
+  int Max() const { return FMax; }
+  bool Active() const { return FMin != FMax; }
+
+  TClickEvent OnClick;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  TUDBtnType ButtonAt(const QPoint& Position) const;
+  QRect ButtonRect(TUDBtnType Button) const;
+  void Fire(Qt::KeyboardModifiers Modifiers);
+  void StopRepeat();
+
+  int FMin = 0;
+  int FMax = 0;
+  std::optional<TUDBtnType> FPressed;
+  QTimer FRepeat;
+};

@@ -20,8 +20,6 @@ class TUpDown : public QWidget {
   explicit TUpDown(QWidget* parent = nullptr);
 
   void SetRange(int Min, int Max);
-  int Min() const { return FMin; }
-  int Max() const { return FMax; }
   bool Active() const { return FMin != FMax; }
 
   TClickEvent OnClick;

@@ -35,7 +35,8 @@ struct TAdapter {
   UCHAR WordLength = 8, StopBits = 0, Parity = 0;
   std::string Received;  // due bytes not yet read
   EVENT_HANDLE* Event = nullptr;
-  std::size_t Signalled = 0;  // bytes waiting when the event was last signalled
+  std::size_t Signalled = 0;    // bytes waiting when the event was last signalled
+  std::uint32_t ReadChunk = 0;  // most bytes one FT_Read hands out; 0 no limit
 };
 
 class TFake {
@@ -203,7 +204,8 @@ FAKE_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD count, DWORD
   ENTER_HANDLE("FT_Read");
   if (!buffer || !read) return FT_INVALID_PARAMETER;
   TFake::Pull(*a, Clock::now());
-  const std::size_t n = std::min<std::size_t>(count, a->Received.size());
+  std::size_t n = std::min<std::size_t>(count, a->Received.size());
+  if (a->ReadChunk) n = std::min<std::size_t>(n, a->ReadChunk);
   std::memcpy(buffer, a->Received.data(), n);
   a->Received.erase(0, n);
   a->Signalled = a->Received.size();
@@ -440,6 +442,12 @@ FAKE_EXPORT bool FakeFtdi_IsOpen(const char* serialNumber) {
   std::lock_guard lock(f.Mutex);
   const TAdapter* a = f.BySerial(serialNumber);
   return a && a->Handle != 0;
+}
+
+FAKE_EXPORT void FakeFtdi_SetReadChunk(const char* serialNumber, std::uint32_t count) {
+  TFake& f = Fake();
+  std::lock_guard lock(f.Mutex);
+  if (TAdapter* a = f.BySerial(serialNumber)) a->ReadChunk = count;
 }
 
 FAKE_EXPORT void FakeFtdi_Receive(const char* serialNumber, const char* data,

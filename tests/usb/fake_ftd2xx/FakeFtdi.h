@@ -27,6 +27,8 @@ int FakeFtdi_CallCount(const char* entryName);
 std::uint32_t FakeFtdi_BaudRate(const char* serialNumber);
 // Whether the adapter has an open handle.
 bool FakeFtdi_IsOpen(const char* serialNumber);
+// Lets FT_Read hand out at most Count bytes per call (0: no limit), as a driver may.
+void FakeFtdi_SetReadChunk(const char* serialNumber, std::uint32_t count);
 // Queues bytes as if the far end had sent them now, and signals the event.
 void FakeFtdi_Receive(const char* serialNumber, const char* data, std::uint32_t length);
 }

@@ -1,0 +1,123 @@
+#pragma once
+// The channel of one USB serial adapter driven directly through the adapter driver library
+// (not through a tty). The adapter is identified and opened by its serial number; a reader
+// thread waits for the driver's data event and raises the data-received notification on
+// its own thread, holding the channel lock.
+//
+//   auto byIndex = Create<TFTDIDevice>(2, "");             // from the driver's device list
+//   auto bySerial = Create<TFTDIDevice>("FT1234", "");     // serial number, location
+//   auto byString = Create<TFTDIDevice>("provider=FTD_USB;serial_number=FT1234");
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "comm/uci_ISerialPortInterface.h"
+#include "usb/uci_FTDIcore.h"
+
+class IFTDISerialPortInterface : public ISerialPortInterface {
+ public:
+  static constexpr TGUID IID = TGUID::FromText("{CBFAE6C0-8E72-4D7F-8C51-C36038E6F5F5}");
+
+  virtual std::string GetSerialNumber() = 0;       // same as GetPortName
+  virtual std::string GetDeviceDescription() = 0;  // same as GetDescription
+  virtual std::int32_t GetDeviceIndex() = 0;       // -1 unless made from the device list
+  virtual std::string GetLocation() = 0;
+  virtual FT_HANDLE GetDriverHandle() = 0;  // null while closed
+  virtual void NotifyDataReceived() = 0;
+  virtual bool ResetDevice() = 0;
+  virtual bool EraseEeprom() = 0;
+
+ protected:
+  ~IFTDISerialPortInterface() = default;
+};
+
+class TFTDIDevicecore;
+
+// Shows the adapter's settings (the current speed) and reports whether they were confirmed.
+// The window installs it; without one ShowSettingsDialog answers false.
+using TFTDISettingsDialog = std::function<bool(std::int32_t BaudRate)>;
+void SetFTDISettingsDialog(TFTDISettingsDialog Dialog);
+
+class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInterface {
+ public:
+  // From the driver's device list: reads serial number and description of entry Index.
+  TFTDIDevice(std::int32_t Index, std::string Location);
+  TFTDIDevice(std::string SerialNumber, std::string Location);
+  explicit TFTDIDevice(std::string ConnectionString = {});
+  ~TFTDIDevice() override;
+
+  // IFTDISerialPortInterface
+  std::string GetSerialNumber() override;
+  std::string GetDeviceDescription() override;
+  std::int32_t GetDeviceIndex() override;
+  std::string GetLocation() override;
+  FT_HANDLE GetDriverHandle() override;
+  void NotifyDataReceived() override;
+  bool ResetDevice() override;
+  bool EraseEeprom() override;
+
+  // Channel contract
+  // "provider=FTD_USB;serial_number=<serial>;" followed by the serial settings.
+  std::string GetConnectionString() override;
+  // A changed serial number re-opens an open device as the other adapter.
+  void SetConnectionString(const std::string& Text) override;
+  bool GetActive() override;
+  bool Open() override;
+  bool Close(bool Force) override;
+  std::int32_t Write(const std::string& Data) override;
+  void Read(std::string& Data) override;
+  std::int32_t InputCount() override;
+  std::string GetPortName() override;
+  std::string GetDescription() override;
+  void SetPresent(bool Value) override;
+  bool ShowSettingsDialog() override;
+  bool HasSettingsDialog() override;
+  void PurgeInput() override;
+  void PurgeOutput() override;
+
+  // Serial settings
+  std::int32_t GetBaudRate() override;
+  void SetBaudRate(std::int32_t Value) override;
+  bool GetRTS() override;
+  void SetRTS(bool Value) override;
+  bool GetDTR() override;
+  void SetDTR(bool Value) override;
+  bool GetCTS() override;
+  bool GetDSR() override;
+  std::uint8_t GetStopBits() override;
+  void SetStopBits(std::uint8_t Value) override;
+  std::uint8_t GetParity() override;
+  void SetParity(std::uint8_t Value) override;
+  std::uint8_t GetDataBits() override;
+  void SetDataBits(std::uint8_t Value) override;
+  std::int32_t GetOutBufSize() override;
+  void SetOutBufSize(std::int32_t Value) override;
+  std::int32_t GetInBufSize() override;
+  void SetInBufSize(std::int32_t Value) override;
+
+ protected:
+  void* FindInterface(const TGUID& iid) override;
+  void BeforeDestruction() override;
+
+ private:
+  // A failing driver call: FT_IO_ERROR closes the device, other statuses change nothing.
+  void ErrorHandler(const char* Operation, FT_STATUS Status);
+  // Sends data bits, stop bits and parity; on failure the previous values come back.
+  void ApplyDataCharacteristics(std::uint8_t DataBits, std::uint8_t StopBits, std::uint8_t Parity);
+  void StopReader();
+  void SetSerialNumber(std::string Value);
+
+  std::atomic<FT_HANDLE> FHandle{nullptr};
+  std::string FLocation;
+  std::unique_ptr<TFTDIDevicecore> FReader;  // under the channel lock
+  mutable std::mutex FTextLock;              // the two texts below
+  std::string FSerialNumber;
+  std::string FDescription;
+  std::int32_t FDeviceIndex = -1;
+  std::atomic<std::int32_t> FBaudRate{115200};
+  std::atomic<bool> FRTS{false}, FDTR{false};
+  std::atomic<std::uint8_t> FDataBits{8}, FStopBits{0}, FParity{0};
+};

@@ -20,7 +20,11 @@ class TProbe {
           done_ = true;
         }) {}
   ~TProbe() { thread_.join(); }
-  bool Done() const { return done_; }
+  // Waits generously for the other thread to finish; false when it stays blocked.
+  bool WaitDone() const {
+    for (int i = 0; i < 500 && !done_; ++i) std::this_thread::sleep_for(10ms);
+    return done_;
+  }
   // Gives the other thread ample time to get as far as it can.
   void Settle() const { std::this_thread::sleep_for(80ms); }
 
@@ -59,8 +63,7 @@ TEST(ReentrantRWLock, ReadersShareAndWriterWaitsForThemAll) {
       lock.BeginRead();
       lock.EndRead();
     });
-    secondReader.Settle();
-    EXPECT_TRUE(secondReader.Done());
+    EXPECT_TRUE(secondReader.WaitDone());
   }
   lock.BeginRead();  // a reader may take more reads
   std::atomic<bool> wrote{false};

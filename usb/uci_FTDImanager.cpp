@@ -1,0 +1,149 @@
+#include "usb/uci_FTDImanager.h"
+
+#include <exception>
+
+#include "comm/uci_ISerialPortInterface.h"
+#include "serial/uCommunicationUtils.h"
+#include "support/uErrors.h"
+#include "support/uLogUtils.h"
+#include "support/uMessages.h"
+#include "support/uStringUtils.h"
+#include "usb/uci_FTDIcore.h"
+#include "usb/uci_FTDIdirect.h"
+
+namespace {
+
+// The third "#"-separated part of a device path: the adapter's serial number.
+std::string SerialNumberOfDevicePath(const std::string& Path) {
+  std::size_t start = 0;
+  for (int part = 1; part < 3; ++part) {
+    start = Path.find('#', start);
+    if (start == std::string::npos)
+      throw Exception(Format("Device path '%s' has no serial number part", Path.c_str()));
+    ++start;
+  }
+  return Path.substr(start, Path.find('#', start) - start);
+}
+
+}  // namespace
+
+TFTDIManager::TFTDIManager()
+    : FMonitor(std::make_unique<TDeviceMonitor>(
+          [this](std::uint32_t Event, const TDeviceBroadcast& Record) {
+            DeviceChange(Event, Record);
+          })) {
+  if (!FMonitor->Start())
+    DebugLog(
+        "Device notifications unavailable (no device manager running): ports and adapters "
+        "plugged in or pulled out are not followed");
+}
+
+TFTDIManager::~TFTDIManager() {
+  FMonitor.reset();
+  std::lock_guard lock(FListLock);
+  FChannels.clear();
+}
+
+void TFTDIManager::Append(TIntfPtr<ICommunicationInterface> Channel) {
+  std::lock_guard lock(FListLock);
+  FChannels.push_back(std::move(Channel));
+}
+
+std::int32_t TFTDIManager::RebuildChannels() {
+  std::lock_guard lock(FListLock);
+  FChannels.clear();
+  for (std::int32_t n = 1; n <= kHighestProbedComPort; ++n) {
+    const std::uint8_t state = ProbeComPort(n).State;
+    if (state == AfPortInUse || state == AfPortFree)
+      Append(Create<TSerialPortInterface>(Format("comport=%d", n)));
+  }
+  DWORD count = 0;
+  const FT_STATUS status = FTDI().FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
+  if (status != FT_OK) {
+    FTStatusReport("GetFTDeviceCount", status);
+    return -1;
+  }
+  for (std::int32_t index = static_cast<std::int32_t>(count) - 1; index >= 0; --index)
+    Append(Create<TFTDIDevice>(index, std::string()));
+  return 0;
+}
+
+void TFTDIManager::LockChannels() {
+  FListLock.lock();
+}
+void TFTDIManager::UnlockChannels() {
+  FListLock.unlock();
+}
+
+std::int32_t TFTDIManager::ChannelCount() {
+  std::lock_guard lock(FListLock);
+  return static_cast<std::int32_t>(FChannels.size());
+}
+
+void TFTDIManager::FirstChannel(TIntfPtr<ICommunicationInterface>& Channel) {
+  std::lock_guard lock(FListLock);
+  FCursor = 0;
+  Channel = FChannels.empty() ? nullptr : FChannels.front();
+}
+
+void TFTDIManager::NextChannel(TIntfPtr<ICommunicationInterface>& Channel) {
+  std::lock_guard lock(FListLock);
+  ++FCursor;
+  Channel = FCursor >= 0 && static_cast<std::size_t>(FCursor) < FChannels.size()
+                ? FChannels[FCursor]
+                : nullptr;
+}
+
+void TFTDIManager::FindChannel(const std::string& Name,
+                               TIntfPtr<ICommunicationInterface>& Channel) {
+  std::lock_guard lock(FListLock);
+  Channel = nullptr;
+  for (const auto& candidate : FChannels)
+    if (candidate->GetPortName() == Name) {
+      Channel = candidate;
+      return;
+    }
+}
+
+void TFTDIManager::DeviceChange(std::uint32_t Event, const TDeviceBroadcast& Record) {
+  try {
+    std::string name;
+    if (Record.DeviceType == DBT_DEVTYP_PORT)
+      name = Record.Name;
+    else if (Record.DeviceType == DBT_DEVTYP_DEVICEINTERFACE &&
+             Record.ClassGuid == GUID_D2XX_DEVICE_CLASS)
+      name = SerialNumberOfDevicePath(Record.Name);
+    else
+      return;
+    if (Event == DBT_DEVICEARRIVAL)
+      Arrival(name);
+    else if (Event == DBT_DEVICEREMOVECOMPLETE)
+      Removal(name);
+  } catch (const std::exception& e) {
+    ShowMessage(e.what());
+  }
+}
+
+void TFTDIManager::Arrival(const std::string& Name) {
+  std::lock_guard lock(FListLock);
+  TIntfPtr<ICommunicationInterface> channel;
+  FindChannel(Name, channel);
+  if (channel) {
+    channel->SetPresent(true);
+  } else {
+    if (Name.rfind("COM", 0) == 0)
+      channel = Create<TSerialPortInterface>(Name);
+    else
+      channel = Create<TFTDIDevice>(Name, std::string());
+    Append(channel);
+  }
+  if (OnChannelArrived) OnChannelArrived(channel);
+}
+
+void TFTDIManager::Removal(const std::string& Name) {
+  std::lock_guard lock(FListLock);
+  TIntfPtr<ICommunicationInterface> channel;
+  FindChannel(Name, channel);
+  if (channel) channel->SetPresent(false);
+  if (OnChannelRemoved) OnChannelRemoved(channel);
+}

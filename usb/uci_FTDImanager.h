@@ -1,0 +1,68 @@
+#pragma once
+// The list of every channel the machine offers: a COM port channel for each COM port that
+// exists and a USB channel for each adapter the driver library reports. It is rebuilt on
+// request, follows ports and adapters that come and go, and tells the main window about
+// them through two callbacks. One manager per process, used on the main thread only.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "comm/uci_ICommunicationInterface.h"
+#include "usb/uDeviceChange.h"
+
+inline constexpr std::int32_t kHighestProbedComPort = 255;
+
+class TFTDIManager {
+ public:
+  // Starts following device changes where the platform offers them.
+  TFTDIManager();
+  // Stops following device changes and releases every channel (closing open ones).
+  ~TFTDIManager();
+  TFTDIManager(const TFTDIManager&) = delete;
+  TFTDIManager& operator=(const TFTDIManager&) = delete;
+
+  // COM ports 1-255 that exist, in ascending order, then the driver's adapters from the
+  // highest index down. 0 when the adapter count could be read, -1 otherwise.
+  std::int32_t RebuildChannels();
+  void LockChannels();
+  void UnlockChannels();
+  std::int32_t ChannelCount();
+  // Empty when the list is empty / the cursor has passed the last entry.
+  void FirstChannel(TIntfPtr<ICommunicationInterface>& Channel);
+  void NextChannel(TIntfPtr<ICommunicationInterface>& Channel);
+  // The first channel whose port name is Name (case-sensitive), or empty.
+  void FindChannel(const std::string& Name, TIntfPtr<ICommunicationInterface>& Channel);
+
+  // Device-change notification (main thread). Failures go to the operator's message box.
+  void DeviceChange(std::uint32_t Event, const TDeviceBroadcast& Record);
+  // Whether device changes are being followed.
+  bool Notifications() const { return FMonitor && FMonitor->Running(); }
+
+  // Called with the list locked; set by the main window, cleared before destruction.
+  TCiNotify OnChannelArrived;
+  TCiNotify OnChannelRemoved;  // the channel may be empty
+
+ private:
+  void Append(TIntfPtr<ICommunicationInterface> Channel);
+  void Arrival(const std::string& Name);
+  void Removal(const std::string& Name);
+
+  std::unique_ptr<TDeviceMonitor> FMonitor;
+  std::recursive_mutex FListLock;
+  std::vector<TIntfPtr<ICommunicationInterface>> FChannels;
+  std::int32_t FCursor = 0;
+};
+
+// Holds the manager's list lock for a scope.
+class TChannelListLock {
+ public:
+  explicit TChannelListLock(TFTDIManager& Manager) : FManager(Manager) { FManager.LockChannels(); }
+  ~TChannelListLock() { FManager.UnlockChannels(); }
+  TChannelListLock(const TChannelListLock&) = delete;
+  TChannelListLock& operator=(const TChannelListLock&) = delete;
+
+ private:
+  TFTDIManager& FManager;
+};

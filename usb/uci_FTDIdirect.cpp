@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <thread>
 #include <typeindex>
@@ -13,9 +14,11 @@
 #include "support/uMessages.h"
 
 // The reader thread of an open device. It holds the device without a count between its
-// rounds, and a counted reference during each round, so that an open device whose last
+// rounds and a counted reference during each round, so that an open device whose last
 // outside reference goes is still destroyed (its destruction closes it and ends this thread).
-class TFTDIDevicecore {
+// The thread shares ownership of this object, so that a close from a notification on the
+// thread itself can let it run out on its own ("retire" it).
+class TFTDIDevicecore : public std::enable_shared_from_this<TFTDIDevicecore> {
  public:
   TFTDIDevicecore(IFTDISerialPortInterface* Device, ICommunicationInterface* Channel,
                   FT_HANDLE Handle);
@@ -23,12 +26,16 @@ class TFTDIDevicecore {
   TFTDIDevicecore(const TFTDIDevicecore&) = delete;
   TFTDIDevicecore& operator=(const TFTDIDevicecore&) = delete;
 
+  void Start();
   // Sets the terminate flag and the stop event: the thread ends at once.
   void Terminate();
+  // From another thread: waits until the thread has ended.
   void WaitFor();
-  // Called on the reader thread itself: the thread frees this object when it ends.
-  void FreeOnTerminate();
-  bool OnReaderThread() const { return std::this_thread::get_id() == FThread.get_id(); }
+  // From the thread itself: it runs out on its own, keeping this object alive meanwhile.
+  void Retire();
+  // Waits until the thread's last round is over, whether it was retired or not.
+  void WaitForRounds();
+  bool OnReaderThread() const { return std::this_thread::get_id() == FThreadId; }
   // Sets the data event (auto-reset), so a further notification follows.
   void SetDataEvent();
 
@@ -42,8 +49,11 @@ class TFTDIDevicecore {
   EVENT_HANDLE FEvent;    // the data event, handed to the driver
   bool FStopped = false;  // the stop event (manual-reset), under FEvent.Mutex
   std::atomic<bool> FTerminated{false};
-  bool FFreeOnTerminate = false;  // only touched on the reader thread
   std::thread FThread;
+  std::thread::id FThreadId;
+  std::mutex FDoneLock;
+  std::condition_variable FDoneChanged;
+  bool FDone = false;
 };
 
 namespace {
@@ -95,7 +105,11 @@ TFTDIDevicecore::TFTDIDevicecore(IFTDISerialPortInterface* Device, ICommunicatio
       FTDI().FT_SetEventNotification(Handle, FT_EVENT_RXCHAR | FT_EVENT_MODEM_STATUS, &FEvent);
   // The thread still polls every 100 ms without the driver's event.
   if (status != FT_OK) ShowMessage(std::to_string(status));
-  FThread = std::thread([this] { Execute(); });
+}
+
+void TFTDIDevicecore::Start() {
+  FThread = std::thread([self = shared_from_this()] { self->Execute(); });
+  FThreadId = FThread.get_id();
 }
 
 TFTDIDevicecore::~TFTDIDevicecore() {
@@ -119,9 +133,13 @@ void TFTDIDevicecore::WaitFor() {
   if (FThread.joinable()) FThread.join();
 }
 
-void TFTDIDevicecore::FreeOnTerminate() {
-  FFreeOnTerminate = true;
+void TFTDIDevicecore::Retire() {
   FThread.detach();
+}
+
+void TFTDIDevicecore::WaitForRounds() {
+  std::unique_lock lock(FDoneLock);
+  FDoneChanged.wait(lock, [this] { return FDone; });
 }
 
 void TFTDIDevicecore::SetDataEvent() {
@@ -172,7 +190,9 @@ void TFTDIDevicecore::Execute() {
     if (wake == TWake::Stop) break;
     if (wake == TWake::Data) data = true;
   }
-  if (FFreeOnTerminate) delete this;
+  std::lock_guard lock(FDoneLock);
+  FDone = true;
+  FDoneChanged.notify_all();
 }
 
 // --- TFTDIDevice -----------------------------------------------------------------------
@@ -212,6 +232,7 @@ void TFTDIDevice::BeforeDestruction() {
   Close(false);
   // A failed close leaves the reader running; it must not outlive the device.
   StopReader();
+  ReapRetiredReaders();
   Unlock();
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
@@ -292,9 +313,12 @@ bool TFTDIDevice::Open() {
   }
   FHandle = handle;
   FTDI().FT_ResetDevice(handle);
-  if (!FReader)
-    FReader = std::make_unique<TFTDIDevicecore>(this, static_cast<ICommunicationInterface*>(this),
+  ReapRetiredReaders();
+  if (!FReader) {
+    FReader = std::make_shared<TFTDIDevicecore>(this, static_cast<ICommunicationInterface*>(this),
                                                 handle);
+    FReader->Start();
+  }
   SetBaudRate(FBaudRate);
   if (GetActive()) DoOpened();
   return true;
@@ -319,12 +343,23 @@ void TFTDIDevice::StopReader() {
   FReader->Terminate();
   if (FReader->OnReaderThread()) {
     // Called from a notification on the reader thread: it cannot wait for itself.
-    FReader.release()->FreeOnTerminate();
+    FReader->Retire();
+    FRetiredReaders.push_back(std::move(FReader));
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   } else {
     FReader->WaitFor();
     FReader.reset();
   }
+}
+
+void TFTDIDevice::ReapRetiredReaders() {
+  // A retired reader may still be ending its round with this device; the one whose
+  // notification is running right now cannot be waited for.
+  std::erase_if(FRetiredReaders, [](const std::shared_ptr<TFTDIDevicecore>& reader) {
+    if (reader->OnReaderThread()) return false;
+    reader->WaitForRounds();
+    return true;
+  });
 }
 
 std::int32_t TFTDIDevice::Write(const std::string& Data) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "comm/uci_ISerialPortInterface.h"
 #include "usb/uci_FTDIcore.h"
@@ -108,12 +109,15 @@ class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInter
   // Sends data bits, stop bits and parity; on failure the previous values come back.
   void ApplyDataCharacteristics(std::uint8_t DataBits, std::uint8_t StopBits, std::uint8_t Parity);
   void StopReader();
+  void ReapRetiredReaders();
   void SetSerialNumber(std::string Value);
 
   std::atomic<FT_HANDLE> FHandle{nullptr};
   std::string FLocation;
-  std::unique_ptr<TFTDIDevicecore> FReader;  // under the channel lock
-  mutable std::mutex FTextLock;              // the two texts below
+  // Under the channel lock: the reader thread, and those closed from their own notification.
+  std::shared_ptr<TFTDIDevicecore> FReader;
+  std::vector<std::shared_ptr<TFTDIDevicecore>> FRetiredReaders;
+  mutable std::mutex FTextLock;  // the two texts below
   std::string FSerialNumber;
   std::string FDescription;
   std::int32_t FDeviceIndex = -1;

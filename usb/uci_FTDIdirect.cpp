@@ -13,9 +13,9 @@
 
 #include "support/uMessages.h"
 
-// The reader thread of an open device. It holds the device without a count between its
-// rounds and a counted reference during each round, so that an open device whose last
-// outside reference goes is still destroyed (its destruction closes it and ends this thread).
+// The reader thread of an open device. It holds the device without a count, so that an
+// open device whose last reference goes is still destroyed: its destruction closes it and
+// ends this thread (or, when a listener on this thread dropped that reference, tells it so).
 // The thread shares ownership of this object, so that a close from a notification on the
 // thread itself can let it run out on its own ("retire" it).
 class TFTDIDevicecore : public std::enable_shared_from_this<TFTDIDevicecore> {
@@ -36,6 +36,8 @@ class TFTDIDevicecore : public std::enable_shared_from_this<TFTDIDevicecore> {
   // Waits until the thread's last round is over, whether it was retired or not.
   void WaitForRounds();
   bool OnReaderThread() const { return std::this_thread::get_id() == FThreadId; }
+  // From the thread itself, during a round: the device has been destroyed.
+  void DeviceGone() { FDeviceGone = true; }
   // Sets the data event (auto-reset), so a further notification follows.
   void SetDataEvent();
 
@@ -49,6 +51,7 @@ class TFTDIDevicecore : public std::enable_shared_from_this<TFTDIDevicecore> {
   EVENT_HANDLE FEvent;    // the data event, handed to the driver
   bool FStopped = false;  // the stop event (manual-reset), under FEvent.Mutex
   std::atomic<bool> FTerminated{false};
+  bool FDeviceGone = false;  // only touched on the reader thread
   std::thread FThread;
   std::thread::id FThreadId;
   std::mutex FDoneLock;
@@ -170,21 +173,19 @@ void TFTDIDevicecore::Execute() {
   setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -10);
   bool data = false;
   while (!FTerminated) {
-    {
-      // Counted while this round uses the device (see the class comment).
-      const TIntfPtr<IFTDISerialPortInterface> hold(FDevice);
-      if (FChannel->TryLock()) {
-        if (data || FChannel->InputCount() > 0) {
-          data = false;
-          FDevice->NotifyDataReceived();
-        }
-        FChannel->Unlock();
-      } else {
-        std::this_thread::yield();
+    if (FChannel->TryLock()) {
+      if (data || FChannel->InputCount() > 0) {
+        data = false;
+        FDevice->NotifyDataReceived();
       }
+      // A listener dropped the last reference: the device is gone, and its destruction gave
+      // back the lock of this round.
+      if (FDeviceGone) break;
+      FChannel->Unlock();
+    } else {
+      std::this_thread::yield();
     }
-    // A close from the notification on this thread has set the flag; the device may be
-    // gone with the reference above.
+    // A close from the notification on this thread has set the flag.
     if (FTerminated) break;
     const TWake wake = Wait(std::chrono::milliseconds(data ? 1 : 100));
     if (wake == TWake::Stop) break;
@@ -229,11 +230,21 @@ TFTDIDevice::~TFTDIDevice() = default;
 void TFTDIDevice::BeforeDestruction() {
   TSerialPortCoreInterface::BeforeDestruction();
   Lock();
+  // Device code runs on a reader thread only within a round, which holds the lock: when a
+  // listener there dropped the last reference, that round must not touch the device again.
+  std::shared_ptr<TFTDIDevicecore> destroyer;
+  if (FReader && FReader->OnReaderThread()) destroyer = FReader;
+  for (const auto& reader : FRetiredReaders)
+    if (reader->OnReaderThread()) destroyer = reader;
   Close(false);
   // A failed close leaves the reader running; it must not outlive the device.
   StopReader();
   ReapRetiredReaders();
   Unlock();
+  if (destroyer) {
+    destroyer->DeviceGone();
+    Unlock();  // the round's
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 

@@ -19,7 +19,10 @@ using Clock = std::chrono::steady_clock;
 
 const char* const kDefaults = "baudrate=115200;databits=8;stopbits=One;parity=None;dtr=0;rts=0";
 
-// Counts the notifications of a channel and collects what the data handler reads.
+// Counts the notifications of a channel and collects what the data handler reads. Declared
+// before the device it listens to, so that it outlives the device's reader thread. Tests
+// with data flowing close the device before dropping it: a notification in flight holds a
+// reference of its own, and dropping the last two at once on two threads is not safe.
 class TListener {
  public:
   void Opened(const TIntfPtr<ICommunicationInterface>&) { ++OpenedCount; }
@@ -73,8 +76,8 @@ TEST_F(FTDIDeviceTest, OpenIsRefusedWithoutSerialNumberOrWhenOpen) {
   EXPECT_FALSE(none->GetActive());
   EXPECT_EQ(FakeFtdi_CallCount("FT_OpenEx"), 0);
 
-  auto device = Channel("S1");
   TListener listener;
+  auto device = Channel("S1");
   listener.Attach(*device);
   EXPECT_TRUE(device->Open());
   EXPECT_TRUE(device->GetActive());
@@ -124,8 +127,8 @@ TEST_F(FTDIDeviceTest, DeviceFromTheListReadsSerialAndDescription) {
 TEST_F(FTDIDeviceTest, ConnectionStringWithAnotherSerialReopensTheOtherAdapter) {
   FakeFtdi_AddAdapter("S1", "", nullptr);
   FakeFtdi_AddAdapter("S2", "", nullptr);
-  auto device = Channel("S1");
   TListener listener;
+  auto device = Channel("S1");
   listener.Attach(*device);
   ASSERT_TRUE(device->Open());
   device->SetConnectionString("serial_number=S2;baudrate=9600");
@@ -205,8 +208,8 @@ TEST_F(FTDIDeviceTest, LineSettingsNeedAnOpenDeviceAndAnAcceptingDriver) {
 
 TEST_F(FTDIDeviceTest, ReaderThreadDeliversDataFromTheAdapter) {
   FakeFtdi_AddAdapter("E1", "Echo", &Peer);
-  auto device = Channel("E1");
   TListener listener;
+  auto device = Channel("E1");
   listener.Attach(*device);
   ASSERT_TRUE(device->Open());
   EXPECT_EQ(device->Write("hello, module"), 13);
@@ -218,8 +221,8 @@ TEST_F(FTDIDeviceTest, ReaderThreadDeliversDataFromTheAdapter) {
 TEST_F(FTDIDeviceTest, BytesLeftByAReadAreNotifiedAgainWithoutWaitingForThePoll) {
   FakeFtdi_AddAdapter("S1", "", nullptr);
   FakeFtdi_SetReadChunk("S1", 1);  // each read takes one byte and leaves the rest
-  auto device = Channel("S1");
   TListener listener;
+  auto device = Channel("S1");
   listener.Attach(*device);
   ASSERT_TRUE(device->Open());
   const auto start = Clock::now();
@@ -228,6 +231,7 @@ TEST_F(FTDIDeviceTest, BytesLeftByAReadAreNotifiedAgainWithoutWaitingForThePoll)
   // Ten rounds through the 100 ms poll would take about a second.
   EXPECT_LT(Clock::now() - start, 600ms);
   EXPECT_GE(listener.DataCount, 10);
+  EXPECT_TRUE(device->Close(false));
 }
 
 TEST_F(FTDIDeviceTest, WithoutTheDriverEventTheReaderStillPolls) {
@@ -236,20 +240,21 @@ TEST_F(FTDIDeviceTest, WithoutTheDriverEventTheReaderStillPolls) {
   std::vector<std::string> messages;
   TMessageHandler previous =
       SetMessageHandler([&](const std::string& text) { messages.push_back(text); });
-  auto device = Channel("S1");
   TListener listener;
+  auto device = Channel("S1");
   listener.Attach(*device);
   EXPECT_TRUE(device->Open());
   SetMessageHandler(previous);
   EXPECT_EQ(messages, std::vector<std::string>{"5"});
   FakeFtdi_Receive("S1", "abc", 3);
   EXPECT_EQ(listener.WaitFor(3, 3s), "abc");
+  EXPECT_TRUE(device->Close(false));
 }
 
 TEST_F(FTDIDeviceTest, IoErrorClosesTheDeviceOtherFailuresDoNot) {
   FakeFtdi_AddAdapter("S1", "", nullptr);
-  auto device = Channel("S1");
   TListener listener;
+  auto device = Channel("S1");
   listener.Attach(*device);
   ASSERT_TRUE(device->Open());
 
@@ -265,6 +270,7 @@ TEST_F(FTDIDeviceTest, IoErrorClosesTheDeviceOtherFailuresDoNot) {
   EXPECT_FALSE(device->Open());  // the adapter is gone
   FakeFtdi_Plug("S1");
   EXPECT_TRUE(device->Open());
+  EXPECT_TRUE(device->Close(false));
 }
 
 TEST_F(FTDIDeviceTest, FailedCloseLeavesTheDeviceClosed) {
@@ -280,9 +286,9 @@ TEST_F(FTDIDeviceTest, FailedCloseLeavesTheDeviceClosed) {
 
 TEST_F(FTDIDeviceTest, CloseFromTheDataHandlerReturnsWithoutWaiting) {
   FakeFtdi_AddAdapter("S1", "", nullptr);
-  auto device = Channel("S1");
-  TListener listener;
+  TListener listener;  // outlives the device, whose reader thread calls it
   listener.CloseInHandler = true;
+  auto device = Channel("S1");
   listener.Attach(*device);
   ASSERT_TRUE(device->Open());
   FakeFtdi_Receive("S1", "x", 1);
@@ -296,6 +302,7 @@ TEST_F(FTDIDeviceTest, CloseFromTheDataHandlerReturnsWithoutWaiting) {
   EXPECT_TRUE(device->Open());
   FakeFtdi_Receive("S1", "y", 1);
   EXPECT_EQ(listener.WaitFor(2, 3s), "xy");
+  EXPECT_TRUE(device->Close(false));
 }
 
 TEST_F(FTDIDeviceTest, DroppingAnOpenDeviceClosesIt) {
@@ -304,10 +311,31 @@ TEST_F(FTDIDeviceTest, DroppingAnOpenDeviceClosesIt) {
   ASSERT_TRUE(device->Open());
   EXPECT_TRUE(FakeFtdi_IsOpen("S1"));
   device.Reset();
-  // If the reader was in a round just then, its reference was the last and the device is
-  // closed on the reader thread a moment later.
-  const auto until = Clock::now() + 2s;
-  while (FakeFtdi_IsOpen("S1") && Clock::now() < until) std::this_thread::sleep_for(1ms);
+  EXPECT_FALSE(FakeFtdi_IsOpen("S1"));
+}
+
+// Holds the only reference to a device and drops it from the data notification.
+class TLastHolder {
+ public:
+  void DataReceived(const TIntfPtr<ICommunicationInterface>&) {
+    Device.Reset();
+    Dropped = true;
+  }
+  TIntfPtr<ICommunicationInterface> Device;
+  std::atomic<bool> Dropped{false};
+};
+
+TEST_F(FTDIDeviceTest, LastReferenceDroppedInTheDataHandlerDestroysAndClosesTheDevice) {
+  FakeFtdi_AddAdapter("S1", "", nullptr);
+  TLastHolder holder;
+  holder.Device = Channel("S1");
+  holder.Device->GetDataReceivedEvents().Add(Bind<&TLastHolder::DataReceived>(&holder));
+  ASSERT_TRUE(holder.Device->Open());
+  FakeFtdi_Receive("S1", "x", 1);
+  const auto until = Clock::now() + 3s;
+  while ((!holder.Dropped || FakeFtdi_IsOpen("S1")) && Clock::now() < until)
+    std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(holder.Dropped);
   EXPECT_FALSE(FakeFtdi_IsOpen("S1"));
 }
 
@@ -333,6 +361,7 @@ TEST_F(FTDIDeviceTest, QueryExchangesWithTheFarEnd) {
   device->Query("*a request\r", 200, reply,
                 [](const std::string& r) -> std::uint16_t { return r.size() < 11; });
   EXPECT_EQ(reply, "*a request\r");
+  EXPECT_TRUE(device->Close(false));
 }
 
 TEST_F(FTDIDeviceTest, RegisteredAsUsbChannelClass) {

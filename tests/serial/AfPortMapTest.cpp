@@ -1,0 +1,53 @@
+#include "serial/AfPortMap.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+namespace {
+
+TEST(AfPortMap, NumbersMapToTheThreeDeviceFamilies) {
+  unsetenv("KVX_COMPORTS");
+  EXPECT_EQ(AfComPortPath(1), "/dev/ttyS0");
+  EXPECT_EQ(AfComPortPath(32), "/dev/ttyS31");
+  EXPECT_EQ(AfComPortPath(33), "/dev/ttyUSB0");
+  EXPECT_EQ(AfComPortPath(64), "/dev/ttyUSB31");
+  EXPECT_EQ(AfComPortPath(65), "/dev/ttyACM0");
+  EXPECT_EQ(AfComPortPath(96), "/dev/ttyACM31");
+  EXPECT_EQ(AfComPortPath(97), "");
+  EXPECT_EQ(AfComPortPath(0), "");
+}
+
+TEST(AfPortMap, EnvironmentEntriesAddAndOverride) {
+  setenv("KVX_COMPORTS", "7=/dev/pts/3; 200 = /tmp/ttyV0 ;;", 1);
+  EXPECT_EQ(AfComPortPath(7), "/dev/pts/3");
+  EXPECT_EQ(AfComPortPath(200), "/tmp/ttyV0");
+  EXPECT_EQ(AfComPortPath(8), "/dev/ttyS7");
+  unsetenv("KVX_COMPORTS");
+  EXPECT_EQ(AfComPortPath(7), "/dev/ttyS6");
+}
+
+TEST(AfPortMap, MalformedEntriesAreNamedAndGoodOnesStillTaken) {
+  std::map<std::int32_t, std::string> Map;
+  EXPECT_EQ(AfParseComPortMap("7=/dev/a;x=/dev/b;9=/dev/c", Map),
+            "malformed entry \"x=/dev/b\" (expected number=path)");
+  EXPECT_EQ(Map.size(), 2u);
+  EXPECT_EQ(Map[9], "/dev/c");
+  Map.clear();
+  EXPECT_NE(AfParseComPortMap("0=/dev/a", Map), "");
+  EXPECT_NE(AfParseComPortMap("70000=/dev/a", Map), "");
+  EXPECT_NE(AfParseComPortMap("5=", Map), "");
+  EXPECT_NE(AfParseComPortMap("/dev/ttyUSB0", Map), "");
+  EXPECT_TRUE(Map.empty());
+  EXPECT_EQ(AfParseComPortMap("5=/dev/a;5=/dev/b", Map), "");
+  EXPECT_EQ(Map[5], "/dev/b");
+}
+
+TEST(AfPortMap, OnlyLegacyUartNodesAreCheckedInSysfs) {
+  EXPECT_FALSE(AfIsEmptyLegacyPort("/dev/pts/3"));
+  EXPECT_FALSE(AfIsEmptyLegacyPort("/dev/ttyUSB0"));
+  EXPECT_FALSE(AfIsEmptyLegacyPort("/dev/ttyS"));
+  EXPECT_FALSE(AfIsEmptyLegacyPort("/dev/ttySX1"));
+  EXPECT_FALSE(AfIsEmptyLegacyPort("/dev/ttyS99999"));  // no sysfs entry: not judged empty
+}
+
+}  // namespace

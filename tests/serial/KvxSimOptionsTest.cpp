@@ -1,0 +1,48 @@
+#include "tools/kvx-sim/uKvxSimOptions.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string ErrorOf(const std::vector<std::string>& Args) {
+  try {
+    ParseKvxSimOptions(Args);
+  } catch (const std::exception& E) {
+    return E.what();
+  }
+  return "(no error)";
+}
+
+TEST(KvxSimOptions, ModulesTakeTheOptionsGivenAfterThemAndDefaultsCountUp) {
+  auto O = ParseKvxSimOptions({"-b", "9600", "-s", "4711", "--module", "-m", "rs", "-p", "100",
+                               "-f", "split", "-f", "stop-after=3", "-n"});
+  ASSERT_EQ(O.Ports.size(), 3u);
+  EXPECT_EQ(O.Ports[0].ComNumber, 101);  // 100 is taken by the second module
+  EXPECT_EQ(O.Ports[0].State.SerialNumber, 4711);
+  EXPECT_EQ(kSpeedCodes[O.Ports[0].State.SpeedCode], 9600u);
+  EXPECT_EQ(O.Ports[0].State.Model, mtUSB);
+  EXPECT_EQ(O.Ports[1].ComNumber, 100);
+  EXPECT_EQ(O.Ports[1].State.Model, mtRS);
+  EXPECT_EQ(O.Ports[1].State.SerialNumber, 4712);
+  EXPECT_EQ(O.Ports[1].Faults.Chunks, 2);
+  EXPECT_EQ(O.Ports[1].Faults.StopAfter, 3);
+  EXPECT_EQ(O.Ports[2].ComNumber, 102);
+  EXPECT_FALSE(O.Ports[2].Faults.StopAfter.has_value());
+  EXPECT_FALSE(O.Help);
+  EXPECT_TRUE(ParseKvxSimOptions({"--help"}).Help);
+}
+
+TEST(KvxSimOptions, BadArgumentsAreNamed) {
+  EXPECT_EQ(ErrorOf({"-b", "9601"}), "-b: 9601 is not a module speed");
+  EXPECT_EQ(ErrorOf({"-p"}), "-p needs a value");
+  EXPECT_EQ(ErrorOf({"-p", "0"}), "-p: 0 is not in 1 to 65535");
+  EXPECT_EQ(ErrorOf({"-s", "x1"}), "-s: 'x1' is not a number");
+  EXPECT_EQ(ErrorOf({"-m", "serial"}), "--model: 'serial' is not usb, eth, rs or novra");
+  EXPECT_EQ(ErrorOf({"-f", "slow"}), "--fault: 'slow' needs =N");
+  EXPECT_EQ(ErrorOf({"-f", "noise=2"}), "--fault: 'noise=2' takes no value");
+  EXPECT_EQ(ErrorOf({"-f", "melt"}), "--fault: unknown fault 'melt'");
+  EXPECT_EQ(ErrorOf({"-p", "7", "-n", "-p", "7"}), "--port 7 is given twice");
+  EXPECT_EQ(ErrorOf({"--bogus"}), "unknown argument '--bogus' (see --help)");
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+// kvx-sim: simulated KVX modules on pseudo-terminals, for trying the tool without hardware.
+#include <signal.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/uKvxSimModule.h"
+#include "sim/uSimPty.h"
+#include "support/uErrors.h"
+#include "tools/kvx-sim/uKvxSimOptions.h"
+
+int main(int argc, char** argv) {
+  TKvxSimOptions Options;
+  try {
+    Options = ParseKvxSimOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const Exception& E) {
+    std::fprintf(stderr, "kvx-sim: %s\n", E.what());
+    return 2;
+  }
+  if (Options.Help) {
+    std::fputs(KvxSimUsage, stdout);
+    return 0;
+  }
+  // Blocked before any thread starts, so only sigwait below receives them.
+  sigset_t Signals;
+  sigemptyset(&Signals);
+  sigaddset(&Signals, SIGINT);
+  sigaddset(&Signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
+
+  std::vector<std::unique_ptr<TSimPty>> Ptys;
+  std::string Export;
+  try {
+    for (const auto& Spec : Options.Ports) {
+      auto Module = std::make_shared<TKvxSimModule>(Spec.State);
+      Module->SetFaults(Spec.Faults);
+      Ptys.push_back(std::make_unique<TSimPty>(Module));
+      std::string Entry = std::to_string(Spec.ComNumber) + "=" + Ptys.back()->SlavePath();
+      std::printf("%s\t%s, serial %u, address %u, %u bit/s\n", Entry.c_str(),
+                  Spec.State.TypeText.c_str(), Spec.State.SerialNumber, Spec.State.Address,
+                  kSpeedCodes[Spec.State.SpeedCode]);
+      Export += (Export.empty() ? "" : ";") + Entry;
+    }
+  } catch (const Exception& E) {
+    std::fprintf(stderr, "kvx-sim: %s\n", E.what());
+    return 1;
+  }
+  std::printf("export KVX_COMPORTS='%s'\n", Export.c_str());
+  std::fflush(stdout);
+  int Received = 0;
+  sigwait(&Signals, &Received);
+  Ptys.clear();  // each pty's thread is joined here
+  return 0;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// Command line of kvx-sim: which simulated modules to serve and how they behave.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/uKvxSimFaults.h"
+#include "sim/uKvxSimState.h"
+
+struct TKvxSimPortSpec {
+  std::int32_t ComNumber = 0;
+  TKvxSimState State;
+  TKvxSimFaults Faults;
+};
+
+struct TKvxSimOptions {
+  bool Help = false;
+  std::vector<TKvxSimPortSpec> Ports;
+};
+
+// Raises Exception with a message naming the bad argument.
+TKvxSimOptions ParseKvxSimOptions(const std::vector<std::string>& Args);
+extern const char* const KvxSimUsage;

@@ -2,8 +2,15 @@
 // at the set speed and are announced through the event handle; unplugging fails the calls.
 #include <gtest/gtest.h>
 
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
+#include <thread>
 
 #include "tests/usb/EchoPeer.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
@@ -126,6 +133,85 @@ TEST_F(FakeFtdiTest, OpenAdapterIsBusyAndUnknownSerialIsNotFound) {
   EXPECT_EQ(B.FT_OpenEx(const_cast<char*>("A"), FT_OPEN_BY_SERIAL_NUMBER, &h),
             FT_DEVICE_NOT_OPENED);
   EXPECT_EQ(B.FT_OpenEx(const_cast<char*>("Z"), FT_OPEN_BY_SERIAL_NUMBER, &h), FT_DEVICE_NOT_FOUND);
+}
+
+// A pseudo-terminal standing in for a simulator in another process.
+class TPtyFarEnd {
+ public:
+  TPtyFarEnd() {
+    FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    char name[128];
+    if (FMaster >= 0 && grantpt(FMaster) == 0 && unlockpt(FMaster) == 0 &&
+        ptsname_r(FMaster, name, sizeof name) == 0)
+      Slave = name;
+  }
+  ~TPtyFarEnd() {
+    if (FMaster >= 0) close(FMaster);
+  }
+  std::string ReadFor(std::chrono::milliseconds limit, std::size_t count) {
+    std::string got;
+    const auto until = std::chrono::steady_clock::now() + limit;
+    char buffer[64];
+    while (got.size() < count && std::chrono::steady_clock::now() < until) {
+      const ssize_t n = read(FMaster, buffer, sizeof buffer);
+      if (n > 0)
+        got.append(buffer, static_cast<std::size_t>(n));
+      else
+        std::this_thread::sleep_for(1ms);
+    }
+    return got;
+  }
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(write(FMaster, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  std::uint32_t LineSpeed() const {
+    termios2 t;
+    return ioctl(FMaster, TCGETS2, &t) == 0 ? t.c_ospeed : 0;
+  }
+  std::string Slave;
+
+ private:
+  int FMaster = -1;
+};
+
+TEST_F(FakeFtdiTest, AdaptersFromTheEnvironmentRelayToTheirLine) {
+  TPtyFarEnd far;
+  ASSERT_FALSE(far.Slave.empty());
+  setenv("KVX_FAKE_FTDI", ("=nothing;NOLINE=/nonexistent/tty;P1:Pty adapter=" + far.Slave).c_str(),
+         1);
+  EXPECT_EQ(FakeFtdi_LoadEnvironment(), 1);
+  unsetenv("KVX_FAKE_FTDI");
+
+  DWORD count = 0;
+  ASSERT_EQ(B.FT_CreateDeviceInfoList(&count), FT_OK);
+  ASSERT_EQ(count, 1u);
+  char sn[kFTSerialNumberSize], desc[kFTDescriptionSize];
+  ASSERT_EQ(B.FT_GetDeviceInfoDetail(0, nullptr, nullptr, nullptr, nullptr, sn, desc, nullptr),
+            FT_OK);
+  EXPECT_STREQ(sn, "P1");
+  EXPECT_STREQ(desc, "Pty adapter");
+
+  FT_HANDLE h = Open("P1");
+  ASSERT_EQ(B.FT_SetBaudRate(h, 19200), FT_OK);
+  ASSERT_EQ(B.FT_SetEventNotification(h, 3, &Event), FT_OK);
+  char out[] = "ping";
+  DWORD written = 0;
+  ASSERT_EQ(B.FT_Write(h, out, 4, &written), FT_OK);
+  EXPECT_EQ(far.ReadFor(2s, 4), "ping");
+  EXPECT_EQ(far.LineSpeed(), 19200u);
+
+  far.Send("pong");
+  std::string got;
+  const auto until = std::chrono::steady_clock::now() + 2s;
+  while (got.size() < 4 && std::chrono::steady_clock::now() < until) {
+    WaitEvent(50ms);
+    char in[16];
+    DWORD read = 0;
+    ASSERT_EQ(B.FT_Read(h, in, Waiting(h), &read), FT_OK);
+    got.append(in, read);
+  }
+  EXPECT_EQ(got, "pong");
+  EXPECT_EQ(B.FT_Close(h), FT_OK);
 }
 
 }  // namespace

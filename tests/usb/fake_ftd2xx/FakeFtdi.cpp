@@ -4,6 +4,9 @@
 // far end's bytes become due, as the driver does when data arrive.
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -15,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/usb/fake_ftd2xx/FakePtyPeer.h"
 #include "usb/uci_FTDIcore.h"
 
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -49,6 +53,7 @@ class TFake {
   std::map<std::string, FT_STATUS> Failures;
   std::map<std::string, int> Calls;
   std::uintptr_t NextHandle = 0x100;
+  std::vector<std::unique_ptr<TFakePtyPeer>> OwnedPeers;  // far ends from the environment
 
   // Counts the call; the injected status, or FT_OK to go on.
   FT_STATUS Enter(const char* name) {
@@ -388,7 +393,49 @@ FAKE_EXPORT void FakeFtdi_Reset() {
   f.InfoList.clear();
   f.Failures.clear();
   f.Calls.clear();
+  f.OwnedPeers.clear();
 }
+
+FAKE_EXPORT int FakeFtdi_LoadEnvironment() {
+  const char* env = std::getenv("KVX_FAKE_FTDI");
+  std::string_view text = env ? env : "";
+  int added = 0;
+  while (!text.empty()) {
+    const std::size_t end = text.find(';');
+    const std::string item(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (item.empty()) continue;
+    const std::size_t eq = item.find('=');
+    std::string name = item.substr(0, eq);
+    const std::string line = eq == std::string::npos ? std::string() : item.substr(eq + 1);
+    const std::size_t colon = name.find(':');
+    const std::string description = colon == std::string::npos ? "" : name.substr(colon + 1);
+    name = name.substr(0, colon);
+    if (name.empty() || line.empty() || name.size() >= kFTSerialNumberSize) {
+      std::fprintf(stderr, "KVX_FAKE_FTDI: malformed entry \"%s\" (expected SERIAL=LINE)\n",
+                   item.c_str());
+      continue;
+    }
+    auto peer = std::make_unique<TFakePtyPeer>(line);
+    if (!peer->Ok()) {
+      std::fprintf(stderr, "KVX_FAKE_FTDI: cannot open %s for adapter %s\n", line.c_str(),
+                   name.c_str());
+      continue;
+    }
+    FakeFtdi_AddAdapter(name.c_str(), description.c_str(), peer.get());
+    TFake& f = Fake();
+    std::lock_guard lock(f.Mutex);
+    f.OwnedPeers.push_back(std::move(peer));
+    ++added;
+  }
+  return added;
+}
+
+namespace {
+__attribute__((constructor)) void LoadEnvironmentAtStart() {
+  FakeFtdi_LoadEnvironment();
+}
+}  // namespace
 
 FAKE_EXPORT int FakeFtdi_AddAdapter(const char* serialNumber, const char* description,
                                     ISimPeer* peer) {

@@ -10,6 +10,11 @@ extern "C" {
 
 // Forgets every adapter, open handle and injected failure.
 void FakeFtdi_Reset();
+// Adds the adapters named in $KVX_FAKE_FTDI, "SERIAL[:DESCRIPTION]=LINE;...": each relays
+// its bytes to and from LINE (a tty, normally a simulator's pseudo-terminal). Done when the
+// library is loaded; returns the number of adapters added. Bad entries are reported on
+// standard error and skipped.
+int FakeFtdi_LoadEnvironment();
 // Adds a plugged-in adapter at the end of the device list and returns its index there.
 // Peer (may be null: bytes written are dropped, nothing is received) stays owned by the
 // caller and must outlive the adapter (until FakeFtdi_Reset).

@@ -31,23 +31,32 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
 
   std::vector<std::unique_ptr<TSimPty>> Ptys;
-  std::string Export;
+  std::string Export, UsbExport;
   try {
     for (const auto& Spec : Options.Ports) {
+      if (!Spec.UsbSerial.empty() && !*KVX_FAKE_FTD2XX)
+        throw Exception("--usb needs the fake adapter library, which is built with the tests");
       auto Module = std::make_shared<TKvxSimModule>(Spec.State);
       Module->SetFaults(Spec.Faults);
       Ptys.push_back(std::make_unique<TSimPty>(Module));
-      std::string Entry = std::to_string(Spec.ComNumber) + "=" + Ptys.back()->SlavePath();
+      // A USB module's line is relayed by the fake adapter library inside the tool.
+      std::string Entry = Spec.UsbSerial.empty()
+                              ? std::to_string(Spec.ComNumber) + "=" + Ptys.back()->SlavePath()
+                              : Spec.UsbSerial + ":Simulated adapter=" + Ptys.back()->SlavePath();
       std::printf("%s\t%s, serial %u, address %u, %u bit/s\n", Entry.c_str(),
                   Spec.State.TypeText.c_str(), Spec.State.SerialNumber, Spec.State.Address,
                   kSpeedCodes[Spec.State.SpeedCode]);
-      Export += (Export.empty() ? "" : ";") + Entry;
+      std::string& List = Spec.UsbSerial.empty() ? Export : UsbExport;
+      List += (List.empty() ? "" : ";") + Entry;
     }
   } catch (const Exception& E) {
     std::fprintf(stderr, "kvx-sim: %s\n", E.what());
     return 1;
   }
-  std::printf("export KVX_COMPORTS='%s'\n", Export.c_str());
+  if (!Export.empty()) std::printf("export KVX_COMPORTS='%s'\n", Export.c_str());
+  if (!UsbExport.empty())
+    std::printf("export KVX_FTD2XX_LIBRARY='%s' KVX_FAKE_FTDI='%s'\n", KVX_FAKE_FTD2XX,
+                UsbExport.c_str());
   std::fflush(stdout);
   int Received = 0;
   sigwait(&Signals, &Received);

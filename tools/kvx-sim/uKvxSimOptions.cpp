@@ -1,6 +1,7 @@
 #include "tools/kvx-sim/uKvxSimOptions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 #include "support/uErrors.h"
@@ -19,6 +20,10 @@ const char* const KvxSimUsage =
     "  -b, --speed BAUD      the only speed it answers at: 110, 300, 600, 1200, 2400, 4800,\n"
     "                        9600, 19200, 38400, 57600, 115200 or 230400 (default: the model's)\n"
     "  -a, --address N       module address, 1 to 253 (default 1)\n"
+    "  -u, --usb SERIAL      put it behind a fake USB adapter with this serial number\n"
+    "                        (1 to 15 letters, digits, '-' or '_') instead of a COM port;\n"
+    "                        prints the environment that makes the tool load the fake\n"
+    "                        adapter library\n"
     "  -f, --fault FAULT     no-answer, wrong-checksum, alternate, noise, split,\n"
     "                        slow=MS, truncate=N or stop-after=N (may be repeated)\n"
     "  -h, --help            this text\n";
@@ -32,6 +37,16 @@ long ParseNumber(const std::string& Option, const std::string& Text, long Min, l
   if (Value < Min || Value > Max)
     throw Exception(Format("%s: %ld is not in %ld to %ld", Option.c_str(), Value, Min, Max));
   return Value;
+}
+
+std::string ParseUsbSerial(const std::string& Option, const std::string& Text) {
+  const bool Valid =
+      !Text.empty() && Text.size() <= 15 && std::all_of(Text.begin(), Text.end(), [](char C) {
+        return std::isalnum(static_cast<unsigned char>(C)) || C == '-' || C == '_';
+      });
+  if (!Valid)
+    throw Exception(Option + ": '" + Text + "' is not 1 to 15 letters, digits, '-' or '_'");
+  return Text;
 }
 
 TKVXModuleType ParseModel(const std::string& Text) {
@@ -81,6 +96,7 @@ TKvxSimOptions ParseKvxSimOptions(const std::vector<std::string>& Args) {
     std::int32_t Serial = -1;
     std::int32_t Speed = -1;
     std::int32_t Address = 1;
+    std::string Usb;
     TKvxSimFaults Faults;
   };
   std::vector<TDraft> Drafts(1);
@@ -109,25 +125,34 @@ TKvxSimOptions ParseKvxSimOptions(const std::vector<std::string>& Args) {
       D.Speed = static_cast<std::int32_t>(It - kSpeedCodes.begin());
     } else if (A == "-a" || A == "--address")
       D.Address = static_cast<std::int32_t>(ParseNumber(A, Value(), 1, 253));
+    else if (A == "-u" || A == "--usb")
+      D.Usb = ParseUsbSerial(A, Value());
     else if (A == "-f" || A == "--fault")
       ApplyFault(D.Faults, Value());
     else
       throw Exception("unknown argument '" + A + "' (see --help)");
   }
   std::set<std::int32_t> Taken;
-  for (auto& D : Drafts)
+  std::set<std::string> UsbTaken;
+  for (auto& D : Drafts) {
     if (D.Port && !Taken.insert(D.Port).second)
       throw Exception(Format("--port %d is given twice", D.Port));
+    if (D.Port && !D.Usb.empty())
+      throw Exception("--port and --usb cannot both be given for one module");
+    if (!D.Usb.empty() && !UsbTaken.insert(D.Usb).second)
+      throw Exception("--usb " + D.Usb + " is given twice");
+  }
   std::int32_t NextPort = 100;
   std::uint16_t NextSerial = 1;
   for (auto& D : Drafts) {
     TKvxSimPortSpec Spec;
-    if (!D.Port) {
+    if (!D.Port && D.Usb.empty()) {
       while (Taken.count(NextPort)) ++NextPort;
       D.Port = NextPort;
       Taken.insert(NextPort);
     }
     Spec.ComNumber = D.Port;
+    Spec.UsbSerial = D.Usb;
     std::uint16_t Serial = D.Serial >= 0 ? static_cast<std::uint16_t>(D.Serial) : NextSerial;
     NextSerial = static_cast<std::uint16_t>(Serial + 1);
     Spec.State = KvxSimFactoryState(D.Model, Serial);

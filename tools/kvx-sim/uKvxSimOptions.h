@@ -8,7 +8,8 @@
 #include "sim/uKvxSimState.h"
 
 struct TKvxSimPortSpec {
-  std::int32_t ComNumber = 0;
+  std::int32_t ComNumber = 0;  // 0 for a module behind a USB adapter
+  std::string UsbSerial;       // serial number of the fake USB adapter it is behind, if any
   TKvxSimState State;
   TKvxSimFaults Faults;
 };

@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <mutex>
 
 #include "serial/AfPortMap.h"
@@ -162,7 +163,10 @@ void TDeviceMonitor::Watch(void* Monitor, IAfMainThreadDispatcher& Dispatcher) {
   pthread_setname_np(pthread_self(), "kvx-devices");
   pollfd fds[2] = {{udev_monitor_get_fd(monitor), POLLIN, 0}, {FStopFd, POLLIN, 0}};
   while (true) {
-    if (poll(fds, 2, -1) < 0) continue;
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;  // the descriptors are unusable: stop following changes rather than spin
+    }
     if (fds[1].revents) break;
     if (!(fds[0].revents & POLLIN)) continue;
     udev_device* device = udev_monitor_receive_device(monitor);

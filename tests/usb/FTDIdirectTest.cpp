@@ -91,6 +91,23 @@ TEST_F(FTDIDeviceTest, OpenIsRefusedWithoutSerialNumberOrWhenOpen) {
   EXPECT_EQ(listener.ClosedCount, 1);
 }
 
+TEST_F(FTDIDeviceTest, AdapterOperationsNeedAnOpenDevice) {
+  FakeFtdi_AddAdapter("S1", "", nullptr);
+  auto device = Create<TFTDIDevice>(std::string("S1"), std::string("hub 2 port 3"));
+  EXPECT_EQ(device->GetLocation(), "hub 2 port 3");
+  EXPECT_FALSE(device->ResetDevice());
+  EXPECT_FALSE(device->EraseEeprom());
+  EXPECT_EQ(FakeFtdi_CallCount("FT_ResetDevice"), 0);
+  ASSERT_TRUE(device->Open());
+  EXPECT_NE(device->GetDriverHandle(), nullptr);
+  EXPECT_TRUE(device->ResetDevice());
+  EXPECT_TRUE(device->EraseEeprom());
+  FakeFtdi_FailEntry("FT_EraseEE", FT_IO_ERROR);
+  EXPECT_FALSE(device->EraseEeprom());
+  EXPECT_TRUE(device->Close(false));
+  EXPECT_EQ(device->GetDriverHandle(), nullptr);
+}
+
 TEST_F(FTDIDeviceTest, OpenOfAnUnknownAdapterFails) {
   auto device = Channel("NOPE");
   EXPECT_FALSE(device->Open());

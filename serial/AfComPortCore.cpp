@@ -385,8 +385,12 @@ COMSTAT TAfComPortCore::LineStatus() {
 
 bool TAfComPortCore::PollLineStatus(COMSTAT& Stat, const std::atomic<bool>& Stop) {
   std::unique_lock Guard(FStatusLock, std::defer_lock);
-  while (!Guard.try_lock_for(std::chrono::milliseconds(10)))
+  // The lock is held for long only by a closer, which sets Stop before it waits for this
+  // thread; a plain try loop keeps to the locking that every checking tool understands.
+  while (!Guard.try_lock()) {
     if (Stop) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   if (!FReady) return false;
   Stat = LineStatusLocked();
   return true;

@@ -100,7 +100,7 @@ class TAfComPortCore {
   std::int32_t FInQueueSize = 8192;
   std::int32_t FOutQueueSize = 4096;
   TAfCoreEventHandler FOnEvent;
-  std::timed_mutex FStatusLock;
+  std::mutex FStatusLock;
   std::mutex FWriteLock;
   std::unique_ptr<TAfComPortEventThread> FEventThread;
   TAfSignals FThreadStarted;

@@ -175,8 +175,8 @@ TEST_F(AfComPortCoreTest, CloseWithAPendingWaitEndsBothThreadsAndReleasesTheDevi
 }
 
 TEST_F(AfComPortCoreTest, NoReportStartsAfterClosingBegins) {
-  ASSERT_TRUE(Core.OpenPort(3));
   OnReport = [](TAfCoreEvent) { std::this_thread::sleep_for(20ms); };
+  ASSERT_TRUE(Core.OpenPort(3));
   std::atomic<bool> Feeding{true};
   std::thread Feeder([&] {
     while (Feeding) {

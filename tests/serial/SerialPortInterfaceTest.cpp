@@ -2,9 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 
 #include "SerialTestUtils.h"
+#include "comm/uTraceMonitor.h"
+#include "support/uProgramArgs.h"
 
 namespace {
 
@@ -213,6 +222,44 @@ TEST_F(SerialPortInterfaceTest, DestroyingAnOpenChannelClosesItAndRaisesClosed) 
   }
   EXPECT_EQ(L.Seen, std::vector<std::string>{"closed"});
   EXPECT_FALSE(Line->IsOpen());
+}
+
+TEST_F(SerialPortInterfaceTest, MonitorSeesWritesAndReadsWithTheirDirections) {
+  auto Dir =
+      std::filesystem::temp_directory_path() / ("kvx-serial-trace-" + std::to_string(getpid()));
+  std::filesystem::create_directories(Dir);
+  setenv("XDG_RUNTIME_DIR", Dir.c_str(), 1);
+  int Fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un Address{};
+  Address.sun_family = AF_UNIX;
+  std::string Path = TraceMonitorSocketPath();
+  std::copy(Path.begin(), Path.end(), Address.sun_path);
+  ASSERT_EQ(bind(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address), 0);
+  SetProgramArgs({"kvxsetup", "DST"});
+  ASSERT_TRUE(InitTraceMonitor());
+  auto Next = [&] {
+    pollfd P{Fd, POLLIN, 0};
+    char Buffer[256];
+    if (poll(&P, 1, 1000) <= 0) return std::string("(nothing)");
+    return std::string(Buffer, static_cast<std::size_t>(recv(Fd, Buffer, sizeof Buffer, 0)));
+  };
+  auto Channel = Create<TSerialPortInterface>("comport=3");
+  ASSERT_TRUE(Channel->Open());
+  EXPECT_EQ(Channel->Write("12345"), 5);
+  EXPECT_EQ(Next(),
+            "\x01"
+            "12345");
+  Line->Receive("ab");
+  std::string Data;
+  Channel->Read(Data);
+  EXPECT_EQ(Next(),
+            "\x02"
+            "ab");
+  SetProgramArgs({"kvxsetup"});
+  InitTraceMonitor();
+  close(Fd);
+  std::filesystem::remove_all(Dir);
+  unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace

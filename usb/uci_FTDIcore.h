@@ -4,6 +4,7 @@
 // through a guard that answers kFTNotAvailable when the library or the entry point is missing.
 #include <pthread.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 

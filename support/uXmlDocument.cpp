@@ -284,6 +284,14 @@ TXMLNode TXMLNode::AddChild(std::string_view name) {
   return TXMLNode(document_, child);
 }
 
+std::vector<std::string> TXMLNode::AttributeNames() const {
+  std::vector<std::string> result;
+  if (IsElement(node_))
+    for (xmlAttrPtr attr = node_->properties; attr; attr = attr->next)
+      result.push_back(QualifiedName(attr->name, attr->ns));
+  return result;
+}
+
 bool TXMLNode::HasAttribute(std::string_view name) const {
   return FindAttribute(node_, name) != nullptr;
 }

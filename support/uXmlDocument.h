@@ -36,6 +36,8 @@ class TXMLNode {
   // Appends a new element as the last child and returns it.
   TXMLNode AddChild(std::string_view name);
 
+  // The element's attribute names in document order ("prefix:name" when prefixed).
+  std::vector<std::string> AttributeNames() const;
   bool HasAttribute(std::string_view name) const;
   // The attribute's text; a Null variant when it is absent.
   TVariant GetAttribute(std::string_view name) const;

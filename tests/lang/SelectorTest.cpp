@@ -1,0 +1,151 @@
+#include "lang/uLanguageSelector.h"
+
+#include <gtest/gtest.h>
+
+#include <any>
+
+#include "app/uViewElement.h"
+#include "lang/uForms.h"
+#include "lang/uLanguage.h"
+#include "support/uMessages.h"
+#include "support/uPaths.h"
+#include "tests/lang/LangTestFiles.h"
+
+namespace {
+
+// The selector in a window header, over the two shipped files next to this program.
+class Selector : public ::testing::Test {
+ protected:
+  Selector() : form("TfMain", "fMain") {
+    selector.SetItems({"česky", "english"});
+    save.Set("Caption", "Uložit");
+    previousHandler = SetMessageHandler([this](const std::string& text) { messages += text; });
+  }
+  ~Selector() override { SetMessageHandler(previousHandler); }
+
+  TViewElement form;
+  TOpenForm open{form};
+  TViewElement& selector = form.CreateComponent("TComboBox", "cbbLanguage");
+  TViewElement& save = form.CreateComponent("TShapeEx", "sSaveChanges1");
+  std::string messages;
+  TMessageHandler previousHandler;
+};
+
+TEST_F(Selector, ListsTheShippedFilesWithoutSelectingOrApplying) {
+  ASSERT_TRUE(InitializeLanguages(form));
+  ASSERT_EQ(selector.Items(), (std::vector<std::string>{"česky", "english"}));
+  EXPECT_EQ(selector.GetInt("ItemIndex"), -1);
+  const auto* item = std::any_cast<TLanguageItem*>(&selector.ItemData(1));
+  ASSERT_TRUE(item && *item);
+  EXPECT_EQ((*item)->FileName(), GetExeDir() + "english.lng.xml");
+  EXPECT_EQ((*item)->LanguageId(), "$409");
+  SelectFirstLanguage(form);
+  EXPECT_EQ(selector.GetInt("ItemIndex"), 0);
+  EXPECT_EQ(save.GetText("Caption"), "Uložit");
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Selector, ChoosingAnEntryAppliesItsFileAndTheOtherTurnsItBack) {
+  ASSERT_TRUE(InitializeLanguages(form));
+  selector.Edit("ItemIndex", 1);
+  EXPECT_EQ(save.GetText("Caption"), "Save");
+  selector.Edit("ItemIndex", 0);
+  EXPECT_EQ(save.GetText("Caption"), "Uložit");
+  EXPECT_TRUE(messages.empty());
+  // The selector keeps its entries: the shipped files do not list its items.
+  EXPECT_EQ(selector.ItemCount(), 2u);
+  EXPECT_EQ(selector.GetInt("ItemIndex"), 0);
+}
+
+TEST_F(Selector, PlainEntriesSelectNothing) {
+  selector.Edit("ItemIndex", 1);  // the built-in entries carry no file
+  EXPECT_EQ(save.GetText("Caption"), "Uložit");
+  ASSERT_TRUE(InitializeLanguages(form));
+  selector.Set("ItemIndex", -1);
+  cbbLanguageChange(form);
+  EXPECT_EQ(save.GetText("Caption"), "Uložit");
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Selector, AFileListingTheSelectorsItemsLeavesPlainEntries) {
+  TTempDir dir;
+  const std::string file = dir.File("list.lng.xml");
+  WriteFile(file, MainFormFile("<cbbLanguage><items><item value=\"one\"/><item value=\"two\"/>"
+                               "</items></cbbLanguage>"));
+  ASSERT_TRUE(InitializeLanguages(form));
+  ASSERT_TRUE(Language().Load(file));
+  ASSERT_EQ(selector.Items(), (std::vector<std::string>{"one", "two"}));
+  EXPECT_FALSE(std::any_cast<TLanguageItem*>(&selector.ItemData(1)));
+  selector.Edit("ItemIndex", 1);
+  EXPECT_EQ(save.GetText("Caption"), "Uložit");
+}
+
+TEST_F(Selector, ErrorWhileApplyingIsShownAndKeepsWhatWasApplied) {
+  TTempDir dir;
+  const std::string file = dir.File("bad.lng.xml");
+  WriteFile(file, MainFormFile("<sSaveChanges1 caption=\"Keep\" Wrong=\"1\"/>",
+                               "<language name=\"bad\" id=\"$409\">"));
+  ASSERT_TRUE(InitializeLanguages(form));
+  TLanguageItem bad(file);
+  selector.AddItem("bad", &bad);
+  selector.Edit("ItemIndex", 2);
+  EXPECT_EQ(save.GetText("Caption"), "Keep");
+  EXPECT_EQ(messages, "Property Wrong does not exist");
+}
+
+TEST_F(Selector, VanishedFileAppliesThePreviousOneToTheMainWindowAgain) {
+  TTempDir dir;
+  const std::string file = dir.File("gone.lng.xml");
+  WriteFile(file, MainFormFile("<sSaveChanges1 caption=\"Gone\"/>"));
+  TLanguageItem gone(file);
+  std::filesystem::remove(file);
+  ASSERT_TRUE(InitializeLanguages(form));
+  selector.Edit("ItemIndex", 1);
+  save.Set("Caption", "changed meanwhile");
+  selector.AddItem("gone", &gone);
+  selector.Edit("ItemIndex", 2);
+  EXPECT_EQ(save.GetText("Caption"), "Save");
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST(SelectorDrawing, TextAt30PixelsAndFlagsOnlyForExactIdentifiers) {
+  TTempDir dir;
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"$405", 0}, {"$409", 1}, {"$0405", -1}, {"$409 ", -1}, {"$407", -1}};
+  std::vector<std::unique_ptr<TLanguageItem>> items;
+  TViewElement form("TfMain", "fMain");
+  TViewElement& selector = form.CreateComponent("TComboBox", "cbbLanguage");
+  for (const auto& [id, image] : cases) {
+    const std::string file = dir.File("l" + std::to_string(items.size()) + ".lng.xml");
+    WriteFile(file, "<language name=\"n" + id + "\" id=\"" + id + "\"/>");
+    items.push_back(std::make_unique<TLanguageItem>(file));
+    selector.AddItem(items.back()->LanguageName(), items.back().get());
+  }
+  WriteFile(dir.File("noid.lng.xml"), "<language name=\"plain\"/>");
+  items.push_back(std::make_unique<TLanguageItem>(dir.File("noid.lng.xml")));
+  selector.AddItem("plain", items.back().get());
+  selector.AddItem("text only");
+
+  const TDrawRect rect{5, 40, 106, 18};
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const TLanguageDrawItem draw = cbbLanguageDrawItem(selector, static_cast<int>(i), rect);
+    EXPECT_EQ(draw.ImageIndex, cases[i].second) << "id '" << cases[i].first << "'";
+    EXPECT_EQ(draw.Text, "n" + cases[i].first);
+  }
+  const TLanguageDrawItem plain = cbbLanguageDrawItem(selector, 5, rect);
+  EXPECT_EQ(plain.ImageIndex, -1);
+  EXPECT_EQ(plain.Text, "plain");
+  EXPECT_EQ(plain.TextLeft, 35);
+  EXPECT_EQ(plain.TextTop, 40);
+  EXPECT_EQ(plain.FontName, "Trebuchet MS");
+  EXPECT_EQ(plain.FontSize, 10);
+  EXPECT_EQ(plain.Fill.Width, 106);
+  const TLanguageDrawItem flagged = cbbLanguageDrawItem(selector, 1, rect);
+  EXPECT_EQ(flagged.ImageLeft, 8);
+  EXPECT_EQ(flagged.ImageTop, 43);
+  EXPECT_EQ(cbbLanguageDrawItem(selector, 6, rect).ImageIndex, -1);
+  EXPECT_EQ(cbbLanguageDrawItem(selector, 6, rect).Text, "text only");
+  EXPECT_EQ(cbbLanguageDrawItem(selector, 7, rect).Text, "");
+}
+
+}  // namespace

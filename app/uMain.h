@@ -1,0 +1,103 @@
+#pragma once
+// The main window's controller: the pages and the rule that exactly one is shown, the search
+// for modules, connecting and disconnecting, the configuration pages with saving and the
+// measurement view. It knows the window only as view elements, so it runs without a display;
+// everything here belongs to the user-interface thread.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/uMainServices.h"
+#include "app/uViewElement.h"
+#include "protocol/uKVXxxCommands.h"
+#include "support/uLogUtils.h"
+
+class TFTDIManager;
+
+class TfMain : public TLogSender {
+ public:
+  using TLanguageInit = std::function<void(TfMain& Form)>;
+
+  // Creates the window's elements and runs the creation steps: languages (through
+  // InitializeLanguages, whose errors go to the error report), the command line (Args
+  // without the program's own path), the manager's callbacks, the address list, the caption.
+  TfMain(TFTDIManager& Manager, IMainServices& Services, std::vector<std::string> Args,
+         const TLanguageInit& InitializeLanguages = {});
+  ~TfMain() override;
+  TfMain(const TfMain&) = delete;
+  TfMain& operator=(const TfMain&) = delete;
+
+  std::string ClassName() const override { return "TfMain"; }
+  std::optional<std::string> ComponentName() const override { return FView.Name(); }
+
+  TViewElement& View() { return FView; }
+  TViewElement& Element(std::string_view Name) const { return FView.Component(Name); }
+
+  // First show: to the search page, first language item selected.
+  void FormShow();
+
+  void ShowPage(TViewElement& Page);
+  bool TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen, std::uint8_t Address);
+  void Connect(const TKVXChannel& Channel);
+  bool Refresh(bool Download);
+  bool Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t Address,
+                std::int32_t Timeout, std::string& Reply);
+
+  void ScanCIs();
+  void AddFoundModule(const TKVXChannel& Channel, const TKVXrec& Rec);
+  void UpdateFoundSection();
+  void lConnectClick();
+  void ChannelArrived(const TKVXChannel& Channel);
+  void ChannelRemoved(const TKVXChannel& Channel);
+
+  void FillCommunicationPage();
+  bool ShowChannelPage(int Channel);
+  void UpdateSaveButton();
+  void SaveChanges();
+  void MeasureTick();
+
+  const TKVXChannel& CurrentChannel() const { return FCurrent; }
+  const TKVXrec& ReadCopy() const { return FRead; }
+  const TKVXrec& EditedCopy() const { return FEdited; }
+  const std::vector<TKVXChannel>& FoundChannels() const { return FFound; }
+  const std::string& ExtraSpeed() const { return FExtraSpeed; }
+  bool Show420Always() const { return FShow420Always; }
+
+ private:
+  void ReadCommandLine(const std::vector<std::string>& Args);
+  void ConnectHandlers();
+  void OnClick(std::string_view Name, void (TfMain::*Handler)());
+  void OnChange(std::string_view Name, void (TfMain::*Handler)(TViewElement&));
+  void ShowModulePicture();
+  void PressMeasuring();
+  void Retry();
+  void Disconnect();
+  void ShowMeasurePage();
+  void ShowCommunicationPage();
+  void ChannelButtonClick(TViewElement& Button);
+  // Change handlers of the configuration pages.
+  int PageChannel() const;
+  void SpeedChange(TViewElement& Sender);
+  void AddressChange(TViewElement& Sender);
+  void UserDataChange(TViewElement& Sender);
+  void NameChange(TViewElement& Sender);
+  void UnitChange(TViewElement& Sender);
+  void RangeChange(TViewElement& Sender);
+  void DecimalsChange(TViewElement& Sender);
+  void LoopChange(TViewElement& Sender);
+  void GainChange(TViewElement& Sender);
+  void WatchingChange(TViewElement& Sender);
+  void LimitChange(TViewElement& Sender);
+
+  TViewElement FView{"TfMain", "fMain"};
+  TFTDIManager& FManager;
+  IMainServices& FServices;
+  TKVXChannel FCurrent;
+  TKVXrec FRead;
+  TKVXrec FEdited;
+  std::vector<TKVXChannel> FFound;
+  std::string FExtraSpeed;
+  bool FShow420Always = false;
+};

@@ -1,0 +1,59 @@
+#pragma once
+// What the main window's controller needs from its front end besides the view elements:
+// the busy cursor, handling pending window events during a wait, drawing an element at
+// once and the application's error report. The Qt window implements them with the toolkit;
+// the plain implementation serves the tests and headless front ends.
+#include <string>
+#include <vector>
+
+class TViewElement;
+
+class IMainServices {
+ public:
+  virtual ~IMainServices() = default;
+  virtual bool BusyCursor() const = 0;
+  virtual void SetBusyCursor(bool Busy) = 0;
+  // Handles what is pending: device changes, port events posted to the main thread.
+  virtual void ProcessMessages() = 0;
+  // Draws the element now (the controller blocks the event loop while it searches).
+  virtual void Repaint(TViewElement& Element) = 0;
+  // The application's report of an error nobody handled.
+  virtual void ShowError(const std::string& Text) = 0;
+};
+
+// Shows the busy cursor for a scope and then the cursor that was there before.
+class TBusyCursor {
+ public:
+  explicit TBusyCursor(IMainServices& Services)
+      : FServices(Services), FPrevious(Services.BusyCursor()) {
+    FServices.SetBusyCursor(true);
+  }
+  ~TBusyCursor() { FServices.SetBusyCursor(FPrevious); }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+
+ private:
+  IMainServices& FServices;
+  bool FPrevious;
+};
+
+// Without a display: pending events are those of the main-thread dispatcher; errors go to
+// the operator's message handler and are kept.
+class TPlainMainServices : public IMainServices {
+ public:
+  bool BusyCursor() const override { return FBusy; }
+  void SetBusyCursor(bool Busy) override;
+  void ProcessMessages() override;
+  void Repaint(TViewElement& Element) override;
+  void ShowError(const std::string& Text) override;
+
+  int BusyChanges() const { return FBusyChanges; }
+  int Repaints() const { return FRepaints; }
+  const std::vector<std::string>& Errors() const { return FErrors; }
+
+ private:
+  bool FBusy = false;
+  int FBusyChanges = 0;
+  int FRepaints = 0;
+  std::vector<std::string> FErrors;
+};

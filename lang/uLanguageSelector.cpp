@@ -1,11 +1,11 @@
 #include "lang/uLanguageSelector.h"
 
 #include <any>
-#include <exception>
+#include <memory>
 
 #include "app/uViewElement.h"
+#include "lang/uForms.h"
 #include "lang/uLanguage.h"
-#include "support/uMessages.h"
 
 namespace {
 
@@ -20,28 +20,20 @@ TLanguageItem* EntryItem(const TViewElement& cbbLanguage, int Index) {
 
 }  // namespace
 
-bool InitializeLanguages(TViewElement& Form) {
+void InitializeLanguages(TViewElement& Form) {
   TViewElement& selector = Form.Component(kSelector);
-  selector.SetHandler("OnChange", [&Form](TViewElement&) { cbbLanguageChange(Form); });
+  // The registration lives in the handler, so it ends when the window and its selector go.
+  auto open = std::make_shared<TOpenForm>(Form);
+  selector.SetHandler("OnChange", [&Form, open](TViewElement&) { cbbLanguageChange(Form); });
   if (TViewElement* gen = Form.FindComponent("Button1"))
     gen->SetHandler("OnClick", [](TViewElement&) { Button1Click(); });
 
   // The entries must not point at items that the new scan frees.
   selector.SetItems(selector.Items());
-  try {
-    Language().Scan("*.lng.xml");
-  } catch (const std::exception& error) {
-    ShowMessage(error.what());
-    return false;
-  }
+  Language().Scan("*.lng.xml");
   selector.ClearItems();
   for (const auto& [name, item] : Language().Languages())
     selector.AddItem(item->LanguageName(), item.get());
-  return true;
-}
-
-void SelectFirstLanguage(TViewElement& Form) {
-  Form.Component(kSelector).Set("ItemIndex", 0);
 }
 
 TLanguageDrawItem cbbLanguageDrawItem(const TViewElement& cbbLanguage, int Index,
@@ -70,18 +62,10 @@ void cbbLanguageChange(TViewElement& Form) {
   // Taken before the file is applied: the file may replace the selector's own entries.
   TLanguageItem* item = EntryItem(selector, selector.GetInt("ItemIndex"));
   if (!item) return;
-  try {
-    Language().Load(item->FileName());
-    Language().ApplyToForm(Form);
-  } catch (const std::exception& error) {
-    ShowMessage(error.what());
-  }
+  Language().Load(item->FileName());
+  Language().ApplyToForm(Form);
 }
 
 void Button1Click() {
-  try {
-    ExportLanguage("Export.lng.xml");
-  } catch (const std::exception& error) {
-    ShowMessage(error.what());
-  }
+  ExportLanguage("Export.lng.xml");
 }

@@ -3,14 +3,14 @@
 // file found next to the program, drawn with its name and, for Czech and English, a flag.
 // Picking an entry applies that file to the open windows.
 //
-// The main window calls, in this order:
-//   at creation, first of all:   InitializeLanguages(fMain)
-//   when first shown, last:      SelectFirstLanguage(fMain)
-// and keeps a TOpenForm (lang/uForms.h) for itself while it exists, so that language files
-// and the export reach it. InitializeLanguages connects cbbLanguage's OnChange to
-// cbbLanguageChange and the hidden button Button1 ("Gen") to the export of the window texts
-// into "Export.lng.xml". The front end draws every cbbLanguage entry as
-// cbbLanguageDrawItem describes it.
+// The main window calls InitializeLanguages(fMain) first of all while it is created, and
+// selects the first entry (ItemIndex 0, which applies nothing) when it is first shown.
+// InitializeLanguages connects cbbLanguage's OnChange to cbbLanguageChange and the hidden
+// button Button1 ("Gen") to Button1Click, and counts the window among the open windows
+// (lang/uForms.h) for as long as its selector stays connected. The front end draws every
+// cbbLanguage entry as cbbLanguageDrawItem describes it. Errors (a language file that is
+// not well-formed, "Property %s does not exist") go to the caller, the toolkit's error box;
+// what was applied before an error stays.
 #include <string>
 
 class TViewElement;
@@ -38,17 +38,13 @@ struct TLanguageDrawItem {
   int ImageTop = 0;
 };
 
-// Fills cbbLanguage from the language files in the program's directory (nothing selected,
-// nothing applied) and connects the handlers above. A faulty file is reported with
-// ShowMessage and leaves the entries as they were, with nothing attached; the window's
-// creation goes on. Returns whether the files were listed.
-bool InitializeLanguages(TViewElement& Form);
-// Shows the first entry without applying it: the window keeps its built-in texts.
-void SelectFirstLanguage(TViewElement& Form);
+// Fills cbbLanguage from the language files in the program's directory, nothing selected and
+// nothing applied. On an error the entries keep their texts with nothing attached.
+void InitializeLanguages(TViewElement& Form);
 TLanguageDrawItem cbbLanguageDrawItem(const TViewElement& cbbLanguage, int Index,
                                       const TDrawRect& Rect);
 // Applies the selected entry's file to the open windows and once more to Form (name matched
-// ignoring case). Errors are reported with ShowMessage; what was applied before stays.
+// ignoring case); plain entries apply nothing.
 void cbbLanguageChange(TViewElement& Form);
 // The hidden "Gen" button: the window texts into "Export.lng.xml" in the current directory.
 void Button1Click();

@@ -1,0 +1,89 @@
+#include "tests/faults/FaultRig.h"
+
+#include <filesystem>
+
+#include "comm/uci_ISerialPortInterface.h"
+#include "support/uStringUtils.h"
+#include "tests/usb/fake_ftd2xx/FakeFtdi.h"
+#include "usb/uci_FTDIdirect.h"
+
+namespace {
+constexpr int kComNumber = 201;
+constexpr const char* kAdapter = "KVXFAULT";
+}  // namespace
+
+std::string LineName(TLine Line) {
+  return Line == TLine::Pty ? "Pty" : "Usb";
+}
+
+TFaultRig::TFaultRig(TLine Line, const TKvxSimState& State)
+    : Module(std::make_shared<TKvxSimModule>(State)), FLine(Line) {
+  const std::uint32_t baud = kSpeedCodes[State.SpeedCode];
+  if (Line == TLine::Pty) {
+    FPty = std::make_unique<TSimPty>(Module);
+    setenv("KVX_COMPORTS", Format("%d=%s", kComNumber, FPty->SlavePath().c_str()).c_str(), 1);
+    Channel = Create<TSerialPortInterface>(Format("comport=%d;baudrate=%u", kComNumber, baud));
+  } else {
+    FakeFtdi_Reset();
+    FakeFtdi_AddAdapter(kAdapter, "KVX DAZAZE", Module.get());
+    Channel = Create<TFTDIDevice>(
+        Format("provider=FTD_USB;serial_number=%s;baudrate=%u", kAdapter, baud));
+  }
+  Channel->Open();
+}
+
+TFaultRig::~TFaultRig() {
+  JoinPuller();
+  if (Channel) Channel->Close(true);
+  Channel = nullptr;
+  FPty.reset();
+  if (FLine == TLine::Pty)
+    unsetenv("KVX_COMPORTS");
+  else
+    FakeFtdi_Reset();
+}
+
+void TFaultRig::Pull() {
+  if (FLine == TLine::Pty)
+    FPty.reset();
+  else
+    FakeFtdi_Unplug(kAdapter);
+}
+
+void TFaultRig::PullAfter(std::size_t Requests) {
+  const std::size_t target = Module->Requests().size() + Requests;
+  FPuller = std::thread([this, target] {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (Module->Requests().size() < target && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Pull();
+  });
+}
+
+void TFaultRig::JoinPuller() {
+  if (FPuller.joinable()) FPuller.join();
+}
+
+std::size_t ThreadCount() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+    ++count;
+  return count;
+}
+
+std::size_t ThreadCountSettlesAt(std::size_t Expected) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  std::size_t count = ThreadCount();
+  while (count > Expected && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    count = ThreadCount();
+  }
+  return count;
+}
+
+std::chrono::milliseconds Timed(const std::function<void()>& Operation) {
+  const auto start = std::chrono::steady_clock::now();
+  Operation();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start);
+}

@@ -36,9 +36,9 @@ class TLanguage {
   // A found file name and its item; the item is missing for the files from a faulty one on.
   using TEntry = std::pair<std::string, std::unique_ptr<TLanguageItem>>;
 
-  // Lists the files that match Mask (a wildcard pattern; without a directory the program's
-  // directory is searched), sorted by name so every machine lists them alike, and loads
-  // each. A file that is not well-formed raises the parser's error after all names are
+  // Lists the files that match Mask (a wildcard pattern in its last part; a relative Mask is
+  // taken from the program's directory), sorted by name so every machine lists them alike, and
+  // loads each. A file that is not well-formed raises the parser's error after all names are
   // listed; the entries from that file on then have no item.
   void Scan(const std::string& Mask);
   // Loads the file, makes it the current document and applies it to the open windows.

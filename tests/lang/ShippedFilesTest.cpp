@@ -1,38 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <vector>
 
 #include "lang/uLanguage.h"
 #include "support/uPaths.h"
 #include "tests/lang/LangTestFiles.h"
+#include "tests/lang/LanguageTexts.h"
 
 namespace {
-
-// Attribute texts of a file by element path ("fMain/sSave@caption", "fMain/cbX/items/item#2").
-std::map<std::string, std::string> Texts(const std::string& File) {
-  std::map<std::string, std::string> texts;
-  std::vector<std::pair<TXMLNode, std::string>> pending;
-  const TXMLDocument document = TXMLDocument::LoadFromFile(File);
-  pending.emplace_back(document.DocumentElement().FindChild("forms"), "");
-  while (!pending.empty()) {
-    auto [node, path] = pending.back();
-    pending.pop_back();
-    int index = 0;
-    for (TXMLNode child = node.FirstChild(); child; child = child.NextSibling()) {
-      const std::string childPath = path + "/" + child.NodeName() + "#" + std::to_string(index++);
-      texts[childPath] = "";
-      for (const std::string& name : child.AttributeNames())
-        texts[childPath + "@" + name] = child.GetAttribute(name).ToText();
-      pending.emplace_back(child, childPath);
-    }
-  }
-  return texts;
-}
-
-const std::string kCzech = GetExeDir() + "cesky.lng.xml";
-const std::string kEnglish = GetExeDir() + "english.lng.xml";
 
 TEST(ShippedFiles, NamedAndIdentifiedForTheSelector) {
   const TLanguageItem czech(kCzech);

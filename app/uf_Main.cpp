@@ -1,0 +1,24 @@
+#include "app/uf_Main.h"
+
+#include <QShowEvent>
+
+#include "app/uViewElement.h"
+#include "controls/uFormPosUtils.h"
+
+TfMainWindow::TfMainWindow(TViewElement& Form, std::function<void()> OnShow)
+    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      FOnShow(std::move(OnShow)) {
+  setFixedSize(MainClientWidth, MainClientHeight);
+  setAutoFillBackground(true);
+  FBinding = std::make_unique<TElementBinding>(Form, *this);
+}
+
+TfMainWindow::~TfMainWindow() = default;
+
+void TfMainWindow::showEvent(QShowEvent* Event) {
+  QWidget::showEvent(Event);
+  if (Event->spontaneous()) return;  // a window coming back from the task bar
+  CenterWindowOnMonitor(this);
+  if (FOnShow) FBinding->Act(FOnShow);
+}

@@ -1,0 +1,61 @@
+#pragma once
+// What the window needs from the toolkit besides widgets: the main-thread dispatcher of the
+// sync service on the Qt event loop, modal message boxes for operator messages, and the
+// controller's services (busy cursor, pending events, immediate drawing, error box).
+#include <QObject>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/uMainServices.h"
+#include "serial/AfSafeSync.h"
+
+// Posts jobs to the thread of Context (the GUI thread) through its event queue. Workers may
+// still hold the dispatcher when the window goes: after Detach, jobs are dropped.
+class TQtMainThreadDispatcher : public IAfMainThreadDispatcher {
+ public:
+  explicit TQtMainThreadDispatcher(QObject* Context);
+  void Post(std::function<void()> Job) override;
+  bool IsMainThread() const override;
+  void ProcessPending() override;
+  void Detach();
+
+ private:
+  mutable std::mutex FLock;
+  QObject* FContext;
+};
+
+// Installs the Qt dispatcher and the message-box handler for the life of the object and
+// restores the previous ones afterwards.
+class TQtServices {
+ public:
+  explicit TQtServices(QObject* Context);
+  ~TQtServices();
+  TQtServices(const TQtServices&) = delete;
+  TQtServices& operator=(const TQtServices&) = delete;
+
+ private:
+  std::shared_ptr<IAfMainThreadDispatcher> FPreviousDispatcher;
+  std::shared_ptr<TQtMainThreadDispatcher> FDispatcher;
+  std::function<void(const std::string&)> FPreviousHandler;
+};
+
+// The controller's services on the toolkit: the wait cursor, the event loop's pending
+// events, drawing an element at once (its widget from WidgetOf) and an error box.
+class TQtMainServices : public IMainServices {
+ public:
+  explicit TQtMainServices(std::function<QWidget*(TViewElement&)> WidgetOf = {});
+  ~TQtMainServices() override;
+  void SetWidgetOf(std::function<QWidget*(TViewElement&)> WidgetOf);
+  bool BusyCursor() const override { return FBusy; }
+  void SetBusyCursor(bool Busy) override;
+  void ProcessMessages() override;
+  void Repaint(TViewElement& Element) override;
+  void ShowError(const std::string& Text) override;
+
+ private:
+  std::function<QWidget*(TViewElement&)> FWidgetOf;
+  bool FBusy = false;
+};

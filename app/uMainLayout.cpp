@@ -109,6 +109,10 @@ void SearchPage(TLayout& L) {
   L.Add("TLabel", "lColumn3", &page, 320, 130, 120, 16, "výrobní číslo");
   L.Add("TListBox", "lbFoundedModules", &page, 20, 150, 650, 180);
   L.Button("sConnect", &page, 560, 338, 110, "Připojit");
+  // The found-modules section shows once a module is found.
+  for (const char* name : {"lFoundedModules", "sFoundedModules", "lColumn1", "lColumn2", "lColumn3",
+                           "lbFoundedModules", "sConnect"})
+    L.Form.Component(name).Set("Visible", false);
 }
 
 void SearchingPage(TLayout& L) {

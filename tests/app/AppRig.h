@@ -1,0 +1,64 @@
+#pragma once
+// The main window's controller on its own, against simulated modules: COM ports on
+// pseudo-terminals (through KVX_COMPORTS) and USB adapters of the fake driver library. The
+// controller's trace lines are read back from the diagnostic log.
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/uMain.h"
+#include "sim/uKvxSimModule.h"
+#include "sim/uSimPty.h"
+#include "tests/serial/SerialTestUtils.h"
+#include "tests/support/TempDir.h"
+#include "usb/uci_FTDImanager.h"
+
+struct TTraceLine {
+  int Point = 0;
+  std::string Text;
+};
+
+class TAppRig {
+ public:
+  explicit TAppRig(std::vector<std::string> Args = {});
+  ~TAppRig();
+  TAppRig(const TAppRig&) = delete;
+  TAppRig& operator=(const TAppRig&) = delete;
+
+  // A simulated module on COM port Port.
+  std::shared_ptr<TKvxSimModule> AddComModule(int Port, const TKvxSimState& State);
+  // Any peer on COM port Port (a silent one: a port without a module).
+  void AddComPeer(int Port, std::shared_ptr<ISimPeer> Peer);
+  // A module behind a plugged-in USB adapter.
+  std::shared_ptr<TKvxSimModule> AddUsbModule(const std::string& Serial,
+                                              const std::string& Description,
+                                              const TKvxSimState& State);
+  // Pulls the adapter out and tells the manager, as the device watcher would.
+  void UnplugUsb(const std::string& Serial);
+
+  // The window, created on first use and shown.
+  TfMain& Form();
+  TViewElement& operator[](std::string_view Name) { return Form().Element(Name); }
+  TFTDIManager& Manager() { return *FManager; }
+  // The controller's trace lines so far.
+  std::vector<TTraceLine> Trace() const;
+  // The trace lines from the test of the channel described as Description to the next test.
+  std::vector<TTraceLine> TraceOfTest(const std::string& Description) const;
+  // The page shown (the one visible page).
+  std::string PageShown();
+
+  TTestMainThread Main;
+  TPlainMainServices Services;
+
+ private:
+  void UpdatePortMap();
+
+  std::vector<std::string> FArgs;
+  TTempDir FLogDir;
+  std::vector<std::pair<int, std::string>> FPorts;
+  std::vector<std::unique_ptr<TSimPty>> FPtys;
+  std::vector<std::shared_ptr<TKvxSimModule>> FUsbModules;
+  std::unique_ptr<TFTDIManager> FManager;
+  std::unique_ptr<TfMain> FForm;
+};

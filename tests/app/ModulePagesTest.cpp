@@ -1,0 +1,379 @@
+// Connecting, the configuration pages with saving, the measurement view and the error page,
+// with a simulated module on a pseudo-terminal.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+#include "app/uMainLayout.h"
+#include "protocol/uTirmel97.h"
+#include "sim/uKvxSimDevice.h"
+#include "support/uCodePage.h"
+#include "support/uConversionUtils.h"
+#include "support/uStringUtils.h"
+#include "tests/app/AppRig.h"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+const int kNormal = RGBColor(135, 109, 98);
+
+// A module whose measured-values answer can be replaced by any data.
+class TMeasurePeer : public ISimPeer {
+ public:
+  explicit TMeasurePeer(std::shared_ptr<TKvxSimModule> Module) : FModule(std::move(Module)) {}
+  void SetMeasuredData(std::string Data) {
+    std::lock_guard lock(FLock);
+    FData = std::move(Data);
+  }
+  void Write(std::string_view bytes, std::uint32_t baud, Clock::time_point now) override {
+    std::lock_guard lock(FLock);
+    if (FData && ValidateFrame(bytes) == 0) {
+      TTirmelFormat97 frame;
+      ParseFrame(bytes, frame);
+      if (frame.Instruction == kiReadMeasuredValues) {
+        FPending += BuildFrame(frame.Address, frame.Signature, kSimAck, *FData);
+        return;
+      }
+    }
+    FModule->Write(bytes, baud, now);
+  }
+  std::string Read(Clock::time_point now) override {
+    std::lock_guard lock(FLock);
+    return std::exchange(FPending, {}) + FModule->Read(now);
+  }
+  std::size_t Available(Clock::time_point now) const override {
+    std::lock_guard lock(FLock);
+    return FPending.size() + FModule->Available(now);
+  }
+  std::optional<Clock::time_point> NextDue() const override {
+    std::lock_guard lock(FLock);
+    if (!FPending.empty()) return Clock::now();
+    return FModule->NextDue();
+  }
+
+ private:
+  mutable std::mutex FLock;
+  std::shared_ptr<TKvxSimModule> FModule;
+  std::optional<std::string> FData;
+  std::string FPending;
+};
+
+std::string Block(int Channel, std::uint8_t Status, const std::string& Text) {
+  return std::string{static_cast<char>(Channel), static_cast<char>(Status), 0, 0} +
+         FloatToStrBin(1.5f) + PadRight(Text, 10);
+}
+
+class ModulePagesTest : public ::testing::Test {
+ protected:
+  explicit ModulePagesTest(std::vector<std::string> Args = {}) : rig(std::move(Args)) {}
+
+  void Connect(const TKvxSimState& State) {
+    module = std::make_shared<TKvxSimModule>(State);
+    peer = std::make_shared<TMeasurePeer>(module);
+    rig.AddComPeer(3, peer);
+    rig.Manager().RebuildChannels();
+    TKVXChannel channel;
+    rig.Manager().FindChannel("COM3", channel);
+    ASSERT_TRUE(channel);
+    rig.Form().Connect(channel);
+  }
+  // The operator presses a menu button: it goes down, then its handler runs.
+  void Press(const char* Name) {
+    rig[Name].Set("Down", true);
+    rig[Name].Click();
+  }
+  std::vector<TKvxSimRequest> Writes() const {
+    std::vector<TKvxSimRequest> writes;
+    for (const TKvxSimRequest& request : module->Requests())
+      if (IsSimWrite(request.Instruction) || request.Instruction == kiEnableConfig)
+        writes.push_back(request);
+    return writes;
+  }
+
+  TAppRig rig;
+  TKvxSimState state = KvxSimFactoryState(mtRS, 4711);
+  std::shared_ptr<TKvxSimModule> module;
+  std::shared_ptr<TMeasurePeer> peer;
+};
+
+TEST_F(ModulePagesTest, ConnectShowsTheMeasurementPageWithItsTimer) {
+  Connect(state);
+  EXPECT_EQ(rig.PageShown(), "pMeasure");
+  EXPECT_TRUE(rig["Timer1"].GetBool("Enabled"));
+  EXPECT_TRUE(rig["sbMeasuring"].GetBool("Down"));
+  EXPECT_TRUE(rig["imgRS"].GetBool("Visible"));
+  for (const char* name : {"imgUSB", "imgNovra", "imgXX"})
+    EXPECT_FALSE(rig[name].GetBool("Visible"));
+  EXPECT_TRUE(rig.Form().CurrentChannel()->GetActive());
+  EXPECT_EQ(rig.Form().ReadCopy().Ident.Production.SerialNumber, 4711);
+  EXPECT_EQ(rig.Form().EditedCopy().Setup, rig.Form().ReadCopy().Setup);
+  EXPECT_FALSE(rig["sSaveChanges1"].GetBool("Visible"));
+  EXPECT_FALSE(rig.Services.BusyCursor());
+
+  // The communication page of an RS module: lists enabled on white.
+  Press("sbCommunication");
+  EXPECT_EQ(rig.PageShown(), "pConnection");
+  EXPECT_FALSE(rig["Timer1"].GetBool("Enabled"));
+  EXPECT_FALSE(rig["sbMeasuring"].GetBool("Down"));
+  EXPECT_EQ(rig["cbADR"].GetInt("ItemIndex"), state.Address);
+  EXPECT_EQ(rig["cbCommunicationSpeed"].GetInt("ItemIndex"), 6);
+  EXPECT_TRUE(rig["cbADR"].GetBool("Enabled"));
+  EXPECT_EQ(rig["cbADR"].GetInt("Color"), clWhite);
+  EXPECT_EQ(rig["eNameAndVersion"].GetText("Text"), " " + state.TypeText);
+  EXPECT_EQ(rig["ePidPis"].GetText("Text"), " " + rig.Form().ReadCopy().Ident.Production.Text);
+  EXPECT_EQ(rig["mUserData"].GetText("Text"), Trim(state.UserData));
+
+  rig["ShapeEx2"].Click();  // disconnect
+  EXPECT_EQ(rig.PageShown(), "pSearch");
+  EXPECT_TRUE(rig["imgXX"].GetBool("Visible"));
+  EXPECT_FALSE(rig["imgRS"].GetBool("Visible"));
+  EXPECT_FALSE(rig.Form().CurrentChannel());
+}
+
+TEST_F(ModulePagesTest, MeasurementRowsShowTheModulesTexts) {
+  state.Channels[2].Overflow = true;
+  state.Channels[3].NotValid = true;
+  Connect(state);
+  rig["Timer1"].Fire("OnTimer");
+  const std::string value = rig["lMeasuringChannel1Value"].GetText("Caption");
+  EXPECT_EQ(value.size(), 10u);
+  EXPECT_NO_THROW(std::stod(value)) << value;
+  EXPECT_EQ(rig["lMeasuringChannel1Value"].GetInt("FontColor"), kNormal);
+  EXPECT_EQ(rig["lMeasuringChannel2Value"].GetText("Caption"), "OVR ");
+  EXPECT_EQ(rig["lMeasuringChannel2Value"].GetInt("FontColor"), clRed);
+  EXPECT_EQ(rig["sMeasuringChannel2Panel"].GetInt("PenColor"), clRed);
+  EXPECT_EQ(rig["lMeasuringChannel3Value"].GetText("Caption"), "-");
+  EXPECT_EQ(rig["sMeasuringChannel3Panel"].GetInt("PenColor"), kNormal);
+  for (int n = 1; n <= 4; ++n) {
+    EXPECT_EQ(rig[Format("lChannel%dName", n)].GetText("Caption"),
+              Cp1250ToUtf8(state.Channels[n].Setup.Name));
+    EXPECT_EQ(rig[Format("lMeasuringChannel%dUnit", n)].GetText("Caption"),
+              Cp1250ToUtf8(state.Channels[n].Setup.Unit));
+  }
+  EXPECT_EQ(rig["lModuleName"].GetText("Caption"), " - " + Trim(state.UserData));
+
+  // Rows by position: a short reply fills the first rows; overflow without "valid" is "-".
+  peer->SetMeasuredData(Block(1, 0x80, "    12.50") + Block(2, 0x04, "    99.99") + "0123");
+  rig["Timer1"].Fire("OnTimer");
+  EXPECT_EQ(rig["lMeasuringChannel1Value"].GetText("Caption"), "    12.50 ");
+  EXPECT_EQ(rig["lMeasuringChannel2Value"].GetText("Caption"), "-");
+  EXPECT_EQ(rig["sMeasuringChannel2Panel"].GetInt("PenColor"), kNormal);
+  EXPECT_EQ(rig["lMeasuringChannel3Value"].GetText("Caption"), "-");
+  EXPECT_EQ(rig["lMeasuringChannel4Value"].GetText("Caption"), "-");
+
+  // No answer at all: every row "-", names and units stay.
+  TKvxSimFaults silent;
+  silent.NoAnswer = true;
+  module->SetFaults(silent);
+  peer->SetMeasuredData({});
+  rig["Timer1"].Fire("OnTimer");
+  for (int n = 1; n <= 4; ++n)
+    EXPECT_EQ(rig[Format("lMeasuringChannel%dValue", n)].GetText("Caption"), "-");
+  EXPECT_EQ(rig["lChannel4Name"].GetText("Caption"), Cp1250ToUtf8(state.Channels[4].Setup.Name));
+  EXPECT_EQ(rig.PageShown(), "pMeasure");
+}
+
+TEST_F(ModulePagesTest, BlankUserDataGivesAnEmptyModuleName) {
+  state.UserData = std::string(16, ' ');
+  Connect(state);
+  rig["Timer1"].Fire("OnTimer");
+  EXPECT_EQ(rig["lModuleName"].GetText("Caption"), "");
+}
+
+TEST_F(ModulePagesTest, ChannelPageShowsTheEditedCopyAndMovesRows) {
+  state.Channels[1].Setup.Loop = 1;
+  state.Channels[2].Setup.Loop = 0;
+  state.Channels[1].Setup.Offset = 0;
+  state.Channels[1].Setup.Scale = 0.01f;
+  Connect(state);
+  std::map<std::string, int> tops;
+  for (const char* row : kRowsBelow420) tops[row] = rig[row].GetInt("Top");
+  const int nameTop = rig["pChannelName"].GetInt("Top");
+  const int gainTop = rig["pChannelGain"].GetInt("Top");
+  const int shift = rig["p4_20mA"].GetInt("Height") + 1;
+
+  Press("sbChannel1");
+  EXPECT_EQ(rig.PageShown(), "pChannel");
+  EXPECT_EQ(rig["lChannel"].GetText("Caption"), "Kanál 1");
+  EXPECT_TRUE(rig["p4_20mA"].GetBool("Visible"));
+  EXPECT_TRUE(rig["cb4_20mA"].GetBool("Checked"));
+  EXPECT_DOUBLE_EQ(rig["deValueRangeMin"].GetReal("Value"), 0);
+  EXPECT_DOUBLE_EQ(rig["deValueRangeMax"].GetReal("Value"), 100);
+  EXPECT_EQ(rig["eChannelName"].GetText("Text"), Trim(state.Channels[1].Setup.Name));
+  for (const auto& [row, top] : tops) EXPECT_EQ(rig[row].GetInt("Top"), top) << row;
+
+  Press("sbChannel2");
+  EXPECT_FALSE(rig["p4_20mA"].GetBool("Visible"));
+  for (const auto& [row, top] : tops) EXPECT_EQ(rig[row].GetInt("Top"), top - shift) << row;
+  EXPECT_EQ(rig["pChannelName"].GetInt("Top"), nameTop);
+  EXPECT_EQ(rig["pChannelGain"].GetInt("Top"), gainTop);
+  EXPECT_EQ(rig.Form().EditedCopy().Setup[2].Loop, 0);  // filling changes nothing
+  EXPECT_FALSE(rig["sSaveChanges1"].GetBool("Visible"));
+
+  Press("sbChannel1");  // shown again: rows back down
+  for (const auto& [row, top] : tops) EXPECT_EQ(rig[row].GetInt("Top"), top) << row;
+}
+
+class ItpPagesTest : public ModulePagesTest {
+ protected:
+  ItpPagesTest() : ModulePagesTest({"xitpx"}) {}
+};
+
+TEST_F(ItpPagesTest, TheSwitchShowsThe420RowForEveryChannel) {
+  state.Channels[2].Setup.Loop = 0;
+  Connect(state);
+  EXPECT_TRUE(rig.Form().Show420Always());
+  Press("sbChannel2");
+  EXPECT_TRUE(rig["p4_20mA"].GetBool("Visible"));
+  EXPECT_FALSE(rig["cb4_20mA"].GetBool("Checked"));
+}
+
+TEST_F(ModulePagesTest, AChannelTheModuleLacksShowsTheErrorPage) {
+  state.Channels[3].Setup.Channel = 0;
+  state.Channels[3].Watch.Channel = 0;
+  Connect(state);
+  Press("ShapeEx3");
+  EXPECT_EQ(rig.PageShown(), "pError");
+  EXPECT_EQ(rig["lChannel"].GetText("Caption"), "Kanál 3");
+  EXPECT_FALSE(rig["Timer1"].GetBool("Enabled"));
+}
+
+TEST_F(ModulePagesTest, EditsShowAndHideTheSaveButton) {
+  state.Channels[1].Setup.Loop = 2;
+  Connect(state);
+  Press("sbChannel1");
+  const std::string name = Trim(state.Channels[1].Setup.Name);
+  TViewElement& save = rig["sSaveChanges1"];
+
+  rig["eChannelName"].Edit("Text", " Teplota ");
+  EXPECT_EQ(rig.Form().EditedCopy().Setup[1].Name, "Teplota" + std::string(14, ' '));
+  EXPECT_TRUE(save.GetBool("Visible"));
+  rig["eChannelName"].Edit("Text", name);
+  EXPECT_FALSE(save.GetBool("Visible"));
+
+  EXPECT_FALSE(rig["cb4_20mA"].GetBool("Checked"));
+  rig["cb4_20mA"].Edit("Checked", true);
+  EXPECT_EQ(rig.Form().EditedCopy().Setup[1].Loop, 1);
+  EXPECT_TRUE(save.GetBool("Visible"));
+  rig["cb4_20mA"].Edit("Checked", false);
+  EXPECT_FALSE(save.GetBool("Visible"));
+
+  rig["deValueRangeMin"].Edit("Value", 0);
+  rig["deValueRangeMax"].Edit("Value", 100);
+  EXPECT_FLOAT_EQ(rig.Form().EditedCopy().Setup[1].Offset, 0);
+  EXPECT_FLOAT_EQ(rig.Form().EditedCopy().Setup[1].Scale, 0.01f);
+
+  const std::uint8_t flags = rig.Form().EditedCopy().Watch[1].Flags;
+  rig["CheckBox2"].Edit("Checked", !(flags & 0x80));
+  EXPECT_EQ(rig.Form().EditedCopy().Watch[1].Flags, flags ^ 0x80);
+  rig["CheckBox2"].Edit("Checked", (flags & 0x80) != 0);
+  EXPECT_EQ(rig.Form().EditedCopy().Watch[1].Flags, flags);
+
+  rig["ieDecimals"].Edit("Value", 7);  // corrected to the nearer bound
+  EXPECT_EQ(rig.Form().EditedCopy().Setup[1].Decimals, 2);
+  rig["deHystValue"].Edit("Value", 2.5);
+  EXPECT_FLOAT_EQ(rig.Form().EditedCopy().Watch[1].Hysteresis, 2.5f);
+
+  // A pending user data change is dropped when the page is filled again.
+  Press("sbCommunication");
+  rig["mUserData"].Edit("Text", "Hala 4");
+  EXPECT_EQ(rig.Form().EditedCopy().Ident.UserData, "Hala 4");
+  Press("sbCommunication");
+  EXPECT_EQ(rig.Form().EditedCopy().Ident.UserData, rig.Form().ReadCopy().Ident.UserData);
+}
+
+TEST_F(ModulePagesTest, SavingSendsOnlyTheChangesAndShowsTheNewState) {
+  Connect(state);
+  Press("sbCommunication");
+  rig["cbADR"].Edit("ItemIndex", 7);
+  EXPECT_EQ(rig.Form().EditedCopy().Ident.Address, 7);
+  EXPECT_TRUE(rig["sSaveChanges1"].GetBool("Visible"));
+  module->ClearRequests();
+  rig["sSaveChanges1"].Click();
+
+  auto writes = Writes();
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(writes[0].Instruction, kiEnableConfig);
+  EXPECT_EQ(writes[1].Instruction, kiWriteCommParams);
+  EXPECT_EQ(writes[1].Data, std::string({7, 6}));
+  EXPECT_EQ(module->State().Address, 7);
+  EXPECT_FALSE(rig["sSaveChanges1"].GetBool("Visible"));
+  EXPECT_EQ(rig.Form().ReadCopy().Ident.Address, 7);
+  EXPECT_EQ(rig["cbADR"].GetInt("ItemIndex"), 7);
+  EXPECT_EQ(rig.PageShown(), "pConnection");  // the page shown stays
+
+  Press("sbChannel2");
+  rig["eChannelUnit"].Edit("Text", "kPa");
+  module->ClearRequests();
+  rig["sSaveChanges1"].Click();
+  writes = Writes();
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(writes[0].Instruction, kiEnableConfig);
+  EXPECT_EQ(writes[1].Address, 7);
+  EXPECT_EQ(module->State().Channels[2].Setup.Unit, "kPa  ");
+  EXPECT_EQ(module->State().Channels[1], state.Channels[1]);
+  EXPECT_EQ(rig.Form().ReadCopy().Setup[2].Unit, "kPa  ");
+  EXPECT_EQ(rig["eChannelUnit"].GetText("Text"), "kPa");
+  EXPECT_EQ(rig.PageShown(), "pChannel");
+}
+
+TEST_F(ModulePagesTest, ASilentModuleLeadsToTheErrorPageAndRetryRecovers) {
+  Connect(state);
+  Press("sbChannel1");
+  rig["eChannelUnit"].Edit("Text", "bar");
+  TKvxSimFaults silent;
+  silent.NoAnswer = true;
+  module->SetFaults(silent);
+  rig["sSaveChanges1"].Click();
+  EXPECT_EQ(rig.PageShown(), "pError");
+  EXPECT_EQ(rig["Label12"].GetText("Caption"), "Chyba při komunikaci s modulem KVX!");
+
+  rig["ShapeEx5"].Click();  // still silent: stays
+  EXPECT_EQ(rig.PageShown(), "pError");
+
+  module->SetFaults({});
+  rig["ShapeEx5"].Click();
+  EXPECT_EQ(rig.PageShown(), "pMeasure");
+  EXPECT_TRUE(rig["sbMeasuring"].GetBool("Down"));
+  EXPECT_TRUE(rig["Timer1"].GetBool("Enabled"));
+  EXPECT_EQ(rig.Form().EditedCopy().Setup, rig.Form().ReadCopy().Setup);
+}
+
+TEST_F(ModulePagesTest, AUsbModuleHasFixedCommunicationSettings) {
+  rig.AddUsbModule("KVX0100", "KVX DAZAZE", KvxSimFactoryState(mtUSB, 100));
+  rig.Manager().RebuildChannels();
+  TKVXChannel channel;
+  rig.Manager().FindChannel("KVX0100", channel);
+  ASSERT_TRUE(channel);
+  rig.Form().Connect(channel);
+  EXPECT_TRUE(rig["imgUSB"].GetBool("Visible"));
+  EXPECT_FALSE(rig["imgXX"].GetBool("Visible"));
+  for (const char* list : {"cbADR", "cbCommunicationSpeed"}) {
+    EXPECT_FALSE(rig[list].GetBool("Enabled"));
+    EXPECT_EQ(rig[list].GetInt("Color"), RGBColor(239, 230, 230));
+  }
+}
+
+TEST(MainWindowTest, CreationAndCommandLine) {
+  TAppRig rig({"baudrate=38400", "-itp", "baudrate=57600"});
+  TfMain& form = rig.Form();
+  EXPECT_EQ(form.ExtraSpeed(), "baudrate=57600");
+  EXPECT_TRUE(form.Show420Always());
+  EXPECT_EQ(form.View().GetText("Caption"),
+            Format("KVX setup %d.%d", KVX_VERSION_MAJOR, KVX_VERSION_MINOR));
+  EXPECT_EQ(rig["cbADR"].ItemCount(), 254u);
+  EXPECT_EQ(rig["cbADR"].Items()[253], "253");
+  EXPECT_EQ(rig["cbbLanguage"].GetInt("ItemIndex"), 0);
+  EXPECT_EQ(rig.PageShown(), "pSearch");
+  EXPECT_EQ(form.View().GetText("ActiveControl"), "pSearch");
+  // An address the list does not have leaves it without a selection.
+  rig["cbADR"].Set("ItemIndex", 254);
+  EXPECT_EQ(rig["cbADR"].GetInt("ItemIndex"), -1);
+  // Channel buttons carry their channel number.
+  EXPECT_EQ(rig["ShapeEx4"].GetInt("Tag"), 4);
+}
+
+}  // namespace

@@ -20,8 +20,7 @@ TFaultRig::TFaultRig(TLine Line, const TKvxSimState& State)
     : Module(std::make_shared<TKvxSimModule>(State)), FLine(Line) {
   const std::uint32_t baud = kSpeedCodes[State.SpeedCode];
   if (Line == TLine::Pty) {
-    FPty = std::make_unique<TSimPty>(Module);
-    setenv("KVX_COMPORTS", Format("%d=%s", kComNumber, FPty->SlavePath().c_str()).c_str(), 1);
+    ServePty();
     Channel = Create<TSerialPortInterface>(Format("comport=%d;baudrate=%u", kComNumber, baud));
   } else {
     FakeFtdi_Reset();
@@ -48,6 +47,21 @@ void TFaultRig::Pull() {
     FPty.reset();
   else
     FakeFtdi_Unplug(kAdapter);
+}
+
+void TFaultRig::ServePty() {
+  FPty = std::make_unique<TSimPty>(Module);
+  setenv("KVX_COMPORTS", Format("%d=%s", kComNumber, FPty->SlavePath().c_str()).c_str(), 1);
+}
+
+void TFaultRig::Replug() {
+  JoinPuller();
+  Channel->Close(true);
+  if (FLine == TLine::Pty)
+    ServePty();
+  else
+    FakeFtdi_Plug(kAdapter);
+  Channel->Open();
 }
 
 void TFaultRig::PullAfter(std::size_t Requests) {

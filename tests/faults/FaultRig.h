@@ -25,6 +25,8 @@ class TFaultRig {
   TFaultRig& operator=(const TFaultRig&) = delete;
 
   void Pull();
+  // Puts the line back (a new pseudo-terminal, the adapter plugged in) and reopens the channel.
+  void Replug();
   // Pulls the line on another thread once the module has heard Requests frames (counted
   // from now); joined by the destructor at the latest.
   void PullAfter(std::size_t Requests);
@@ -35,6 +37,8 @@ class TFaultRig {
   TKVXChannel Channel;
 
  private:
+  void ServePty();
+
   TLine FLine;
   std::unique_ptr<TSimPty> FPty;
   std::thread FPuller;

@@ -2,7 +2,9 @@
 // The main window's controller: the pages and the rule that exactly one is shown, the search
 // for modules, connecting and disconnecting, the configuration pages with saving and the
 // measurement view. It knows the window only as view elements, so it runs without a display;
-// everything here belongs to the user-interface thread.
+// everything here belongs to the user-interface thread. The front end runs the element
+// "Timer1" (its Enabled and Interval) by firing its "OnTimer" event, lets the operator's
+// actions in through Click() and Edit(), and shows the window after FormShow().
 #include <cstdint>
 #include <functional>
 #include <optional>

@@ -1,0 +1,75 @@
+// A full search of the main window over four COM ports on pseudo-terminals, two of them with
+// a module at 9600 bit/s, against its floor: every pause the command set takes, the time limit
+// of each check that no module answers, and the final one-second wait of the search. The time
+// the bytes spend on the line comes on top of the floor.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/uMain.h"
+#include "protocol/uKVXxxCommands.h"
+#include "sim/uKvxSimModule.h"
+#include "sim/uScriptedPeer.h"
+#include "sim/uSimPty.h"
+#include "support/uStringUtils.h"
+#include "usb/uci_FTDImanager.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct TSearchRig {
+  TSearchRig() {
+    std::string map;
+    for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
+    for (int port = 201; port <= 204; ++port) {
+      std::shared_ptr<ISimPeer> peer = std::make_shared<TScriptedPeer>();  // silent
+      if (port % 2)
+        peer = std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, port));  // 9600 bit/s
+      Ptys.push_back(std::make_unique<TSimPty>(peer));
+      map += Format("%d=%s;", port, Ptys.back()->SlavePath().c_str());
+    }
+    setenv("KVX_COMPORTS", map.c_str(), 1);
+    Manager = std::make_unique<TFTDIManager>();
+    Form = std::make_unique<TfMain>(*Manager, Services, std::vector<std::string>{});
+  }
+  ~TSearchRig() {
+    Form.reset();
+    Manager.reset();
+    Ptys.clear();
+    unsetenv("KVX_COMPORTS");
+  }
+  std::vector<std::unique_ptr<TSimPty>> Ptys;
+  TPlainMainServices Services;
+  std::unique_ptr<TFTDIManager> Manager;
+  std::unique_ptr<TfMain> Form;
+};
+
+void BM_AppFullSearchFourPorts(benchmark::State& state) {
+  TSearchRig rig;
+  std::atomic<long> paused{0};
+  SetKVXPauseObserver([&paused](int ms) { paused += ms; });
+  double total = 0, floor = 0;
+  for (auto _ : state) {
+    paused = 0;
+    const auto start = Clock::now();
+    rig.Form->ScanCIs();
+    total += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    // Two silent ports, each checked at two speeds until the time limit.
+    floor += static_cast<double>(paused.load()) + 2 * 2 * kCheckTimeout + 1000;
+    if (rig.Form->FoundChannels().size() != 2) state.SkipWithError("the two modules not found");
+  }
+  SetKVXPauseObserver({});
+  const double n = static_cast<double>(state.iterations());
+  state.counters["search_ms"] = total / n;
+  state.counters["floor_ms"] = floor / n;
+  state.counters["over_floor_ms"] = (total - floor) / n;
+}
+BENCHMARK(BM_AppFullSearchFourPorts)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+}  // namespace

@@ -33,7 +33,7 @@ struct TAddressTexts {
 };
 TAddressTexts AddressTexts(int Address);
 // Width an address item needs.
-inline constexpr int AddressItemWidth = 165;
+inline constexpr int AddressItemWidth = 175;
 
 // Address items: small "asci:", "dec:", "hex:" captions, each followed by the address.
 class TAddressDelegate : public QStyledItemDelegate {

@@ -149,19 +149,19 @@ QPixmap FlagImage(int Index) {
     P.setBrush(QColor(17, 69, 126));
     P.drawPolygon(QPolygonF({QPointF(0, 3), QPointF(8, 8), QPointF(0, 13)}));
   } else if (Index == 1) {
-    // Blue field, white and red saltires, white and red crosses.
+    // Blue field, white and red saltires, white and red crosses, thin enough at this size
+    // to leave the blue showing.
     P.fillRect(Cloth, QColor(1, 33, 105));
     P.setClipRect(Cloth);
     P.setRenderHint(QPainter::Antialiasing);
-    P.setPen(QPen(Qt::white, 3));
+    P.setPen(QPen(Qt::white, 1.6));
     P.drawLine(QPointF(0, 3), QPointF(16, 13));
     P.drawLine(QPointF(0, 13), QPointF(16, 3));
-    P.setPen(QPen(QColor(200, 16, 46), 1));
+    P.setPen(QPen(QColor(200, 16, 46), 0.6));
     P.drawLine(QPointF(0, 3), QPointF(16, 13));
     P.drawLine(QPointF(0, 13), QPointF(16, 3));
-    P.setRenderHint(QPainter::Antialiasing, false);
-    P.fillRect(QRectF(6, 3, 4, 10), Qt::white);
-    P.fillRect(QRectF(0, 6, 16, 4), Qt::white);
+    P.fillRect(QRectF(6.5, 3, 3, 10), Qt::white);
+    P.fillRect(QRectF(0, 6.5, 16, 3), Qt::white);
     P.fillRect(QRectF(7, 3, 2, 10), QColor(200, 16, 46));
     P.fillRect(QRectF(0, 7, 16, 2), QColor(200, 16, 46));
   }

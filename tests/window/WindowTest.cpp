@@ -1,0 +1,172 @@
+// The program's window as the operator sees it, against simulated modules: a VIROD on a
+// pseudo-terminal (COM150) and a DAZAZE behind a simulated USB adapter.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <memory>
+
+#include "app/uMain.h"
+#include "app/uf_Main.h"
+#include "app/uf_MainQtGlue.h"
+#include "lang/uLanguageSelector.h"
+#include "sim/uKvxSimModule.h"
+#include "sim/uSimPty.h"
+#include "support/uCodePage.h"
+#include "support/uProgramArgs.h"
+#include "support/uStringUtils.h"
+#include "tests/controls/QtTestApp.h"
+#include "tests/usb/fake_ftd2xx/FakeFtdi.h"
+#include "usb/uci_FTDImanager.h"
+
+namespace {
+
+QString Text(const std::string& Cp1250) {
+  return QString::fromStdString(Cp1250ToUtf8(Trim(Cp1250)));
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  WindowTest() {
+    FakeFtdi_Reset();
+    // Only the simulated lines take part, none of this machine's ports.
+    std::string Map;
+    for (int N = 1; N <= 96; ++N) Map += Format("%d=/dev/kvx-no-such-node-%d;", N, N);
+    Map += "150=" + Pty.SlavePath();
+    setenv("KVX_COMPORTS", Map.c_str(), 1);
+    FakeFtdi_AddAdapter("KVXW0001", "Simulated adapter", Usb.get());
+    SetProgramArgs({"kvxsetup"});
+    Manager = std::make_unique<TFTDIManager>();
+    Form = std::make_unique<TfMain>(*Manager, Services, std::vector<std::string>{},
+                                    [](TfMain& F) { InitializeLanguages(F.View()); });
+    Window = std::make_unique<TfMainWindow>(Form->View(), [this] { Form->FormShow(); });
+    Services.SetWidgetOf([this](TViewElement& E) { return Window->Binding().Widget(E.Name()); });
+  }
+  ~WindowTest() override {
+    Window.reset();
+    Form.reset();
+    Manager.reset();  // closes the channels before their far ends go
+    FakeFtdi_Reset();
+    unsetenv("KVX_COMPORTS");
+  }
+
+  template <class TWidget = QWidget>
+  TWidget* W(const char* Name) {
+    auto* Widget = qobject_cast<TWidget*>(Window->Binding().Widget(Name));
+    EXPECT_NE(Widget, nullptr) << Name;
+    return Widget;
+  }
+  void Click(const char* Name) { QTest::mouseClick(W(Name), Qt::LeftButton); }
+  bool Shown(const char* Name) { return W(Name)->isVisible(); }
+  void ChooseRow(const QString& Prefix) {
+    auto* List = W<QListWidget>("lbFoundedModules");
+    for (int Row = 0; Row < List->count(); ++Row)
+      if (List->item(Row)->text().startsWith(Prefix)) {
+        const QRect Item = List->visualItemRect(List->item(Row));
+        QTest::mouseClick(List->viewport(), Qt::LeftButton, {}, Item.center());
+        return;
+      }
+    ADD_FAILURE() << "no row " << Prefix.toStdString();
+  }
+
+  std::shared_ptr<TKvxSimModule> Rs =
+      std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, 1207));
+  std::shared_ptr<TKvxSimModule> Usb =
+      std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtUSB, 42));
+  TSimPty Pty{Rs};
+  TQtServices Glue{QCoreApplication::instance()};
+  TQtMainServices Services;
+  std::unique_ptr<TFTDIManager> Manager;
+  std::unique_ptr<TfMain> Form;
+  std::unique_ptr<TfMainWindow> Window;
+  TMessageCapture Capture;
+};
+
+TEST_F(WindowTest, OpensOnTheSearchPageWithItsCaptionAndFixedSize) {
+  ASSERT_TRUE(ShowActive(*Window));
+  EXPECT_EQ(Window->windowTitle(), "KVX setup 1.0");
+  EXPECT_EQ(Window->size(), QSize(695, 551));
+  EXPECT_EQ(Window->minimumSize(), Window->maximumSize());
+  EXPECT_TRUE(Shown("pSearch"));
+  EXPECT_FALSE(Shown("pMeasure"));
+  EXPECT_FALSE(Shown("lbFoundedModules"));
+  EXPECT_TRUE(Shown("imgXX"));
+  EXPECT_FALSE(Shown("imgUSB"));
+  // The language list holds the files found next to the program, the first one chosen.
+  auto* Languages = W<QComboBox>("cbbLanguage");
+  EXPECT_GE(Languages->count(), 2);
+  EXPECT_EQ(Languages->currentIndex(), 0);
+}
+
+TEST_F(WindowTest, SearchFindsBothModulesConnectsAndShowsTheMeasuredValues) {
+  ASSERT_TRUE(ShowActive(*Window));
+  Click("sSearch");  // the search runs to its end inside the click
+  auto* List = W<QListWidget>("lbFoundedModules");
+  ASSERT_EQ(List->count(), 2);
+  QStringList Rows;
+  for (int Row = 0; Row < List->count(); ++Row) Rows << List->item(Row)->text();
+  EXPECT_TRUE(Rows.contains("VIROD|COM150|1207")) << Rows.join(", ").toStdString();
+  EXPECT_TRUE(Rows.contains("DAZAZE|USB|0042")) << Rows.join(", ").toStdString();
+  EXPECT_TRUE(Shown("pSearch"));
+  EXPECT_TRUE(Shown("lbFoundedModules"));
+  EXPECT_TRUE(Shown("sConnect"));
+
+  ChooseRow("VIROD");
+  Click("sConnect");
+  EXPECT_TRUE(Shown("pMeasure"));
+  EXPECT_TRUE(Shown("imgRS"));
+  EXPECT_FALSE(Shown("imgXX"));
+  EXPECT_TRUE(Window->Binding().Timer("Timer1")->isActive());
+  const TKvxSimState& State = Rs->State();
+  for (int N = 1; N <= 4; ++N) {
+    const std::string Row = Format("%d", N);
+    auto* Value = W<QLabel>(("lMeasuringChannel" + Row + "Value").c_str());
+    // The first tick comes a second after connecting.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Value->text() != "-"; }, 8000)) << N;
+    bool Number = false;
+    Value->text().trimmed().toDouble(&Number);
+    EXPECT_TRUE(Number) << Value->text().toStdString();
+    EXPECT_EQ(W<QLabel>(("lChannel" + Row + "Name").c_str())->text().trimmed(),
+              Text(State.Channels[N].Setup.Name));
+    EXPECT_EQ(W<QLabel>(("lMeasuringChannel" + Row + "Unit").c_str())->text().trimmed(),
+              Text(State.Channels[N].Setup.Unit));
+  }
+  EXPECT_EQ(W<QLabel>("lModuleName")->text(), " - " + Text(State.UserData));
+
+  Click("sbCommunication");
+  EXPECT_TRUE(Shown("pConnection"));
+  EXPECT_FALSE(Window->Binding().Timer("Timer1")->isActive());
+  EXPECT_EQ(W<QLineEdit>("eNameAndVersion")->text(), " " + Text(State.TypeText));
+  // The RS model's speed and address can be changed.
+  EXPECT_TRUE(W("cbADR")->isEnabled());
+  EXPECT_EQ(W<QComboBox>("cbADR")->currentIndex(), State.Address);
+
+  Click("ShapeEx2");
+  EXPECT_TRUE(Shown("pSearch"));
+  EXPECT_TRUE(Shown("imgXX"));
+  EXPECT_TRUE(Capture.Messages.empty());
+}
+
+TEST_F(WindowTest, TheUsbModuleShowsItsPictureAndFixedCommunicationSettings) {
+  ASSERT_TRUE(ShowActive(*Window));
+  Click("sSearch");
+  ChooseRow("DAZAZE");
+  Click("sConnect");
+  EXPECT_TRUE(Shown("imgUSB"));
+  EXPECT_FALSE(Shown("imgRS"));
+  Click("sbCommunication");
+  EXPECT_FALSE(W("cbCommunicationSpeed")->isEnabled());
+  EXPECT_FALSE(W("cbADR")->isEnabled());
+  // A channel page shows the module's channel name in its field.
+  Click("ShapeEx4");
+  EXPECT_TRUE(Shown("pChannel"));
+  EXPECT_EQ(W<QLineEdit>("eChannelName")->text(), Text(Usb->State().Channels[4].Setup.Name));
+}
+
+}  // namespace

@@ -1,7 +1,7 @@
 // Soak run: polls the measured values of two simulated modules, one behind a pseudo-terminal
 // and one behind a fake USB adapter, while their lines are pulled out and put back, and
-// prints the process's memory, threads and open descriptors at intervals. Fails when any of
-// them ends above what it was once the run had warmed up.
+// prints the process's memory, threads and open descriptors at intervals, each time with both
+// lines in. Fails when any of them ends above what it was once the run had warmed up.
 //
 //   kvx_soak [SECONDS=600] [INTERVAL=10]
 #include <cstdio>
@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
       ++changes;
       nextChange += seconds(3);
     }
-    if (steady_clock::now() >= nextSample) {
+    // Samples are taken with every line plugged in, so that each sees the same channels.
+    if (steady_clock::now() >= nextSample && !pulled[0] && !pulled[1]) {
       last = Sample();
       ++samples;
       // The first two intervals warm up (allocator pools, lazily made threads).
@@ -90,7 +91,7 @@ int main(int argc, char** argv) {
           static_cast<long long>(duration_cast<seconds>(steady_clock::now() - start).count()),
           polls, values, changes, last.RssKb, last.Threads, last.Descriptors);
       std::fflush(stdout);
-      nextSample += interval;
+      nextSample = steady_clock::now() + interval;
     }
   }
   const long rssSlack = std::max(4096L, baseline.RssKb / 10);

@@ -1,0 +1,256 @@
+#include "tools/kvxctl/uCtlCommands.h"
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "support/uCodePage.h"
+#include "support/uStringUtils.h"
+#include "tools/kvxctl/uCtlErrors.h"
+#include "tools/kvxctl/uCtlRecordJson.h"
+#include "tools/kvxctl/uCtlSession.h"
+
+namespace {
+
+using nlohmann::ordered_json;
+
+bool IsTextField(TFieldKind Kind) {
+  return Kind == TFieldKind::UserData || Kind == TFieldKind::Name || Kind == TFieldKind::Unit;
+}
+
+// Texts in quotes, so that blanks at their ends show.
+std::string Shown(const TFieldValue& Field) {
+  return IsTextField(Field.Id.Kind) ? ordered_json(Field.Value).dump() : Field.Value;
+}
+
+void PrintFields(const TFieldList& Fields, std::ostream& Out) {
+  for (const TFieldValue& field : Fields)
+    Out << FieldName(field.Id) << ": " << Shown(field) << "\n";
+}
+
+std::vector<std::string> Split(const std::string& Text, char Separator) {
+  std::vector<std::string> parts;
+  std::istringstream in(Text);
+  for (std::string part; std::getline(in, part, Separator);) parts.push_back(part);
+  return parts;
+}
+
+int List(const TCtlOptions& Options, std::ostream& Out) {
+  TCtlSession session(Options);
+  TFTDIManager& manager = session.Manager();
+  TChannelListLock lock(manager);
+  manager.RebuildChannels();
+  ordered_json json = ordered_json::array();
+  TKVXChannel channel;
+  for (manager.FirstChannel(channel); channel; manager.NextChannel(channel)) {
+    const std::string port = Cp1250ToUtf8(channel->GetPortName());
+    const std::string description = Cp1250ToUtf8(channel->GetDescription());
+    if (Options.Json)
+      json.push_back({{"port", port}, {"description", description}});
+    else
+      Out << port << "\t" << description << "\n";
+  }
+  if (Options.Json) Out << json.dump(2) << "\n";
+  return ceDone;
+}
+
+int Search(const TCtlOptions& Options, std::ostream& Out) {
+  TCtlSession session(Options);
+  TfMain& form = session.Form();
+  form.Element("sSearch").Click();
+  const std::vector<std::string>& rows = form.Element("lbFoundedModules").Items();
+  ordered_json json = ordered_json::array();
+  for (const std::string& row : rows) {
+    const std::vector<std::string> parts = Split(row, '|');
+    if (Options.Json && parts.size() == 3)
+      json.push_back({{"model", parts[0]}, {"interface", parts[1]}, {"serial", parts[2]}});
+    else if (!Options.Json)
+      Out << row << "\n";
+  }
+  if (Options.Json) Out << json.dump(2) << "\n";
+  if (rows.empty()) throw TCtlError(ceNotFound, "no module found");
+  return ceDone;
+}
+
+void PrintRecord(const TKVXrec& Rec, bool Json, std::ostream& Out) {
+  if (Json) {
+    Out << RecordJson(Rec).dump(2) << "\n";
+    return;
+  }
+  Out << "model: " << CtlModelName(Rec.ModuleType) << "\n"
+      << "type: " << Cp1250ToUtf8(Rec.Ident.TypeText) << "\n"
+      << "production: " << Cp1250ToUtf8(Rec.Ident.Production.Text) << "\n"
+      << "product: " << Rec.Ident.Production.ProductNumber << "\n"
+      << "serial: " << Format("%.4d", Rec.Ident.Production.SerialNumber) << "\n";
+  PrintFields(ReadFields(Rec), Out);
+}
+
+int Show(const TCtlOptions& Options, std::ostream& Out) {
+  TCtlSession session(Options);
+  session.Connect(Options.Operands[0]);
+  PrintRecord(session.Module(), Options.Json, Out);
+  return ceDone;
+}
+
+std::string CsvText(const std::string& Text) {
+  std::string quoted = "\"";
+  for (char c : Text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+int Watch(const TCtlOptions& Options, std::ostream& Out) {
+  TCtlSession session(Options);
+  session.Connect(Options.Operands[0]);
+  TfMain& form = session.Form();
+  if (Options.Csv) {
+    for (int n = 1; n <= kChannelCount; ++n)
+      Out << (n > 1 ? "," : "") << CsvText(Format("ch%d", n));
+    Out << "\n";
+  }
+  using Clock = std::chrono::steady_clock;
+  auto next = Clock::now();
+  for (int reading = 0; !Options.Count || reading < *Options.Count; ++reading) {
+    while (Clock::now() < next) {
+      if (CtlInterrupted()) return ceDone;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (CtlInterrupted()) return ceDone;
+    next += std::chrono::seconds(1);
+    form.Element("Timer1").Fire("OnTimer");
+    ordered_json values = ordered_json::array(), units = ordered_json::array();
+    for (int n = 1; n <= kChannelCount; ++n) {
+      values.push_back(
+          Trim(form.Element(Format("lMeasuringChannel%dValue", n)).GetText("Caption")));
+      units.push_back(Trim(form.Element(Format("lMeasuringChannel%dUnit", n)).GetText("Caption")));
+    }
+    for (int n = 0; n < kChannelCount; ++n) {
+      const std::string value = values[n].get<std::string>();
+      if (Options.Csv)
+        Out << (n > 0 ? "," : "") << CsvText(value);
+      else if (!Options.Json)
+        Out << (n > 0 ? "\t" : "") << value << (value == "-" || value == "OVR" ? "" : " ")
+            << (value == "-" || value == "OVR" ? "" : units[n].get<std::string>());
+    }
+    if (Options.Json) Out << ordered_json{{"values", values}, {"units", units}}.dump();
+    Out << std::endl;
+  }
+  return ceDone;
+}
+
+TFieldList ParseAssignments(const std::vector<std::string>& Words) {
+  TFieldList edits;
+  for (const std::string& word : Words) {
+    const auto equals = word.find('=');
+    if (equals == std::string::npos)
+      throw TCtlError(ceUsage, "'" + word + "' is not FIELD=VALUE (see --help)");
+    const TFieldId id = ParseFieldName(word.substr(0, equals));
+    edits.push_back({id, NormalizeFieldValue(id, word.substr(equals + 1))});
+  }
+  return edits;
+}
+
+int Set(const TCtlOptions& Options, std::ostream& Out) {
+  // Every value is checked before the module is even connected.
+  const TFieldList edits = ParseAssignments({Options.Operands.begin() + 1, Options.Operands.end()});
+  TCtlSession session(Options);
+  session.Connect(Options.Operands[0]);
+  session.WriteAndVerify(edits);
+  PrintFields(ReadFields(session.Module()), Out);
+  return ceDone;
+}
+
+int Backup(const TCtlOptions& Options, std::ostream& Out) {
+  TCtlSession session(Options);
+  session.Connect(Options.Operands[0]);
+  const std::string& file = Options.Operands[1];
+  const std::string text = RecordJson(session.Module()).dump(2) + "\n";
+  // Written beside the target and renamed over it, so a failure leaves no half file.
+  const std::string temporary = file + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) throw TCtlError(ceUsage, "cannot write " + temporary);
+  }
+  if (std::rename(temporary.c_str(), file.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    throw TCtlError(ceUsage, "cannot write " + file);
+  }
+  Out << "saved " << CtlModelName(session.Module().ModuleType) << " "
+      << Format("%.4d", session.Module().Ident.Production.SerialNumber) << " to " << file << "\n";
+  return ceDone;
+}
+
+nlohmann::ordered_json ReadBackup(const std::string& File) {
+  std::ifstream in(File, std::ios::binary);
+  if (!in) throw TCtlError(ceUsage, "cannot read " + File);
+  try {
+    return nlohmann::ordered_json::parse(in);
+  } catch (const nlohmann::json::exception& error) {
+    throw TCtlError(ceUsage, File + ": not a backup (" + error.what() + ")");
+  }
+}
+
+int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
+  const std::string& file = Options.Operands[1];
+  const nlohmann::ordered_json backup = ReadBackup(file);
+  if (!backup.is_object() || !backup.contains("model") || !backup["model"].is_string() ||
+      !backup.contains("serial") || !backup["serial"].is_number_unsigned() ||
+      !backup.contains("fields"))
+    throw TCtlError(ceUsage, file + ": not a backup (model, serial and fields needed)");
+  const TFieldList wanted = FieldsFromJson(backup["fields"]);
+
+  TCtlSession session(Options);
+  session.Connect(Options.Operands[0]);
+  const TKVXrec& module = session.Module();
+  const std::string model = CtlModelName(module.ModuleType);
+  if (backup["model"].get<std::string>() != model)
+    throw TCtlError(ceUsage, file + " is a backup of a " + backup["model"].get<std::string>() +
+                                 " module, this is a " + model);
+  if (backup["serial"].get<unsigned>() != module.Ident.Production.SerialNumber)
+    Err << "kvxctl: warning: " << file << " was taken from serial number "
+        << Format("%.4u", backup["serial"].get<unsigned>()) << ", this module is "
+        << Format("%.4d", module.Ident.Production.SerialNumber) << "\n";
+
+  const TFieldList held = ReadFields(module);
+  TFieldList changes;
+  for (const TFieldValue& want : wanted) {
+    const TFieldKind kind = want.Id.Kind;
+    if ((kind == TFieldKind::Address || kind == TFieldKind::Speed) && !Options.WithComm) continue;
+    if (kind == TFieldKind::UserData && !Options.WithUserData) continue;
+    const TFieldValue* has = FindField(held, want.Id);
+    if (has && SameFieldValue(want.Id, has->Value, want.Value)) continue;
+    Out << FieldName(want.Id) << ": " << (has ? Shown(*has) : "(none)") << " -> " << Shown(want)
+        << "\n";
+    changes.push_back(want);
+  }
+  session.CheckEdits(changes);
+  if (changes.empty()) {
+    Out << "the module matches " << file << "\n";
+    return ceDone;
+  }
+  if (Options.DryRun) return ceDone;
+  session.WriteAndVerify(changes);
+  Out << "restored and verified " << changes.size() << " field(s)\n";
+  return ceDone;
+}
+
+}  // namespace
+
+std::atomic<bool>& CtlInterrupted() {
+  static std::atomic<bool> interrupted{false};
+  return interrupted;
+}
+
+int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
+  const std::string& command = Options.Command;
+  if (command == "list") return List(Options, Out);
+  if (command == "search") return Search(Options, Out);
+  if (command == "show") return Show(Options, Out);
+  if (command == "watch") return Watch(Options, Out);
+  if (command == "set") return Set(Options, Out);
+  if (command == "backup") return Backup(Options, Out);
+  if (command == "restore") return Restore(Options, Out, Err);
+  throw TCtlError(ceUsage, "unknown command '" + command + "'");
+}

@@ -1,0 +1,61 @@
+#pragma once
+// The configuration of a module as named fields ("address", "ch2.max", ...): read from a
+// module record, parsed and checked against the window's bounds, compared. Values are held in
+// their text form (UTF-8); reals in the shortest form that gives the stored single back.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/uKVXxx.h"
+
+enum class TFieldKind {
+  Address,
+  Speed,
+  UserData,
+  Name,
+  Unit,
+  Min,
+  Max,
+  Decimals,
+  Loop,
+  Gain,
+  Watch,
+  Upper,
+  Lower,
+  Hyst,
+};
+
+struct TFieldId {
+  TFieldKind Kind = TFieldKind::Address;
+  int Channel = 0;  // 1..4 for the channel fields, 0 for the others
+  bool operator==(const TFieldId&) const = default;
+};
+
+struct TFieldValue {
+  TFieldId Id;
+  std::string Value;
+};
+using TFieldList = std::vector<TFieldValue>;
+
+// "address", "ch3.unit", ...
+std::string FieldName(const TFieldId& Id);
+// Raises TCtlError(ceUsage) for an unknown name.
+TFieldId ParseFieldName(std::string_view Name);
+bool IsChannelField(TFieldKind Kind);
+bool IsRealField(TFieldKind Kind);
+
+// Every field the record holds: the communication ones, then per reported channel its setup
+// (loop only where the module has the option, gain only where it reports one) and watching.
+TFieldList ReadFields(const TKVXrec& Rec);
+// The value of Id in List, or nullptr.
+const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id);
+
+// Checks Value as the window's field would take it and returns its canonical text; raises
+// TCtlError(ceUsage) with the window's message (or ours where the window has none).
+std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value);
+// Whether two canonical values mean the same setting. Range ends are compared with the
+// precision the module keeps them in (offset and scale in single precision).
+bool SameFieldValue(const TFieldId& Id, const std::string& A, const std::string& B);
+
+// Shortest text of a single that reads back as the same single.
+std::string RealText(float Value);

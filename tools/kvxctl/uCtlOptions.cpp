@@ -1,0 +1,138 @@
+#include "tools/kvxctl/uCtlOptions.h"
+
+#include <charconv>
+
+#include "support/uProgramArgs.h"
+#include "support/uStringUtils.h"
+#include "tools/kvxctl/uCtlErrors.h"
+
+const char* const KvxctlUsage =
+    "Usage: kvxctl [options] COMMAND [operands]\n"
+    "\n"
+    "Commands:\n"
+    "  list                       every channel of the machine: port name and description\n"
+    "  search                     the module search: model|interface|serial per module\n"
+    "  show CHANNEL               the module's record\n"
+    "  watch CHANNEL              the four measured values once a second\n"
+    "  set CHANNEL FIELD=VALUE... edit and save, then print the fields as the module holds them\n"
+    "  backup CHANNEL FILE        the module's configuration as JSON\n"
+    "  restore CHANNEL FILE       write the differences from FILE, read back and verify\n"
+    "\n"
+    "CHANNEL is a port name (COM7) or a USB adapter's serial number.\n"
+    "FIELD: address, speed, userdata, chN.name, chN.unit, chN.min, chN.max, chN.decimals,\n"
+    "  chN.loop (on/off), chN.gain (1..128), chN.watch (on/off), chN.upper, chN.lower,\n"
+    "  chN.hyst (N = 1..4). Address and speed only on the RS model.\n"
+    "\n"
+    "Options:\n"
+    "  --json          machine-readable output (list, search, show, watch)\n"
+    "  --csv           comma-separated output (watch)\n"
+    "  --count N       stop watching after N readings\n"
+    "  --baudrate N    search at this speed as well\n"
+    "  --debug         write the trace file (as the switch DEBUG)\n"
+    "  --itp           the 4-20 mA input can be set on every channel\n"
+    "  --dry-run       restore: only show the differences\n"
+    "  --with-comm     restore: the address and speed too\n"
+    "  --with-userdata restore: the user data too\n"
+    "  -h, --help      this text\n"
+    "The window's switches DEBUG, DST, STD and baudrate=N work as well.\n"
+    "\n"
+    "Exit codes: 0 done, 1 no module or no such channel, 2 usage error, 3 communication\n"
+    "error, 4 the module holds something else than was written.\n";
+
+namespace {
+
+[[noreturn]] void Usage(const std::string& Message) {
+  throw TCtlError(ceUsage, Message + " (see --help)");
+}
+
+long Number(const std::string& Option, const std::string& Text, long Low, long High) {
+  long value = 0;
+  const auto [end, error] = std::from_chars(Text.data(), Text.data() + Text.size(), value);
+  if (Text.empty() || error != std::errc() || end != Text.data() + Text.size() || value < Low ||
+      value > High)
+    Usage(Option + ": '" + Text + "' is not a number from " + std::to_string(Low) + " to " +
+          std::to_string(High));
+  return value;
+}
+
+struct TOperandCount {
+  const char* Command;
+  std::size_t Min;
+  std::size_t Max;
+};
+constexpr TOperandCount kCommands[] = {{"list", 0, 0},   {"search", 0, 0}, {"show", 1, 1},
+                                       {"watch", 1, 1},  {"set", 2, 1000}, {"backup", 2, 2},
+                                       {"restore", 2, 2}};
+
+bool IsWindowSwitch(const std::string& Arg) {
+  return IsSwitch(Arg, "DEBUG") || IsSwitch(Arg, "DST") || IsSwitch(Arg, "STD") ||
+         Arg.starts_with("baudrate=");
+}
+
+}  // namespace
+
+std::vector<std::string> TCtlOptions::ControllerArgs() const {
+  std::vector<std::string> args;
+  for (const std::string& arg : WindowSwitches)
+    if (arg.starts_with("baudrate=")) args.push_back(arg);
+  if (Baudrate) args.push_back("baudrate=" + std::to_string(*Baudrate));
+  if (Itp) args.push_back("itp");
+  return args;
+}
+
+std::vector<std::string> TCtlOptions::ProgramArgs(const std::string& Program) const {
+  std::vector<std::string> args{Program};
+  args.insert(args.end(), WindowSwitches.begin(), WindowSwitches.end());
+  if (Debug) args.push_back("DEBUG");
+  return args;
+}
+
+TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
+  TCtlOptions options;
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < Args.size(); ++i) {
+    const std::string& arg = Args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= Args.size()) Usage(arg + " needs a value");
+      return Args[++i];
+    };
+    if (arg == "-h" || arg == "--help")
+      options.Help = true;
+    else if (arg == "--json")
+      options.Json = true;
+    else if (arg == "--csv")
+      options.Csv = true;
+    else if (arg == "--dry-run")
+      options.DryRun = true;
+    else if (arg == "--with-comm")
+      options.WithComm = true;
+    else if (arg == "--with-userdata")
+      options.WithUserData = true;
+    else if (arg == "--itp")
+      options.Itp = true;
+    else if (arg == "--debug")
+      options.Debug = true;
+    else if (arg == "--count")
+      options.Count = static_cast<int>(Number(arg, value(), 1, 1000000000));
+    else if (arg == "--baudrate")
+      options.Baudrate = static_cast<unsigned>(Number(arg, value(), 1, 3000000));
+    else if (IsWindowSwitch(arg))
+      options.WindowSwitches.push_back(arg);
+    else if (arg.starts_with("--"))
+      Usage("unknown option '" + arg + "'");
+    else
+      words.push_back(arg);
+  }
+  if (options.Help) return options;
+  if (words.empty()) Usage("no command given");
+  options.Command = words.front();
+  options.Operands.assign(words.begin() + 1, words.end());
+  for (const TOperandCount& command : kCommands) {
+    if (options.Command != command.Command) continue;
+    if (options.Operands.size() < command.Min || options.Operands.size() > command.Max)
+      Usage("wrong number of operands for " + options.Command);
+    if (options.Json && options.Csv) Usage("--json and --csv exclude each other");
+    return options;
+  }
+  Usage("unknown command '" + options.Command + "'");
+}

@@ -1,0 +1,32 @@
+#pragma once
+// kvxctl's command line: the command, its operands and the options, plus the window's own
+// switches ("DEBUG", "DST", "STD", "baudrate=...") which pass through unchanged.
+#include <optional>
+#include <string>
+#include <vector>
+
+struct TCtlOptions {
+  std::string Command;
+  std::vector<std::string> Operands;
+  bool Help = false;
+  bool Json = false;
+  bool Csv = false;
+  bool DryRun = false;
+  bool WithComm = false;
+  bool WithUserData = false;
+  bool Itp = false;
+  bool Debug = false;
+  std::optional<int> Count;
+  std::optional<unsigned> Baudrate;
+  std::vector<std::string> WindowSwitches;
+
+  // The arguments the window's controller reads (extra speed, 4-20 mA row).
+  std::vector<std::string> ControllerArgs() const;
+  // The process arguments the support modules read their switches from.
+  std::vector<std::string> ProgramArgs(const std::string& Program) const;
+};
+
+// Raises TCtlError(ceUsage) naming what is wrong.
+TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args);
+
+extern const char* const KvxctlUsage;

@@ -1,0 +1,50 @@
+#pragma once
+// The window's controller without a window: the interface manager, plain services and the
+// main window's controller, driven the way the operator drives the window (element values
+// set and their change or click events fired).
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/uMain.h"
+#include "app/uMainServices.h"
+#include "tools/kvxctl/uCtlFields.h"
+#include "tools/kvxctl/uCtlOptions.h"
+#include "usb/uci_FTDImanager.h"
+
+class TCtlSession {
+ public:
+  explicit TCtlSession(const TCtlOptions& Options);
+  ~TCtlSession();
+  TCtlSession(const TCtlSession&) = delete;
+  TCtlSession& operator=(const TCtlSession&) = delete;
+
+  TFTDIManager& Manager() { return FManager; }
+  TfMain& Form() { return *FForm; }
+
+  // Finds the channel by port name and connects to its module; raises TCtlError with
+  // ceNotFound (no such channel, no module on it) or ceCommunication.
+  void Connect(const std::string& Name);
+  const TKVXrec& Module() const { return FForm->ReadCopy(); }
+
+  // Checks every edit against the connected module before any is made; raises
+  // TCtlError(ceUsage) for one the window would not offer.
+  void CheckEdits(const TFieldList& Edits) const;
+  // Enters the edits as the operator would, saves and reads back; raises
+  // TCtlError(ceCommunication) when the module stops answering and TCtlError(ceVerify)
+  // naming the fields the module does not hold as written.
+  void WriteAndVerify(const TFieldList& Edits);
+
+ private:
+  void MakeForm(const std::vector<std::string>& ExtraArgs);
+  void Enter(const TFieldValue& Edit);
+  // Saves what the pages hold; the fields the module then does not hold as saved, named.
+  std::string SaveAndVerify();
+  bool ErrorPageShown() const;
+
+  const TCtlOptions& FOptions;
+  TFTDIManager FManager;
+  TPlainMainServices FServices;
+  std::unique_ptr<TfMain> FForm;
+  std::string FChannelName;
+};

@@ -1,0 +1,55 @@
+// kvxctl's command line.
+#include <gtest/gtest.h>
+
+#include "tools/kvxctl/uCtlErrors.h"
+#include "tools/kvxctl/uCtlOptions.h"
+
+namespace {
+
+std::string Refusal(const std::vector<std::string>& Args) {
+  try {
+    ParseCtlOptions(Args);
+  } catch (const TCtlError& error) {
+    EXPECT_EQ(error.Code(), ceUsage);
+    return error.what();
+  }
+  return "(accepted)";
+}
+
+TEST(CtlOptions, OptionsAnywhereAndWindowSwitchesPassThrough) {
+  const TCtlOptions options =
+      ParseCtlOptions({"--json", "restore", "COM7", "--dry-run", "f.json", "DST", "baudrate=57600",
+                       "--itp", "--debug", "--baudrate", "19200"});
+  EXPECT_EQ(options.Command, "restore");
+  EXPECT_EQ(options.Operands, (std::vector<std::string>{"COM7", "f.json"}));
+  EXPECT_TRUE(options.Json);
+  EXPECT_TRUE(options.DryRun);
+  EXPECT_EQ(options.ControllerArgs(),
+            (std::vector<std::string>{"baudrate=57600", "baudrate=19200", "itp"}));
+  EXPECT_EQ(options.ProgramArgs("kvxctl"),
+            (std::vector<std::string>{"kvxctl", "DST", "baudrate=57600", "DEBUG"}));
+}
+
+TEST(CtlOptions, AFileNamedLikeASwitchDoesNotTurnItOn) {
+  // The controller turns the 4-20 mA row on for any argument containing "itp".
+  const TCtlOptions options = ParseCtlOptions({"backup", "COM1", "itp.json"});
+  EXPECT_TRUE(options.ControllerArgs().empty());
+  EXPECT_EQ(options.Operands.back(), "itp.json");
+}
+
+TEST(CtlOptions, BadCommandLinesAreNamed) {
+  EXPECT_EQ(Refusal({}), "no command given (see --help)");
+  EXPECT_EQ(Refusal({"erase"}), "unknown command 'erase' (see --help)");
+  EXPECT_EQ(Refusal({"show"}), "wrong number of operands for show (see --help)");
+  EXPECT_EQ(Refusal({"set", "COM1"}), "wrong number of operands for set (see --help)");
+  EXPECT_EQ(Refusal({"list", "--count"}), "--count needs a value (see --help)");
+  EXPECT_EQ(Refusal({"watch", "COM1", "--count", "0"}),
+            "--count: '0' is not a number from 1 to 1000000000 (see --help)");
+  EXPECT_EQ(Refusal({"watch", "COM1", "--csv", "--json"}),
+            "--json and --csv exclude each other (see --help)");
+  EXPECT_EQ(Refusal({"--verbose", "list"}), "unknown option '--verbose' (see --help)");
+  EXPECT_TRUE(ParseCtlOptions({"--help"}).Help);
+  EXPECT_EQ(ParseCtlOptions({"watch", "COM1", "--count", "5"}).Count, 5);
+}
+
+}  // namespace

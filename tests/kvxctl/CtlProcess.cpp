@@ -1,0 +1,110 @@
+#include "tests/kvxctl/CtlProcess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace {
+
+std::vector<char*> Pointers(std::vector<std::string>& Texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : Texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+std::string ReadFile(const std::string& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// "export A='x' B='y'" -> A=x, B=y.
+void ParseExports(const std::string& Line, std::vector<std::string>& Env) {
+  std::size_t at = Line.find(' ');
+  while (at != std::string::npos && at < Line.size()) {
+    const std::size_t equals = Line.find("='", at);
+    if (equals == std::string::npos) return;
+    const std::size_t end = Line.find('\'', equals + 2);
+    if (end == std::string::npos) return;
+    std::string name = Line.substr(at + 1, equals - at - 1);
+    while (!name.empty() && name.front() == ' ') name.erase(0, 1);
+    Env.push_back(name + "=" + Line.substr(equals + 2, end - equals - 2));
+    at = end + 1;
+  }
+}
+
+}  // namespace
+
+TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std::string>& Env) {
+  char dir[] = "/tmp/kvxctl-run-XXXXXX";
+  TRunResult result;
+  if (!mkdtemp(dir)) return result;
+  const std::string out = std::string(dir) + "/out", err = std::string(dir) + "/err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<std::string> argv{KVXCTL_PROGRAM};
+  argv.insert(argv.end(), Args.begin(), Args.end());
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry; ++entry) env.emplace_back(*entry);
+  env.insert(env.end(), Env.begin(), Env.end());
+  std::vector<char*> argvPointers = Pointers(argv), envPointers = Pointers(env);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, KVXCTL_PROGRAM, &actions, nullptr, argvPointers.data(),
+                  envPointers.data()) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.Code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  result.Out = ReadFile(out);
+  result.Err = ReadFile(err);
+  std::remove(out.c_str());
+  std::remove(err.c_str());
+  rmdir(dir);
+  return result;
+}
+
+TSimProcess::TSimProcess(const std::string& Program, std::vector<std::string> Args,
+                         int ExportLines) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  Args.insert(Args.begin(), Program);
+  std::vector<char*> argv = Pointers(Args);
+  if (posix_spawn(&FPid, Program.c_str(), &actions, nullptr, argv.data(), environ) != 0) FPid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  FILE* out = fdopen(pipeFds[0], "r");
+  char line[4096];
+  for (int found = 0; out && found < ExportLines && fgets(line, sizeof line, out);) {
+    const std::string text = line;
+    if (text.rfind("export ", 0) != 0) continue;
+    ParseExports(text.substr(0, text.find_last_not_of("\r\n") + 1), FEnv);
+    ++found;
+  }
+  if (out) fclose(out);
+}
+
+TSimProcess::~TSimProcess() {
+  if (FPid <= 0) return;
+  kill(FPid, SIGTERM);
+  waitpid(FPid, nullptr, 0);
+}

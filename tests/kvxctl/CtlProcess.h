@@ -1,0 +1,32 @@
+#pragma once
+// Child processes for the kvxctl tests: simulated modules that serve until destroyed, and
+// kvxctl runs with their environment.
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+struct TRunResult {
+  int Code = -1;
+  std::string Out;
+  std::string Err;
+};
+
+// Runs kvxctl with Args, the test's environment plus Env ("NAME=value"), and waits for it.
+TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std::string>& Env);
+
+class TSimProcess {
+ public:
+  // Starts Program and reads its output up to the last "export" line it prints at start.
+  TSimProcess(const std::string& Program, std::vector<std::string> Args, int ExportLines = 1);
+  ~TSimProcess();
+  TSimProcess(const TSimProcess&) = delete;
+  TSimProcess& operator=(const TSimProcess&) = delete;
+
+  // The variables the "export" lines set, as "NAME=value".
+  const std::vector<std::string>& Env() const { return FEnv; }
+
+ private:
+  pid_t FPid = -1;
+  std::vector<std::string> FEnv;
+};

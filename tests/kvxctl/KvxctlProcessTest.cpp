@@ -1,0 +1,266 @@
+// kvxctl as a process against simulated modules on pseudo-terminals and behind fake USB
+// adapters: what it prints, what it writes into the modules and its exit codes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "tests/kvxctl/CtlProcess.h"
+
+namespace {
+
+using nlohmann::json;
+
+json ParseOut(const TRunResult& Run) {
+  return json::parse(Run.Out, nullptr, false);
+}
+
+json ReadJsonFile(const std::string& Path) {
+  std::ifstream in(Path);
+  return json::parse(in, nullptr, false);
+}
+
+std::string TempFile(const std::string& Name) {
+  return testing::TempDir() + "kvxctl_" + Name + ".json";
+}
+
+TEST(KvxctlProcess, SearchFindsEveryModelOnItsPortAndListShowsThePorts) {
+  TSimProcess sim(KVX_SIM_PROGRAM,
+                  {"-m",     "usb", "-b", "115200", "-s", "11",    "-n", "-m",     "rs", "-b",
+                   "115200", "-s",  "12", "-n",     "-m", "novra", "-b", "115200", "-s", "13"});
+  const TRunResult search = RunKvxctl({"search"}, sim.Env());
+  EXPECT_EQ(search.Code, 0) << search.Err;
+  EXPECT_NE(search.Out.find("DAZAZE|COM100|0011\n"), std::string::npos) << search.Out;
+  EXPECT_NE(search.Out.find("VIROD|COM101|0012\n"), std::string::npos) << search.Out;
+  EXPECT_NE(search.Out.find("NOVRA|COM102|0013\n"), std::string::npos) << search.Out;
+
+  const TRunResult list = RunKvxctl({"list", "--json"}, sim.Env());
+  ASSERT_EQ(list.Code, 0) << list.Err;
+  int ports = 0;
+  for (const json& entry : ParseOut(list))
+    if (entry["port"] == "COM100" || entry["port"] == "COM101" || entry["port"] == "COM102")
+      ++ports;
+  EXPECT_EQ(ports, 3) << list.Out;
+}
+
+TEST(KvxctlProcess, SearchFindsAModuleBehindAUsbAdapterAndShowReachesItBySerialNumber) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"--usb", "KVXU7", "-b", "115200", "-s", "77"});
+  const TRunResult search = RunKvxctl({"search", "--json"}, sim.Env());
+  ASSERT_EQ(search.Code, 0) << search.Err;
+  const json found = ParseOut(search);
+  ASSERT_TRUE(found.is_array()) << search.Out;
+  bool usb = false;
+  for (const json& module : found)
+    usb = usb || (module["interface"] == "USB" && module["serial"] == "0077" &&
+                  module["model"] == "DAZAZE");
+  EXPECT_TRUE(usb) << search.Out;
+
+  const TRunResult show = RunKvxctl({"show", "--json", "KVXU7"}, sim.Env());
+  ASSERT_EQ(show.Code, 0) << show.Err;
+  EXPECT_EQ(ParseOut(show)["serial"], 77);
+}
+
+TEST(KvxctlProcess, ShowAndBackupOfEachModelCarryIdentityAndEveryField) {
+  TSimProcess sim(KVX_SIM_PROGRAM,
+                  {"-m", "usb",    "-b", "115200", "-s",  "21", "-n",     "-m", "rs",
+                   "-b", "115200", "-s", "22",     "-n",  "-m", "novra",  "-b", "115200",
+                   "-s", "23",     "-n", "-m",     "eth", "-b", "115200", "-s", "24"});
+  const char* models[] = {"DAZAZE", "VIROD", "NOVRA", "VIVIDA"};
+  for (int i = 0; i < 4; ++i) {
+    const std::string port = "COM" + std::to_string(100 + i);
+    SCOPED_TRACE(port);
+    const TRunResult show = RunKvxctl({"show", "--json", port}, sim.Env());
+    ASSERT_EQ(show.Code, 0) << show.Err;
+    const json record = ParseOut(show);
+    EXPECT_EQ(record["model"], models[i]);
+    EXPECT_EQ(record["serial"], 21 + i);
+    const json& fields = record["fields"];
+    for (const char* name :
+         {"address", "speed", "userdata", "ch1.name", "ch1.unit", "ch1.min", "ch1.max",
+          "ch1.decimals", "ch1.watch", "ch4.upper", "ch4.lower", "ch4.hyst"})
+      EXPECT_TRUE(fields.contains(name)) << name;
+    EXPECT_EQ(fields["speed"], 115200);
+
+    const std::string file = TempFile("each" + std::to_string(i));
+    const TRunResult backup = RunKvxctl({"backup", port, file}, sim.Env());
+    ASSERT_EQ(backup.Code, 0) << backup.Err;
+    const json saved = ReadJsonFile(file);
+    EXPECT_EQ(saved["model"], models[i]);
+    EXPECT_EQ(saved["serial"], 21 + i);
+    EXPECT_EQ(saved["fields"], fields);
+    std::remove(file.c_str());
+  }
+}
+
+TEST(KvxctlProcess, SetWritesEveryFieldKindAndPrintsWhatTheModuleHolds) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "31"});
+  const TRunResult set =
+      RunKvxctl({"set", "COM100", "userdata=Linka č. 5", "ch1.name=Pec střední", "ch1.unit=K",
+                 "ch1.min=-10,5", "ch1.max=250.25", "ch1.decimals=2", "ch2.loop=off", "ch3.gain=32",
+                 "ch1.watch=off", "ch4.upper=99.5", "ch4.lower=-7", "ch4.hyst=0.1", "address=9"},
+                sim.Env());
+  ASSERT_EQ(set.Code, 0) << set.Err;
+  for (const char* line :
+       {"address: 9\n", "userdata: \"Linka č. 5\"\n", "ch1.name: \"Pec střední\"\n",
+        "ch1.unit: \"K\"\n", "ch1.min: -10.5\n", "ch1.max: 250.25\n", "ch1.decimals: 2\n",
+        "ch2.loop: off\n", "ch3.gain: 32\n", "ch1.watch: off\n", "ch4.upper: 99.5\n",
+        "ch4.lower: -7\n", "ch4.hyst: 0.1\n"})
+    EXPECT_NE(set.Out.find(line), std::string::npos) << line << set.Out;
+
+  // A new speed: the module is found again there and holds it.
+  const TRunResult speed = RunKvxctl({"set", "COM100", "speed=38400"}, sim.Env());
+  ASSERT_EQ(speed.Code, 0) << speed.Err;
+  EXPECT_NE(speed.Out.find("speed: 38400\n"), std::string::npos) << speed.Out;
+  const TRunResult show = RunKvxctl({"--baudrate", "38400", "show", "--json", "COM100"}, sim.Env());
+  ASSERT_EQ(show.Code, 0) << show.Err;
+  EXPECT_EQ(ParseOut(show)["fields"]["ch1.name"], "Pec střední");
+  EXPECT_EQ(ParseOut(show)["fields"]["address"], 9);
+}
+
+TEST(KvxctlProcess, SetRefusesWhatTheWindowRefusesBeforeWritingAnything) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "usb", "-b", "115200", "-s", "41"});
+  const TRunResult before = RunKvxctl({"show", "--json", "COM100"}, sim.Env());
+  ASSERT_EQ(before.Code, 0) << before.Err;
+  struct TCase {
+    std::vector<std::string> Assignments;
+    std::string Message;
+  };
+  const TCase cases[] = {
+      {{"ch1.name=A", "ch1.upper=10000.5"}, "Hodnota musí být v rozmezí od -10000"},
+      {{"ch2.min=-100000000"}, "Hodnota musí být v rozmezí od -99999999"},
+      {{"ch1.decimals=3"}, "Hodnota musí být v rozmezí od 0 do 2!"},
+      {{"ch3.gain=3"}, "ch3.gain: '3' is not 1, 2, 4, 8, 16, 32, 64 or 128"},
+      {{"ch1.name=123456789012345678901"}, "ch1.name: at most 20 characters"},
+      {{"ch1.unit=metrů/s"}, "ch1.unit: at most 5 characters"},
+      {{"userdata=12345678901234567"}, "userdata: at most 16 characters"},
+      {{"ch5.name=x"}, "unknown field 'ch5.name'"},
+      {{"ch1.watch=maybe"}, "ch1.watch: 'maybe' is not on or off"},
+      {{"ch1.name"}, "'ch1.name' is not FIELD=VALUE"},
+      // Refused after connecting, by what the module is.
+      {{"ch1.name=B", "address=5"}, "address: only the RS model's address and speed"},
+      {{"ch1.name=B", "ch1.gain=2"}, "ch1.gain: this channel has no gain setting"},
+      {{"ch1.name=B", "ch3.loop=on"}, "ch3.loop: this channel has no 4-20 mA input"},
+  };
+  for (const TCase& test : cases) {
+    std::vector<std::string> args{"set", "COM100"};
+    args.insert(args.end(), test.Assignments.begin(), test.Assignments.end());
+    const TRunResult run = RunKvxctl(args, sim.Env());
+    EXPECT_EQ(run.Code, 2) << test.Message;
+    EXPECT_NE(run.Err.find(test.Message), std::string::npos) << run.Err;
+  }
+  const TRunResult after = RunKvxctl({"show", "--json", "COM100"}, sim.Env());
+  ASSERT_EQ(after.Code, 0) << after.Err;
+  EXPECT_EQ(ParseOut(after), ParseOut(before));
+}
+
+TEST(KvxctlProcess, RestoreOfABackupMakesAnotherModuleEqualAndADryRunChangesNothing) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "51", "-n", "-m", "rs", "-b",
+                                    "115200", "-s", "52"});
+  const TRunResult changed =
+      RunKvxctl({"set", "COM101", "address=17", "userdata=Jiná", "ch1.name=Jiný kanál",
+                 "ch2.max=3.3", "ch3.gain=1", "ch4.loop=on", "ch4.watch=off", "ch2.hyst=0.3"},
+                sim.Env());
+  ASSERT_EQ(changed.Code, 0) << changed.Err;
+  const std::string file = TempFile("restore");
+  ASSERT_EQ(RunKvxctl({"backup", "COM100", file}, sim.Env()).Code, 0);
+  const TRunResult before = RunKvxctl({"show", "--json", "COM101"}, sim.Env());
+
+  const TRunResult dry = RunKvxctl({"restore", "--dry-run", "COM101", file}, sim.Env());
+  EXPECT_EQ(dry.Code, 0) << dry.Err;
+  EXPECT_NE(dry.Out.find("ch1.name: \"Jiný kanál\" -> \"Teplota pece\"\n"), std::string::npos)
+      << dry.Out;
+  EXPECT_EQ(dry.Out.find("address"), std::string::npos) << "comm only with --with-comm";
+  EXPECT_EQ(dry.Out.find("userdata"), std::string::npos) << "user data only when asked";
+  EXPECT_NE(dry.Err.find("warning"), std::string::npos) << "another serial number";
+  EXPECT_EQ(ParseOut(RunKvxctl({"show", "--json", "COM101"}, sim.Env())), ParseOut(before));
+
+  const TRunResult restore =
+      RunKvxctl({"restore", "--with-comm", "--with-userdata", "COM101", file}, sim.Env());
+  ASSERT_EQ(restore.Code, 0) << restore.Err;
+  EXPECT_NE(restore.Out.find("address: 17 -> 1\n"), std::string::npos) << restore.Out;
+  const json original = ReadJsonFile(file);
+  const json restored = ParseOut(RunKvxctl({"show", "--json", "COM101"}, sim.Env()));
+  EXPECT_EQ(restored["fields"], original["fields"]);
+
+  const TRunResult again = RunKvxctl({"restore", "COM101", file}, sim.Env());
+  EXPECT_EQ(again.Code, 0);
+  EXPECT_NE(again.Out.find("the module matches"), std::string::npos) << again.Out;
+  std::remove(file.c_str());
+}
+
+TEST(KvxctlProcess, RestoreRefusesABackupOfAnotherModelAndAFileThatIsNoBackup) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "61", "-n", "-m", "novra",
+                                    "-b", "115200", "-s", "62"});
+  const std::string file = TempFile("model");
+  ASSERT_EQ(RunKvxctl({"backup", "COM100", file}, sim.Env()).Code, 0);
+  const TRunResult other = RunKvxctl({"restore", "COM101", file}, sim.Env());
+  EXPECT_EQ(other.Code, 2);
+  EXPECT_NE(other.Err.find("is a backup of a VIROD module, this is a NOVRA"), std::string::npos)
+      << other.Err;
+
+  std::ofstream(file) << "{\"model\": \"VIROD\", \"serial\": 61, \"fields\": {\"ch1.max\": \"x\"}}";
+  const TRunResult bad = RunKvxctl({"restore", "COM100", file}, sim.Env());
+  EXPECT_EQ(bad.Code, 2);
+  EXPECT_NE(bad.Err.find("Hodnota musí být"), std::string::npos) << bad.Err;
+  std::remove(file.c_str());
+}
+
+TEST(KvxctlProcess, WatchPrintsFourValuesPerReadingAsTextCsvAndJson) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "usb", "-b", "115200", "-s", "71"});
+  const TRunResult csv = RunKvxctl({"watch", "--csv", "--count", "2", "COM100"}, sim.Env());
+  ASSERT_EQ(csv.Code, 0) << csv.Err;
+  std::istringstream lines(csv.Out);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "\"ch1\",\"ch2\",\"ch3\",\"ch4\"");
+  int readings = 0;
+  while (std::getline(lines, line)) {
+    ++readings;
+    EXPECT_EQ(std::count(line.begin(), line.end(), '"'), 8) << line;
+  }
+  EXPECT_EQ(readings, 2);
+
+  const TRunResult js = RunKvxctl({"watch", "--json", "--count", "1", "COM100"}, sim.Env());
+  ASSERT_EQ(js.Code, 0) << js.Err;
+  const json reading = ParseOut(js);
+  ASSERT_EQ(reading["values"].size(), 4u) << js.Out;
+  EXPECT_EQ(reading["units"][0], "°C");
+  EXPECT_NE(reading["values"][0], "-") << "the module answers";
+}
+
+TEST(KvxctlProcess, AModuleThatStopsAnsweringIsACommunicationError) {
+  // Enough answers for the first test of the channel, not for the connection.
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "usb", "-b", "115200", "-f", "stop-after=24"});
+  const TRunResult show = RunKvxctl({"show", "COM100"}, sim.Env());
+  EXPECT_EQ(show.Code, 3) << show.Out << show.Err;
+  EXPECT_NE(show.Err.find("Chyba při komunikaci s modulem KVX!"), std::string::npos) << show.Err;
+}
+
+TEST(KvxctlProcess, AModuleThatIgnoresWritesFailsVerificationNamingTheFields) {
+  TSimProcess sim(KVX_WRITELESS_PROGRAM, {"100"});
+  const TRunResult set = RunKvxctl({"set", "COM100", "ch2.unit=psi", "ch1.hyst=3"}, sim.Env());
+  EXPECT_EQ(set.Code, 4) << set.Out << set.Err;
+  EXPECT_NE(set.Err.find("ch2.unit (written 'psi', module holds 'bar')"), std::string::npos)
+      << set.Err;
+  EXPECT_NE(set.Err.find("ch1.hyst"), std::string::npos) << set.Err;
+  EXPECT_EQ(set.Err.find("ch1.name"), std::string::npos) << "an unchanged field is no failure";
+}
+
+TEST(KvxctlProcess, ChannelsWithoutModulesAndBadCommandLines) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "usb", "-b", "115200", "-f", "no-answer"});
+  EXPECT_EQ(RunKvxctl({"show", "COM100"}, sim.Env()).Code, 1);
+  const TRunResult missing = RunKvxctl({"show", "COM177"}, sim.Env());
+  EXPECT_EQ(missing.Code, 1);
+  EXPECT_NE(missing.Err.find("no channel COM177"), std::string::npos) << missing.Err;
+  EXPECT_EQ(RunKvxctl({}, sim.Env()).Code, 2);
+  EXPECT_EQ(RunKvxctl({"show"}, sim.Env()).Code, 2);
+  EXPECT_EQ(RunKvxctl({"--bogus", "list"}, sim.Env()).Code, 2);
+  const TRunResult help = RunKvxctl({"--help"}, sim.Env());
+  EXPECT_EQ(help.Code, 0);
+  EXPECT_NE(help.Out.find("restore CHANNEL FILE"), std::string::npos);
+}
+
+}  // namespace

@@ -128,27 +128,34 @@ QWidget* CreateLabel(TViewElement&, QWidget* P, TElementBinding&) {
 
 void ApplyFont(const TViewElement& E, QWidget* W);
 
-// A label shows its whole text: one that is too long for its width (a translation, say)
-// wraps in a point smaller type, centred on the line it was placed for.
+// A label shows its whole text. One that is too long for its width (a translation, say)
+// is set in a smaller type: a single word shrinks until it fits on its line, several words
+// wrap in a point smaller type, centred on the line the label was placed for.
 void FitLabel(const TViewElement& E, QLabel* L) {
   ApplyFont(E, L);
+  L->setWordWrap(false);
   const int Width = E.GetInt("Width");
   const int Height = E.GetInt("Height");
   if (Width <= 0 || Height <= 0) {
-    L->setWordWrap(false);
     L->move(E.GetInt("Left"), E.GetInt("Top"));
     L->adjustSize();
     return;
   }
-  const bool Fits = L->fontMetrics().horizontalAdvance(L->text()) <= Width;
-  L->setWordWrap(!Fits);
-  if (Fits) {
-    L->setGeometry(E.GetInt("Left"), E.GetInt("Top"), Width, Height);
+  L->setGeometry(E.GetInt("Left"), E.GetInt("Top"), Width, Height);
+  auto Fits = [&] { return L->fontMetrics().horizontalAdvance(L->text()) <= Width; };
+  if (Fits()) return;
+  QFont Smaller = L->font();
+  if (!L->text().contains(QLatin1Char(' '))) {
+    const int Smallest = std::max(6, Smaller.pointSize() * 6 / 10);
+    while (!Fits() && Smaller.pointSize() > Smallest) {
+      Smaller.setPointSize(Smaller.pointSize() - 1);
+      L->setFont(Smaller);
+    }
     return;
   }
-  QFont Smaller = L->font();
   Smaller.setPointSize(std::max(6, Smaller.pointSize() - 1));
   L->setFont(Smaller);
+  L->setWordWrap(true);
   const int Needed = std::max(Height, L->heightForWidth(Width));
   int Top = E.GetInt("Top") + Height / 2 - Needed / 2;
   if (const QWidget* Parent = L->parentWidget())

@@ -244,6 +244,11 @@ TEST_F(BindingTest, ATooLongLabelWrapsInsideItsParent) {
   EXPECT_EQ(Label->width(), 200);
   EXPECT_GT(Label->height(), 16);
   EXPECT_GE(Label->y(), 0);
+  // One long word cannot wrap: it shrinks onto its line.
+  Title->Set("Caption", "Messwertüberwachungseinrichtung");
+  EXPECT_FALSE(Label->wordWrap());
+  EXPECT_LE(Label->fontMetrics().horizontalAdvance(Label->text()), 200);
+  EXPECT_LT(Label->font().pointSize(), Window.font().pointSize());
   Title->Set("Caption", "Krátký");
   EXPECT_FALSE(Label->wordWrap());
   EXPECT_EQ(Label->geometry(), QRect(10, 10, 200, 16));

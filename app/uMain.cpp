@@ -60,8 +60,13 @@ class TChannelRestore {
         FActive(Channel->GetActive()) {}
   ~TChannelRestore() {
     if (FSkip) return;
-    FChannel->SetActive(FActive);
-    FChannel->SetConnectionString(FConnection);
+    // Runs while an error may be on its way out: a failure here must not end the program.
+    try {
+      FChannel->SetActive(FActive);
+      FChannel->SetConnectionString(FConnection);
+    } catch (const std::exception& error) {
+      DebugLog(std::string("Restore CI ") + error.what());
+    }
   }
   TChannelRestore(const TChannelRestore&) = delete;
   TChannelRestore& operator=(const TChannelRestore&) = delete;

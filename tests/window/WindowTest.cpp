@@ -4,9 +4,11 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
@@ -93,6 +95,10 @@ TEST_F(WindowTest, OpensOnTheSearchPageWithItsCaptionAndFixedSize) {
   EXPECT_EQ(Window->windowTitle(), "KVX setup 1.0");
   EXPECT_EQ(Window->size(), QSize(695, 551));
   EXPECT_EQ(Window->minimumSize(), Window->maximumSize());
+  // Centred on the first monitor when shown.
+  const QRect Screen = QGuiApplication::screens().first()->geometry();
+  EXPECT_LE(std::abs(Window->geometry().center().x() - Screen.center().x()), 1);
+  EXPECT_LE(std::abs(Window->geometry().center().y() - Screen.center().y()), 1);
   EXPECT_TRUE(Shown("pSearch"));
   EXPECT_FALSE(Shown("pMeasure"));
   EXPECT_FALSE(Shown("lbFoundedModules"));

@@ -133,6 +133,15 @@ TEST_F(ModulePagesTest, ConnectShowsTheMeasurementPageWithItsTimer) {
   EXPECT_FALSE(rig.Form().CurrentChannel());
 }
 
+TEST_F(ModulePagesTest, AnEthernetModuleShowsTheGeneralPicture) {
+  Connect(KvxSimFactoryState(mtETH, 8));
+  EXPECT_EQ(rig.Form().ReadCopy().ModuleType, mtETH);
+  EXPECT_TRUE(rig["imgXX"].GetBool("Visible"));
+  for (const char* name : {"imgUSB", "imgRS", "imgNovra"})
+    EXPECT_FALSE(rig[name].GetBool("Visible"));
+  EXPECT_FALSE(rig["cbCommunicationSpeed"].GetBool("Enabled"));
+}
+
 TEST_F(ModulePagesTest, MeasurementRowsShowTheModulesTexts) {
   state.Channels[2].Overflow = true;
   state.Channels[3].NotValid = true;

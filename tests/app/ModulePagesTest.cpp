@@ -93,8 +93,15 @@ class ModulePagesTest : public ::testing::Test {
     return writes;
   }
 
+  static TKvxSimState FastModule(TKVXModuleType Model, std::uint16_t Serial) {
+    TKvxSimState fast = KvxSimFactoryState(Model, Serial);
+    fast.SpeedCode = kFast;  // short replies keep well inside the time limits on a busy machine
+    return fast;
+  }
+  static constexpr std::uint8_t kFast = 10;  // 115200 bit/s
+
   TAppRig rig;
-  TKvxSimState state = KvxSimFactoryState(mtRS, 4711);
+  TKvxSimState state = FastModule(mtRS, 4711);
   std::shared_ptr<TKvxSimModule> module;
   std::shared_ptr<TMeasurePeer> peer;
 };
@@ -119,7 +126,7 @@ TEST_F(ModulePagesTest, ConnectShowsTheMeasurementPageWithItsTimer) {
   EXPECT_FALSE(rig["Timer1"].GetBool("Enabled"));
   EXPECT_FALSE(rig["sbMeasuring"].GetBool("Down"));
   EXPECT_EQ(rig["cbADR"].GetInt("ItemIndex"), state.Address);
-  EXPECT_EQ(rig["cbCommunicationSpeed"].GetInt("ItemIndex"), 6);
+  EXPECT_EQ(rig["cbCommunicationSpeed"].GetInt("ItemIndex"), kFast);
   EXPECT_TRUE(rig["cbADR"].GetBool("Enabled"));
   EXPECT_EQ(rig["cbADR"].GetInt("Color"), clWhite);
   EXPECT_EQ(rig["eNameAndVersion"].GetText("Text"), " " + state.TypeText);
@@ -134,7 +141,7 @@ TEST_F(ModulePagesTest, ConnectShowsTheMeasurementPageWithItsTimer) {
 }
 
 TEST_F(ModulePagesTest, AnEthernetModuleShowsTheGeneralPicture) {
-  Connect(KvxSimFactoryState(mtETH, 8));
+  Connect(FastModule(mtETH, 8));
   EXPECT_EQ(rig.Form().ReadCopy().ModuleType, mtETH);
   EXPECT_TRUE(rig["imgXX"].GetBool("Visible"));
   for (const char* name : {"imgUSB", "imgRS", "imgNovra"})
@@ -307,7 +314,7 @@ TEST_F(ModulePagesTest, SavingSendsOnlyTheChangesAndShowsTheNewState) {
   ASSERT_EQ(writes.size(), 2u);
   EXPECT_EQ(writes[0].Instruction, kiEnableConfig);
   EXPECT_EQ(writes[1].Instruction, kiWriteCommParams);
-  EXPECT_EQ(writes[1].Data, std::string({7, 6}));
+  EXPECT_EQ(writes[1].Data, std::string({7, kFast}));
   EXPECT_EQ(module->State().Address, 7);
   EXPECT_FALSE(rig["sSaveChanges1"].GetBool("Visible"));
   EXPECT_EQ(rig.Form().ReadCopy().Ident.Address, 7);
@@ -352,7 +359,7 @@ TEST_F(ModulePagesTest, ASilentModuleLeadsToTheErrorPageAndRetryRecovers) {
 }
 
 TEST_F(ModulePagesTest, AUsbModuleHasFixedCommunicationSettings) {
-  rig.AddUsbModule("KVX0100", "KVX DAZAZE", KvxSimFactoryState(mtUSB, 100));
+  rig.AddUsbModule("KVX0100", "KVX DAZAZE", FastModule(mtUSB, 100));
   rig.Manager().RebuildChannels();
   TKVXChannel channel;
   rig.Manager().FindChannel("KVX0100", channel);

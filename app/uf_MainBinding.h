@@ -8,7 +8,6 @@
 #include <QWidget>
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 

@@ -30,6 +30,13 @@ void TQtMainThreadDispatcher::ProcessPending() {
 namespace {
 
 void ShowMessageBox(const std::string& Text) {
+  // Widgets live on the GUI thread only: a message from elsewhere is shown from there.
+  if (QCoreApplication* Application = QCoreApplication::instance();
+      Application && QThread::currentThread() != Application->thread()) {
+    QMetaObject::invokeMethod(
+        Application, [Text] { ShowMessageBox(Text); }, Qt::QueuedConnection);
+    return;
+  }
   QWidget* Owner = QApplication::activeWindow();
   QMessageBox Box(QMessageBox::Information, Owner ? Owner->windowTitle() : QString(),
                   QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())),

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <thread>
 
@@ -80,6 +83,26 @@ TEST(QtServices, PutBackTheDispatcherAndMessageHandlerTheyReplaced) {
   EXPECT_EQ(AfMainThreadDispatcher(), Before);
   ShowMessage("zpráva");
   EXPECT_EQ(Capture.Messages, std::vector<std::string>{"zpráva"});
+}
+
+TEST(QtServices, MessagesOfWorkersAreShownByTheGuiThread) {
+  const TQtServices Services(QCoreApplication::instance());
+  std::thread Worker([] { ShowMessage("z vlákna"); });
+  Worker.join();
+  QString Shown;
+  bool ShownOnGuiThread = false;
+  QTimer Closer;
+  QObject::connect(&Closer, &QTimer::timeout, [&] {
+    if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      Shown = Box->text();
+      ShownOnGuiThread = Box->thread() == QThread::currentThread();
+      Box->accept();
+    }
+  });
+  Closer.start(10);
+  EXPECT_TRUE(LoopUntil([&] { return !Shown.isEmpty(); }));
+  EXPECT_EQ(Shown, QString::fromUtf8("z vlákna"));
+  EXPECT_TRUE(ShownOnGuiThread);
 }
 
 TEST(QtMainServices, BusyCursorIsTheWaitCursorUntilTakenBack) {

@@ -79,6 +79,10 @@ void TFaultRig::JoinPuller() {
 }
 
 std::size_t ThreadCount() {
+  // Sanitizer runtimes start a helper thread with the first thread of the process; make sure
+  // it is there before anything is counted, so that it is in every count.
+  static const bool helpersStarted = (std::thread([] {}).join(), true);
+  (void)helpersStarted;
   std::size_t count = 0;
   for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
     ++count;

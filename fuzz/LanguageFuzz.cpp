@@ -3,6 +3,7 @@
 // property that does not exist; it never adds, removes, renames or retypes a component.
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <vector>
 
@@ -24,9 +25,15 @@ std::vector<std::string> Identities(const TViewElement& Form) {
   return identities;
 }
 
+// The file each input is written to, removed when the run ends.
+struct TScratchFile {
+  const std::string Name = "/tmp/kvx-fuzz-language-" + std::to_string(getpid()) + ".lng.xml";
+  ~TScratchFile() { std::remove(Name.c_str()); }
+};
+
 const std::string& ScratchFile() {
-  static const std::string name = "/tmp/kvx-fuzz-language-" + std::to_string(getpid()) + ".lng.xml";
-  return name;
+  static const TScratchFile file;
+  return file.Name;
 }
 
 }  // namespace

@@ -147,8 +147,6 @@ void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXre
   };
   const TKVXTirmel& r = Read.Ident;
   const TKVXTirmel& e = Edited.Ident;
-  if ((Read.ModuleType == mtRS && e.SpeedCode != r.SpeedCode) || e.Address != r.Address)
-    write(kiWriteCommParams, Byte(e.Address) + Byte(e.SpeedCode));
   if (Trim(e.UserData) != Trim(r.UserData))
     write(kiWriteUserData, Byte(0) + PadRight(Trim(e.UserData), kUserDataWidth));
 
@@ -167,6 +165,10 @@ void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXre
         !items.empty())
       write(kiWriteChannelWatch, channelItem + items);
   }
+  // Address and speed go last: a module that takes them at once no longer hears the old
+  // address (or speed), and every write after them would be lost.
+  if ((Read.ModuleType == mtRS && e.SpeedCode != r.SpeedCode) || e.Address != r.Address)
+    write(kiWriteCommParams, Byte(e.Address) + Byte(e.SpeedCode));
   KVXPause(kSettlePause);
 }
 

@@ -445,29 +445,29 @@ TEST_F(UploadTest, NothingChangedOnlyReadsNames) {
   for (const auto& r : requests) EXPECT_EQ(r.Instruction, kiReadChannelName);
 }
 
-TEST_F(UploadTest, CommParamsFirstLaterWritesToOldAddress) {
+TEST_F(UploadTest, CommParamsLastSoEveryWriteReachesTheOldAddress) {
   TKVXrec edited = read_;
   edited.Ident.Address = 9;
   edited.Setup[1].Decimals = 2;
   UploadChanges(channel_, read_, edited);
   const std::uint8_t a = read_.Ident.Address;
   const auto requests = sim_->Requests();
-  ASSERT_GE(requests.size(), 4u);
-  EXPECT_EQ(requests[0], (TKvxSimRequest{a, kiEnableConfig, ""}));
-  EXPECT_EQ(requests[1], (TKvxSimRequest{a, kiWriteCommParams, Byte(9) + Byte(6)}));
-  EXPECT_EQ(requests[2], (TKvxSimRequest{254, kiReadChannelName, Byte(1)}));
-  EXPECT_EQ(requests[3], (TKvxSimRequest{a, kiEnableConfig, ""}));
-  EXPECT_EQ(requests[4], (TKvxSimRequest{a, kiWriteChannelSetup, "\x01\x01\x15\x02"}));
-  // The module now listens at 9, so the write to the old address went unheard.
+  ASSERT_EQ(requests.size(), 8u);
+  EXPECT_EQ(requests[0], (TKvxSimRequest{254, kiReadChannelName, Byte(1)}));
+  EXPECT_EQ(requests[1], (TKvxSimRequest{a, kiEnableConfig, ""}));
+  EXPECT_EQ(requests[2], (TKvxSimRequest{a, kiWriteChannelSetup, "\x01\x01\x15\x02"}));
+  EXPECT_EQ(requests[6], (TKvxSimRequest{a, kiEnableConfig, ""}));
+  EXPECT_EQ(requests[7], (TKvxSimRequest{a, kiWriteCommParams, Byte(9) + Byte(6)}));
+  // Both edits arrived: the channel write went out while the module still listened at a.
   EXPECT_EQ(sim_->State().Address, 9);
-  EXPECT_EQ(sim_->State().Channels[1].Setup.Decimals, read_.Setup[1].Decimals);
+  EXPECT_EQ(sim_->State().Channels[1].Setup.Decimals, 2);
 }
 
 TEST_F(UploadTest, SpeedWrittenOnlyForRsModel) {
   TKVXrec edited = read_;
   edited.Ident.SpeedCode = 7;
   UploadChanges(channel_, read_, edited);
-  EXPECT_EQ(sim_->Requests()[1], (TKvxSimRequest{1, kiWriteCommParams, Byte(1) + Byte(7)}));
+  EXPECT_EQ(sim_->Requests().back(), (TKvxSimRequest{1, kiWriteCommParams, Byte(1) + Byte(7)}));
   EXPECT_EQ(sim_->State().SpeedCode, 7);
 
   sim_->ClearRequests();

@@ -131,19 +131,9 @@ void TCtlSession::Enter(const TFieldValue& Edit) {
 
 void TCtlSession::WriteAndVerify(const TFieldList& Edits) {
   CheckEdits(Edits);
-  // The save writes the address and speed first and everything else to the old address at
-  // the old speed, where nothing answers any more: those go in a save of their own, last.
-  TFieldList comm, rest;
-  for (const TFieldValue& edit : Edits)
-    (edit.Id.Kind == TFieldKind::Address || edit.Id.Kind == TFieldKind::Speed ? comm : rest)
-        .push_back(edit);
-  std::string failed;
-  for (const TFieldList* part : {&rest, &comm}) {
-    for (const TFieldValue& edit : *part) Enter(edit);
-    if (const std::string lost = SaveAndVerify(); !lost.empty())
-      failed += (failed.empty() ? "" : ", ") + lost;
-  }
-  if (!failed.empty()) throw TCtlError(ceVerify, "verification failed: " + failed);
+  for (const TFieldValue& edit : Edits) Enter(edit);
+  if (const std::string failed = SaveAndVerify(); !failed.empty())
+    throw TCtlError(ceVerify, "verification failed: " + failed);
 }
 
 std::string TCtlSession::SaveAndVerify() {

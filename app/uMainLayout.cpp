@@ -136,8 +136,8 @@ TViewElement& ModulePage(TLayout& L, const char* Name) {
 
 void MeasurePage(TLayout& L) {
   TViewElement& page = ModulePage(L, "pMeasure");
-  L.Add("TLabel", "Label13", &page, 20, 10, 100, 24, "Měření");
-  L.Add("TLabel", "lModuleName", &page, 120, 10, 400, 24, "");
+  L.Add("TLabel", "Label13", &page, 20, 10, 140, 24, "Měření");
+  L.Add("TLabel", "lModuleName", &page, 160, 10, 400, 24, "");
   for (int n = 1; n <= 4; ++n) {
     const int top = 50 + (n - 1) * 70;
     const std::string prefix = Format("%d", n);

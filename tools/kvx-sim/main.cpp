@@ -33,20 +33,20 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<TSimPty>> Ptys;
   std::string Export, UsbExport;
   try {
-    for (const auto& Spec : Options.Ports) {
-      if (!Spec.UsbSerial.empty() && !*KVX_FAKE_FTD2XX)
+    for (const auto& Served : Options.Ports) {
+      if (!Served.UsbSerial.empty() && !*KVX_FAKE_FTD2XX)
         throw Exception("--usb needs the fake adapter library, which is built with the tests");
-      auto Module = std::make_shared<TKvxSimModule>(Spec.State);
-      Module->SetFaults(Spec.Faults);
+      auto Module = std::make_shared<TKvxSimModule>(Served.State);
+      Module->SetFaults(Served.Faults);
       Ptys.push_back(std::make_unique<TSimPty>(Module));
       // A USB module's line is relayed by the fake adapter library inside the tool.
-      std::string Entry = Spec.UsbSerial.empty()
-                              ? std::to_string(Spec.ComNumber) + "=" + Ptys.back()->SlavePath()
-                              : Spec.UsbSerial + ":Simulated adapter=" + Ptys.back()->SlavePath();
+      std::string Entry = Served.UsbSerial.empty()
+                              ? std::to_string(Served.ComNumber) + "=" + Ptys.back()->SlavePath()
+                              : Served.UsbSerial + ":Simulated adapter=" + Ptys.back()->SlavePath();
       std::printf("%s\t%s, serial %u, address %u, %u bit/s\n", Entry.c_str(),
-                  Spec.State.TypeText.c_str(), Spec.State.SerialNumber, Spec.State.Address,
-                  kSpeedCodes[Spec.State.SpeedCode]);
-      std::string& List = Spec.UsbSerial.empty() ? Export : UsbExport;
+                  Served.State.TypeText.c_str(), Served.State.SerialNumber, Served.State.Address,
+                  kSpeedCodes[Served.State.SpeedCode]);
+      std::string& List = Served.UsbSerial.empty() ? Export : UsbExport;
       List += (List.empty() ? "" : ";") + Entry;
     }
   } catch (const Exception& E) {

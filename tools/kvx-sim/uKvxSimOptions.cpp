@@ -145,21 +145,21 @@ TKvxSimOptions ParseKvxSimOptions(const std::vector<std::string>& Args) {
   std::int32_t NextPort = 100;
   std::uint16_t NextSerial = 1;
   for (auto& D : Drafts) {
-    TKvxSimPortSpec Spec;
+    TKvxSimPortSpec Served;
     if (!D.Port && D.Usb.empty()) {
       while (Taken.count(NextPort)) ++NextPort;
       D.Port = NextPort;
       Taken.insert(NextPort);
     }
-    Spec.ComNumber = D.Port;
-    Spec.UsbSerial = D.Usb;
+    Served.ComNumber = D.Port;
+    Served.UsbSerial = D.Usb;
     std::uint16_t Serial = D.Serial >= 0 ? static_cast<std::uint16_t>(D.Serial) : NextSerial;
     NextSerial = static_cast<std::uint16_t>(Serial + 1);
-    Spec.State = KvxSimFactoryState(D.Model, Serial);
-    if (D.Speed >= 0) Spec.State.SpeedCode = static_cast<std::uint8_t>(D.Speed);
-    Spec.State.Address = static_cast<std::uint8_t>(D.Address);
-    Spec.Faults = D.Faults;
-    Options.Ports.push_back(Spec);
+    Served.State = KvxSimFactoryState(D.Model, Serial);
+    if (D.Speed >= 0) Served.State.SpeedCode = static_cast<std::uint8_t>(D.Speed);
+    Served.State.Address = static_cast<std::uint8_t>(D.Address);
+    Served.Faults = D.Faults;
+    Options.Ports.push_back(Served);
   }
   return Options;
 }

@@ -31,21 +31,6 @@ bool IsUsbChannel(const TKVXChannel& Channel) {
   return static_cast<bool>(Channel.Query<IFTDISerialPortInterface>());
 }
 
-const char* ModelName(std::uint8_t ModuleType) {
-  switch (ModuleType) {
-    case mtUSB:
-      return "DAZAZE";
-    case mtETH:
-      return "VIVIDA";
-    case mtRS:
-      return "VIROD";
-    case mtNOVRA:
-      return "NOVRA";
-    default:
-      return "";
-  }
-}
-
 std::string Flag(bool Value) {
   return Value ? "1" : "0";
 }

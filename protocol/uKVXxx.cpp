@@ -262,3 +262,18 @@ void DecodeMeasuredValue(std::string_view Block, TKVXChannelRecountedValue& Valu
   Value.Text.assign(Block.substr(8, 10));
   Value.Valid = (byte(1) & 0x80) != 0;
 }
+
+const char* ModelName(std::uint8_t ModuleType) {
+  switch (ModuleType) {
+    case mtUSB:
+      return "DAZAZE";
+    case mtETH:
+      return "VIVIDA";
+    case mtRS:
+      return "VIROD";
+    case mtNOVRA:
+      return "NOVRA";
+    default:
+      return "";
+  }
+}

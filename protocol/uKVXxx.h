@@ -99,6 +99,9 @@ inline constexpr std::size_t kMeasuredBlockSize = 18;
 
 // Module type from the type text: USB, ETH, NOVRA, RS in that order, upper-cased search.
 std::uint8_t ModuleTypeFromText(std::string_view TypeText);
+// The model's name as the operator knows it ("DAZAZE", "VIVIDA", "VIROD", "NOVRA"); empty
+// for an unknown type.
+const char* ModelName(std::uint8_t ModuleType);
 // "%.4d.xx.xx/%.4d".
 std::string ProductionText(std::uint16_t ProductNumber, std::uint16_t SerialNumber);
 

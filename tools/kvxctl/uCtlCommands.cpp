@@ -78,7 +78,7 @@ void PrintRecord(const TKVXrec& Rec, bool Json, std::ostream& Out) {
     Out << RecordJson(Rec).dump(2) << "\n";
     return;
   }
-  Out << "model: " << CtlModelName(Rec.ModuleType) << "\n"
+  Out << "model: " << ModelName(Rec.ModuleType) << "\n"
       << "type: " << Cp1250ToUtf8(Rec.Ident.TypeText) << "\n"
       << "production: " << Cp1250ToUtf8(Rec.Ident.Production.Text) << "\n"
       << "product: " << Rec.Ident.Production.ProductNumber << "\n"
@@ -177,7 +177,7 @@ int Backup(const TCtlOptions& Options, std::ostream& Out) {
     std::remove(temporary.c_str());
     throw TCtlError(ceUsage, "cannot write " + file);
   }
-  Out << "saved " << CtlModelName(session.Module().ModuleType) << " "
+  Out << "saved " << ModelName(session.Module().ModuleType) << " "
       << Format("%.4d", session.Module().Ident.Production.SerialNumber) << " to " << file << "\n";
   return ceDone;
 }
@@ -204,7 +204,7 @@ int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   TCtlSession session(Options);
   session.Connect(Options.Operands[0]);
   const TKVXrec& module = session.Module();
-  const std::string model = CtlModelName(module.ModuleType);
+  const std::string model = ModelName(module.ModuleType);
   if (backup["model"].get<std::string>() != model)
     throw TCtlError(ceUsage, file + " is a backup of a " + backup["model"].get<std::string>() +
                                  " module, this is a " + model);

@@ -3,21 +3,6 @@
 #include "support/uCodePage.h"
 #include "tools/kvxctl/uCtlErrors.h"
 
-const char* CtlModelName(std::uint8_t ModuleType) {
-  switch (ModuleType) {
-    case mtUSB:
-      return "DAZAZE";
-    case mtETH:
-      return "VIVIDA";
-    case mtRS:
-      return "VIROD";
-    case mtNOVRA:
-      return "NOVRA";
-    default:
-      return "";
-  }
-}
-
 nlohmann::ordered_json FieldsJson(const TFieldList& Fields) {
   nlohmann::ordered_json json = nlohmann::ordered_json::object();
   for (const TFieldValue& field : Fields) {
@@ -47,7 +32,7 @@ nlohmann::ordered_json FieldsJson(const TFieldList& Fields) {
 
 nlohmann::ordered_json RecordJson(const TKVXrec& Rec) {
   nlohmann::ordered_json json;
-  json["model"] = CtlModelName(Rec.ModuleType);
+  json["model"] = ModelName(Rec.ModuleType);
   json["serial"] = Rec.Ident.Production.SerialNumber;
   json["product"] = Rec.Ident.Production.ProductNumber;
   json["type"] = Cp1250ToUtf8(Rec.Ident.TypeText);

@@ -6,7 +6,6 @@
 #include "protocol/uKVXxx.h"
 #include "tools/kvxctl/uCtlFields.h"
 
-const char* CtlModelName(std::uint8_t ModuleType);
 nlohmann::ordered_json RecordJson(const TKVXrec& Rec);
 nlohmann::ordered_json FieldsJson(const TFieldList& Fields);
 // The fields of a backup, checked as set would check them; raises TCtlError(ceUsage).

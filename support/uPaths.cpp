@@ -1,6 +1,10 @@
 #include "support/uPaths.h"
 
+#include <pwd.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 std::string GetExeDir() {
   std::string path(256, '\0');
@@ -15,4 +19,64 @@ std::string GetExeDir() {
   }
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+namespace {
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string AbsoluteEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return value && value[0] == '/' ? std::string(value) : std::string();
+}
+
+std::string HomeDir() {
+  std::string home = AbsoluteEnv("HOME");
+  if (home.empty()) {
+    // No usable $HOME (a service, a stripped environment): ask the user database.
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) home = entry->pw_dir;
+  }
+  return WithoutTrailingSlashes(home);
+}
+
+std::string BaseDir(const char* variable, const char* belowHome) {
+  const std::string dir = AbsoluteEnv(variable);
+  return dir.empty() ? HomeDir() + belowHome : WithoutTrailingSlashes(dir);
+}
+
+}  // namespace
+
+std::string XdgStateHome() {
+  return BaseDir("XDG_STATE_HOME", "/.local/state");
+}
+std::string XdgDataHome() {
+  return BaseDir("XDG_DATA_HOME", "/.local/share");
+}
+std::string XdgConfigHome() {
+  return BaseDir("XDG_CONFIG_HOME", "/.config");
+}
+
+std::vector<std::string> XdgDataDirs() {
+  const char* value = std::getenv("XDG_DATA_DIRS");
+  const std::string list = value && *value ? value : "/usr/local/share:/usr/share";
+  std::vector<std::string> dirs;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    const std::size_t colon = std::min(list.find(':', start), list.size());
+    const std::string entry = WithoutTrailingSlashes(list.substr(start, colon - start));
+    if (!entry.empty() && entry[0] == '/') dirs.push_back(entry);
+    start = colon + 1;
+  }
+  return dirs;
+}
+
+std::string XdgRuntimeDir() {
+  return WithoutTrailingSlashes(AbsoluteEnv("XDG_RUNTIME_DIR"));
+}
+
+std::string ProgramSubdir(const std::string& base) {
+  return base + "/" + kProgramDirName;
 }

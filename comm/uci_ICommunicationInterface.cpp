@@ -232,6 +232,9 @@ double TCommunicationInterface::GetCharTime() {
 void TCommunicationInterface::SetCharTime(double Milliseconds) {
   CharTime.store(Milliseconds);
 }
+std::int32_t TCommunicationInterface::GetLinkDelay() {
+  return 0;
+}
 void TCommunicationInterface::PurgeInput() {}
 void TCommunicationInterface::PurgeOutput() {}
 bool TCommunicationInterface::TryLock() {
@@ -267,14 +270,16 @@ void TCommunicationInterface::Query(const std::string& Request, std::int32_t Tim
   std::this_thread::sleep_for(kPoll);
   Write(Request);
   const double charTime = GetCharTime();
-  auto deadline = Clock::now() + std::chrono::milliseconds(Timeout) +
+  auto deadline = Clock::now() + std::chrono::milliseconds(Timeout + GetLinkDelay()) +
                   WholeMilliseconds((static_cast<double>(Request.size()) + 5) * charTime);
   const auto quietTime = WholeMilliseconds(charTime * 10) + std::chrono::milliseconds(50);
   for (;;) {
     std::this_thread::sleep_for(kPoll);
-    // A kind may report -1 when its device went away meanwhile: that is no data, and an
-    // empty read does not count as a chunk, so the wait still ends.
-    if (InputCount() > 0) {
+    // A kind reports -1 when its device went away: nothing more can come. An empty read
+    // does not count as a chunk, so the wait still ends.
+    const std::int32_t waiting = InputCount();
+    if (waiting < 0) break;
+    if (waiting > 0) {
       std::string chunk;
       Read(chunk);
       if (!chunk.empty()) {

@@ -93,6 +93,13 @@ int Show(const TCtlOptions& Options, std::ostream& Out) {
   return ceDone;
 }
 
+// A channel whose device went away (a pulled cable, a lost connection) ends the watch.
+void CheckStillConnected(TfMain& Form, const std::string& Name) {
+  const TKVXChannel& channel = Form.CurrentChannel();
+  if (!channel || !channel->GetActive())
+    throw TCtlError(ceCommunication, Name + " was disconnected");
+}
+
 std::string CsvText(const std::string& Text) {
   std::string quoted = "\"";
   for (char c : Text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
@@ -113,11 +120,13 @@ int Watch(const TCtlOptions& Options, std::ostream& Out) {
   for (int reading = 0; !Options.Count || reading < *Options.Count; ++reading) {
     while (Clock::now() < next) {
       if (CtlInterrupted()) return ceDone;
+      CheckStillConnected(form, Options.Operands[0]);
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (CtlInterrupted()) return ceDone;
     next += std::chrono::seconds(1);
     form.Element("Timer1").Fire("OnTimer");
+    CheckStillConnected(form, Options.Operands[0]);
     ordered_json values = ordered_json::array(), units = ordered_json::array();
     for (int n = 1; n <= kChannelCount; ++n) {
       values.push_back(

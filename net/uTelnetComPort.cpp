@@ -4,13 +4,16 @@
 
 namespace {
 
-// Options this client takes when the server offers or asks for them; others are refused.
-const telnet_telopt_t kOptions[] = {
-    {TELNET_TELOPT_BINARY, TELNET_WILL, TELNET_DO},
-    {TELNET_TELOPT_SGA, TELNET_WILL, TELNET_DO},
-    {kComPortOption, TELNET_WILL, TELNET_DONT},
-    {-1, 0, 0},
-};
+// The library negotiates nothing by itself in proxy mode; the table is only its end marker.
+const telnet_telopt_t kNoOptions[] = {{-1, 0, 0}};
+
+bool WePerform(std::uint8_t Option) {
+  return Option == TELNET_TELOPT_BINARY || Option == TELNET_TELOPT_SGA || Option == kComPortOption;
+}
+
+bool ServerMayPerform(std::uint8_t Option) {
+  return Option == TELNET_TELOPT_BINARY || Option == TELNET_TELOPT_SGA;
+}
 
 }  // namespace
 
@@ -26,15 +29,54 @@ void TTelnetComPort::TFree::operator()(telnet_t* Telnet) const {
 TTelnetComPort::TTelnetComPort(TWire Wire, TLog Log)
     : FWire(std::move(Wire)),
       FLog(std::move(Log)),
-      FTelnet(telnet_init(kOptions, &Event, 0, this)) {}
+      FTelnet(telnet_init(kNoOptions, &Event, TELNET_FLAG_PROXY, this)) {}
 
 TTelnetComPort::~TTelnetComPort() = default;
 
 void TTelnetComPort::Start() {
   FComPort = TOptionState::Asked;
+  FUs[TELNET_TELOPT_BINARY] = FHim[TELNET_TELOPT_BINARY] = FUs[kComPortOption] = sAsked;
   telnet_negotiate(FTelnet.get(), TELNET_WILL, TELNET_TELOPT_BINARY);
   telnet_negotiate(FTelnet.get(), TELNET_DO, TELNET_TELOPT_BINARY);
   telnet_negotiate(FTelnet.get(), TELNET_WILL, kComPortOption);
+}
+
+// Answers only a change of state, so neither side answers an answer (RFC 1143).
+void TTelnetComPort::Negotiation(std::uint8_t Verb, std::uint8_t Option) {
+  switch (Verb) {
+    case TELNET_DO:
+      if (!WePerform(Option)) {
+        telnet_negotiate(FTelnet.get(), TELNET_WONT, Option);
+        break;
+      }
+      if (FUs[Option] == sNo) telnet_negotiate(FTelnet.get(), TELNET_WILL, Option);
+      FUs[Option] = sYes;
+      if (Option == kComPortOption) FComPort = TOptionState::Accepted;
+      break;
+    case TELNET_DONT:
+      if (FUs[Option] == sYes) telnet_negotiate(FTelnet.get(), TELNET_WONT, Option);
+      FUs[Option] = sNo;
+      if (Option == kComPortOption && FComPort != TOptionState::Refused) {
+        FComPort = TOptionState::Refused;
+        FLog("the server refuses the COM port control option: its line stays as it is");
+      }
+      break;
+    case TELNET_WILL:
+      if (!ServerMayPerform(Option)) {
+        telnet_negotiate(FTelnet.get(), TELNET_DONT, Option);
+        break;
+      }
+      if (FHim[Option] == sNo) telnet_negotiate(FTelnet.get(), TELNET_DO, Option);
+      FHim[Option] = sYes;
+      break;
+    case TELNET_WONT:
+      if (FHim[Option] == sYes) telnet_negotiate(FTelnet.get(), TELNET_DONT, Option);
+      FHim[Option] = sNo;
+      if (Option == TELNET_TELOPT_BINARY) FLog("the server refuses binary transmission");
+      break;
+    default:
+      break;
+  }
 }
 
 void TTelnetComPort::Receive(std::string_view Bytes, std::string& Data) {
@@ -76,15 +118,16 @@ void TTelnetComPort::Event(telnet_t*, telnet_event_t* Event, void* Self) {
       self.FWire(std::string_view(Event->data.buffer, Event->data.size));
       break;
     case TELNET_EV_DO:
-      if (Event->neg.telopt == kComPortOption) self.FComPort = TOptionState::Accepted;
+      self.Negotiation(TELNET_DO, Event->neg.telopt);
       break;
     case TELNET_EV_DONT:
-      if (Event->neg.telopt == kComPortOption) {
-        self.FComPort = TOptionState::Refused;
-        self.FLog("the server refuses the COM port control option: its line stays as it is");
-      } else if (Event->neg.telopt == TELNET_TELOPT_BINARY) {
-        self.FLog("the server refuses binary transmission");
-      }
+      self.Negotiation(TELNET_DONT, Event->neg.telopt);
+      break;
+    case TELNET_EV_WILL:
+      self.Negotiation(TELNET_WILL, Event->neg.telopt);
+      break;
+    case TELNET_EV_WONT:
+      self.Negotiation(TELNET_WONT, Event->neg.telopt);
       break;
     case TELNET_EV_SUBNEGOTIATION:
       if (Event->sub.telopt == kComPortOption)

@@ -2,8 +2,9 @@
 // The client side of Telnet with the COM port control option (RFC 2217): binary
 // transmission both ways, data bytes 0xFF escaped and unescaped, line settings, control
 // lines and purges sent as subnegotiations, and the server's confirmations and modem state
-// kept. Option negotiation and escaping are the Telnet library's; this class is not
-// thread-safe, its owner serialises every call.
+// kept. Escaping and parsing are the Telnet library's; the option negotiation is done here,
+// because the library does not report a refusal of an option this side asked for. Not
+// thread-safe: its owner serialises every call.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -67,7 +68,10 @@ class TTelnetComPort {
   std::uint8_t ModemState() const { return FModemState; }
 
  private:
+  enum TSide : std::uint8_t { sNo, sAsked, sYes };
+
   static void Event(telnet_t* Telnet, union telnet_event_t* Event, void* Self);
+  void Negotiation(std::uint8_t Verb, std::uint8_t Option);
   void Subnegotiation(std::string_view Payload);
 
   struct TFree {
@@ -78,6 +82,8 @@ class TTelnetComPort {
   std::unique_ptr<telnet_t, TFree> FTelnet;
   std::string* FData = nullptr;  // where Receive puts data bytes while it runs
   TOptionState FComPort = TOptionState::NotAsked;
+  std::array<TSide, 256> FUs{};   // options this side performs
+  std::array<TSide, 256> FHim{};  // options the server performs
   std::array<std::uint32_t, 16> FConfirmations{};
   std::array<std::string, 16> FConfirmed{};
   std::uint8_t FModemState = 0;

@@ -1,0 +1,133 @@
+// The serial device server channel against a test-side server: what reaches the server, what
+// the operator's side reads, and a connection that goes away.
+#include "net/uci_SerialServer.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+
+#include "tests/net/TestServer.h"
+#include "usb/uci_FTDImanager.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr char kIac = '\xff', kDont = '\xfe', kComPort = 44;
+
+// Points COM9 at Url for the lifetime of the object.
+class TPortEntry {
+ public:
+  explicit TPortEntry(const std::string& Url) { setenv("KVX_COMPORTS", ("9=" + Url).c_str(), 1); }
+  ~TPortEntry() { unsetenv("KVX_COMPORTS"); }
+  TPortEntry(const TPortEntry&) = delete;
+  TPortEntry& operator=(const TPortEntry&) = delete;
+};
+
+struct TClosedCounter {
+  std::atomic<int> Count{0};
+  void Closed(const TIntfPtr<ICommunicationInterface>&) { ++Count; }
+};
+
+TEST(SerialServer, RawTcpCarriesFFBytesBothWaysAndItsSettingsSendNothing) {
+  TTestServer server;
+  TPortEntry entry(server.Url("tcp"));
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  EXPECT_EQ(channel->GetPortName(), "COM9");
+  EXPECT_EQ(channel->GetDescription(), server.Url("tcp"));
+  ASSERT_TRUE(channel->Open());
+  ASSERT_TRUE(server.Accept());
+
+  channel->SetConnectionString("baudrate=115200;parity=Even;dtr=0");
+  EXPECT_EQ(channel->GetBaudRate(), 115200);
+  EXPECT_EQ(server.Receive(1, milliseconds(200)), "");
+
+  EXPECT_EQ(channel->Write(std::string("\xff\x00\xff", 3)), 3);
+  EXPECT_EQ(server.Receive(3), std::string("\xff\x00\xff", 3));
+  server.Send(std::string("\xff\xfe", 2));
+  std::string reply;
+  channel->Query("*a", 1000, reply, [](const std::string& r) { return r.size() < 2; });
+  EXPECT_EQ(reply, std::string("\xff\xfe", 2));
+}
+
+TEST(SerialServer, ConnectionClosedByTheServerIsTheDeviceGoneAndTheNextOpenConnectsAfresh) {
+  TTestServer server;
+  TPortEntry entry(server.Url("tcp"));
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  TClosedCounter closed;
+  channel->GetClosedEvents().Add(Bind<&TClosedCounter::Closed>(&closed));
+  ASSERT_TRUE(channel->Open());
+  ASSERT_TRUE(server.Accept());
+  server.Hangup();
+
+  // The exchange returns without waiting out its time limit.
+  std::string reply;
+  const auto start = Clock::now();
+  channel->Query("*a", 3000, reply);
+  EXPECT_LT(Clock::now() - start, milliseconds(2000));
+  EXPECT_EQ(reply, "");
+  EXPECT_FALSE(channel->GetActive());
+  EXPECT_EQ(channel->Write("x"), 0);
+  EXPECT_EQ(closed.Count, 1);
+
+  ASSERT_TRUE(channel->Open());
+  ASSERT_TRUE(server.Accept());
+  channel->Write("again");
+  EXPECT_EQ(server.Receive(5), "again");
+  EXPECT_EQ(closed.Count, 1);
+}
+
+TEST(SerialServer, RefusedConnectionOpensNothing) {
+  TPortEntry entry("rfc2217://127.0.0.1:" + std::to_string(FreeLocalPort()));
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  EXPECT_FALSE(channel->Open());
+  EXPECT_FALSE(channel->GetActive());
+  std::string reply;
+  channel->Query("*a", 100, reply);
+  EXPECT_EQ(reply, "");
+}
+
+TEST(SerialServer, UnreachableHostCostsAtMostTheChannelsTimeLimit) {
+  TPortEntry entry("rfc2217://192.0.2.1:4001");  // a documentation address: nobody answers
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  const auto start = Clock::now();
+  EXPECT_FALSE(channel->Open());
+  EXPECT_LT(Clock::now() - start, kServerTimeLimit + milliseconds(1500));
+}
+
+TEST(SerialServer, ServerRefusingTheComPortOptionStillCarriesTelnetData) {
+  TTestServer server;
+  TPortEntry entry(server.Url("rfc2217"));
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  auto opened = std::async(std::launch::async, [&channel] { return channel->Open(); });
+  ASSERT_TRUE(server.Accept());
+  server.Receive(9);  // the client's three requests
+  server.Send(std::string{kIac, kDont, kComPort});
+  ASSERT_TRUE(opened.get());
+  server.Receive(64, milliseconds(200));  // whatever the negotiation still sends
+
+  channel->Write(std::string("*\xff", 2));
+  EXPECT_EQ(server.Receive(3), std::string("*\xff\xff", 3));
+  server.Send(std::string("\xff\xff\r", 3));
+  std::string reply;
+  channel->Query("", 1000, reply, [](const std::string& r) { return r.size() < 2; });
+  EXPECT_EQ(reply, std::string("\xff\r", 2));
+}
+
+TEST(SerialServer, InterfaceManagerListsAServerEntryAsItsComNumberWithTheUrlAsDescription) {
+  TPortEntry entry("rfc2217://127.0.0.1:4001");
+  TFTDIManager manager;
+  TChannelListLock lock(manager);
+  manager.RebuildChannels();
+  TIntfPtr<ICommunicationInterface> channel;
+  manager.FindChannel("COM9", channel);
+  ASSERT_TRUE(channel);
+  EXPECT_EQ(channel->GetDescription(), "rfc2217://127.0.0.1:4001");
+  EXPECT_FALSE(channel->GetActive());  // listed without connecting
+}
+
+}  // namespace

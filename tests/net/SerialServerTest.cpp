@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "tests/net/TestServer.h"
 #include "usb/uci_FTDImanager.h"
@@ -17,7 +18,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr char kIac = '\xff', kDont = '\xfe', kComPort = 44;
+constexpr char kIac = '\xff', kDo = '\xfd', kDont = '\xfe', kComPort = 44;
 
 // Points COM9 at Url for the lifetime of the object.
 class TPortEntry {
@@ -116,6 +117,32 @@ TEST(SerialServer, ServerRefusingTheComPortOptionStillCarriesTelnetData) {
   std::string reply;
   channel->Query("", 1000, reply, [](const std::string& r) { return r.size() < 2; });
   EXPECT_EQ(reply, std::string("\xff\r", 2));
+}
+
+TEST(SerialServer, ExchangesAllowForTheRoundTripMeasuredWhenConnecting) {
+  TTestServer server;
+  TPortEntry entry(server.Url("rfc2217"));
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  auto opened = std::async(std::launch::async, [&channel] { return channel->Open(); });
+  ASSERT_TRUE(server.Accept());
+  server.Receive(9);
+  std::this_thread::sleep_for(milliseconds(300));  // a slow link's round trip
+  server.Send(std::string{kIac, kDo, kComPort});
+  ASSERT_TRUE(opened.get());
+  EXPECT_GE(channel->GetLinkDelay(), 300);
+  server.Receive(1000, milliseconds(200));  // the line settings
+
+  // The answer comes 250 ms after the request: later than the exchange's own 100 ms, but
+  // within them once the link's round trip is added.
+  auto answered = std::async(std::launch::async, [&server] {
+    server.Receive(2);
+    std::this_thread::sleep_for(milliseconds(250));
+    server.Send("ok");
+  });
+  std::string reply;
+  channel->Query("*a", 100, reply, [](const std::string& r) { return r.size() < 2; });
+  answered.get();
+  EXPECT_EQ(reply, "ok");
 }
 
 TEST(SerialServer, InterfaceManagerListsAServerEntryAsItsComNumberWithTheUrlAsDescription) {

@@ -49,9 +49,14 @@ TEST(SerialServer, RawTcpCarriesFFBytesBothWaysAndItsSettingsSendNothing) {
 
   EXPECT_EQ(channel->Write(std::string("\xff\x00\xff", 3)), 3);
   EXPECT_EQ(server.Receive(3), std::string("\xff\x00\xff", 3));
-  server.Send(std::string("\xff\xfe", 2));
+  auto answered = std::async(std::launch::async, [&server] {
+    const std::string request = server.Receive(2);
+    server.Send(std::string("\xff\xfe", 2));
+    return request;
+  });
   std::string reply;
   channel->Query("*a", 1000, reply, [](const std::string& r) { return r.size() < 2; });
+  EXPECT_EQ(answered.get(), "*a");
   EXPECT_EQ(reply, std::string("\xff\xfe", 2));
 }
 
@@ -113,9 +118,13 @@ TEST(SerialServer, ServerRefusingTheComPortOptionStillCarriesTelnetData) {
 
   channel->Write(std::string("*\xff", 2));
   EXPECT_EQ(server.Receive(3), std::string("*\xff\xff", 3));
-  server.Send(std::string("\xff\xff\r", 3));
+  auto answered = std::async(std::launch::async, [&server] {
+    server.Receive(1);
+    server.Send(std::string("\xff\xff\r", 3));
+  });
   std::string reply;
-  channel->Query("", 1000, reply, [](const std::string& r) { return r.size() < 2; });
+  channel->Query("?", 1000, reply, [](const std::string& r) { return r.size() < 2; });
+  answered.get();
   EXPECT_EQ(reply, std::string("\xff\r", 2));
 }
 

@@ -270,9 +270,10 @@ void TCommunicationInterface::Query(const std::string& Request, std::int32_t Tim
   std::this_thread::sleep_for(kPoll);
   Write(Request);
   const double charTime = GetCharTime();
-  auto deadline = Clock::now() + std::chrono::milliseconds(Timeout + GetLinkDelay()) +
+  const auto link = std::chrono::milliseconds(GetLinkDelay());
+  auto deadline = Clock::now() + std::chrono::milliseconds(Timeout) + link +
                   WholeMilliseconds((static_cast<double>(Request.size()) + 5) * charTime);
-  const auto quietTime = WholeMilliseconds(charTime * 10) + std::chrono::milliseconds(50);
+  const auto quietTime = WholeMilliseconds(charTime * 10) + std::chrono::milliseconds(50) + link;
   for (;;) {
     std::this_thread::sleep_for(kPoll);
     // A kind reports -1 when its device went away: nothing more can come. An empty read

@@ -153,6 +153,10 @@ TTcpResult TTcpSocket::Receive(std::string& Data, std::string& Error) {
   do got = recv(FHandle, buffer, sizeof buffer, MSG_DONTWAIT);
   while (got < 0 && errno == EINTR);
   if (got > 0) {
+    // Acknowledged at once: a server that holds back small segments until the previous one
+    // is acknowledged (Nagle) would otherwise stall a reply for the delayed-ACK time.
+    const int on = 1;
+    setsockopt(FHandle, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     Data.assign(buffer, static_cast<std::size_t>(got));
     return TTcpResult::Done;
   }

@@ -2,6 +2,8 @@
 
 #include <libtelnet.h>
 
+#include <utility>
+
 namespace {
 
 // The library negotiates nothing by itself in proxy mode; the table is only its end marker.
@@ -16,6 +18,13 @@ bool ServerMayPerform(std::uint8_t Option) {
 }
 
 }  // namespace
+
+// The library hands its output over in pieces; the server gets each call's output at once.
+TTelnetComPort::TFlush::~TFlush() {
+  if (FPort.FOutgoing.empty()) return;
+  const std::string bytes = std::exchange(FPort.FOutgoing, {});
+  FPort.FWire(bytes);
+}
 
 std::string BigEndian32(std::uint32_t Value) {
   return {static_cast<char>(Value >> 24), static_cast<char>(Value >> 16),
@@ -34,11 +43,18 @@ TTelnetComPort::TTelnetComPort(TWire Wire, TLog Log)
 TTelnetComPort::~TTelnetComPort() = default;
 
 void TTelnetComPort::Start() {
-  FComPort = TOptionState::Asked;
-  FUs[TELNET_TELOPT_BINARY] = FHim[TELNET_TELOPT_BINARY] = FUs[kComPortOption] = sAsked;
-  telnet_negotiate(FTelnet.get(), TELNET_WILL, TELNET_TELOPT_BINARY);
-  telnet_negotiate(FTelnet.get(), TELNET_DO, TELNET_TELOPT_BINARY);
-  telnet_negotiate(FTelnet.get(), TELNET_WILL, kComPortOption);
+  const TFlush flush(*this);
+  Ask(FUs, TELNET_WILL, TELNET_TELOPT_BINARY);
+  Ask(FHim, TELNET_DO, TELNET_TELOPT_BINARY);
+  Ask(FUs, TELNET_WILL, kComPortOption);
+  if (FComPort == TOptionState::NotAsked) FComPort = TOptionState::Asked;
+}
+
+// A server may offer an option before it is asked: then there is nothing to ask.
+void TTelnetComPort::Ask(std::array<TSide, 256>& Side, std::uint8_t Verb, std::uint8_t Option) {
+  if (Side[Option] != sNo) return;
+  Side[Option] = sAsked;
+  telnet_negotiate(FTelnet.get(), Verb, Option);
 }
 
 // Answers only a change of state, so neither side answers an answer (RFC 1143).
@@ -80,16 +96,19 @@ void TTelnetComPort::Negotiation(std::uint8_t Verb, std::uint8_t Option) {
 }
 
 void TTelnetComPort::Receive(std::string_view Bytes, std::string& Data) {
+  const TFlush flush(*this);
   FData = &Data;
   telnet_recv(FTelnet.get(), Bytes.data(), Bytes.size());
   FData = nullptr;
 }
 
 void TTelnetComPort::SendData(std::string_view Data) {
+  const TFlush flush(*this);
   telnet_send(FTelnet.get(), Data.data(), Data.size());
 }
 
 void TTelnetComPort::SendCommand(TComPortCommand Command, std::string_view Value) {
+  const TFlush flush(*this);
   if (FComPort != TOptionState::Accepted) return;
   std::string payload(1, static_cast<char>(Command));
   payload += Value;
@@ -115,7 +134,7 @@ void TTelnetComPort::Event(telnet_t*, telnet_event_t* Event, void* Self) {
       if (self.FData) self.FData->append(Event->data.buffer, Event->data.size);
       break;
     case TELNET_EV_SEND:
-      self.FWire(std::string_view(Event->data.buffer, Event->data.size));
+      self.FOutgoing.append(Event->data.buffer, Event->data.size);
       break;
     case TELNET_EV_DO:
       self.Negotiation(TELNET_DO, Event->neg.telopt);

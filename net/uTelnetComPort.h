@@ -71,9 +71,15 @@ class TTelnetComPort {
   enum TSide : std::uint8_t { sNo, sAsked, sYes };
 
   static void Event(telnet_t* Telnet, union telnet_event_t* Event, void* Self);
+  void Ask(std::array<TSide, 256>& Side, std::uint8_t Verb, std::uint8_t Option);
   void Negotiation(std::uint8_t Verb, std::uint8_t Option);
   void Subnegotiation(std::string_view Payload);
 
+  struct TFlush {
+    explicit TFlush(TTelnetComPort& Port) : FPort(Port) {}
+    ~TFlush();
+    TTelnetComPort& FPort;
+  };
   struct TFree {
     void operator()(telnet_t* Telnet) const;
   };
@@ -81,6 +87,7 @@ class TTelnetComPort {
   TLog FLog;
   std::unique_ptr<telnet_t, TFree> FTelnet;
   std::string* FData = nullptr;  // where Receive puts data bytes while it runs
+  std::string FOutgoing;         // the library's output of the current call
   TOptionState FComPort = TOptionState::NotAsked;
   std::array<TSide, 256> FUs{};   // options this side performs
   std::array<TSide, 256> FHim{};  // options the server performs

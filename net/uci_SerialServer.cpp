@@ -19,6 +19,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Device servers pass the line's bytes on in packets of up to about this many characters, so
+// a reply may pause that long between packets.
+constexpr double kForwardedChunkChars = 128;
+
 // Stop-size values of the COM port control option, by the channel's stop-bits code.
 constexpr std::uint8_t kStopSizeOfCode[] = {1, 3, 2};
 
@@ -112,33 +116,33 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
     FSocket = std::move(socket);
     FInput.clear();
     FGone = false;
-    if (target.Protocol == TServerProtocol::Rfc2217)
+    FTelnet.reset();
+    if (target.Protocol == TServerProtocol::Rfc2217) {
       FTelnet =
           std::make_unique<TTelnetComPort>([this](std::string_view Bytes) { SendWire(Bytes); },
                                            [this](const std::string& Text) { Log(Text); });
-    else
-      FTelnet.reset();
+      FTelnet->Start();  // before the reader runs: the server's own offers then answer it
+    }
   }
+  const auto asked = Clock::now();
   FReader = std::thread(&TSerialServerInterface::ReadLoop, this);
-  Negotiate(tcpRoundTrip);
+  Negotiate(tcpRoundTrip, asked);
   ApplyLineSettings();
   if (FGone) Log(Url + ": lost while connecting");
   return !FGone;
 }
 
-void TSerialServerInterface::Negotiate(Clock::duration TcpRoundTrip) {
+void TSerialServerInterface::Negotiate(Clock::duration TcpRoundTrip, Clock::time_point Asked) {
   FLinkDelay = WholeMs(TcpRoundTrip);
   std::unique_lock lock(FLinkLock);
   if (!FTelnet) return;
-  const auto start = Clock::now();
-  FTelnet->Start();
-  const bool answered = FLinkChanged.wait_until(lock, start + kServerTimeLimit, [this] {
+  const bool answered = FLinkChanged.wait_until(lock, Asked + kServerTimeLimit, [this] {
     return FGone || FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Asked;
   });
   if (!answered)
     Log("the server does not answer the COM port control option: its line stays as it is");
   else if (!FGone)
-    FLinkDelay = std::max(FLinkDelay.load(), WholeMs(Clock::now() - start));
+    FLinkDelay = std::max(FLinkDelay.load(), WholeMs(Clock::now() - Asked));
 }
 
 void TSerialServerInterface::ApplyLineSettings() {
@@ -247,7 +251,7 @@ void TSerialServerInterface::SetPresent(bool Value) {
 }
 
 std::int32_t TSerialServerInterface::GetLinkDelay() {
-  return FLinkDelay;
+  return FLinkDelay + static_cast<std::int32_t>(std::ceil(kForwardedChunkChars * GetCharTime()));
 }
 
 // --- data ----------------------------------------------------------------------------------

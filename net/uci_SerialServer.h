@@ -69,7 +69,9 @@ class TSerialServerInterface : public TSerialPortCoreInterface {
 
  private:
   bool Connect(const std::string& Url);
-  void Negotiate(Clock::duration TcpRoundTrip);
+  // Waits for the server's answer to the COM port control option; the link's round trip is
+  // the longer of the TCP handshake and that answer.
+  void Negotiate(Clock::duration TcpRoundTrip, Clock::time_point Asked);
   void ApplyLineSettings();
   // Sends a command of the COM port control option while the link is up; with Confirm, waits
   // for the server to confirm it (a bounded wait) and logs when it does not.

@@ -53,6 +53,15 @@ TEST(TelnetComPort, ServerOptionsAreAnsweredOnceAndUnknownOnesRefused) {
   EXPECT_EQ(rig.TakeWire(), "");
 }
 
+TEST(TelnetComPort, AServerThatOffersTheOptionFirstIsNotAskedAgain) {
+  TTelnetRig rig;
+  rig.Feed(Bytes({kIac, kDo, kComPort}));
+  EXPECT_EQ(rig.TakeWire(), Bytes({kIac, kWill, kComPort}));
+  rig.Port.Start();
+  EXPECT_EQ(rig.TakeWire().find(Bytes({kIac, kWill, kComPort})), std::string::npos);
+  EXPECT_EQ(rig.Port.ComPortOption(), TTelnetComPort::TOptionState::Accepted);
+}
+
 TEST(TelnetComPort, DataBytesFFAreDoubledOnTheWireAndArriveSingle) {
   TTelnetRig rig;
   rig.Port.SendData(Bytes({'*', 'a', kIac, '\x00', kIac, '\r'}));

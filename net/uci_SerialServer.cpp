@@ -238,11 +238,12 @@ void TSerialServerInterface::ShutDownLink() {
 
 bool TSerialServerInterface::Close(bool) {
   TChannelLock guard(*this);
+  const bool wasActive = GetActive();  // a connection found gone counts as closed already
   if (!FOpen) return false;
   ShutDownLink();
   FOpen = false;
   if (!FClosedReported.exchange(true)) DoClosed();
-  return true;
+  return wasActive;
 }
 
 void TSerialServerInterface::SetPresent(bool Value) {
@@ -278,12 +279,14 @@ void TSerialServerInterface::Read(std::string& Data) {
 }
 
 std::int32_t TSerialServerInterface::InputCount() {
-  if (!FOpen) return 0;
   {
     std::lock_guard lock(FLinkLock);
     if (!FInput.empty()) return static_cast<std::int32_t>(FInput.size());
   }
-  return NoticeGone() ? -1 : 0;
+  // A connection found gone stays so, closed or not, until the next open connects again.
+  if (!FGone) return 0;
+  NoticeGone();
+  return -1;
 }
 
 void TSerialServerInterface::PurgeInput() {

@@ -2,9 +2,9 @@
 // The channel of a serial device server: a COM number whose port map entry is a connection
 // URL (rfc2217://HOST:PORT or tcp://HOST:PORT). It offers the serial-port contract of a COM
 // port: over RFC 2217 the settings change the server's line; over raw TCP they are kept and
-// change nothing. A connection that is refused, reset or closed is the device gone, like a
-// pulled cable: InputCount gives -1, GetActive false, the closed notification fires once, and
-// the next Open makes a fresh connection.
+// change nothing. A connection that is reset, closed or silent beyond the time limit is the
+// device gone, like a pulled cable: GetActive turns false, the closed notification fires once,
+// InputCount gives -1 until the next Open, which makes a fresh connection.
 //
 //   auto channel = Create<TSerialServerInterface>("comport=9");  //
 //   KVX_COMPORTS='9=rfc2217://gw:4001'

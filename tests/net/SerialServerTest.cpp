@@ -77,7 +77,10 @@ TEST(SerialServer, ConnectionClosedByTheServerIsTheDeviceGoneAndTheNextOpenConne
   EXPECT_LT(Clock::now() - start, milliseconds(2000));
   EXPECT_EQ(reply, "");
   EXPECT_FALSE(channel->GetActive());
+  EXPECT_EQ(channel->InputCount(), -1);
   EXPECT_EQ(channel->Write("x"), 0);
+  EXPECT_FALSE(channel->Close(true));  // closed already; nothing raised
+  EXPECT_EQ(channel->InputCount(), -1);
   EXPECT_EQ(closed.Count, 1);
 
   ASSERT_TRUE(channel->Open());

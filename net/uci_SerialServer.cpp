@@ -54,7 +54,11 @@ TSerialServerInterface::TSerialServerInterface(std::string ConnectionString)
 TSerialServerInterface::TSerialServerInterface(const TXMLNode& Element, TIntfPtr<IInterface> Parent)
     : TSerialPortCoreInterface(Element, std::move(Parent)) {}
 
-TSerialServerInterface::~TSerialServerInterface() {
+TSerialServerInterface::~TSerialServerInterface() = default;
+
+void TSerialServerInterface::BeforeDestruction() {
+  TSerialPortCoreInterface::BeforeDestruction();
+  // The reader raises notifications on this object: it stops before any part of it goes.
   ShutDownLink();
 }
 

@@ -67,6 +67,9 @@ class TSerialServerInterface : public TSerialPortCoreInterface {
   std::int32_t GetInBufSize() override;
   void SetInBufSize(std::int32_t Value) override;
 
+ protected:
+  void BeforeDestruction() override;
+
  private:
   bool Connect(const std::string& Url);
   // Waits for the server's answer to the COM port control option; the link's round trip is

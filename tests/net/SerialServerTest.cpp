@@ -18,7 +18,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr char kIac = '\xff', kDo = '\xfd', kDont = '\xfe', kComPort = 44;
+constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kDo = '\xfd', kDont = '\xfe',
+               kComPort = 44;
+
+std::string ComPortCommand(std::initializer_list<char> Payload) {
+  std::string bytes{kIac, kSb, kComPort};
+  bytes += std::string(Payload);
+  return bytes + std::string{kIac, kSe};
+}
 
 // Points COM9 at Url for the lifetime of the object.
 class TPortEntry {
@@ -129,6 +136,29 @@ TEST(SerialServer, ServerRefusingTheComPortOptionStillCarriesTelnetData) {
   channel->Query("?", 1000, reply, [](const std::string& r) { return r.size() < 2; });
   answered.get();
   EXPECT_EQ(reply, std::string("\xff\r", 2));
+}
+
+TEST(SerialServer, LineSettingsAndPurgesReachTheServerAsComPortCommands) {
+  TTestServer server;
+  TPortEntry entry(server.Url("rfc2217"));
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  auto opened = std::async(std::launch::async, [&channel] { return channel->Open(); });
+  ASSERT_TRUE(server.Accept());
+  server.Receive(9);
+  server.Send(std::string{kIac, kDo, kComPort});
+  const std::string opening = server.Receive(1000, milliseconds(300));
+  EXPECT_NE(opening.find(ComPortCommand({1, 0, 0, '\x25', '\x80'})), std::string::npos);
+  server.Send(ComPortCommand({101, 0, 0, '\x25', '\x80'}));
+  ASSERT_TRUE(opened.get());
+
+  channel->SetConnectionString("databits=7;parity=Even;stopbits=2;dtr=0");
+  channel->PurgeInput();
+  const std::string wire = server.Receive(1000, milliseconds(300));
+  EXPECT_NE(wire.find(ComPortCommand({2, 7})), std::string::npos);
+  EXPECT_NE(wire.find(ComPortCommand({3, 3})), std::string::npos);
+  EXPECT_NE(wire.find(ComPortCommand({4, 2})), std::string::npos);
+  EXPECT_NE(wire.find(ComPortCommand({5, 9})), std::string::npos);
+  EXPECT_NE(wire.find(ComPortCommand({12, 1})), std::string::npos);
 }
 
 TEST(SerialServer, ExchangesAllowForTheRoundTripMeasuredWhenConnecting) {

@@ -106,7 +106,9 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
   std::string error;
   const auto start = Clock::now();
   if (socket.Connect(target.Host, target.Port, kServerTimeLimit, error) != TTcpResult::Done) {
+    // Refused or unanswered: the server is gone, as a pulled cable is.
     Log(Url + ": " + error);
+    FGone = true;
     return false;
   }
   const auto tcpRoundTrip = Clock::now() - start;

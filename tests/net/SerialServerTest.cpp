@@ -97,11 +97,12 @@ TEST(SerialServer, ConnectionClosedByTheServerIsTheDeviceGoneAndTheNextOpenConne
   EXPECT_EQ(closed.Count, 1);
 }
 
-TEST(SerialServer, RefusedConnectionOpensNothing) {
+TEST(SerialServer, RefusedConnectionOpensNothingAndCountsAsTheDeviceGone) {
   TPortEntry entry("rfc2217://127.0.0.1:" + std::to_string(FreeLocalPort()));
   auto channel = Create<TSerialServerInterface>("comport=9");
   EXPECT_FALSE(channel->Open());
   EXPECT_FALSE(channel->GetActive());
+  EXPECT_EQ(channel->InputCount(), -1);
   std::string reply;
   channel->Query("*a", 100, reply);
   EXPECT_EQ(reply, "");

@@ -67,6 +67,21 @@ TEST(SerialServer, RawTcpCarriesFFBytesBothWaysAndItsSettingsSendNothing) {
   EXPECT_EQ(reply, std::string("\xff\xfe", 2));
 }
 
+TEST(SerialServer, AServerThatNeverStopsTalkingCannotGrowTheInputBeyondItsBuffer) {
+  TTestServer server;
+  TPortEntry entry(server.Url("tcp"));
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  channel->SetInBufSize(1000);
+  ASSERT_TRUE(channel->Open());
+  ASSERT_TRUE(server.Accept());
+  for (int block = 0; block < 20; ++block) server.Send(std::string(500, 'x'));
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (channel->InputCount() < 1000 && Clock::now() < deadline)
+    std::this_thread::sleep_for(milliseconds(5));
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(channel->InputCount(), 1000);
+}
+
 TEST(SerialServer, ConnectionClosedByTheServerIsTheDeviceGoneAndTheNextOpenConnectsAfresh) {
   TTestServer server;
   TPortEntry entry(server.Url("tcp"));

@@ -196,6 +196,7 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
 }
 
 void TfMain::Connect(const TKVXChannel& Channel) {
+  ShowChannelGone({});
   if (FCurrent && !SameObject(FCurrent, Channel) && FCurrent->GetActive())
     FCurrent->SetActive(false);
   FCurrent = Channel;
@@ -277,6 +278,7 @@ void TfMain::Retry() {
 // ---- search ----
 
 void TfMain::ScanCIs() {
+  ShowChannelGone({});
   TViewElement& searching = Element("pSearching");
   ShowPage(searching);
   FServices.Repaint(searching);
@@ -359,6 +361,7 @@ void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
   if (Channel && SameObject(Channel, FCurrent)) {
     Connect(nullptr);
     if (Channel->GetActive()) Channel->Close(true);
+    ShowChannelGone(Channel->GetPortName());
   }
   TViewElement& list = Element("lbFoundedModules");
   for (std::size_t row = FFound.size(); row-- > 0;) {
@@ -367,6 +370,18 @@ void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
     if (row < list.ItemCount()) list.DeleteItem(row);
   }
   UpdateFoundSection();
+}
+
+void TfMain::ShowChannelGone(const std::string& Port) {
+  FChannelGone = Port;
+  TViewElement& message = Element("lChannelGone");
+  message.Set("Visible", !Port.empty());
+  if (Port.empty()) return;
+  std::string text = Element("lChannelGoneText").GetText("Caption");
+  const std::string::size_type place = text.find("%s");
+  if (place != std::string::npos) text.replace(place, 2, Cp1250ToUtf8(Port));
+  message.Set("Caption", text);
+  DebugLog("Channel gone " + Port, this);
 }
 
 // ---- configuration pages ----

@@ -53,6 +53,9 @@ class TfMain : public TLogSender {
   void lConnectClick();
   void ChannelArrived(const TKVXChannel& Channel);
   void ChannelRemoved(const TKVXChannel& Channel);
+  // The port of the module the window was connected to when its device went away; empty
+  // while no such message is shown.
+  const std::string& ChannelGone() const { return FChannelGone; }
 
   void FillCommunicationPage();
   bool ShowChannelPage(int Channel);
@@ -72,6 +75,7 @@ class TfMain : public TLogSender {
   void ConnectHandlers();
   void OnClick(std::string_view Name, void (TfMain::*Handler)());
   void OnChange(std::string_view Name, void (TfMain::*Handler)(TViewElement&));
+  void ShowChannelGone(const std::string& Port);
   void ShowModulePicture();
   void PressMeasuring();
   void Retry();
@@ -102,4 +106,5 @@ class TfMain : public TLogSender {
   std::vector<TKVXChannel> FFound;
   std::string FExtraSpeed;
   bool FShow420Always = false;
+  std::string FChannelGone;
 };

@@ -144,6 +144,7 @@ void TAfCustomSerialPort::WriteString(const std::string& Data) {
 }
 
 std::int32_t TAfCustomSerialPort::InQueueCount() {
+  if (FCore->Gone()) return -1;
   return static_cast<std::int32_t>(FCore->LineStatus().cbInQue);
 }
 
@@ -310,7 +311,8 @@ void TAfCustomSerialPort::SetOnNonSyncEvent(TAfCPTCoreEvent Handler) {
 void TAfCustomSerialPort::CoreEvent(TAfCoreEvent Kind, std::uint32_t Data,
                                     std::exception_ptr Error) {
   if (FClosing || FDestroying) return;
-  if (Kind != ceException) {
+  // Both need the main thread: one is shown there, the other closes the port.
+  if (Kind != ceException && Kind != ceDeviceGone) {
     if (auto Handler = OnNonSyncEvent()) {
       Handler(this, Kind, Data);
       return;
@@ -350,6 +352,9 @@ void TAfCustomSerialPort::SyncDispatch() {
       break;
     case ceException:
       if (Error) std::rethrow_exception(Error);
+      break;
+    case ceDeviceGone:
+      Close();
       break;
   }
 }

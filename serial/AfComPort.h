@@ -83,6 +83,9 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
   void Open() override;
   void Close() override;
   bool Active() const;
+  // The line was hung up (cable or adapter pulled). The port closes itself on the main thread
+  // (OnPortClose); until it is opened again the input count is -1.
+  bool DeviceGone() const { return FCore->Gone(); }
   TAfComDevice* Handle() const { return FCore->Handle(); }
   // After loading from a form: opens when AutoOpen, else builds the line settings.
   void Loaded();
@@ -91,6 +94,7 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
   std::string ReadString();
   void WriteData(const void* Buffer, std::int32_t Count) override;
   void WriteString(const std::string& Data);
+  // -1 when the line was hung up.
   std::int32_t InQueueCount();
   std::int32_t OutputSpace();
   void PurgeInput();

@@ -103,6 +103,12 @@ class TAfComPortEventThread : public TAfComPortCoreThread {
           Terminate();
           break;
         }
+        if (Result == TAfWaitResult::Gone || FCore.NoteGone()) {
+          // Nothing more will come: report it once and end, so a dead line costs nothing.
+          FCore.FGone = true;
+          Report(ceDeviceGone, 0);
+          break;
+        }
         if (Result == TAfWaitResult::Event && Mask != 0) {
           Report(ceLineEvent, Mask);
         } else if (Result == TAfWaitResult::Timeout) {
@@ -262,6 +268,7 @@ void TAfComPortCore::WaitThreadStarted() {
 
 bool TAfComPortCore::OpenPort(std::int32_t PortNumber) {
   if (FActive) return false;
+  FGone = false;
   if (PortNumber <= 0) throw EAfComPortCoreError(Format("Invalid port number (COM%d)", PortNumber));
   FPortNumber = PortNumber;
   FHandle.reset();
@@ -341,6 +348,7 @@ std::int32_t TAfComPortCore::ReadInput(void* Buffer, std::int32_t Count) {
   if (!FReady) return -1;
   std::lock_guard Guard(FStatusLock);
   std::int32_t Read = FHandle->Read(Buffer, Count);
+  if (Read < 0) NoteGone();
   return Read < 0 ? 0 : Read;
 }
 
@@ -372,7 +380,10 @@ bool TAfComPortCore::PurgeOutput() {
 COMSTAT TAfComPortCore::LineStatusLocked() {
   std::uint32_t Errors = 0;
   COMSTAT Stat;
-  if (!FHandle->ClearCommError(Errors, Stat)) return COMSTAT{};
+  if (!FHandle->ClearCommError(Errors, Stat)) {
+    NoteGone();
+    return COMSTAT{};
+  }
   FLineErrors |= Errors;
   return Stat;
 }
@@ -393,6 +404,15 @@ bool TAfComPortCore::PollLineStatus(COMSTAT& Stat, const std::atomic<bool>& Stop
   }
   if (!FReady) return false;
   Stat = LineStatusLocked();
+  return true;
+}
+
+bool TAfComPortCore::NoteGone() {
+  if (FGone) return true;
+  if (!FHandle || !FHandle->Gone()) return false;
+  FGone = true;
+  // The event thread reports it; it may be waiting for the next poll.
+  FHandle->WakeEventWait();
   return true;
 }
 
@@ -420,8 +440,10 @@ bool TAfComPortCore::EscapeLine(std::uint32_t Function) {
 
 void TAfComPortCore::ApplyDcb(const DCB& Dcb) {
   FDcb = Dcb;
-  if (!FReady) return;
+  // A hung-up line takes the settings at the next open; it refuses nothing meanwhile.
+  if (!FReady || FGone) return;
   if (!FHandle->SetCommState(FDcb)) {
+    if (NoteGone()) return;
     FHandle->GetCommState(FDcb);
     throw EAfComPortCoreError("Error setting parameters from DCB");
   }

@@ -253,7 +253,12 @@ void* TFTDIDevice::FindInterface(const TGUID& iid) {
 }
 
 void TFTDIDevice::ErrorHandler(const char*, FT_STATUS Status) {
-  if (Status == FT_IO_ERROR) Close(false);
+  // What the driver answers for an adapter pulled while open: the device is gone.
+  if (Status == FT_IO_ERROR || Status == FT_DEVICE_NOT_FOUND) {
+    if (!GetActive()) return;
+    SetDeviceGone(true);
+    Close(true);
+  }
 }
 
 void TFTDIDevice::SetSerialNumber(std::string Value) {
@@ -322,6 +327,7 @@ bool TFTDIDevice::Open() {
     return false;
   }
   FHandle = handle;
+  SetDeviceGone(false);
   FTDI().FT_ResetDevice(handle);
   ReapRetiredReaders();
   if (!FReader) {
@@ -330,7 +336,9 @@ bool TFTDIDevice::Open() {
     FReader->Start();
   }
   SetBaudRate(FBaudRate);
-  if (GetActive()) DoOpened();
+  // Setting the speed may have found the adapter gone and closed it again.
+  if (!GetActive()) return false;
+  DoOpened();
   return true;
 }
 
@@ -374,7 +382,7 @@ void TFTDIDevice::ReapRetiredReaders() {
 
 std::int32_t TFTDIDevice::Write(const std::string& Data) {
   TChannelLock lock(*this);
-  if (!GetActive()) return 0;
+  if (!GetActive() || DeviceGone()) return 0;
   Trace(TRACE_WRITTEN, Data);
   DWORD written = 0;
   const FT_STATUS status = FTDI().FT_Write(FHandle.load(), const_cast<char*>(Data.data()),
@@ -413,12 +421,13 @@ void TFTDIDevice::Read(std::string& Data) {
 
 std::int32_t TFTDIDevice::InputCount() {
   TChannelLock lock(*this);
+  if (DeviceGone()) return -1;
   if (!GetActive()) return 0;
   DWORD waiting = 0;
   const FT_STATUS status = FTDI().FT_GetQueueStatus(FHandle.load(), &waiting);
   if (status != FT_OK) {
     ErrorHandler("InputCount", status);
-    return 0;
+    return DeviceGone() ? -1 : 0;
   }
   return static_cast<std::int32_t>(waiting);
 }

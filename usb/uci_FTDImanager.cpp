@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "comm/uci_ISerialPortInterface.h"
+#include "serial/AfSafeSync.h"
 #include "serial/uCommunicationUtils.h"
 #include "support/uErrors.h"
 #include "support/uLogUtils.h"
@@ -27,11 +28,33 @@ std::string SerialNumberOfDevicePath(const std::string& Path) {
 
 }  // namespace
 
+// Hears the closed notification of every listed channel, on whatever thread the channel
+// raises it, and hands the removal of a channel whose device went away to the main thread.
+// Shared with the jobs posted there, which may run after the manager is gone.
+struct TFTDIManager::TGoneWatch {
+  std::mutex Lock;
+  TFTDIManager* Manager = nullptr;
+  std::shared_ptr<IAfMainThreadDispatcher> Dispatcher = AfMainThreadDispatcher();
+  std::weak_ptr<TGoneWatch> Self;
+
+  void ChannelClosed(const TIntfPtr<ICommunicationInterface>& Channel) {
+    if (!Channel || !IsDeviceGone(*Channel)) return;
+    DebugLog("Device gone " + Channel->GetPortName());
+    Dispatcher->Post([watch = Self.lock(), name = Channel->GetPortName()] {
+      std::lock_guard lock(watch->Lock);
+      if (watch->Manager) watch->Manager->Removal(name);
+    });
+  }
+};
+
 TFTDIManager::TFTDIManager()
-    : FMonitor(std::make_unique<TDeviceMonitor>(
+    : FGoneWatch(std::make_shared<TGoneWatch>()),
+      FMonitor(std::make_unique<TDeviceMonitor>(
           [this](std::uint32_t Event, const TDeviceBroadcast& Record) {
             DeviceChange(Event, Record);
           })) {
+  FGoneWatch->Manager = this;
+  FGoneWatch->Self = FGoneWatch;
   if (!FMonitor->Start())
     DebugLog(
         "Device notifications unavailable (no device manager running): ports and adapters "
@@ -40,18 +63,30 @@ TFTDIManager::TFTDIManager()
 
 TFTDIManager::~TFTDIManager() {
   FMonitor.reset();
+  {
+    std::lock_guard lock(FGoneWatch->Lock);
+    FGoneWatch->Manager = nullptr;
+  }
   std::lock_guard lock(FListLock);
-  FChannels.clear();
+  ClearChannels();
 }
 
 void TFTDIManager::Append(TIntfPtr<ICommunicationInterface> Channel) {
   std::lock_guard lock(FListLock);
+  Channel->GetClosedEvents().Add(Bind<&TGoneWatch::ChannelClosed>(FGoneWatch.get()));
   FChannels.push_back(std::move(Channel));
+}
+
+void TFTDIManager::ClearChannels() {
+  // A channel may outlive the list (the window holds the connected one).
+  for (const auto& channel : FChannels)
+    channel->GetClosedEvents().Remove(Bind<&TGoneWatch::ChannelClosed>(FGoneWatch.get()));
+  FChannels.clear();
 }
 
 std::int32_t TFTDIManager::RebuildChannels() {
   std::lock_guard lock(FListLock);
-  FChannels.clear();
+  ClearChannels();
   for (std::int32_t n = 1; n <= kHighestProbedComPort; ++n) {
     const std::uint8_t state = ProbeComPort(n).State;
     if (state == AfPortInUse || state == AfPortFree)

@@ -7,12 +7,15 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "tests/kvxctl/CtlProcess.h"
+#include "tests/serial/KernelHangUp.h"
 
 namespace {
 
 using nlohmann::json;
+using namespace std::chrono_literals;
 
 json ParseOut(const TRunResult& Run) {
   return json::parse(Run.Out, nullptr, false);
@@ -248,6 +251,70 @@ TEST(KvxctlProcess, AModuleThatIgnoresWritesFailsVerificationNamingTheFields) {
       << set.Err;
   EXPECT_NE(set.Err.find("ch1.hyst"), std::string::npos) << set.Err;
   EXPECT_EQ(set.Err.find("ch1.name"), std::string::npos) << "an unchanged field is no failure";
+}
+
+// The pseudo-terminal of COM port Port in a simulator's environment.
+std::string SimPortPath(const TSimProcess& Sim, int Port) {
+  const std::string entry = std::to_string(Port) + "=";
+  for (const std::string& variable : Sim.Env()) {
+    if (variable.rfind("KVX_COMPORTS=", 0) != 0) continue;
+    const std::size_t at = variable.find(entry);
+    if (at == std::string::npos) return {};
+    const std::size_t start = at + entry.size();
+    return variable.substr(start, variable.find(';', start) - start);
+  }
+  return {};
+}
+
+// Runs kvxctl with Args and hangs up COM100 of Sim After its start, as a pulled USB-serial
+// converter does; the run's result and how long kvxctl went on after the hang-up.
+struct THungUpRun {
+  TRunResult Run;
+  std::string Why;  // why the line could not be hung up; empty when it was
+  std::chrono::milliseconds AfterHangUp{0};
+};
+THungUpRun RunAndHangUp(const std::vector<std::string>& Args, const TSimProcess& Sim,
+                        std::chrono::milliseconds After) {
+  using Clock = std::chrono::steady_clock;
+  THungUpRun result;
+  Clock::time_point hungUp;
+  std::thread puller([&] {
+    std::this_thread::sleep_for(After);
+    result.Why = KernelHangUp(SimPortPath(Sim, 100));
+    hungUp = Clock::now();
+  });
+  result.Run = RunKvxctl(Args, Sim.Env());
+  const auto ended = Clock::now();
+  puller.join();
+  result.AfterHangUp = std::chrono::duration_cast<std::chrono::milliseconds>(ended - hungUp);
+  return result;
+}
+
+TEST(KvxctlProcess, WatchOnALineThatIsHungUpExitsThreeNamingThePort) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "81"});
+  const THungUpRun watch = RunAndHangUp({"watch", "--count", "60", "COM100"}, sim, 4s);
+  if (!watch.Why.empty()) GTEST_SKIP() << watch.Why;
+  EXPECT_EQ(watch.Run.Code, 3) << watch.Run.Out << watch.Run.Err;
+  EXPECT_NE(watch.Run.Err.find("COM100 was disconnected"), std::string::npos) << watch.Run.Err;
+  // At once rather than after the remaining readings or their time limits.
+  EXPECT_LT(watch.AfterHangUp, 5s);
+}
+
+TEST(KvxctlProcess, ShowOnALineThatIsHungUpWhileReadingExitsThreeNamingThePort) {
+  // Slow answers stretch the reading of the module over several seconds.
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "82", "-f", "slow=150"});
+  const THungUpRun show = RunAndHangUp({"show", "COM100"}, sim, 1500ms);
+  if (!show.Why.empty()) GTEST_SKIP() << show.Why;
+  EXPECT_EQ(show.Run.Code, 3) << show.Run.Out << show.Run.Err;
+  EXPECT_NE(show.Run.Err.find("COM100 was disconnected"), std::string::npos) << show.Run.Err;
+  EXPECT_LT(show.AfterHangUp, 5s);
+}
+
+TEST(KvxctlProcess, SearchWithAnExtraSpeedFindsAModuleAnsweringOnlyAt1200) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "1200", "-s", "12"});
+  const TRunResult search = RunKvxctl({"search", "--baudrate", "1200"}, sim.Env());
+  EXPECT_EQ(search.Code, 0) << search.Err;
+  EXPECT_NE(search.Out.find("VIROD|COM100|0012\n"), std::string::npos) << search.Out;
 }
 
 TEST(KvxctlProcess, ChannelsWithoutModulesAndBadCommandLines) {

@@ -51,8 +51,8 @@ TEST(FrameValidate, EveryResultCode) {
   std::string badFormat = kReadTypeRequest;
   badFormat[1] = 'b';
   EXPECT_EQ(ValidateFrame(badFormat), 3);
-  EXPECT_EQ(ValidateFrame(kReadTypeRequest.substr(0, 8)), 4);  // still arriving
-  EXPECT_EQ(ValidateFrame(kReadTypeRequest + std::string(1, '\0')), 4);      // bytes after its end
+  EXPECT_EQ(ValidateFrame(kReadTypeRequest.substr(0, 8)), 4);            // still arriving
+  EXPECT_EQ(ValidateFrame(kReadTypeRequest + std::string(1, '\0')), 4);  // bytes after its end
   std::string badChecksum = kReadTypeRequest;
   badChecksum[7] = 0x7E;
   EXPECT_EQ(ValidateFrame(badChecksum), 5);

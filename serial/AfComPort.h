@@ -4,6 +4,7 @@
 // that handlers may touch the user interface.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -173,6 +174,8 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
   void SyncDispatch();
   void LineNotifications(std::uint32_t Mask);
   void UpdateFlowLimits();
+  // The properties of a DCB (DTR and RTS excepted), without applying it.
+  void TakeDcbProperties(const DCB& Dcb);
 
   bool FAutoOpen = false;
   TAfBaudrate FBaudRate = br115200;
@@ -196,11 +199,16 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
   char FXOffChar = 19;
   std::uint16_t FXOnLim = 0;
   std::uint16_t FXOffLim = 0;
-  mutable std::mutex FEventLock;  // the non-sync handler and the pending event
+  struct TPendingEvent {
+    TAfCoreEvent Kind = ceOutFree;
+    std::uint32_t Data = 0;
+    std::exception_ptr Error;
+  };
+  mutable std::mutex FEventLock;  // the non-sync handler and the pending events
   TAfCPTCoreEvent FOnNonSyncEvent;
-  TAfCoreEvent FPendingKind = ceOutFree;
-  std::uint32_t FPendingData = 0;
-  std::exception_ptr FPendingError;
+  // One entry per call of the sync slot, taken in order by the main-thread dispatch: an event
+  // whose delivery outlasted its wait is still delivered once, as itself.
+  std::deque<TPendingEvent> FPending;
   TThreadPriority FWriteThreadPriority = tpHighest;
 };
 

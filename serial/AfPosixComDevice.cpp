@@ -122,6 +122,7 @@ class TAfPosixComDevice : public TAfComDevice {
     do N = ::read(FFd, Buffer, static_cast<std::size_t>(Count));
     while (N < 0 && errno == EINTR);
     if (N < 0) return errno == EAGAIN ? 0 : Failed(-1);
+    FTaken += N;
     return static_cast<std::int32_t>(N);
   }
   TAfWriteResult Write(const void* Buffer, std::int32_t Count, std::int32_t& Written) override;
@@ -129,7 +130,10 @@ class TAfPosixComDevice : public TAfComDevice {
   bool ClearCommError(std::uint32_t& Errors, COMSTAT& Stat) override;
   bool PurgeComm(std::uint32_t Flags) override {
     bool Ok = true;
-    if (Flags & PURGE_RXCLEAR) Ok = Succeeded(::ioctl(FFd, TCFLSH, TCIFLUSH)) && Ok;
+    if (Flags & PURGE_RXCLEAR) {
+      FInputPurged = true;
+      Ok = Succeeded(::ioctl(FFd, TCFLSH, TCIFLUSH)) && Ok;
+    }
     if (Flags & PURGE_TXCLEAR) Ok = Succeeded(::ioctl(FFd, TCFLSH, TCOFLUSH)) && Ok;
     return Ok;
   }
@@ -178,6 +182,9 @@ class TAfPosixComDevice : public TAfComDevice {
   std::atomic<std::uint32_t> FMask{0};
   std::atomic<bool> FMaskCleared{false};
   std::atomic<bool> FGone{false};
+  // What left the input queue since the event wait last counted it: bytes read, or all of it.
+  std::atomic<std::int64_t> FTaken{0};
+  std::atomic<bool> FInputPurged{false};
   bool FHasLines;
   bool FHasCounters;
   // Event thread only:
@@ -270,7 +277,12 @@ TAfWaitResult TAfPosixComDevice::WaitCommEvent(std::uint32_t& Mask, int TimeoutM
     std::uint32_t Events = LineChanges();
     int InCount = 0;
     if (Succeeded(::ioctl(FFd, FIONREAD, &InCount))) {
-      if (InCount > FLastInCount) Events |= EV_RXCHAR;
+      // Bytes taken since the last count are not there any more: a queue drained and filled
+      // again between two counts must still report its new bytes. (Counted after the queue,
+      // so a read in between can only add a report, never lose one.)
+      std::int64_t Left = FInputPurged.exchange(false) ? 0 : FLastInCount;
+      Left = std::max<std::int64_t>(0, Left - FTaken.exchange(0));
+      if (InCount > Left) Events |= EV_RXCHAR;
       FLastInCount = InCount;
     }
     if (FGone) return TAfWaitResult::Gone;

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "SerialTestUtils.h"
 #include "comm/uci_ISerialPortInterface.h"
 #include "protocol/uKVXxxCommands.h"
@@ -185,6 +187,38 @@ TEST_F(SerialPtyTest, ModuleAnsweringOnlyAtThreeHundredBitsPerSecondIsFound) {
   ASSERT_TRUE(Channel->Open());
   EXPECT_EQ(Pty.LineSpeed(), 300u);
   EXPECT_TRUE(CheckDevice(Channel));
+}
+
+TEST(SerialPtyDevice, BytesArrivingAfterTheQueueWasDrainedAreReportedAsArrived) {
+  const int Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(Master, 0);
+  char Name[128];
+  ASSERT_EQ(::grantpt(Master), 0);
+  ASSERT_EQ(::unlockpt(Master), 0);
+  ASSERT_EQ(::ptsname_r(Master, Name, sizeof Name), 0);
+  TAfOpenError Error;
+  auto Device = AfOpenPosixComDeviceAt(Name, Error);
+  ASSERT_TRUE(Device);
+  DCB Raw;
+  Raw.BaudRate = 9600;
+  Raw.ByteSize = 8;
+  Raw.Flags = fBinary;
+  ASSERT_TRUE(Device->SetCommState(Raw));
+  ASSERT_TRUE(Device->SetCommMask(EV_RXCHAR));
+  std::uint32_t Mask = 0;
+  ASSERT_EQ(::write(Master, "12345", 5), 5);
+  ASSERT_EQ(Device->WaitCommEvent(Mask, 1000), TAfWaitResult::Event);
+  EXPECT_EQ(Mask, EV_RXCHAR);
+  char Buffer[16];
+  EXPECT_EQ(Device->Read(Buffer, sizeof Buffer), 5);
+  // Fewer bytes than were there before: the count alone would not show them as new.
+  ASSERT_EQ(::write(Master, "678", 3), 3);
+  std::this_thread::sleep_for(20ms);
+  Mask = 0;
+  EXPECT_EQ(Device->WaitCommEvent(Mask, 300), TAfWaitResult::Event);
+  EXPECT_EQ(Mask, EV_RXCHAR);
+  Device.reset();
+  ::close(Master);
 }
 
 // Sends back whatever it hears, at once.

@@ -172,6 +172,7 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
 
   // Guarded by the core's write lock.
   TAfCircularBuffer FBuffer;
+  bool FPurging = false;
   TAfSignals FSignals;
 
   void Stop() {
@@ -183,11 +184,18 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
     if (Bits & (sgStop | sgPurgeRequested)) FHandle->WakeWrite();
   }
   // The purge handshake: the thread acknowledges (abandoning a write in progress) before the
-  // buffer is cleared, so it never writes from a cleared buffer.
+  // buffer is cleared, and takes no new block until it is, so nothing queued before the purge
+  // goes out after it and nothing queued after it is taken for the old block.
   bool Purge() {
+    {
+      std::lock_guard Guard(FCore.FWriteLock);
+      FPurging = true;
+    }
     Signal(sgPurgeRequested);
-    if (!FSignals.WaitAny(sgPurgeAck, PurgeTimeoutMs)) return false;
+    const bool Acknowledged = FSignals.WaitAny(sgPurgeAck, PurgeTimeoutMs) != 0;
     std::lock_guard Guard(FCore.FWriteLock);
+    FPurging = false;
+    if (!Acknowledged) return false;
     FSignals.Reset(sgDataReady);
     FBuffer.Clear();
     return FHandle->PurgeComm(PURGE_TXABORT | PURGE_TXCLEAR);
@@ -221,6 +229,7 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
     std::int32_t Length;
     {
       std::lock_guard Guard(FCore.FWriteLock);
+      if (FPurging) return;
       Length = FBuffer.LinearReadCount();
       Block = FBuffer.ReadPointer();
     }

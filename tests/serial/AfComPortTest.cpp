@@ -361,6 +361,27 @@ TEST_F(AfComPortTest, EventsWaitingLongerThanTheirDeliveryLimitArriveOnceEach) {
   EXPECT_EQ(Dsr, 1);
 }
 
+TEST_F(AfComPortTest, PurgedOutputNeitherGoesOutAfterThePurgeNorCutsTheNextRequest) {
+  Port.Open();
+  int Wrong = 0;
+  for (int Round = 0; Round < 300 && Wrong == 0; ++Round) {
+    const std::size_t Before = Line->Written().size();
+    Port.WriteString(std::string(50, 'a'));
+    Port.WriteString(std::string(20, 'b'));  // still queued while the first goes out
+    Port.PurgeOutput();
+    const std::string Request = "REQ" + std::to_string(Round) + std::string(300, 'r') + "\n";
+    Port.WriteString(Request);
+    WaitUntil([&] { return Line->Written().ends_with(Request); }, 1s);
+    const std::string Sent = Line->Written().substr(Before);
+    // Whatever of the purged bytes went out, went out before the request, which is whole.
+    const std::size_t At = Sent.find("REQ");
+    if (At == std::string::npos || Sent.substr(At) != Request ||
+        Sent.find_first_not_of("ab") != At)
+      ++Wrong;
+  }
+  EXPECT_EQ(Wrong, 0) << Line->Written().substr(Line->Written().size() - 400);
+}
+
 TEST_F(AfComPortTest, RefusedSettingLeavesThePropertiesAsTheLineIs) {
   Port.Open();
   Line->SetRefuseSettings(true);

@@ -12,6 +12,26 @@
 
 #include "support/uMessages.h"
 
+// The event a driver signals when data arrive (monotonic clock, for the reader's waits).
+struct TDriverEvent {
+  TDriverEvent() {
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&Event.Cond, &attr);
+    pthread_condattr_destroy(&attr);
+    pthread_mutex_init(&Event.Mutex, nullptr);
+    Event.Value = 0;
+  }
+  ~TDriverEvent() {
+    pthread_cond_destroy(&Event.Cond);
+    pthread_mutex_destroy(&Event.Mutex);
+  }
+  TDriverEvent(const TDriverEvent&) = delete;
+  TDriverEvent& operator=(const TDriverEvent&) = delete;
+  EVENT_HANDLE Event;
+};
+
 // The reader thread of an open device. It holds the device without a count, so that an
 // open device whose last reference goes is still destroyed: its destruction closes it and
 // ends this thread (or, when a listener on this thread dropped that reference, tells it so).
@@ -39,6 +59,9 @@ class TFTDIDevicecore : public std::enable_shared_from_this<TFTDIDevicecore> {
   void DeviceGone() { FDeviceGone = true; }
   // Sets the data event (auto-reset), so a further notification follows.
   void SetDataEvent();
+  // The driver failed to let go of the handle: its event must outlive this reader (and the
+  // device), as the driver may still signal it.
+  void KeepEventForDriver();
 
  private:
   enum class TWake { Timeout, Data, Stop };
@@ -47,7 +70,8 @@ class TFTDIDevicecore : public std::enable_shared_from_this<TFTDIDevicecore> {
 
   IFTDISerialPortInterface* FDevice;
   ICommunicationInterface* FChannel;
-  EVENT_HANDLE FEvent;    // the data event, handed to the driver
+  std::shared_ptr<TDriverEvent> FEventHolder;  // the data event, handed to the driver
+  EVENT_HANDLE& FEvent;
   bool FStopped = false;  // the stop event (manual-reset), under FEvent.Mutex
   std::atomic<bool> FTerminated{false};
   bool FDeviceGone = false;  // only touched on the reader thread
@@ -62,6 +86,10 @@ namespace {
 
 std::mutex gDialogLock;
 TFTDISettingsDialog gDialog;
+
+// Events of handles the driver failed to close: kept for the rest of the run.
+std::mutex gKeptEventsLock;
+std::vector<std::shared_ptr<TDriverEvent>> gKeptEvents;
 
 struct TFTDIDeviceRegistration {
   TFTDIDeviceRegistration() { RegisterChannelClass(typeid(TFTDIDevice), "FTD_USB"); }
@@ -95,14 +123,10 @@ void SetFTDISettingsDialog(TFTDISettingsDialog Dialog) {
 
 TFTDIDevicecore::TFTDIDevicecore(IFTDISerialPortInterface* Device, ICommunicationInterface* Channel,
                                  FT_HANDLE Handle)
-    : FDevice(Device), FChannel(Channel) {
-  pthread_condattr_t attr;
-  pthread_condattr_init(&attr);
-  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-  pthread_cond_init(&FEvent.Cond, &attr);
-  pthread_condattr_destroy(&attr);
-  pthread_mutex_init(&FEvent.Mutex, nullptr);
-  FEvent.Value = 0;
+    : FDevice(Device),
+      FChannel(Channel),
+      FEventHolder(std::make_shared<TDriverEvent>()),
+      FEvent(FEventHolder->Event) {
   const FT_STATUS status =
       FTDI().FT_SetEventNotification(Handle, FT_EVENT_RXCHAR | FT_EVENT_MODEM_STATUS, &FEvent);
   // The thread still polls every 100 ms without the driver's event.
@@ -119,8 +143,11 @@ TFTDIDevicecore::~TFTDIDevicecore() {
     Terminate();
     FThread.join();
   }
-  pthread_cond_destroy(&FEvent.Cond);
-  pthread_mutex_destroy(&FEvent.Mutex);
+}
+
+void TFTDIDevicecore::KeepEventForDriver() {
+  std::lock_guard lock(gKeptEventsLock);
+  gKeptEvents.push_back(FEventHolder);
 }
 
 void TFTDIDevicecore::Terminate() {
@@ -330,11 +357,11 @@ bool TFTDIDevice::Open() {
   SetDeviceGone(false);
   FTDI().FT_ResetDevice(handle);
   ReapRetiredReaders();
-  if (!FReader) {
-    FReader = std::make_shared<TFTDIDevicecore>(this, static_cast<ICommunicationInterface*>(this),
-                                                handle);
-    FReader->Start();
-  }
+  // A reader left by a failed close waits on the old handle's event: the new handle needs its own.
+  StopReader();
+  FReader =
+      std::make_shared<TFTDIDevicecore>(this, static_cast<ICommunicationInterface*>(this), handle);
+  FReader->Start();
   SetBaudRate(FBaudRate);
   // Setting the speed may have found the adapter gone and closed it again.
   if (!GetActive()) return false;
@@ -347,6 +374,8 @@ bool TFTDIDevice::Close(bool Force) {
   if (!GetActive()) return true;
   const FT_STATUS status = FTDI().FT_Close(FHandle.exchange(nullptr));
   const bool closed = status == FT_OK;
+  // The driver still holds the event of a handle it failed to close, and may signal it.
+  if (!closed && FReader) FReader->KeepEventForDriver();
   if (!closed && !Force) {
     ErrorHandler("Close", status);
     return closed;

@@ -26,6 +26,32 @@ std::string SerialNumberOfDevicePath(const std::string& Path) {
   return Path.substr(start, Path.find('#', start) - start);
 }
 
+// Whether Name is a port of the adapter with serial number Serial: the serial number itself,
+// or, on two- and four-port chips, the serial number and the port's letter.
+bool IsPortOfAdapter(const std::string& Name, const std::string& Serial) {
+  if (Name == Serial) return true;
+  return Name.size() == Serial.size() + 1 && Name.starts_with(Serial) && Name.back() >= 'A' &&
+         Name.back() <= 'D';
+}
+
+// The driver's listed serial numbers that belong to the adapter Serial.
+std::vector<std::string> DriverPortsOfAdapter(const std::string& Serial) {
+  std::vector<std::string> ports;
+  DWORD count = 0;
+  if (FTDI().FT_CreateDeviceInfoList(&count) != FT_OK) return ports;
+  for (DWORD index = 0; index < count; ++index) {
+    char serial[kFTSerialNumberSize + 1] = {};
+    char description[kFTDescriptionSize + 1] = {};
+    DWORD flags = 0, type = 0, id = 0, location = 0;
+    FT_HANDLE handle = nullptr;
+    if (FTDI().FT_GetDeviceInfoDetail(index, &flags, &type, &id, &location, serial, description,
+                                      &handle) == FT_OK &&
+        IsPortOfAdapter(serial, Serial))
+      ports.emplace_back(serial);
+  }
+  return ports;
+}
+
 }  // namespace
 
 // Hears the closed notification of every listed channel, on whatever thread the channel
@@ -150,10 +176,11 @@ void TFTDIManager::DeviceChange(std::uint32_t Event, const TDeviceBroadcast& Rec
       name = SerialNumberOfDevicePath(Record.Name);
     else
       return;
+    const bool adapter = Record.DeviceType == DBT_DEVTYP_DEVICEINTERFACE;
     if (Event == DBT_DEVICEARRIVAL)
-      Arrival(name);
+      adapter ? AdapterArrival(name) : Arrival(name);
     else if (Event == DBT_DEVICEREMOVECOMPLETE)
-      Removal(name);
+      adapter ? AdapterRemoval(name) : Removal(name);
   } catch (const std::exception& e) {
     ShowMessage(e.what());
   }
@@ -173,6 +200,33 @@ void TFTDIManager::Arrival(const std::string& Name) {
     Append(channel);
   }
   if (OnChannelArrived) OnChannelArrived(channel);
+}
+
+std::vector<TIntfPtr<ICommunicationInterface>> TFTDIManager::ChannelsOfAdapter(
+    const std::string& Serial) {
+  std::lock_guard lock(FListLock);
+  std::vector<TIntfPtr<ICommunicationInterface>> channels;
+  for (const auto& channel : FChannels)
+    if (IsPortOfAdapter(channel->GetPortName(), Serial)) channels.push_back(channel);
+  return channels;
+}
+
+void TFTDIManager::AdapterArrival(const std::string& Serial) {
+  std::lock_guard lock(FListLock);
+  if (ChannelsOfAdapter(Serial).empty()) {
+    const std::vector<std::string> ports = DriverPortsOfAdapter(Serial);
+    for (const std::string& port : ports) Arrival(port);
+    if (ports.empty()) Arrival(Serial);
+    return;
+  }
+  for (const auto& channel : ChannelsOfAdapter(Serial)) Arrival(channel->GetPortName());
+}
+
+void TFTDIManager::AdapterRemoval(const std::string& Serial) {
+  std::lock_guard lock(FListLock);
+  const auto channels = ChannelsOfAdapter(Serial);
+  if (channels.empty()) Removal(Serial);
+  for (const auto& channel : channels) Removal(channel->GetPortName());
 }
 
 void TFTDIManager::Removal(const std::string& Name) {

@@ -53,6 +53,11 @@ class TFTDIManager {
   void ClearChannels();
   void Arrival(const std::string& Name);
   void Removal(const std::string& Name);
+  // An adapter's notification names its serial number; a two- or four-port chip lists its
+  // ports as that number and a letter, and each of them comes and goes with it.
+  std::vector<TIntfPtr<ICommunicationInterface>> ChannelsOfAdapter(const std::string& Serial);
+  void AdapterArrival(const std::string& Serial);
+  void AdapterRemoval(const std::string& Serial);
 
   std::shared_ptr<TGoneWatch> FGoneWatch;
   std::unique_ptr<TDeviceMonitor> FMonitor;

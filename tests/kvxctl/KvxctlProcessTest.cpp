@@ -253,20 +253,24 @@ TEST(KvxctlProcess, AModuleThatIgnoresWritesFailsVerificationNamingTheFields) {
   EXPECT_EQ(set.Err.find("ch1.name"), std::string::npos) << "an unchanged field is no failure";
 }
 
-// The pseudo-terminal of COM port Port in a simulator's environment.
-std::string SimPortPath(const TSimProcess& Sim, int Port) {
-  const std::string entry = std::to_string(Port) + "=";
+// The pseudo-terminal behind Line (a COM number or a fake adapter's serial number) in a
+// simulator's environment: "KVX_COMPORTS=100=/dev/pts/3", "KVX_FAKE_FTDI=KVXU9:...=/dev/pts/4".
+std::string SimLinePath(const TSimProcess& Sim, const std::string& Line) {
   for (const std::string& variable : Sim.Env()) {
-    if (variable.rfind("KVX_COMPORTS=", 0) != 0) continue;
-    const std::size_t at = variable.find(entry);
-    if (at == std::string::npos) return {};
-    const std::size_t start = at + entry.size();
-    return variable.substr(start, variable.find(';', start) - start);
+    std::size_t at = variable.find('=');
+    while (at != std::string::npos) {
+      const std::size_t start = at + 1;
+      if (variable.compare(start, Line.size(), Line) == 0) {
+        const std::size_t path = variable.find('=', start) + 1;
+        return variable.substr(path, variable.find(';', path) - path);
+      }
+      at = variable.find(';', start);
+    }
   }
   return {};
 }
 
-// Runs kvxctl with Args and hangs up COM100 of Sim After its start, as a pulled USB-serial
+// Runs kvxctl with Args and hangs up Line of Sim After its start, as a pulled USB-serial
 // converter does; the run's result and how long kvxctl went on after the hang-up.
 struct THungUpRun {
   TRunResult Run;
@@ -274,13 +278,13 @@ struct THungUpRun {
   std::chrono::milliseconds AfterHangUp{0};
 };
 THungUpRun RunAndHangUp(const std::vector<std::string>& Args, const TSimProcess& Sim,
-                        std::chrono::milliseconds After) {
+                        const std::string& Line, std::chrono::milliseconds After) {
   using Clock = std::chrono::steady_clock;
   THungUpRun result;
   Clock::time_point hungUp;
   std::thread puller([&] {
     std::this_thread::sleep_for(After);
-    result.Why = KernelHangUp(SimPortPath(Sim, 100));
+    result.Why = KernelHangUp(SimLinePath(Sim, Line));
     hungUp = Clock::now();
   });
   result.Run = RunKvxctl(Args, Sim.Env());
@@ -292,7 +296,7 @@ THungUpRun RunAndHangUp(const std::vector<std::string>& Args, const TSimProcess&
 
 TEST(KvxctlProcess, WatchOnALineThatIsHungUpExitsThreeNamingThePort) {
   TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "81"});
-  const THungUpRun watch = RunAndHangUp({"watch", "--count", "60", "COM100"}, sim, 4s);
+  const THungUpRun watch = RunAndHangUp({"watch", "--count", "60", "COM100"}, sim, "100", 4s);
   if (!watch.Why.empty()) GTEST_SKIP() << watch.Why;
   EXPECT_EQ(watch.Run.Code, 3) << watch.Run.Out << watch.Run.Err;
   EXPECT_NE(watch.Run.Err.find("COM100 was disconnected"), std::string::npos) << watch.Run.Err;
@@ -303,11 +307,21 @@ TEST(KvxctlProcess, WatchOnALineThatIsHungUpExitsThreeNamingThePort) {
 TEST(KvxctlProcess, ShowOnALineThatIsHungUpWhileReadingExitsThreeNamingThePort) {
   // Slow answers stretch the reading of the module over several seconds.
   TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "82", "-f", "slow=150"});
-  const THungUpRun show = RunAndHangUp({"show", "COM100"}, sim, 1500ms);
+  const THungUpRun show = RunAndHangUp({"show", "COM100"}, sim, "100", 1500ms);
   if (!show.Why.empty()) GTEST_SKIP() << show.Why;
   EXPECT_EQ(show.Run.Code, 3) << show.Run.Out << show.Run.Err;
   EXPECT_NE(show.Run.Err.find("COM100 was disconnected"), std::string::npos) << show.Run.Err;
   EXPECT_LT(show.AfterHangUp, 5s);
+}
+
+TEST(KvxctlProcess, WatchOnAnAdapterPulledOutExitsThreeNamingTheAdapter) {
+  // The fake adapter relays to the simulator's line: hanging that up pulls the adapter.
+  TSimProcess sim(KVX_SIM_PROGRAM, {"--usb", "KVXU9", "-b", "115200", "-s", "83"});
+  const THungUpRun watch = RunAndHangUp({"watch", "--count", "60", "KVXU9"}, sim, "KVXU9", 4s);
+  if (!watch.Why.empty()) GTEST_SKIP() << watch.Why;
+  EXPECT_EQ(watch.Run.Code, 3) << watch.Run.Out << watch.Run.Err;
+  EXPECT_NE(watch.Run.Err.find("KVXU9 was disconnected"), std::string::npos) << watch.Run.Err;
+  EXPECT_LT(watch.AfterHangUp, 5s);
 }
 
 TEST(KvxctlProcess, SearchWithAnExtraSpeedFindsAModuleAnsweringOnlyAt1200) {

@@ -31,6 +31,18 @@ bool IsUsbChannel(const TKVXChannel& Channel) {
   return static_cast<bool>(Channel.Query<IFTDISerialPortInterface>());
 }
 
+// Why the channel could not be opened, for the trace.
+std::string OpenFailureText(ICommunicationInterface& Channel) {
+  switch (Channel.GetOpenFailure()) {
+    case TOpenFailure::InUse:
+      return " (in use by another program)";
+    case TOpenFailure::Denied:
+      return " (permission denied)";
+    default:
+      return {};
+  }
+}
+
 std::string Flag(bool Value) {
   return Value ? "1" : "0";
 }
@@ -160,7 +172,8 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
   TChannelRestore restore(Channel, KeepOpen);
 
   const bool opened = Channel->Open();
-  DebugLog("Open CI " + description + (opened ? " OK" : " fail"), this, 0, 2);
+  DebugLog("Open CI " + description + (opened ? " OK" : " fail") + OpenFailureText(*Channel), this,
+           0, 2);
   bool answered = false;
   if (Channel->GetActive()) {
     const bool usb = IsUsbChannel(Channel);

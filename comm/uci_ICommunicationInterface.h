@@ -34,6 +34,9 @@ inline constexpr std::uint16_t kReplyCannotComplete = 0xFFFF;
 // The longest reply Query collects unless the caller names its own limit.
 inline constexpr std::size_t kDefaultReplyLimit = 65536;
 
+// Why a channel could not be opened, as far as its user can act on it.
+enum class TOpenFailure { None, Missing, InUse, Denied };
+
 // The time limits of one exchange, counted from the end of the write.
 struct TQueryTimeLimits {
   std::chrono::milliseconds FirstReply;  // until the first byte of the reply
@@ -109,6 +112,8 @@ class ICommunicationInterface : public ICommunicationInterfaceCore {
   virtual bool TryLock() = 0;
   virtual void Lock() = 0;
   virtual void Unlock() = 0;
+  // Why the last Open failed (None after one that succeeded, or before any).
+  virtual TOpenFailure GetOpenFailure() = 0;
 
  protected:
   ~ICommunicationInterface() = default;
@@ -181,6 +186,7 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   bool TryLock() override;
   void Lock() override;
   void Unlock() override;
+  TOpenFailure GetOpenFailure() override { return FOpenFailure; }
 
   // Node binding plus the "connectionstring" attribute.
   void LoadFromXML(const TXMLNode& Element, bool Attach, bool ReloadGUID) override;
@@ -206,6 +212,7 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   // raises the closed notification; until it is opened again InputCount gives -1 (so a
   // Query ends at once) and every other operation returns its fixed value without raising.
   void SetDeviceGone(bool Gone) { FDeviceGone = Gone; }
+  void SetOpenFailure(TOpenFailure Failure) { FOpenFailure = Failure; }
   TIntfPtr<ICommunicationInterface> SelfChannel() {
     return TIntfPtr<ICommunicationInterface>(this);
   }
@@ -238,6 +245,7 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   std::atomic<bool> Present{false};
   std::atomic<double> CharTime{0.0};
   std::atomic<bool> FDeviceGone{false};
+  std::atomic<TOpenFailure> FOpenFailure{TOpenFailure::None};
 };
 
 // Whether Channel was closed because its device went away: closed, and InputCount -1.

@@ -207,7 +207,20 @@ bool TSerialPortInterface::Open() {
   try {
     Port->Open();
   } catch (const std::exception&) {
-    // Missing or busy ports answer false; the reason is not passed on.
+    // Missing or busy ports answer false; the reason is kept for whoever asks.
+  }
+  switch (Port->OpenError()) {
+    case TAfOpenError::None:
+      SetOpenFailure(TOpenFailure::None);
+      break;
+    case TAfOpenError::InUse:
+      SetOpenFailure(TOpenFailure::InUse);
+      break;
+    case TAfOpenError::Denied:
+      SetOpenFailure(TOpenFailure::Denied);
+      break;
+    default:
+      SetOpenFailure(TOpenFailure::Missing);
   }
   return Port->Active();
 }

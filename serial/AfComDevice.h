@@ -93,7 +93,9 @@ class TAfComDevice {
   virtual bool Gone() const = 0;
 };
 
-enum class TAfOpenError { None, NotFound, CannotOpen };
+// InUse: held by another program (the exclusive open was refused); Denied: the user may not
+// open it (file permissions).
+enum class TAfOpenError { None, NotFound, CannotOpen, InUse, Denied };
 
 using TAfComDeviceFactory =
     std::function<std::unique_ptr<TAfComDevice>(std::int32_t Port, TAfOpenError& Error)>;

@@ -87,6 +87,7 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
   // The line was hung up (cable or adapter pulled). The port closes itself on the main thread
   // (OnPortClose); until it is opened again the input count is -1.
   bool DeviceGone() const { return FCore->Gone(); }
+  TAfOpenError OpenError() const { return FCore->OpenError(); }
   TAfComDevice* Handle() const { return FCore->Handle(); }
   // After loading from a form: opens when AutoOpen, else builds the line settings.
   void Loaded();

@@ -283,6 +283,7 @@ bool TAfComPortCore::OpenPort(std::int32_t PortNumber) {
   FHandle.reset();
   TAfOpenError Error;
   auto Device = AfOpenComDevice(PortNumber, Error);
+  FOpenError = Device ? TAfOpenError::None : Error;
   if (!Device) {
     if (Error == TAfOpenError::NotFound)
       throw EAfComPortCoreError(Format("Invalid port number (COM%d)", PortNumber));

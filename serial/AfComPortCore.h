@@ -73,6 +73,8 @@ class TAfComPortCore {
   void SetWriteThreadPriority(TThreadPriority Value);
 
   bool Active() const { return FActive; }
+  // Why the last open failed to get the device (None after a successful one).
+  TAfOpenError OpenError() const { return FOpenError; }
   // The line was hung up (cable or adapter pulled); stays so until the next open.
   bool Gone() const { return FGone; }
   TAfComDevice* Handle() const { return FHandle.get(); }
@@ -96,6 +98,7 @@ class TAfComPortCore {
 
   std::atomic<bool> FReady{false};
   std::atomic<bool> FGone{false};
+  TAfOpenError FOpenError = TAfOpenError::None;
   std::int32_t FPortNumber = 0;
   DCB FDcb;
   const std::uint32_t FEventMask =

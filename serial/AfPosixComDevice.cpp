@@ -390,6 +390,11 @@ TAfOpenError ErrorOfOpen(int Error) {
     case EIO:
     case ENOTDIR:
       return TAfOpenError::NotFound;
+    case EACCES:
+    case EPERM:
+      return TAfOpenError::Denied;
+    case EBUSY:
+      return TAfOpenError::InUse;
   }
   return TAfOpenError::CannotOpen;
 }
@@ -409,11 +414,12 @@ std::unique_ptr<TAfComDevice> AfOpenPosixComDeviceAt(const std::string& Path, TA
     ::close(Fd);
     return nullptr;
   }
-  Error = TAfOpenError::CannotOpen;
+  Error = TAfOpenError::InUse;
   if (::flock(Fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(Fd, TIOCEXCL) != 0) {
     ::close(Fd);
     return nullptr;
   }
+  Error = TAfOpenError::CannotOpen;
   int EventWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   int WriteWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (EventWake < 0 || WriteWake < 0) {

@@ -278,7 +278,7 @@ TAfComDeviceFactory AfSimComDeviceFactory(
       return nullptr;
     }
     if (It->second->IsOpen()) {
-      Error = TAfOpenError::CannotOpen;
+      Error = TAfOpenError::InUse;
       return nullptr;
     }
     return std::make_unique<TAfSimComDevice>(It->second);

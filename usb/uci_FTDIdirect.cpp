@@ -350,9 +350,12 @@ bool TFTDIDevice::Open() {
   FT_HANDLE handle = nullptr;
   const FT_STATUS status = FTDI().FT_OpenEx(serial.data(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
   if (status != FT_OK || !handle) {
+    // The driver answers so for an adapter that another program has open.
+    SetOpenFailure(status == FT_DEVICE_NOT_OPENED ? TOpenFailure::InUse : TOpenFailure::Missing);
     ErrorHandler("Open", status);
     return false;
   }
+  SetOpenFailure(TOpenFailure::None);
   FHandle = handle;
   SetDeviceGone(false);
   FTDI().FT_ResetDevice(handle);

@@ -2,6 +2,10 @@
 // adapters: what it prints, what it writes into the modules and its exit codes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -322,6 +326,19 @@ TEST(KvxctlProcess, WatchOnAnAdapterPulledOutExitsThreeNamingTheAdapter) {
   EXPECT_EQ(watch.Run.Code, 3) << watch.Run.Out << watch.Run.Err;
   EXPECT_NE(watch.Run.Err.find("KVXU9 was disconnected"), std::string::npos) << watch.Run.Err;
   EXPECT_LT(watch.AfterHangUp, 5s);
+}
+
+TEST(KvxctlProcess, ShowOfAPortHeldByAnotherProgramSaysItIsInUse) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "84"});
+  // Another program holds the port as kvxctl itself would.
+  const int held = ::open(SimLinePath(sim, "100").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  const TRunResult show = RunKvxctl({"show", "COM100"}, sim.Env());
+  ::close(held);
+  EXPECT_EQ(show.Code, 3) << show.Out << show.Err;
+  EXPECT_NE(show.Err.find("COM100 is in use by another program"), std::string::npos) << show.Err;
+  EXPECT_EQ(RunKvxctl({"show", "COM100"}, sim.Env()).Code, 0) << "free again";
 }
 
 TEST(KvxctlProcess, SearchWithAnExtraSpeedFindsAModuleAnsweringOnlyAt1200) {

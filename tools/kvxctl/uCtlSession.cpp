@@ -62,6 +62,13 @@ void TCtlSession::Connect(const std::string& Name) {
   if (!FForm->TestChannel(channel, found, false, kUniversalAddress) &&
       (IsDeviceGone(*channel) || !FForm->TestChannel(channel, found, false, kUniversalAddress))) {
     if (IsDeviceGone(*channel)) RaiseGone(Name);
+    if (channel->GetOpenFailure() == TOpenFailure::InUse)
+      throw TCtlError(ceCommunication, Name + " is in use by another program");
+    if (channel->GetOpenFailure() == TOpenFailure::Denied)
+      throw TCtlError(ceCommunication,
+                      Name +
+                          ": permission denied (add your user to the group that owns the port's "
+                          "device, usually dialout, and log in again)");
     throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
   }
   FForm->Connect(channel);

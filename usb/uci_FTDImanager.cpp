@@ -81,10 +81,12 @@ TFTDIManager::TFTDIManager()
           })) {
   FGoneWatch->Manager = this;
   FGoneWatch->Self = FGoneWatch;
-  if (!FMonitor->Start())
+  if (FMonitor->Start())
+    DebugLog("Device notifications from the " + FMonitor->Source() + " events");
+  else
     DebugLog(
-        "Device notifications unavailable (no device manager running): ports and adapters "
-        "plugged in or pulled out are not followed");
+        "Device notifications unavailable: ports and adapters plugged in or pulled out are not "
+        "followed");
 }
 
 TFTDIManager::~TFTDIManager() {

@@ -88,8 +88,15 @@ std::mutex gDialogLock;
 TFTDISettingsDialog gDialog;
 
 // Events of handles the driver failed to close: kept for the rest of the run.
-std::mutex gKeptEventsLock;
-std::vector<std::shared_ptr<TDriverEvent>> gKeptEvents;
+struct TKeptEvents {
+  std::mutex Lock;
+  std::vector<std::shared_ptr<TDriverEvent>> Events;
+  // At exit, after the threads that kept them.
+  ~TKeptEvents() {
+    std::lock_guard lock(Lock);
+    Events.clear();
+  }
+} gKeptEvents;
 
 struct TFTDIDeviceRegistration {
   TFTDIDeviceRegistration() { RegisterChannelClass(typeid(TFTDIDevice), "FTD_USB"); }
@@ -146,8 +153,8 @@ TFTDIDevicecore::~TFTDIDevicecore() {
 }
 
 void TFTDIDevicecore::KeepEventForDriver() {
-  std::lock_guard lock(gKeptEventsLock);
-  gKeptEvents.push_back(FEventHolder);
+  std::lock_guard lock(gKeptEvents.Lock);
+  gKeptEvents.Events.push_back(FEventHolder);
 }
 
 void TFTDIDevicecore::Terminate() {

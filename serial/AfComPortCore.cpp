@@ -278,6 +278,7 @@ void TAfComPortCore::WaitThreadStarted() {
 bool TAfComPortCore::OpenPort(std::int32_t PortNumber) {
   if (FActive) return false;
   FGone = false;
+  FOpenError = TAfOpenError::NotFound;
   if (PortNumber <= 0) throw EAfComPortCoreError(Format("Invalid port number (COM%d)", PortNumber));
   FPortNumber = PortNumber;
   FHandle.reset();

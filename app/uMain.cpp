@@ -292,6 +292,8 @@ void TfMain::Retry() {
 
 void TfMain::ScanCIs() {
   ShowChannelGone({});
+  ShowPermissionRefused({});
+  std::string refused;
   TViewElement& searching = Element("pSearching");
   ShowPage(searching);
   FServices.Repaint(searching);
@@ -323,6 +325,8 @@ void TfMain::ScanCIs() {
       } catch (const std::exception& error) {
         failure = error.what();
       }
+      if (channel->GetOpenFailure() == TOpenFailure::Denied && refused.empty())
+        refused = channel->GetPortName();
       if (found) {
         DebugLog("TestCI (result=1)", this, 0, 11);
         AddFoundModule(channel, scratch);
@@ -341,6 +345,7 @@ void TfMain::ScanCIs() {
     FServices.ProcessMessages();
   }
   ShowPage(Element("pSearch"));
+  if (FFound.empty()) ShowPermissionRefused(refused);
 }
 
 void TfMain::AddFoundModule(const TKVXChannel& Channel, const TKVXrec& Rec) {
@@ -385,16 +390,25 @@ void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
   UpdateFoundSection();
 }
 
-void TfMain::ShowChannelGone(const std::string& Port) {
-  FChannelGone = Port;
-  TViewElement& message = Element("lChannelGone");
+void TfMain::ShowPortMessage(const char* Label, const char* Template, const std::string& Port) {
+  TViewElement& message = Element(Label);
   message.Set("Visible", !Port.empty());
   if (Port.empty()) return;
-  std::string text = Element("lChannelGoneText").GetText("Caption");
+  std::string text = Element(Template).GetText("Caption");
   const std::string::size_type place = text.find("%s");
   if (place != std::string::npos) text.replace(place, 2, Cp1250ToUtf8(Port));
   message.Set("Caption", text);
-  DebugLog("Channel gone " + Port, this);
+}
+
+void TfMain::ShowChannelGone(const std::string& Port) {
+  FChannelGone = Port;
+  ShowPortMessage("lChannelGone", "lChannelGoneText", Port);
+  if (!Port.empty()) DebugLog("Channel gone " + Port, this);
+}
+
+void TfMain::ShowPermissionRefused(const std::string& Port) {
+  FPermissionRefused = Port;
+  ShowPortMessage("lNoPermission", "lNoPermissionText", Port);
 }
 
 // ---- configuration pages ----

@@ -56,6 +56,8 @@ class TfMain : public TLogSender {
   // The port of the module the window was connected to when its device went away; empty
   // while no such message is shown.
   const std::string& ChannelGone() const { return FChannelGone; }
+  // A port the last search could not open for want of permission, when it found no module.
+  const std::string& PermissionRefused() const { return FPermissionRefused; }
 
   void FillCommunicationPage();
   bool ShowChannelPage(int Channel);
@@ -76,6 +78,10 @@ class TfMain : public TLogSender {
   void OnClick(std::string_view Name, void (TfMain::*Handler)());
   void OnChange(std::string_view Name, void (TfMain::*Handler)(TViewElement&));
   void ShowChannelGone(const std::string& Port);
+  void ShowPermissionRefused(const std::string& Port);
+  // Element Label shows the text of element Template with %s replaced by Port (hidden when
+  // Port is empty).
+  void ShowPortMessage(const char* Label, const char* Template, const std::string& Port);
   void ShowModulePicture();
   void PressMeasuring();
   void Retry();
@@ -107,4 +113,5 @@ class TfMain : public TLogSender {
   std::string FExtraSpeed;
   bool FShow420Always = false;
   std::string FChannelGone;
+  std::string FPermissionRefused;
 };

@@ -61,6 +61,16 @@ void TAfSimLine::HangUp() {
   FChanged.notify_all();
 }
 
+void TAfSimLine::SetDenied(bool Denied) {
+  std::lock_guard Guard(FLock);
+  FDenied = Denied;
+}
+
+bool TAfSimLine::Denied() const {
+  std::lock_guard Guard(FLock);
+  return FDenied;
+}
+
 std::string TAfSimLine::Written() const {
   std::lock_guard Guard(FLock);
   return FWritten;
@@ -279,6 +289,10 @@ TAfComDeviceFactory AfSimComDeviceFactory(
     }
     if (It->second->IsOpen()) {
       Error = TAfOpenError::InUse;
+      return nullptr;
+    }
+    if (It->second->Denied()) {
+      Error = TAfOpenError::Denied;
       return nullptr;
     }
     return std::make_unique<TAfSimComDevice>(It->second);

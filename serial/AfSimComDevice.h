@@ -30,6 +30,9 @@ class TAfSimLine {
   // The line is hung up, as a pulled cable does: every operation of the open device fails and
   // a wait ends with Gone. Opening the line again takes the hang-up back.
   void HangUp();
+  // While set, opening the line is refused as a tty without the user's permission is.
+  void SetDenied(bool Denied);
+  bool Denied() const;
 
   std::string Written() const;
   std::uint32_t InputCount() const;
@@ -59,6 +62,7 @@ class TAfSimLine {
   bool FRefuse = false;
   bool FOpen = false;
   bool FHungUp = false;
+  bool FDenied = false;
   std::uint32_t FErrors = 0;
   std::uint32_t FModem = 0;
   std::uint32_t FControl = 0;

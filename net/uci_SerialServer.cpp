@@ -73,7 +73,7 @@ bool TSerialServerInterface::GetActive() {
 }
 
 bool TSerialServerInterface::NoticeGone() {
-  if (!FOpen || !FGone) return false;
+  if (!FOpen || !DeviceGone()) return false;
   if (!FClosedReported.exchange(true)) DoClosed();
   return true;
 }
@@ -108,7 +108,8 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
   if (socket.Connect(target.Host, target.Port, kServerTimeLimit, error) != TTcpResult::Done) {
     // Refused or unanswered: the server is gone, as a pulled cable is.
     Log(Url + ": " + error);
-    FGone = true;
+    SetDeviceGone(true);
+    SetOpenFailure(TOpenFailure::Missing);
     return false;
   }
   const auto tcpRoundTrip = Clock::now() - start;
@@ -121,7 +122,8 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
     std::lock_guard lock(FLinkLock);
     FSocket = std::move(socket);
     FInput.clear();
-    FGone = false;
+    SetDeviceGone(false);
+    SetOpenFailure(TOpenFailure::None);
     FTelnet.reset();
     if (target.Protocol == TServerProtocol::Rfc2217) {
       FTelnet =
@@ -134,8 +136,8 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
   FReader = std::thread(&TSerialServerInterface::ReadLoop, this);
   Negotiate(tcpRoundTrip, asked);
   ApplyLineSettings();
-  if (FGone) Log(Url + ": lost while connecting");
-  return !FGone;
+  if (DeviceGone()) Log(Url + ": lost while connecting");
+  return !DeviceGone();
 }
 
 void TSerialServerInterface::Negotiate(Clock::duration TcpRoundTrip, Clock::time_point Asked) {
@@ -143,11 +145,11 @@ void TSerialServerInterface::Negotiate(Clock::duration TcpRoundTrip, Clock::time
   std::unique_lock lock(FLinkLock);
   if (!FTelnet) return;
   const bool answered = FLinkChanged.wait_until(lock, Asked + kServerTimeLimit, [this] {
-    return FGone || FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Asked;
+    return DeviceGone() || FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Asked;
   });
   if (!answered)
     Log("the server does not answer the COM port control option: its line stays as it is");
-  else if (!FGone)
+  else if (!DeviceGone())
     FLinkDelay = std::max(FLinkDelay.load(), WholeMs(Clock::now() - Asked));
 }
 
@@ -170,25 +172,27 @@ void TSerialServerInterface::ApplyLineSettings() {
 void TSerialServerInterface::SendComPortCommand(TComPortCommand Command, const std::string& Value,
                                                 bool Confirm) {
   std::unique_lock lock(FLinkLock);
-  if (!FTelnet || FGone || FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Accepted)
+  if (!FTelnet || DeviceGone() ||
+      FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Accepted)
     return;
   const std::uint32_t before = FTelnet->Confirmations(Command);
   FTelnet->SendCommand(Command, Value);
   if (!Confirm) return;
   const auto limit = std::chrono::milliseconds(2 * FLinkDelay + 500);
-  if (!FLinkChanged.wait_for(lock, limit,
-                             [&] { return FGone || FTelnet->Confirmations(Command) != before; }))
+  if (!FLinkChanged.wait_for(
+          lock, limit, [&] { return DeviceGone() || FTelnet->Confirmations(Command) != before; }))
     Log(Format("the server does not confirm setting %d; data goes on", static_cast<int>(Command)));
 }
 
 void TSerialServerInterface::SendWire(std::string_view Bytes) {
-  if (FGone) return;
+  if (DeviceGone()) return;
   std::string error;
   if (FSocket.Send(Bytes, kServerTimeLimit, error) != TTcpResult::Done) MarkGone(error);
 }
 
 void TSerialServerInterface::MarkGone(const std::string& Why) {
-  if (!FGone.exchange(true)) Log("connection lost: " + Why);
+  if (!DeviceGone()) Log("connection lost: " + Why);
+  SetDeviceGone(true);
   FLinkChanged.notify_all();
 }
 
@@ -272,7 +276,7 @@ std::int32_t TSerialServerInterface::Write(const std::string& Data) {
     FTelnet->SendData(Data);
   else
     SendWire(Data);
-  return FGone ? 0 : static_cast<std::int32_t>(Data.size());
+  return DeviceGone() ? 0 : static_cast<std::int32_t>(Data.size());
 }
 
 void TSerialServerInterface::Read(std::string& Data) {
@@ -290,7 +294,7 @@ std::int32_t TSerialServerInterface::InputCount() {
     if (!FInput.empty()) return static_cast<std::int32_t>(FInput.size());
   }
   // A connection found gone stays so, closed or not, until the next open connects again.
-  if (!FGone) return 0;
+  if (!DeviceGone()) return 0;
   NoticeGone();
   return -1;
 }

@@ -81,7 +81,7 @@ class TSerialServerInterface : public TSerialPortCoreInterface {
   void SendComPortCommand(TComPortCommand Command, const std::string& Value, bool Confirm);
   void SendWire(std::string_view Bytes);  // FLinkLock held
   void ReadLoop();
-  void MarkGone(const std::string& Why);  // FLinkLock held
+  void MarkGone(const std::string& Why);  // FLinkLock held; the base keeps the gone state
   // Raises the closed notification once when the reader found the connection gone.
   bool NoticeGone();
   void ShutDownLink();
@@ -99,7 +99,6 @@ class TSerialServerInterface : public TSerialPortCoreInterface {
   std::atomic<std::int32_t> FOutBufSize{10000000};
 
   std::atomic<bool> FOpen{false};
-  std::atomic<bool> FGone{false};
   std::atomic<bool> FClosedReported{false};
   std::atomic<std::int32_t> FLinkDelay{0};
   std::mutex FLinkLock;  // the socket's sending side, the Telnet state and the input bytes

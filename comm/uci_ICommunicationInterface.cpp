@@ -233,6 +233,9 @@ double TCommunicationInterface::GetCharTime() {
 void TCommunicationInterface::SetCharTime(double Milliseconds) {
   CharTime.store(Milliseconds);
 }
+std::int32_t TCommunicationInterface::GetLinkDelay() {
+  return 0;
+}
 void TCommunicationInterface::PurgeInput() {}
 void TCommunicationInterface::PurgeOutput() {}
 bool TCommunicationInterface::TryLock() {
@@ -260,10 +263,11 @@ TQueryTimeLimits TCommunicationInterface::QueryTimeLimits(std::int32_t Timeout,
                                                           std::size_t RequestSize,
                                                           std::size_t ReplyLimit) {
   const double charTime = GetCharTime();
+  const auto link = std::chrono::milliseconds(GetLinkDelay());
   TQueryTimeLimits limits;
-  limits.FirstReply = std::chrono::milliseconds(std::max(Timeout, 0)) +
+  limits.FirstReply = std::chrono::milliseconds(std::max(Timeout, 0)) + link +
                       WholeMilliseconds((static_cast<double>(RequestSize) + 5) * charTime);
-  limits.Quiet = WholeMilliseconds(charTime * 10) + std::chrono::milliseconds(50);
+  limits.Quiet = WholeMilliseconds(charTime * 10) + std::chrono::milliseconds(50) + link;
   limits.Whole = limits.FirstReply + WholeMilliseconds(static_cast<double>(ReplyLimit) * charTime) +
                  limits.Quiet;
   return limits;

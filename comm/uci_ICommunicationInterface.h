@@ -192,6 +192,11 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   void LoadFromXML(const TXMLNode& Element, bool Attach, bool ReloadGUID) override;
   void SaveToXML() override;
 
+  // Milliseconds a link to the device adds to an exchange (its round trip, and how long it
+  // may hold bytes back before passing them on): added to every exchange's time limit and to
+  // its quiet time. 0 for a line attached to this machine.
+  virtual std::int32_t GetLinkDelay();
+
   // Gives written (TRACE_WRITTEN, before each write) or read (TRACE_READ, after each read)
   // bytes to the traffic monitor when it is on.
   virtual void Trace(std::uint8_t Direction, const std::string& Data);

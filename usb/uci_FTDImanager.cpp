@@ -3,6 +3,9 @@
 #include <exception>
 
 #include "comm/uci_ISerialPortInterface.h"
+#include "net/uSerialServerUrl.h"
+#include "net/uci_SerialServer.h"
+#include "serial/AfPortMap.h"
 #include "serial/AfSafeSync.h"
 #include "serial/uCommunicationUtils.h"
 #include "support/uErrors.h"
@@ -116,6 +119,11 @@ std::int32_t TFTDIManager::RebuildChannels() {
   std::lock_guard lock(FListLock);
   ClearChannels();
   for (std::int32_t n = 1; n <= kHighestProbedComPort; ++n) {
+    // A serial device server is listed without connecting to it: a search connects anyway.
+    if (IsSerialServerUrl(AfComPortPath(n))) {
+      Append(Create<TSerialServerInterface>(Format("comport=%d", n)));
+      continue;
+    }
     const std::uint8_t state = ProbeComPort(n).State;
     if (state == AfPortInUse || state == AfPortFree)
       Append(Create<TSerialPortInterface>(Format("comport=%d", n)));

@@ -25,8 +25,9 @@ class TFTDIManager {
   TFTDIManager(const TFTDIManager&) = delete;
   TFTDIManager& operator=(const TFTDIManager&) = delete;
 
-  // COM ports 1-255 that exist, in ascending order, then the driver's adapters from the
-  // highest index down. 0 when the adapter count could be read, -1 otherwise.
+  // COM ports 1-255 that exist or name a serial device server, in ascending order, then the
+  // driver's adapters from the highest index down. 0 when the adapter count could be read, -1
+  // otherwise.
   std::int32_t RebuildChannels();
   void LockChannels();
   void UnlockChannels();

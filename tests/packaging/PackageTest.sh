@@ -76,6 +76,14 @@ holds_every_file_and_computed_dependencies)
   if grep -q ftd2xx <<<"$depends"; then fail "the D2XX library became a dependency"; fi
   ;;
 
+install_holds_the_same_files_as_the_package)
+  make_scratch
+  DESTDIR=$scratch/root cmake --install "$build" --prefix /usr >/dev/null
+  installed=$(cd "$scratch/root" && find . -type f -o -type l | sed 's|^\./|/|' | sort)
+  packed=$(dpkg-deb -c "$(the_package)" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./|/|' | sort)
+  [ "$installed" = "$packed" ] || fail "they differ: $(diff <(echo "$installed") <(echo "$packed"))"
+  ;;
+
 lintian_finds_no_errors)
   # Warnings are listed for the reader; only errors fail.
   lintian --fail-on error --no-tag-display-limit "$(the_package)"

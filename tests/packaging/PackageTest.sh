@@ -47,7 +47,7 @@ build)
   rm -rf "$work"
   mkdir -p "$work"
   # Up to date after the stage's build: this only checks.
-  cmake --build "$build" --target kvx_installed
+  "${CMAKE:-cmake}" --build "$build" --target kvx_installed
   "${CPACK:-cpack}" --config "$build/CPackConfig.cmake" -B "$work"
   deb=$(the_package)
   [ "$(basename "$deb")" = "kvxsetup_${version}_$(dpkg --print-architecture).deb" ] ||
@@ -78,7 +78,7 @@ holds_every_file_and_computed_dependencies)
 
 install_holds_the_same_files_as_the_package)
   make_scratch
-  DESTDIR=$scratch/root cmake --install "$build" --prefix /usr >/dev/null
+  DESTDIR=$scratch/root "${CMAKE:-cmake}" --install "$build" --prefix /usr >/dev/null
   installed=$(cd "$scratch/root" && find . -type f -o -type l | sed 's|^\./|/|' | sort)
   packed=$(dpkg-deb -c "$(the_package)" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./|/|' | sort)
   [ "$installed" = "$packed" ] || fail "they differ: $(diff <(echo "$installed") <(echo "$packed"))"
@@ -111,7 +111,7 @@ unpacked_window_finds_its_translations)
   # the build tree, it is not shipped) and switches to English, with no language folder
   # but the installation's own.
   unpack
-  cmake --build "$build" --target kvx-sim >/dev/null
+  "${CMAKE:-cmake}" --build "$build" --target kvx-sim >/dev/null
   "$build/tools/kvx-sim/kvx-sim" -m rs -b 115200 -s 7 >"$scratch/sim.out" 2>&1 &
   sim=$!
   trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -rf "$scratch"' EXIT

@@ -15,12 +15,34 @@ the_package() {
   echo "${debs[0]}"
 }
 
-# A scratch folder that an unprivileged user can enter, removed when the check ends.
+# A scratch folder that an unprivileged user can enter, removed when the check ends together
+# with the programs started in the background (their ids in "started").
 scratch=""
+started=()
+cleanup() {
+  for pid in "${started[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  [ -z "$scratch" ] || { chmod -R u+w "$scratch" && rm -rf "$scratch"; }
+}
+trap cleanup EXIT
 make_scratch() {
   scratch=$(mktemp -d)
   chmod 755 "$scratch"
-  trap 'chmod -R u+w "$scratch"; rm -rf "$scratch"' EXIT
+}
+
+# Starts a simulated module (the simulator comes from the build tree, it is not shipped) and
+# takes over the environment it prints.
+start_simulated_module() {
+  "${CMAKE:-cmake}" --build "$build" --target kvx-sim >/dev/null
+  "$build/tools/kvx-sim/kvx-sim" -m rs -b 115200 -s 7 >"$scratch/sim.out" 2>&1 &
+  started+=($!)
+  for _ in $(seq 1 100); do
+    grep -q '^export ' "$scratch/sim.out" && break
+    sleep 0.1
+  done
+  eval "$(grep '^export ' "$scratch/sim.out")"
 }
 
 unpack() {
@@ -107,19 +129,10 @@ unpacked_kvxctl_runs)
   ;;
 
 unpacked_window_finds_its_translations)
-  # The window walks through a search against a simulated module (the simulator comes from
-  # the build tree, it is not shipped) and switches to English, with no language folder
-  # but the installation's own.
+  # The window walks through a search against a simulated module and switches to English,
+  # with no language folder but the installation's own.
   unpack
-  "${CMAKE:-cmake}" --build "$build" --target kvx-sim >/dev/null
-  "$build/tools/kvx-sim/kvx-sim" -m rs -b 115200 -s 7 >"$scratch/sim.out" 2>&1 &
-  sim=$!
-  trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -rf "$scratch"' EXIT
-  for _ in $(seq 1 100); do
-    grep -q '^export ' "$scratch/sim.out" && break
-    sleep 0.1
-  done
-  eval "$(grep '^export ' "$scratch/sim.out")"
+  start_simulated_module
   mkdir -p "$scratch/shots"
   HOME=$scratch/home XDG_DATA_HOME=$scratch/home/data XDG_DATA_DIRS=/nonexistent \
     QT_QPA_PLATFORM=offscreen KVX_DEMO_SCRIPT=screenshots:$scratch/shots \
@@ -162,20 +175,30 @@ trace_goes_to_the_state_folder_when_the_program_folder_is_read_only)
 
 monitor_never_binds_in_tmp)
   unpack
-  user_folder "$scratch/home"
-  (unset XDG_RUNTIME_DIR XDG_STATE_HOME && export HOME=$scratch/home &&
-    exec_as_user "$scratch/root/usr/bin/kvx-trace") 2>"$scratch/err" &
-  monitor=$!
-  expected=$scratch/home/.local/state/kvxsetup/TfMainTirmelTerm
+  bin=$scratch/root/usr/bin
+  mkdir -p "$scratch/home"
+  unset XDG_RUNTIME_DIR XDG_STATE_HOME
+  export HOME=$scratch/home
+  "$bin/kvx-trace" >"$scratch/out" 2>"$scratch/err" &
+  started+=($!)
+  expected=$HOME/.local/state/kvxsetup/TfMainTirmelTerm
   for _ in $(seq 1 100); do
     grep -q "listening on" "$scratch/err" && break
     sleep 0.1
   done
-  listening=$(cat "$scratch/err")
-  kill "$monitor" 2>/dev/null || true
-  wait "$monitor" 2>/dev/null || true
-  grep -qx "kvx-trace: listening on $expected" <<<"$listening" || fail "kvx-trace said: $listening"
+  grep -qx "kvx-trace: listening on $expected" "$scratch/err" ||
+    fail "kvx-trace said: $(cat "$scratch/err")"
   [ "$(stat -c %a "$(dirname "$expected")")" = 700 ] || fail "socket folder is not 0700"
+
+  # The program finds the monitor in the same place.
+  start_simulated_module
+  "$bin/kvxctl" DST show COM100 >/dev/null 2>"$scratch/ctl" || fail "kvxctl: $(cat "$scratch/ctl")"
+  for _ in $(seq 1 50); do
+    grep -q ' <- ' "$scratch/out" && break
+    sleep 0.1
+  done
+  grep -q ' -> 2A 61' "$scratch/out" || fail "the monitor saw no request: $(cat "$scratch/out")"
+  grep -q ' <- ' "$scratch/out" || fail "the monitor saw no reply: $(cat "$scratch/out")"
   ;;
 
 *)

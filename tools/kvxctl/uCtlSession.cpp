@@ -60,12 +60,35 @@ void TCtlSession::Connect(const std::string& Name) {
   // A second test forgives a reply that came too late on a busy machine.
   TKVXrec found;
   if (!FForm->TestChannel(channel, found, false, kUniversalAddress) &&
-      !FForm->TestChannel(channel, found, false, kUniversalAddress))
+      (IsDeviceGone(*channel) || !FForm->TestChannel(channel, found, false, kUniversalAddress))) {
+    if (IsDeviceGone(*channel)) RaiseGone(Name);
+    if (channel->GetOpenFailure() == TOpenFailure::InUse)
+      throw TCtlError(ceCommunication, Name + " is in use by another program");
+    if (channel->GetOpenFailure() == TOpenFailure::Denied)
+      throw TCtlError(ceCommunication,
+                      Name +
+                          ": permission denied (add your user to the group that owns the port's "
+                          "device, usually dialout, and log in again)");
     throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
+  }
   FForm->Connect(channel);
+  if (IsDeviceGone(*channel)) RaiseGone(Name);
   // Connecting shows the measurement page even when its own download failed.
-  if (FForm->ReadCopy() != found && !FForm->Refresh(true))
+  if (FForm->ReadCopy() != found && !FForm->Refresh(true)) {
+    if (IsDeviceGone(*channel)) RaiseGone(Name);
     throw TCtlError(ceCommunication, kCommunicationError);
+  }
+}
+
+void TCtlSession::CheckConnected() {
+  FServices.ProcessMessages();
+  if (!FForm->ChannelGone().empty()) RaiseGone(Cp1250ToUtf8(FForm->ChannelGone()));
+  const TKVXChannel& channel = FForm->CurrentChannel();
+  if (channel && IsDeviceGone(*channel)) RaiseGone(FChannelName);
+}
+
+void TCtlSession::RaiseGone(const std::string& Port) const {
+  throw TCtlError(ceCommunication, Port + " was disconnected");
 }
 
 void TCtlSession::CheckEdits(const TFieldList& Edits) const {

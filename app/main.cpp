@@ -14,6 +14,7 @@
 #include "lang/uLanguageSelector.h"
 #include "support/uLogUtils.h"
 #include "support/uProgramArgs.h"
+#include "usb/uci_FTDIcore.h"
 #include "usb/uci_FTDImanager.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
   SetProgramArgs(Args);
   QApplication Application(argc, argv);
   const TDebugLogSession Log;
+  LoadFTDILibrary();
   const TQtServices Services(&Application);
 
   std::optional<QString> DemoDir;

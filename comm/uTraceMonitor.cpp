@@ -4,18 +4,27 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 
+#include "support/uPaths.h"
+
+std::string TraceMonitorDirectory() {
+  const std::string runtime = XdgRuntimeDir();
+  return runtime.empty() ? ProgramSubdir(XdgStateHome()) : runtime;
+}
+
 std::string TraceMonitorSocketPath() {
-  const char* dir = std::getenv("XDG_RUNTIME_DIR");
-  std::string path = dir && *dir ? dir : "/tmp";
-  if (path.back() != '/') path += '/';
-  return path + TRACE_MONITOR_SOCKET_NAME;
+  return TraceMonitorDirectory() + "/" + TRACE_MONITOR_SOCKET_NAME;
+}
+
+bool PrepareTraceMonitorDirectory() {
+  // The runtime folder is the session's own by definition; the fallback must be checked.
+  return !XdgRuntimeDir().empty() || MakePrivateDir(TraceMonitorDirectory());
 }
 
 void SendToTraceMonitor(std::uint8_t Direction, const std::string& Data) {
   if (Data.empty()) return;
+  if (XdgRuntimeDir().empty() && !IsPrivateDir(TraceMonitorDirectory())) return;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::string path = TraceMonitorSocketPath();

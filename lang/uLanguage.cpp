@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 #include "app/uViewElement.h"
@@ -40,25 +41,37 @@ TLanguageItem::TLanguageItem(const std::string& FileName)
   FLanguageId = ReadAttr(root, "id", "-1").ToText();
 }
 
+std::vector<std::string> LanguageDirs() {
+  std::vector<std::string> dirs{ProgramSubdir(XdgDataHome()) + "/", GetExeDir()};
+  for (const std::string& base : XdgDataDirs()) dirs.push_back(ProgramSubdir(base) + "/");
+  dirs.push_back(ProgramDataDir() + "/");
+  return dirs;
+}
+
 void TLanguage::Scan(const std::string& Mask) {
   FLanguages.clear();
-  const std::string path = !Mask.empty() && Mask[0] == '/' ? Mask : GetExeDir() + Mask;
-  const std::size_t slash = path.rfind('/');
-  const std::string directory = path.substr(0, slash + 1);
-  const std::string pattern = path.substr(slash + 1);
+  const std::size_t slash = Mask.rfind('/');
+  const std::string folder = Mask.substr(0, slash + 1);  // empty when Mask has no '/'
+  const std::string pattern = Mask.substr(slash + 1);
+  const bool absolute = !Mask.empty() && Mask[0] == '/';
+  const std::vector<std::string> dirs = absolute ? std::vector<std::string>{""} : LanguageDirs();
 
-  std::vector<std::string> names;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
-       it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) names.push_back(name);
+  // File name -> path in the first folder that has it; the map keeps the names sorted so
+  // every machine lists them alike.
+  std::map<std::string, std::string> found;
+  for (const std::string& dir : dirs) {
+    const std::string directory = dir + folder;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
+         it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) found.emplace(name, directory + name);
+    }
   }
-  std::sort(names.begin(), names.end());
 
-  for (const std::string& name : names) FLanguages.emplace_back(name, nullptr);
+  for (const auto& entry : found) FLanguages.emplace_back(entry.first, nullptr);
   for (TEntry& entry : FLanguages)
-    entry.second = std::make_unique<TLanguageItem>(directory + entry.first);
+    entry.second = std::make_unique<TLanguageItem>(found.at(entry.first));
 }
 
 bool TLanguage::Load(const std::string& FileName) {

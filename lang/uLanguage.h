@@ -36,10 +36,11 @@ class TLanguage {
   // A found file name and its item; the item is missing for the files from a faulty one on.
   using TEntry = std::pair<std::string, std::unique_ptr<TLanguageItem>>;
 
-  // Lists the files that match Mask (a wildcard pattern in its last part; a relative Mask is
-  // taken from the program's directory), sorted by name so every machine lists them alike, and
-  // loads each. A file that is not well-formed raises the parser's error after all names are
-  // listed; the entries from that file on then have no item.
+  // Lists the files that match Mask (a wildcard pattern in its last part), sorted by name so
+  // every machine lists them alike, and loads each. An absolute Mask names its one folder; a
+  // relative one is looked for in each of LanguageDirs(), a name found in several of them
+  // listed once, from the first. A file that is not well-formed raises the parser's error after
+  // all names are listed; the entries from that file on then have no item.
   void Scan(const std::string& Mask);
   // Loads the file, makes it the current document and applies it to the open windows.
   // False, with nothing changed, when the file does not exist. A leading "\" stands for the
@@ -55,6 +56,11 @@ class TLanguage {
   std::vector<TEntry> FLanguages;
   std::optional<TXMLDocument> FDocument;
 };
+
+// Where language files are looked for, each with its trailing '/', the one that wins a name
+// first: the user's own ($XDG_DATA_HOME/kvxsetup), the program's directory, the kvxsetup
+// folders of $XDG_DATA_DIRS in their order, and the installed program's data folder.
+std::vector<std::string> LanguageDirs();
 
 // The one instance of the running program.
 TLanguage& Language();

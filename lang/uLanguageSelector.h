@@ -1,6 +1,7 @@
 #pragma once
 // The language list of the main window's header (cbbLanguage): one entry per language
-// file found next to the program, drawn with its name and, for Czech and English, a flag.
+// file name found (LanguageDirs in lang/uLanguage.h; the user's copy of a name wins), drawn
+// with its name and, for Czech and English, a flag.
 // Picking an entry applies that file to the open windows.
 //
 // The main window calls InitializeLanguages(fMain) first of all while it is created, and
@@ -38,7 +39,7 @@ struct TLanguageDrawItem {
   int ImageTop = 0;
 };
 
-// Fills cbbLanguage from the language files in the program's directory, nothing selected and
+// Fills cbbLanguage from the language files, each name once, nothing selected and
 // nothing applied. On an error the entries keep their texts with nothing attached.
 void InitializeLanguages(TViewElement& Form);
 TLanguageDrawItem cbbLanguageDrawItem(const TViewElement& cbbLanguage, int Index,

@@ -2,7 +2,8 @@
 # asking apt only when one of them is missing.
 KVX_PACKAGES=(build-essential cmake pkg-config ccache clang libtelnet-dev ser2net
   libxml2-dev uuid-dev libudev-dev nlohmann-json3-dev
-  libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
+  libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
+  dpkg-dev file lintian desktop-file-utils appstream)
 
 kvx_install_deps() {
   local missing=() p

@@ -29,6 +29,7 @@ struct TLogState {
   std::string fileName;
   std::string directory;
   std::function<TDateTime()> clock;
+  std::function<void(const std::string&)> onOpened;
 
   void Close() {
     if (fd >= 0) ::close(fd);
@@ -101,9 +102,10 @@ std::string ThreadFields() {
   return fields;
 }
 
-// Creates the day's first free file; a file or link that exists is never touched.
-void OpenDayFile(TLogState& state, const TDateTimeParts& now, int32_t today) {
-  std::string directory = state.directory.empty() ? GetExeDir() : state.directory;
+// Creates the day's first free file in Directory; a file or link that exists is never
+// touched. False when the directory cannot take a file.
+bool CreateDayFile(TLogState& state, std::string directory, const TDateTimeParts& now,
+                   int32_t today) {
   if (directory.back() != '/') directory += '/';
   const std::string prefix = directory + Format("%04d%02d%02d_", now.Year, now.Month, now.Day);
   for (unsigned n = 0; n < 100000; ++n) {
@@ -113,10 +115,20 @@ void OpenDayFile(TLogState& state, const TDateTimeParts& now, int32_t today) {
       state.fd = fd;
       state.fileName = path;
       state.logDay = today;
-      return;
+      if (state.onOpened) state.onOpened(path);
+      return true;
     }
-    if (errno != EEXIST) return;
+    if (errno != EEXIST) return false;
   }
+  return false;
+}
+
+// Next to the program when it may write there, else in the user's private state folder.
+void OpenDayFile(TLogState& state, const TDateTimeParts& now, int32_t today) {
+  if (CreateDayFile(state, state.directory.empty() ? GetExeDir() : state.directory, now, today))
+    return;
+  const std::string stateDir = ProgramSubdir(XdgStateHome());
+  if (MakePrivateDir(stateDir)) CreateDayFile(state, stateDir, now, today);
 }
 
 void WriteLine(int fd, const std::string& line) {
@@ -198,4 +210,10 @@ std::string DebugLogFileName() {
   TLogState& state = State();
   std::lock_guard lock(state.lock);
   return state.fileName;
+}
+
+void SetDebugLogOpenedHandler(std::function<void(const std::string&)> Handler) {
+  TLogState& state = State();
+  std::lock_guard lock(state.lock);
+  state.onOpened = std::move(Handler);
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The diagnostic trace file. Off unless the program is started with the switch "DEBUG";
 // then every DebugLog call appends one flushed line to "yyyymmdd_N.log" in the program's
-// directory, a new file per run and per calendar day. Never reports an error: a line
-// that cannot be written is dropped.
+// directory, or in $XDG_STATE_HOME/kvxsetup/ when the program's directory takes no file
+// (an installed program), a new file per run and per calendar day. Never reports an error:
+// a line that cannot be written in either place is dropped.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -37,8 +38,12 @@ class TDebugLogSession {
   TDebugLogSession& operator=(const TDebugLogSession&) = delete;
 };
 
-// Where the files go; empty means the program's directory (the default).
+// Where the files go first; empty means the program's directory (the default). The state
+// folder remains the second place.
 void SetDebugLogDirectory(std::string Directory);
+// Called with the full path of each file the log creates (under the log's lock: it must not
+// log). Empty: nobody is told.
+void SetDebugLogOpenedHandler(std::function<void(const std::string&)> Handler);
 // The local date-time source; an empty function means Now (the default).
 void SetDebugLogClock(std::function<TDateTime()> Clock);
 // Full path of the open log file, empty when none is open.

@@ -1,10 +1,13 @@
 #include "support/uPaths.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 
 std::string GetExeDir() {
   std::string path(256, '\0');
@@ -79,4 +82,27 @@ std::string XdgRuntimeDir() {
 
 std::string ProgramSubdir(const std::string& base) {
   return base + "/" + kProgramDirName;
+}
+
+std::string ProgramDataDir() {
+  const std::filesystem::path dir = std::filesystem::path(GetExeDir()) / ".." / "share";
+  return (dir.lexically_normal() / kProgramDirName).string();
+}
+
+bool MakePrivateDir(const std::string& Path) {
+  if (Path.empty() || Path[0] != '/') return false;
+  // Each missing folder on the way is made private too, as the base directories should be.
+  for (std::size_t slash = Path.find('/', 1);; slash = Path.find('/', slash + 1)) {
+    const std::string part = Path.substr(0, slash);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  return IsPrivateDir(Path);
+}
+
+bool IsPrivateDir(const std::string& Path) {
+  struct stat info {};
+  if (::lstat(Path.c_str(), &info) != 0) return false;
+  return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }

@@ -22,3 +22,14 @@ std::string XdgRuntimeDir();
 // The subfolder of this program in a base directory: base + "/kvxsetup".
 inline constexpr const char* kProgramDirName = "kvxsetup";
 std::string ProgramSubdir(const std::string& base);
+
+// Where an installed program keeps its shared files: <program directory>/../share/kvxsetup,
+// so an installation under any prefix (or unpacked anywhere) finds its own.
+std::string ProgramDataDir();
+
+// Creates Path, and the missing folders above it, with mode 0700 when it does not exist.
+// True when Path is then a directory (not a link) of the user's own that nobody else may
+// write into; a folder that another user could have prepared is refused, never repaired.
+bool MakePrivateDir(const std::string& Path);
+// The same test without making anything.
+bool IsPrivateDir(const std::string& Path);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "support/uLogUtils.h"
 #include "support/uMessages.h"
 #include "support/uStringUtils.h"
 
@@ -16,13 +17,25 @@ FT_STATUS Guarded(F entry, A... args) {
 
 }  // namespace
 
-void* TFTDIBinding::Lookup(const char* name) const {
-  return dlsym(FLibrary, name);
+void* TFTDIBinding::Lookup(const char* name) {
+  dlerror();
+  void* entry = dlsym(FLibrary, name);
+  if (!entry) {
+    const char* text = dlerror();
+    const std::string said = text ? text : std::string("no entry point ") + name;
+    // FT_ListDevices is looked up three times but missing once.
+    if (FLoaderTexts.empty() || FLoaderTexts.back() != said) FLoaderTexts.push_back(said);
+  }
+  return entry;
 }
 
 TFTDIBinding::TFTDIBinding(const std::string& libraryName) {
   FLibrary = dlopen(libraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!FLibrary) return;
+  if (!FLibrary) {
+    const char* text = dlerror();
+    FLoaderTexts.push_back(text ? text : libraryName + ": not loaded");
+    return;
+  }
   // Same order as the slots are declared.
   FWrite = reinterpret_cast<TFT_Write>(Lookup("FT_Write"));
   FOpen = reinterpret_cast<TFT_Open>(Lookup("FT_Open"));
@@ -182,6 +195,13 @@ std::string FTDILibraryName() {
 const TFTDIBinding& FTDI() {
   static const TFTDIBinding binding(FTDILibraryName());
   return binding;
+}
+
+void LoadFTDILibrary() {
+  const TFTDIBinding& binding = FTDI();
+  const std::string what =
+      binding.Loaded() ? "D2XX library lacks an entry point: " : "D2XX library not loaded: ";
+  for (const std::string& text : binding.LoaderTexts()) DebugLog(what + text);
 }
 
 std::string FTStatusText(FT_STATUS status) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 using FT_HANDLE = void*;
 using FT_STATUS = std::uint32_t;
@@ -78,6 +79,9 @@ class TFTDIBinding {
   TFTDIBinding& operator=(const TFTDIBinding&) = delete;
 
   bool Loaded() const { return FLibrary != nullptr; }
+  // What the loader said: why the library could not be loaded, or one text per entry point
+  // that it lacks. Empty for a complete library.
+  const std::vector<std::string>& LoaderTexts() const { return FLoaderTexts; }
   // Number of slots that hold an address (all 28 with a complete library).
   int BoundCount() const;
 
@@ -105,9 +109,10 @@ class TFTDIBinding {
   FT_STATUS FT_EraseEE(FT_HANDLE handle) const;
 
  private:
-  void* Lookup(const char* name) const;
+  void* Lookup(const char* name);
 
   void* FLibrary = nullptr;
+  std::vector<std::string> FLoaderTexts;
   TFT_Write FWrite = nullptr;
   TFT_Open FOpen = nullptr;
   TFT_Close FClose = nullptr;
@@ -140,8 +145,11 @@ class TFTDIBinding {
 
 // Name of the library file: $KVX_FTD2XX_LIBRARY when set and not empty, else "libftd2xx.so".
 std::string FTDILibraryName();
-// The process-wide binding, loaded on first use (the program's start uses it first).
+// The process-wide binding, loaded on first use.
 const TFTDIBinding& FTDI();
+// Program start, before any window or thread: loads the process-wide binding and writes
+// what the loader said about a missing library or entry point to the trace.
+void LoadFTDILibrary();
 
 // Text appended to an operation's label for a failing status; empty for FT_OK and
 // kFTNotAvailable, which the operator is not told about.

@@ -16,6 +16,7 @@
 #include "sim/uInProcessChannel.h"
 #include "sim/uScriptedPeer.h"
 #include "support/uProgramArgs.h"
+#include "tests/support/ScopedEnv.h"
 #include "tools/kvx-trace/uTraceFormat.h"
 
 namespace {
@@ -94,7 +95,45 @@ struct TraceMonitorTest : testing::Test {
 TEST_F(TraceMonitorTest, SocketPathFollowsTheRuntimeDirectory) {
   EXPECT_EQ(TraceMonitorSocketPath(), (listener.Dir() / "TfMainTirmelTerm").string());
   ::unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(TraceMonitorSocketPath(), "/tmp/TfMainTirmelTerm");
+  ScopedEnv state("XDG_STATE_HOME", "/home/op/.local/state");
+  EXPECT_EQ(TraceMonitorSocketPath(), "/home/op/.local/state/kvxsetup/TfMainTirmelTerm");
+}
+
+// Without a runtime folder the monitor and the program meet in the user's private folder.
+class PrivateFolderTest : public TraceMonitorTest {
+ protected:
+  void SetUp() override {
+    TraceMonitorTest::SetUp();
+    ::unsetenv("XDG_RUNTIME_DIR");
+  }
+  const std::string state = (listener.Dir() / "state").string();
+  const std::string folder = state + "/kvxsetup";
+  ScopedEnv stateHome{"XDG_STATE_HOME", state};
+};
+
+TEST_F(PrivateFolderTest, WithoutRuntimeFolderTheSocketIsNeverInTmp) {
+  ASSERT_TRUE(PrepareTraceMonitorDirectory());
+  EXPECT_EQ(TraceMonitorSocketPath(), folder + "/TfMainTirmelTerm");
+  EXPECT_EQ(TraceMonitorSocketPath().rfind("/tmp/TfMainTirmelTerm"), std::string::npos);
+  EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+}
+
+TEST_F(PrivateFolderTest, ProgramAndMonitorMeetInThePrivateFolder) {
+  ASSERT_TRUE(PrepareTraceMonitorDirectory());
+  listener.Start();
+  channel->Open();
+  ASSERT_EQ(channel->Write("x"), 1);
+  EXPECT_EQ(listener.Next(), "\x01x");
+}
+
+TEST_F(PrivateFolderTest, AFolderOthersMayWriteIntoIsRefusedAndGetsNothing) {
+  ASSERT_TRUE(PrepareTraceMonitorDirectory());
+  listener.Start();
+  std::filesystem::permissions(folder, std::filesystem::perms::all);
+  EXPECT_FALSE(PrepareTraceMonitorDirectory());
+  channel->Open();
+  ASSERT_EQ(channel->Write("secret"), 6);
+  EXPECT_FALSE(listener.Next(50ms)) << "a socket someone else may have placed gets nothing";
 }
 
 TEST_F(TraceMonitorTest, WritesAndReadsArriveAsOneMessageEach) {

@@ -52,4 +52,9 @@ TEST(CtlOptions, BadCommandLinesAreNamed) {
   EXPECT_EQ(ParseCtlOptions({"watch", "COM1", "--count", "5"}).Count, 5);
 }
 
+TEST(CtlOptions, VersionNeedsNoCommand) {
+  EXPECT_TRUE(ParseCtlOptions({"--version"}).Version);
+  EXPECT_FALSE(ParseCtlOptions({"list"}).Version);
+}
+
 }  // namespace

@@ -363,3 +363,54 @@ TEST(KvxctlProcess, ChannelsWithoutModulesAndBadCommandLines) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string ReadText(const std::string& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(KvxctlProcess, WithoutTheD2XXLibraryListSaysHowAdaptersAreReachedAndTheTraceSaysWhy) {
+  const std::string state = testing::TempDir() + "kvxctl_state";
+  const TRunResult list =
+      RunKvxctl({"--debug", "list"},
+                {"KVX_FTD2XX_LIBRARY=/nonexistent/libftd2xx.so", "XDG_STATE_HOME=" + state});
+  ASSERT_EQ(list.Code, 0) << list.Err;
+  EXPECT_NE(list.Err.find("kvxctl: USB adapters are reached only as ttyUSB ports without the "
+                          "D2XX library (/nonexistent/libftd2xx.so: cannot open shared object "
+                          "file"),
+            std::string::npos)
+      << list.Err;
+
+  // The trace file is named once, and holds the loader's words.
+  const std::string announce = "kvxctl: trace file ";
+  const std::size_t at = list.Err.find(announce);
+  ASSERT_NE(at, std::string::npos) << list.Err;
+  EXPECT_EQ(list.Err.find(announce, at + 1), std::string::npos) << list.Err;
+  const std::size_t start = at + announce.size();
+  const std::string path = list.Err.substr(start, list.Err.find('\n', start) - start);
+  const std::string trace = ReadText(path);
+  std::remove(path.c_str());
+  EXPECT_NE(trace.find(";D2XX library not loaded: /nonexistent/libftd2xx.so: cannot open"),
+            std::string::npos)
+      << trace;
+}
+
+TEST(KvxctlProcess, VersionNamesTheProgramAndItsVersion) {
+  const TRunResult version = RunKvxctl({"--version"}, {});
+  EXPECT_EQ(version.Code, 0);
+  EXPECT_EQ(version.Out, std::string("kvxctl ") + KVX_VERSION_TEXT + "\n");
+}
+
+TEST(KvxctlProcess, WithTheD2XXLibraryListSaysNothingAboutIt) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"--usb", "KVXU8", "-b", "115200", "-s", "78"});
+  const TRunResult list = RunKvxctl({"list"}, sim.Env());
+  ASSERT_EQ(list.Code, 0) << list.Err;
+  EXPECT_EQ(list.Err.find("D2XX"), std::string::npos) << list.Err;
+  EXPECT_NE(list.Out.find("KVXU8"), std::string::npos) << list.Out;
+}
+
+}  // namespace

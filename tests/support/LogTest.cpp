@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include "ScopedEnv.h"
 #include "TempDir.h"
 #include "support/uLogUtils.h"
 #include "support/uProgramArgs.h"
@@ -57,6 +58,8 @@ class DebugLogTest : public ::testing::Test {
   std::string Content(const std::string& name) const { return ReadBytes(temp_.File(name)); }
 
   TTempDir temp_;
+  // The second place of the trace, kept inside the test's folder.
+  ScopedEnv state_{"XDG_STATE_HOME", temp_.File("state")};
   std::atomic<TDateTime> clock_{Jan31};
 };
 
@@ -190,6 +193,9 @@ TEST_F(DebugLogTest, NothingIsWrittenBeforeStartOrAfterShutdown) {
 TEST_F(DebugLogTest, AnUncreatableFileDropsTheLineAndIsRetried) {
   Start({"prog", "DEBUG"});
   SetDebugLogDirectory(temp_.File("missing"));
+  // Neither place can take a file: the state folder would have to be made below a file.
+  WriteBytes(temp_.File("plain"), "");
+  ScopedEnv noState("XDG_STATE_HOME", temp_.File("plain/state"));
   EXPECT_NO_THROW(DebugLog("lost", nullptr, 0, 0));
   EXPECT_EQ(DebugLogFileName(), "");
   std::filesystem::create_directory(temp_.File("missing"));
@@ -221,4 +227,35 @@ TEST_F(DebugLogTest, LinesFromManyThreadsNeverInterleave) {
     ++lines;
   EXPECT_EQ(lines, 400);
   EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 400);
+}
+
+TEST_F(DebugLogTest, AProgramFolderThatTakesNoFileSendsTheTraceToThePrivateStateFolder) {
+  Start({"prog", "DEBUG"});
+  SetDebugLogDirectory(temp_.File("missing"));
+  DebugLog("kept", nullptr, 0, 0);
+  const std::string expected = temp_.File("state/kvxsetup/20240131_0.log");
+  EXPECT_EQ(DebugLogFileName(), expected);
+  EXPECT_EQ(ReadBytes(expected), "14:03:07:123;kept\r\n");
+  EXPECT_EQ(std::filesystem::status(temp_.File("state/kvxsetup")).permissions(),
+            std::filesystem::perms::owner_all);
+}
+
+TEST_F(DebugLogTest, TheProgramFolderComesFirstWhenItTakesTheFile) {
+  Start({"prog", "DEBUG"});
+  DebugLog("here", nullptr, 0, 0);
+  EXPECT_EQ(DebugLogFileName(), temp_.File("20240131_0.log"));
+  EXPECT_FALSE(std::filesystem::exists(temp_.File("state")));
+}
+
+TEST_F(DebugLogTest, EachNewFileIsAnnouncedOnce) {
+  std::vector<std::string> announced;
+  SetDebugLogOpenedHandler([&](const std::string& path) { announced.push_back(path); });
+  Start({"prog", "DEBUG"});
+  DebugLog("one", nullptr, 0, 0);
+  DebugLog("two", nullptr, 0, 0);
+  clock_ = clock_.load() + 1;
+  DebugLog("next day", nullptr, 0, 0);
+  SetDebugLogOpenedHandler({});
+  EXPECT_EQ(announced,
+            (std::vector<std::string>{temp_.File("20240131_0.log"), temp_.File("20240201_0.log")}));
 }

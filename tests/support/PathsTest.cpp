@@ -2,33 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
+
 namespace {
-
-// Sets a variable for one test and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : FName(name) {
-    if (const char* old = std::getenv(name)) FOld = old;
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (FOld)
-      ::setenv(FName, FOld->c_str(), 1);
-    else
-      ::unsetenv(FName);
-  }
-
- private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
 
 TEST(Paths, BaseDirectoriesFollowTheVariablesAndFallBackBelowHome) {
   ScopedEnv home("HOME", "/home/op/");
@@ -61,6 +44,53 @@ TEST(Paths, RuntimeDirHasNoDefault) {
   }
   ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
   EXPECT_EQ(XdgRuntimeDir(), "");
+}
+
+TEST(Paths, InstalledDataFolderIsBesideTheProgramsBinFolder) {
+  const std::filesystem::path exe(GetExeDir());
+  EXPECT_EQ(ProgramDataDir(),
+            (exe.parent_path().parent_path() / "share" / "kvxsetup").lexically_normal().string());
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  ::lstat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
+
+TEST(Paths, PrivateFolderIsCreatedWithItsParentsForTheUserAlone) {
+  TTempDir temp;
+  const std::string dir = temp.File("state/deeper/kvxsetup");
+  ASSERT_TRUE(MakePrivateDir(dir));
+  EXPECT_EQ(ModeOf(dir), 0700u);
+  EXPECT_EQ(ModeOf(temp.File("state")), 0700u);
+  EXPECT_TRUE(MakePrivateDir(dir + "/")) << "an existing private folder is accepted again";
+}
+
+TEST(Paths, PrivateFolderOthersCouldWriteIntoIsRefusedAndLeftAsItIs) {
+  TTempDir temp;
+  const std::string dir = temp.File("shared");
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(dir.c_str(), 0777), 0);
+  EXPECT_FALSE(MakePrivateDir(dir));
+  EXPECT_EQ(ModeOf(dir), 0777u);
+}
+
+TEST(Paths, PrivateFolderOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a folder to another user";
+  TTempDir temp;
+  const std::string dir = temp.File("theirs");
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(MakePrivateDir(dir));
+}
+
+TEST(Paths, PrivateFolderBehindALinkIsRefused) {
+  TTempDir temp;
+  ASSERT_TRUE(MakePrivateDir(temp.File("real")));
+  std::filesystem::create_directory_symlink(temp.File("real"), temp.File("link"));
+  EXPECT_FALSE(MakePrivateDir(temp.File("link")));
+  EXPECT_FALSE(MakePrivateDir("relative/dir"));
 }
 
 }  // namespace

@@ -52,6 +52,26 @@ TEST(FTDIBinding, WithoutLibraryEveryGuardAnswersNotAvailable) {
   EXPECT_EQ(h, reinterpret_cast<FT_HANDLE>(0x100));
 }
 
+TEST(FTDIBinding, AMissingLibraryIsExplainedInTheLoadersWords) {
+  TFTDIBinding b("/nonexistent/libftd2xx.so");
+  ASSERT_EQ(b.LoaderTexts().size(), 1u);
+  EXPECT_NE(b.LoaderTexts()[0].find("/nonexistent/libftd2xx.so"), std::string::npos);
+  EXPECT_NE(b.LoaderTexts()[0].find("No such file"), std::string::npos) << b.LoaderTexts()[0];
+}
+
+TEST(FTDIBinding, EachMissingEntryPointIsNamedOnceInTheLoadersWords) {
+  TFTDIBinding b(KVX_PARTIAL_FTD2XX);
+  // 28 slots: FT_Close and FT_ListDevices (three slots) are there, 24 names are not.
+  ASSERT_EQ(b.LoaderTexts().size(), 24u);
+  EXPECT_NE(b.LoaderTexts()[0].find("FT_Write"), std::string::npos) << b.LoaderTexts()[0];
+  EXPECT_NE(b.LoaderTexts()[0].find("undefined symbol"), std::string::npos);
+}
+
+TEST(FTDIBinding, ACompleteLibraryLeavesTheLoaderSilent) {
+  TFTDIBinding b(KVX_FAKE_FTD2XX);
+  EXPECT_TRUE(b.LoaderTexts().empty());
+}
+
 TEST(FTDIBinding, MissingEntryPointsAnswerNotAvailableOthersAreCalled) {
   TFTDIBinding b(KVX_PARTIAL_FTD2XX);
   ASSERT_TRUE(b.Loaded());

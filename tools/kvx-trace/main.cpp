@@ -1,6 +1,6 @@
 // kvx-trace: shows the traffic of every channel of a KVX setup run started with "DST" or
-// "STD". Binds the monitor socket, prints each message as a line, and removes the socket
-// on SIGINT or SIGTERM.
+// "STD". Binds the monitor socket (in the user's runtime or private folder), prints each
+// message as a line, and removes the socket on SIGINT or SIGTERM.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -54,6 +54,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string path = TraceMonitorSocketPath();
+  if (!PrepareTraceMonitorDirectory()) {
+    std::fprintf(stderr,
+                 "kvx-trace: %s is not a folder of yours that only you may write into; "
+                 "set XDG_RUNTIME_DIR or fix its owner and mode (0700)\n",
+                 TraceMonitorDirectory().c_str());
+    return 1;
+  }
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.size() >= sizeof(address.sun_path)) {

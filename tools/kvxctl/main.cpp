@@ -12,6 +12,7 @@
 #include "support/uProgramArgs.h"
 #include "tools/kvxctl/uCtlCommands.h"
 #include "tools/kvxctl/uCtlErrors.h"
+#include "usb/uci_FTDIcore.h"
 
 namespace {
 
@@ -33,8 +34,15 @@ int main(int argc, char** argv) {
     std::cout << KvxctlUsage;
     return ceDone;
   }
+  if (options.Version) {
+    std::cout << "kvxctl " << KVX_VERSION_TEXT << "\n";
+    return ceDone;
+  }
   SetProgramArgs(options.ProgramArgs(argv[0]));
   const TDebugLogSession log;
+  SetDebugLogOpenedHandler(
+      [](const std::string& Path) { std::cerr << "kvxctl: trace file " << Path << "\n"; });
+  LoadFTDILibrary();
   // Messages meant for the window's message box go to the error output.
   SetMessageHandler([](const std::string& Text) { std::cerr << "kvxctl: " << Text << "\n"; });
   struct sigaction action {};

@@ -10,6 +10,7 @@
 #include "tools/kvxctl/uCtlErrors.h"
 #include "tools/kvxctl/uCtlRecordJson.h"
 #include "tools/kvxctl/uCtlSession.h"
+#include "usb/uci_FTDIcore.h"
 
 namespace {
 
@@ -36,7 +37,10 @@ std::vector<std::string> Split(const std::string& Text, char Separator) {
   return parts;
 }
 
-int List(const TCtlOptions& Options, std::ostream& Out) {
+int List(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
+  if (!FTDI().Loaded())
+    Err << "kvxctl: USB adapters are reached only as ttyUSB ports without the D2XX library ("
+        << FTDI().LoaderTexts().front() << ")\n";
   TCtlSession session(Options);
   TFTDIManager& manager = session.Manager();
   TChannelListLock lock(manager);
@@ -251,7 +255,7 @@ std::atomic<bool>& CtlInterrupted() {
 
 int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   const std::string& command = Options.Command;
-  if (command == "list") return List(Options, Out);
+  if (command == "list") return List(Options, Out, Err);
   if (command == "search") return Search(Options, Out);
   if (command == "show") return Show(Options, Out);
   if (command == "watch") return Watch(Options, Out);

@@ -34,6 +34,7 @@ const char* const KvxctlUsage =
     "  --with-comm     restore: the address and speed too\n"
     "  --with-userdata restore: the user data too\n"
     "  -h, --help      this text\n"
+    "  --version       the program's version\n"
     "The window's switches DEBUG, DST, STD and baudrate=N work as well.\n"
     "\n"
     "Exit codes: 0 done, 1 no module or no such channel, 2 usage error, 3 communication\n"
@@ -98,6 +99,8 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
     };
     if (arg == "-h" || arg == "--help")
       options.Help = true;
+    else if (arg == "--version")
+      options.Version = true;
     else if (arg == "--json")
       options.Json = true;
     else if (arg == "--csv")
@@ -123,7 +126,7 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
     else
       words.push_back(arg);
   }
-  if (options.Help) return options;
+  if (options.Help || options.Version) return options;
   if (words.empty()) Usage("no command given");
   options.Command = words.front();
   options.Operands.assign(words.begin() + 1, words.end());

@@ -9,6 +9,7 @@ struct TCtlOptions {
   std::string Command;
   std::vector<std::string> Operands;
   bool Help = false;
+  bool Version = false;
   bool Json = false;
   bool Csv = false;
   bool DryRun = false;

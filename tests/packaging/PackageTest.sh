@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# PackageTest.sh CHECK BUILD_DIR WORK_DIR VERSION: one check of the Debian package made from
+# the build tree BUILD_DIR; "build" makes it in WORK_DIR, every other check reads it there.
+set -euo pipefail
+check=$1 build=$2 work=$3 version=$4
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+the_package() {
+  local debs=("$work"/kvxsetup_*_"$(dpkg --print-architecture)".deb)
+  [ -f "${debs[0]}" ] || fail "no package in $work"
+  echo "${debs[0]}"
+}
+
+# A scratch folder that an unprivileged user can enter, removed when the check ends together
+# with the programs started in the background (their ids in "started").
+scratch=""
+started=()
+cleanup() {
+  for pid in "${started[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  [ -z "$scratch" ] || { chmod -R u+w "$scratch" && rm -rf "$scratch"; }
+}
+trap cleanup EXIT
+make_scratch() {
+  scratch=$(mktemp -d)
+  chmod 755 "$scratch"
+}
+
+# Starts a simulated module (the simulator comes from the build tree, it is not shipped) and
+# takes over the environment it prints.
+start_simulated_module() {
+  "${CMAKE:-cmake}" --build "$build" --target kvx-sim >/dev/null
+  "$build/tools/kvx-sim/kvx-sim" -m rs -b 115200 -s 7 >"$scratch/sim.out" 2>&1 &
+  started+=($!)
+  for _ in $(seq 1 100); do
+    grep -q '^export ' "$scratch/sim.out" && break
+    sleep 0.1
+  done
+  eval "$(grep '^export ' "$scratch/sim.out")"
+}
+
+unpack() {
+  make_scratch
+  dpkg-deb -x "$(the_package)" "$scratch/root"
+}
+
+# Becomes the command, run as an ordinary user: root may write into any folder, so a
+# read-only program folder means nothing to it.
+exec_as_user() {
+  if [ "$(id -u)" -eq 0 ]; then
+    exec setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"
+  fi
+  exec "$@"
+}
+# A folder that user owns.
+user_folder() {
+  mkdir -p "$1"
+  [ "$(id -u)" -ne 0 ] || chown nobody:nogroup "$1"
+}
+
+case $check in
+build)
+  rm -rf "$work"
+  mkdir -p "$work"
+  # Up to date after the stage's build: this only checks.
+  "${CMAKE:-cmake}" --build "$build" --target kvx_installed
+  "${CPACK:-cpack}" --config "$build/CPackConfig.cmake" -B "$work"
+  deb=$(the_package)
+  [ "$(basename "$deb")" = "kvxsetup_${version}_$(dpkg --print-architecture).deb" ] ||
+    fail "unexpected name $deb"
+  ;;
+
+holds_every_file_and_computed_dependencies)
+  deb=$(the_package)
+  files=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
+  for f in /usr/bin/kvxsetup /usr/bin/kvxctl /usr/bin/kvx-trace \
+    /usr/share/kvxsetup/cesky.lng.xml /usr/share/kvxsetup/english.lng.xml \
+    /usr/share/applications/org.kvxsetup.kvxsetup.desktop \
+    /usr/share/metainfo/org.kvxsetup.kvxsetup.metainfo.xml \
+    /usr/share/icons/hicolor/scalable/apps/kvxsetup.svg \
+    /usr/share/man/man1/kvxctl.1.gz /usr/share/man/man1/kvxsetup.1.gz \
+    /usr/share/man/man1/kvx-trace.1.gz /usr/lib/udev/rules.d/60-kvxsetup-d2xx.rules \
+    /usr/share/doc/kvxsetup/copyright /usr/share/doc/kvxsetup/changelog.gz; do
+    grep -qx -- "$f" <<<"$files" || fail "$f is not in the package"
+  done
+  if grep -q 'kvx-sim' <<<"$files"; then fail "kvx-sim is shipped"; fi
+  depends=$(dpkg-deb -f "$deb" Depends)
+  echo "Depends: $depends"
+  for lib in libqt6widgets6 libxml2 libudev1 libuuid1 libstdc++6 libc6; do
+    grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib"
+  done
+  if grep -q ftd2xx <<<"$depends"; then fail "the D2XX library became a dependency"; fi
+  ;;
+
+install_holds_the_same_files_as_the_package)
+  make_scratch
+  DESTDIR=$scratch/root "${CMAKE:-cmake}" --install "$build" --prefix /usr >/dev/null
+  installed=$(cd "$scratch/root" && find . -type f -o -type l | sed 's|^\./|/|' | sort)
+  packed=$(dpkg-deb -c "$(the_package)" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./|/|' | sort)
+  [ "$installed" = "$packed" ] || fail "they differ: $(diff <(echo "$installed") <(echo "$packed"))"
+  ;;
+
+lintian_finds_no_errors)
+  # Warnings are listed for the reader; only errors fail.
+  lintian --fail-on error --no-tag-display-limit "$(the_package)"
+  ;;
+
+desktop_entry_and_metainfo_validate)
+  unpack
+  desktop-file-validate "$scratch/root/usr/share/applications/org.kvxsetup.kvxsetup.desktop"
+  appstreamcli validate --no-net "$scratch/root/usr/share/metainfo/org.kvxsetup.kvxsetup.metainfo.xml"
+  ;;
+
+unpacked_kvxctl_runs)
+  unpack
+  bin=$scratch/root/usr/bin
+  said=$("$bin/kvxctl" --version)
+  [ "$said" = "kvxctl $version" ] || fail "--version said '$said'"
+  KVX_FTD2XX_LIBRARY=/nonexistent/libftd2xx.so "$bin/kvxctl" list >"$scratch/out" 2>"$scratch/err" ||
+    fail "list failed: $(cat "$scratch/err")"
+  grep -q "USB adapters are reached only as ttyUSB ports" "$scratch/err" ||
+    fail "list did not say how adapters are reached: $(cat "$scratch/err")"
+  ;;
+
+unpacked_window_finds_its_translations)
+  # The window walks through a search against a simulated module and switches to English,
+  # with no language folder but the installation's own.
+  unpack
+  start_simulated_module
+  mkdir -p "$scratch/shots"
+  HOME=$scratch/home XDG_DATA_HOME=$scratch/home/data XDG_DATA_DIRS=/nonexistent \
+    QT_QPA_PLATFORM=offscreen KVX_DEMO_SCRIPT=screenshots:$scratch/shots \
+    "$scratch/root/usr/bin/kvxsetup" >"$scratch/out" 2>&1 || fail "the walk failed: $(cat "$scratch/out")"
+  if grep -q "no English language file" "$scratch/out"; then fail "English was not offered"; fi
+  [ -f "$scratch/shots/22-search-english.png" ] || fail "no English screenshot: $(ls "$scratch/shots")"
+  [ -z "${KVX_KEEP_SHOTS:-}" ] || cp -r "$scratch/shots" "$KVX_KEEP_SHOTS"
+  ;;
+
+trace_goes_to_the_state_folder_when_the_program_folder_is_read_only)
+  unpack
+  bin=$scratch/root/usr/bin
+  chmod 555 "$bin"
+  user_folder "$scratch/home"
+  export HOME=$scratch/home XDG_STATE_HOME=$scratch/home/state
+  export KVX_FTD2XX_LIBRARY=/nonexistent/libftd2xx.so
+  (exec_as_user "$bin/kvxctl" DEBUG list) >/dev/null 2>"$scratch/err" ||
+    fail "kvxctl: $(cat "$scratch/err")"
+  traces=("$XDG_STATE_HOME"/kvxsetup/*.log)
+  [ -f "${traces[0]}" ] || fail "no trace in $XDG_STATE_HOME/kvxsetup: $(cat "$scratch/err")"
+  grep -qx "kvxctl: trace file ${traces[0]}" "$scratch/err" || fail "path not told: $(cat "$scratch/err")"
+  grep -q ";D2XX library not loaded: /nonexistent/libftd2xx.so" "${traces[0]}" || fail "trace: $(cat "${traces[0]}")"
+  [ "$(stat -c %a "$XDG_STATE_HOME/kvxsetup")" = 700 ] || fail "state folder is not 0700"
+  ls "$bin"/*.log 2>/dev/null && fail "a trace was written next to the program"
+  rm -f "${traces[@]}"
+
+  # The window writes the same line at start; it is stopped once the file is there.
+  (export QT_QPA_PLATFORM=offscreen && exec_as_user "$bin/kvxsetup" DEBUG) >/dev/null 2>&1 &
+  window=$!
+  for _ in $(seq 1 200); do
+    compgen -G "$XDG_STATE_HOME/kvxsetup/*.log" >/dev/null && break
+    sleep 0.1
+  done
+  kill "$window" 2>/dev/null || true
+  wait "$window" 2>/dev/null || true
+  traces=("$XDG_STATE_HOME"/kvxsetup/*.log)
+  [ -f "${traces[0]}" ] || fail "the window wrote no trace in $XDG_STATE_HOME/kvxsetup"
+  grep -q ";D2XX library not loaded" "${traces[0]}" || fail "window trace: $(cat "${traces[0]}")"
+  ;;
+
+monitor_never_binds_in_tmp)
+  unpack
+  bin=$scratch/root/usr/bin
+  mkdir -p "$scratch/home"
+  unset XDG_RUNTIME_DIR XDG_STATE_HOME
+  export HOME=$scratch/home
+  "$bin/kvx-trace" >"$scratch/out" 2>"$scratch/err" &
+  started+=($!)
+  expected=$HOME/.local/state/kvxsetup/TfMainTirmelTerm
+  for _ in $(seq 1 100); do
+    grep -q "listening on" "$scratch/err" && break
+    sleep 0.1
+  done
+  grep -qx "kvx-trace: listening on $expected" "$scratch/err" ||
+    fail "kvx-trace said: $(cat "$scratch/err")"
+  [ "$(stat -c %a "$(dirname "$expected")")" = 700 ] || fail "socket folder is not 0700"
+
+  # The program finds the monitor in the same place.
+  start_simulated_module
+  "$bin/kvxctl" DST show COM100 >/dev/null 2>"$scratch/ctl" || fail "kvxctl: $(cat "$scratch/ctl")"
+  for _ in $(seq 1 50); do
+    grep -q ' <- ' "$scratch/out" && break
+    sleep 0.1
+  done
+  grep -q ' -> 2A 61' "$scratch/out" || fail "the monitor saw no request: $(cat "$scratch/out")"
+  grep -q ' <- ' "$scratch/out" || fail "the monitor saw no reply: $(cat "$scratch/out")"
+  ;;
+
+*)
+  fail "unknown check $check"
+  ;;
+esac
+echo "ok: $check"

@@ -10,8 +10,7 @@
 
 namespace {
 
-constexpr std::uint8_t kUniversalAddress = 254;
-const char* const kCommunicationError = "Chyba při komunikaci s modulem KVX!";
+const char* const kCommunicationError = "communication with the KVX module failed";
 
 double RealOf(const std::string& Text) {
   double value = 0;
@@ -56,16 +55,15 @@ void TCtlSession::Connect(const std::string& Name) {
     FManager.FindChannel(Utf8ToCp1250(Name), channel);
   }
   if (!channel) throw TCtlError(ceNotFound, "no channel " + Name);
-  // The search's test tells a channel without a module from a module that fails later.
-  // A second test forgives a reply that came too late on a busy machine.
-  TKVXrec found;
-  if (!FForm->TestChannel(channel, found, false, kUniversalAddress) &&
-      !FForm->TestChannel(channel, found, false, kUniversalAddress))
-    throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
-  FForm->Connect(channel);
-  // Connecting shows the measurement page even when its own download failed.
-  if (FForm->ReadCopy() != found && !FForm->Refresh(true))
-    throw TCtlError(ceCommunication, kCommunicationError);
+  // One module check and one download; a second connect forgives a reply that came too late
+  // on a busy machine.
+  bool answered = false;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (FForm->Connect(channel)) return;
+    answered = answered || FForm->LastTestAnswered();
+  }
+  if (!answered) throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
+  throw TCtlError(ceCommunication, kCommunicationError);
 }
 
 void TCtlSession::CheckEdits(const TFieldList& Edits) const {
@@ -107,6 +105,8 @@ void TCtlSession::Enter(const TFieldValue& Edit) {
       return edit("eChannelName", "Text", value);
     case TFieldKind::Unit:
       return edit("eChannelUnit", "Text", value);
+    case TFieldKind::Input:
+      throw TCtlError(ceUsage, FieldName(Edit.Id) + " cannot be set");
     case TFieldKind::Min:
       return edit("deValueRangeMin", "Value", RealOf(value));
     case TFieldKind::Max:

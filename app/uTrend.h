@@ -54,6 +54,25 @@ struct TTrendRange {
   double Max = 0;
 };
 
+// The values of one channel that fall into one pixel column of the chart.
+struct TTrendColumn {
+  float First = 0;
+  float Min = 0;
+  float Max = 0;
+  float Last = 0;
+  bool Valid = false;        // a value fell into the column
+  bool BreakBefore = false;  // a reading without a value came before the column's first value
+};
+
+// A span of readings condensed into the columns of a chart, so drawing costs the same for a
+// minute of readings as for a day.
+struct TTrendColumns {
+  std::int64_t From = 0;  // time of the left edge, Unix milliseconds
+  std::int64_t To = 0;    // time of the right edge: the newest reading
+  std::vector<std::array<TTrendColumn, kTrendChannels>> Columns;
+  std::optional<TTrendRange> Range;  // of the shown channels' values; none without a value
+};
+
 class TTrend {
  public:
   enum class TChange { Added, Cleared };
@@ -69,9 +88,9 @@ class TTrend {
   const std::deque<TTrendReading>& Readings() const { return FReadings; }
   // The readings of the last Span of time, counted back from the newest reading.
   TTrendSlice Slice(TTrendSpan Span) const;
-  // Smallest and largest value of the shown channels in Slice; none when it holds no value.
-  std::optional<TTrendRange> ValueRange(TTrendSlice Slice,
-                                        const std::array<bool, kTrendChannels>& Shown) const;
+  // The readings of Span in Width columns (at least one), the shown channels only.
+  TTrendColumns Columns(TTrendSpan Span, int Width,
+                        const std::array<bool, kTrendChannels>& Shown) const;
 
   // Listeners hear every reading added and every clearing.
   int AddListener(TListener Listener);

@@ -35,50 +35,14 @@ std::int64_t TimeStepMs(std::int64_t Range) {
   return Range / kTimeTicks + 1;
 }
 
-// The polyline of one channel, broken at every gap.
-class TLineBuilder {
- public:
-  TLineBuilder(QPainter& Painter) : FPainter(Painter) {}
-  void Add(double X, double Y) {
-    const int column = static_cast<int>(X);
-    if (FColumn && *FColumn == column) {
-      FMin = std::min(FMin, Y);
-      FMax = std::max(FMax, Y);
-      FLast = Y;
-      return;
-    }
-    FlushColumn();
-    FColumn = column;
-    FFirst = FMin = FMax = FLast = Y;
-  }
-  void Gap() {
-    FlushColumn();
-    Draw();
-  }
-  ~TLineBuilder() { Gap(); }
-
- private:
-  void FlushColumn() {
-    if (!FColumn) return;
-    const double x = *FColumn;
-    FLine << QPointF(x, FFirst);
-    if (FMin != FMax) FLine << QPointF(x, FMin) << QPointF(x, FMax);
-    FLine << QPointF(x, FLast);
-    FColumn.reset();
-  }
-  void Draw() {
-    if (FLine.size() == 1 || (FLine.size() == 2 && FLine[0] == FLine[1]))
-      FPainter.drawEllipse(FLine[0], 1.5, 1.5);
-    else if (FLine.size() > 1)
-      FPainter.drawPolyline(FLine);
-    FLine.clear();
-  }
-
-  QPainter& FPainter;
-  QPolygonF FLine;
-  std::optional<int> FColumn;
-  double FFirst = 0, FMin = 0, FMax = 0, FLast = 0;
-};
+// Draws a channel's line, and a dot for a value standing alone between gaps.
+void DrawLine(QPainter& Painter, QPolygonF& Line) {
+  if (Line.size() == 1 || (Line.size() == 2 && Line[0] == Line[1]))
+    Painter.drawEllipse(Line[0], 1.5, 1.5);
+  else if (Line.size() > 1)
+    Painter.drawPolyline(Line);
+  Line.clear();
+}
 
 }  // namespace
 
@@ -111,18 +75,14 @@ void TTrendChart::Render(QPainter& Painter, const QRect& Area) const {
   Painter.save();
   Painter.fillRect(Area, Qt::white);
   const QRectF plot = QRectF(Area).adjusted(kLeftMargin, kTopMargin, -kRightMargin, -kBottomMargin);
-  const TTrendSlice slice = FTrend.Slice(FSpan);
-  const auto& readings = FTrend.Readings();
-
-  // Time axis: the span back from the newest reading, or everything there is.
-  const std::int64_t newest = slice.Empty() ? 0 : readings[slice.Last - 1].TimeMs;
-  const std::optional<std::int64_t> span = SpanMs(FSpan);
-  std::int64_t oldest = span ? newest - *span : slice.Empty() ? 0 : readings[slice.First].TimeMs;
-  if (newest - oldest < 1000) oldest = newest - 1000;
-  const double timeScale = plot.width() / static_cast<double>(newest - oldest);
+  const TTrendColumns columns = FTrend.Columns(FSpan, static_cast<int>(plot.width()), FShown);
+  const std::int64_t oldest = columns.From;
+  const std::int64_t newest = columns.To;
+  const double timeScale =
+      plot.width() / static_cast<double>(std::max<std::int64_t>(newest - oldest, 1));
 
   // Value axis: the shown channels' values with a little room above and below.
-  TTrendRange range = FTrend.ValueRange(slice, FShown).value_or(TTrendRange{0, 1});
+  TTrendRange range = columns.Range.value_or(TTrendRange{0, 1});
   if (range.Max - range.Min < 1e-9) {
     const double room = std::max(1.0, std::fabs(range.Max) * 0.05);
     range = {range.Min - room, range.Max + room};
@@ -145,7 +105,7 @@ void TTrendChart::Render(QPainter& Painter, const QRect& Area) const {
         QRectF(Area.left(), y - metrics.height() / 2.0, kLeftMargin - 6, metrics.height()),
         Qt::AlignRight | Qt::AlignVCenter, text);
   }
-  if (!slice.Empty()) {
+  if (newest > oldest) {
     const std::int64_t timeStep = TimeStepMs(newest - oldest);
     for (std::int64_t t = (oldest / timeStep + 1) * timeStep; t <= newest; t += timeStep) {
       const double x = plot.left() + static_cast<double>(t - oldest) * timeScale;
@@ -161,21 +121,23 @@ void TTrendChart::Render(QPainter& Painter, const QRect& Area) const {
   Painter.drawRect(plot);
 
   Painter.setClipRect(plot.adjusted(-2, -2, 2, 2));
-  Painter.setRenderHint(QPainter::Antialiasing);
-  for (int ch = 0; ch < kTrendChannels; ++ch) {
-    if (!FShown[static_cast<std::size_t>(ch)]) continue;
-    Painter.setPen(QPen(TrendColor(ch), 1.6));
-    Painter.setBrush(TrendColor(ch));
-    TLineBuilder line(Painter);
-    for (std::size_t i = slice.First; i < slice.Last; ++i) {
-      const TTrendValue& value = readings[i].Values[static_cast<std::size_t>(ch)];
-      if (!value.IsValue()) {
-        line.Gap();
-        continue;
-      }
-      line.Add(plot.left() + static_cast<double>(readings[i].TimeMs - oldest) * timeScale,
-               yOf(value.Value));
+  QPolygonF line;
+  for (std::size_t ch = 0; ch < kTrendChannels; ++ch) {
+    if (!FShown[ch]) continue;
+    // A cosmetic pen of one pixel: the thicker, smoothed line costs more than the whole rest.
+    Painter.setPen(QPen(TrendColor(static_cast<int>(ch)), 0));
+    Painter.setBrush(TrendColor(static_cast<int>(ch)));
+    for (std::size_t c = 0; c < columns.Columns.size(); ++c) {
+      const TTrendColumn& column = columns.Columns[c][ch];
+      if (!column.Valid || column.BreakBefore) DrawLine(Painter, line);
+      if (!column.Valid) continue;
+      const double x = plot.left() + static_cast<double>(c) + 0.5;
+      line << QPointF(x, yOf(column.First));
+      if (column.Min != column.Max)
+        line << QPointF(x, yOf(column.Min)) << QPointF(x, yOf(column.Max));
+      line << QPointF(x, yOf(column.Last));
     }
+    DrawLine(Painter, line);
   }
   Painter.restore();
 }

@@ -129,8 +129,9 @@ void TTrendChart::Render(QPainter& Painter, const QRect& Area) const {
     Painter.setBrush(TrendColor(static_cast<int>(ch)));
     for (std::size_t c = 0; c < columns.Columns.size(); ++c) {
       const TTrendColumn& column = columns.Columns[c][ch];
-      if (!column.Valid || column.BreakBefore) DrawLine(Painter, line);
+      // Columns without readings lie between two readings of a sparse span: the line runs on.
       if (!column.Valid) continue;
+      if (column.BreakBefore) DrawLine(Painter, line);
       const double x = plot.left() + static_cast<double>(c) + 0.5;
       line << QPointF(x, yOf(column.First));
       if (column.Min != column.Max)

@@ -56,6 +56,11 @@ class TfMain : public TLogSender {
   void lConnectClick();
   void ChannelArrived(const TKVXChannel& Channel);
   void ChannelRemoved(const TKVXChannel& Channel);
+  // The port of the module the window was connected to when its device went away; empty
+  // while no such message is shown.
+  const std::string& ChannelGone() const { return FChannelGone; }
+  // A port the last search could not open for want of permission, when it found no module.
+  const std::string& PermissionRefused() const { return FPermissionRefused; }
 
   void FillCommunicationPage();
   bool ShowChannelPage(int Channel);
@@ -79,6 +84,11 @@ class TfMain : public TLogSender {
   void ConnectHandlers();
   void OnClick(std::string_view Name, void (TfMain::*Handler)());
   void OnChange(std::string_view Name, void (TfMain::*Handler)(TViewElement&));
+  void ShowChannelGone(const std::string& Port);
+  void ShowPermissionRefused(const std::string& Port);
+  // Element Label shows the text of element Template with %s replaced by Port (hidden when
+  // Port is empty).
+  void ShowPortMessage(const char* Label, const char* Template, const std::string& Port);
   void ShowModulePicture();
   void PressMeasuring();
   void Retry();
@@ -119,4 +129,6 @@ class TfMain : public TLogSender {
   TTrend FTrend;
   int FTextListener = 0;
   bool FLastTestAnswered = false;
+  std::string FChannelGone;
+  std::string FPermissionRefused;
 };

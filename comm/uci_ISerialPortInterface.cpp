@@ -183,9 +183,11 @@ void TSerialPortInterface::DetachPort() {
 }
 
 void TSerialPortInterface::PortOpened(TAfCustomSerialPort*) {
+  SetDeviceGone(false);
   DoOpened();
 }
 void TSerialPortInterface::PortClosed(TAfCustomSerialPort*) {
+  SetDeviceGone(Port->DeviceGone());
   DoClosed();
 }
 void TSerialPortInterface::PortDataReceived(TAfCustomSerialPort*, std::int32_t) {
@@ -205,7 +207,20 @@ bool TSerialPortInterface::Open() {
   try {
     Port->Open();
   } catch (const std::exception&) {
-    // Missing or busy ports answer false; the reason is not passed on.
+    // Missing or busy ports answer false; the reason is kept for whoever asks.
+  }
+  switch (Port->OpenError()) {
+    case TAfOpenError::None:
+      SetOpenFailure(TOpenFailure::None);
+      break;
+    case TAfOpenError::InUse:
+      SetOpenFailure(TOpenFailure::InUse);
+      break;
+    case TAfOpenError::Denied:
+      SetOpenFailure(TOpenFailure::Denied);
+      break;
+    default:
+      SetOpenFailure(TOpenFailure::Missing);
   }
   return Port->Active();
 }
@@ -219,6 +234,7 @@ bool TSerialPortInterface::Close(bool) {
 
 std::int32_t TSerialPortInterface::Write(const std::string& Data) {
   TChannelLock Guard(*this);
+  if (Port->DeviceGone()) return 0;
   Trace(TRACE_WRITTEN, Data);
   Port->WriteString(Data);
   return static_cast<std::int32_t>(Data.size());
@@ -297,6 +313,8 @@ std::int32_t TSerialPortInterface::GetBaudRate() {
 }
 
 void TSerialPortInterface::SetBaudRate(std::int32_t Value) {
+  // The exchanges wait in step with the line: slow speeds need longer quiet times.
+  if (Value > 0) TSerialPortCoreInterface::SetBaudRate(Value);
   Port->SetBaudRate(brUser);
   Port->SetUserBaudRate(Value);
   DoSettingsChanged();

@@ -59,11 +59,32 @@ void TCtlSession::Connect(const std::string& Name) {
   // on a busy machine.
   bool answered = false;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (FForm->Connect(channel)) return;
+    const bool connected = FForm->Connect(channel);
+    if (IsDeviceGone(*channel)) RaiseGone(Name);
+    CheckConnected();
+    if (connected) return;
     answered = answered || FForm->LastTestAnswered();
   }
-  if (!answered) throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
-  throw TCtlError(ceCommunication, kCommunicationError);
+  if (answered) throw TCtlError(ceCommunication, kCommunicationError);
+  if (channel->GetOpenFailure() == TOpenFailure::InUse)
+    throw TCtlError(ceCommunication, Name + " is in use by another program");
+  if (channel->GetOpenFailure() == TOpenFailure::Denied)
+    throw TCtlError(ceCommunication,
+                    Name +
+                        ": permission denied (add your user to the group that owns the port's "
+                        "device, usually dialout, and log in again)");
+  throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
+}
+
+void TCtlSession::CheckConnected() {
+  FServices.ProcessMessages();
+  if (!FForm->ChannelGone().empty()) RaiseGone(Cp1250ToUtf8(FForm->ChannelGone()));
+  const TKVXChannel& channel = FForm->CurrentChannel();
+  if (channel && IsDeviceGone(*channel)) RaiseGone(FChannelName);
+}
+
+void TCtlSession::RaiseGone(const std::string& Port) const {
+  throw TCtlError(ceCommunication, Port + " was disconnected");
 }
 
 void TCtlSession::CheckEdits(const TFieldList& Edits) const {

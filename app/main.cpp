@@ -11,6 +11,7 @@
 #include "app/uf_Main.h"
 #include "app/uf_MainDemo.h"
 #include "app/uf_MainQtGlue.h"
+#include "app/uf_Trend.h"
 #include "lang/uLanguageSelector.h"
 #include "support/uLogUtils.h"
 #include "support/uProgramArgs.h"
@@ -45,9 +46,11 @@ int main(int argc, char** argv) {
   TfMain Form(Manager, MainServices, std::vector<std::string>(Args.begin() + 1, Args.end()),
               [](TfMain& F) { InitializeLanguages(F.View()); });
   TfMainWindow Window(Form.View(), [&Form] { Form.FormShow(); });
+  TfTrendWindow Trend(Form.Trend(), Form.View());
   MainServices.SetWidgetOf(
       [&Window](TViewElement& E) { return Window.Binding().Widget(E.Name()); });
-  if (DemoDir) StartDemoWalk(Form, Window, *DemoDir);
+  MainServices.SetShowTrend([&Trend] { Trend.Open(); });
+  if (DemoDir) StartDemoWalk(Form, Window, Trend, *DemoDir);
   Window.show();
   return Application.exec();
 }

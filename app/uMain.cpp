@@ -23,6 +23,8 @@ const int kPageColor = RGBColor(239, 230, 230);
 
 const char* const kPages[] = {"pSearch",  "pSearching",  "pError",
                               "pMeasure", "pConnection", "pChannel"};
+const char* const kNumberFields[] = {"deValueRangeMax", "deValueRangeMin", "ieDecimals",
+                                     "deMaxValue",      "deMinValue",      "deHystValue"};
 // Every element of the found-modules section.
 const char* const kFoundSection[] = {"lFoundedModules", "sFoundedModules",  "lColumn1", "lColumn2",
                                      "lColumn3",        "lbFoundedModules", "sConnect"};
@@ -82,6 +84,13 @@ TfMain::TfMain(TFTDIManager& Manager, IMainServices& Services, std::vector<std::
     : FManager(Manager), FServices(Services) {
   CreateMainWindowElements(FView);
   ConnectHandlers();
+  ApplyFieldTexts();
+  // A language file changes the texts; what the window filled in from them follows.
+  FTextListener = FView.AddListener([this](TViewElement& Changed, const std::string& Property) {
+    if (Property != "Caption" || Changed.ClassName() != "TLanguageText") return;
+    ApplyFieldTexts();
+    if (Element("pChannel").GetBool("Visible")) ShowChannelHeading(PageChannel());
+  });
   if (InitializeLanguages) {
     try {
       InitializeLanguages(*this);
@@ -99,6 +108,7 @@ TfMain::TfMain(TFTDIManager& Manager, IMainServices& Services, std::vector<std::
 }
 
 TfMain::~TfMain() {
+  FView.RemoveListener(FTextListener);
   FManager.OnChannelArrived = {};
   FManager.OnChannelRemoved = {};
 }
@@ -122,6 +132,7 @@ void TfMain::OnChange(std::string_view Name, void (TfMain::*Handler)(TViewElemen
 void TfMain::ConnectHandlers() {
   OnClick("sbMeasuring", &TfMain::ShowMeasurePage);
   OnClick("pMeasure", &TfMain::ShowMeasurePage);
+  OnClick("sTrend", &TfMain::ShowTrend);
   OnClick("sbCommunication", &TfMain::ShowCommunicationPage);
   for (const char* name : {"sbChannel1", "sbChannel2", "ShapeEx3", "ShapeEx4"})
     Element(name).SetHandler("OnClick", [this](TViewElement& b) { ChannelButtonClick(b); });
@@ -167,6 +178,7 @@ void TfMain::ShowPage(TViewElement& Page) {
 bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen,
                          std::uint8_t /*Address: always the universal one*/) {
   if (!Channel) return false;
+  FLastTestAnswered = false;
   const std::string description = Channel->GetDescription();
   DebugLog("Assigned CI " + description, this, 0, 1);
   TChannelRestore restore(Channel, KeepOpen);
@@ -191,6 +203,7 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
     }
   }
   DebugLog("Open SP " + description + " (result=" + Flag(answered) + ")", this, 0, 8);
+  FLastTestAnswered = answered;
   if (!answered) return false;
 
   // The download talks through the current channel; a test that a callback starts while a
@@ -208,14 +221,17 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
   return downloaded;
 }
 
-void TfMain::Connect(const TKVXChannel& Channel) {
+bool TfMain::Connect(const TKVXChannel& Channel) {
   ShowChannelGone({});
   if (FCurrent && !SameObject(FCurrent, Channel) && FCurrent->GetActive())
     FCurrent->SetActive(false);
   FCurrent = Channel;
+  FTrend.Clear();
   TBusyCursor busy(FServices);
+  bool found = false;
   if (Channel) {
-    if (TestChannel(Channel, FRead, true, kTestAddress)) Channel->Open();
+    found = TestChannel(Channel, FRead, true, kTestAddress);
+    if (found) Channel->Open();
     Refresh(false);
     PressMeasuring();
     ShowPage(Element("pMeasure"));
@@ -225,6 +241,7 @@ void TfMain::Connect(const TKVXChannel& Channel) {
     Element("imgXX").Set("Visible", true);
     ShowPage(Element("pSearch"));
   }
+  return found;
 }
 
 void TfMain::ShowModulePicture() {
@@ -267,6 +284,10 @@ void TfMain::PressMeasuring() {
 
 void TfMain::ShowMeasurePage() {
   ShowPage(Element("pMeasure"));
+}
+
+void TfMain::ShowTrend() {
+  FServices.ShowTrend();
 }
 
 void TfMain::ShowCommunicationPage() {
@@ -431,15 +452,31 @@ void TfMain::FillCommunicationPage() {
   UpdateSaveButton();
 }
 
+std::string TfMain::Text(std::string_view Name) const {
+  return Element(Name).GetText("Caption");
+}
+
+void TfMain::ApplyFieldTexts() {
+  for (const char* name : kNumberFields) {
+    Element(name).Set("ShowName", Text("txValueName"));
+    Element(name).Set("RangeMessage", Text("txRangeMessage"));
+  }
+}
+
+void TfMain::ShowChannelHeading(int Channel) {
+  Element("lChannel").Set("Caption", FillIn(Text("txChannelHeading"), {Format("%d", Channel)}));
+  if (Channel < 1 || Channel > kChannelCount || FEdited.Setup[Channel].Channel != Channel) return;
+  Element("Label4").Set("Caption", FillIn(Text("txInputRange"),
+                                          {Cp1250ToUtf8(Trim(FEdited.Setup[Channel].InputRange))}));
+}
+
 bool TfMain::ShowChannelPage(int Channel) {
   Element("pChannel").Set("Tag", Channel);
-  Element("lChannel").Set("Caption", Format("Kanál %d", Channel));
+  ShowChannelHeading(Channel);
   if (Channel < 1 || Channel > kChannelCount || FEdited.Setup[Channel].Channel != Channel)
     return false;
   const TChannelSetup& setup = FEdited.Setup[Channel];
   const TChannelWatch& watch = FEdited.Watch[Channel];
-  Element("Label4").Set("Caption",
-                        "( Vstupní rozsah: " + Cp1250ToUtf8(Trim(setup.InputRange)) + " )");
   Element("eChannelUnit").Set("Text", Cp1250ToUtf8(Trim(setup.Unit)));
   Element("deMaxValue").Set("Value", static_cast<double>(watch.UpperLimit));
   Element("deMinValue").Set("Value", static_cast<double>(watch.LowerLimit));
@@ -596,6 +633,28 @@ void TfMain::MeasureTick() {
     Element(Format("lChannel%dName", n)).Set("Caption", Cp1250ToUtf8(FRead.Setup[n].Name));
     Element(Format("lMeasuringChannel%dUnit", n)).Set("Caption", Cp1250ToUtf8(FRead.Setup[n].Unit));
   }
+  AddToTrend(values);
   const std::string user = Trim(FRead.Ident.UserData);
   Element("lModuleName").Set("Caption", user.empty() ? "" : " - " + Cp1250ToUtf8(user));
+}
+
+void TfMain::AddToTrend(const std::array<TKVXChannelRecountedValue, kChannelCount>& Values) {
+  TTrendChannels channels;
+  TTrendReading reading;
+  reading.TimeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+  for (int n = 1; n <= kChannelCount; ++n) {
+    const TChannelSetup& setup = FRead.Setup[n];
+    channels[n - 1] = {Cp1250ToUtf8(Trim(setup.Name)), Cp1250ToUtf8(Trim(setup.Unit)),
+                       setup.Decimals};
+    const TKVXChannelRecountedValue& value = Values[n - 1];
+    TTrendValue& entry = reading.Values[n - 1];
+    entry.State = !value.Valid     ? TReadingState::Missing
+                  : value.Overflow ? TReadingState::Overflow
+                                   : TReadingState::Valid;
+    entry.Value = static_cast<float>(value.Value);
+  }
+  FTrend.SetChannels(channels);
+  FTrend.Add(reading);
 }

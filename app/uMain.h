@@ -5,6 +5,7 @@
 // everything here belongs to the user-interface thread. The front end runs the element
 // "Timer1" (its Enabled and Interval) by firing its "OnTimer" event, lets the operator's
 // actions in through Click() and Edit(), and shows the window after FormShow().
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "app/uMainServices.h"
+#include "app/uTrend.h"
 #include "app/uViewElement.h"
 #include "protocol/uKVXxxCommands.h"
 #include "support/uLogUtils.h"
@@ -42,7 +44,8 @@ class TfMain : public TLogSender {
 
   void ShowPage(TViewElement& Page);
   bool TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen, std::uint8_t Address);
-  void Connect(const TKVXChannel& Channel);
+  // True when the channel's module answered and its download succeeded.
+  bool Connect(const TKVXChannel& Channel);
   bool Refresh(bool Download);
   bool Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t Address,
                 std::int32_t Timeout, std::string& Reply);
@@ -71,6 +74,10 @@ class TfMain : public TLogSender {
   const std::vector<TKVXChannel>& FoundChannels() const { return FFound; }
   const std::string& ExtraSpeed() const { return FExtraSpeed; }
   bool Show420Always() const { return FShow420Always; }
+  // Whether a module answered the last connection test's check (its download may still fail).
+  bool LastTestAnswered() const { return FLastTestAnswered; }
+  // The connected module's readings since connecting, one per measurement tick.
+  TTrend& Trend() { return FTrend; }
 
  private:
   void ReadCommandLine(const std::vector<std::string>& Args);
@@ -88,6 +95,7 @@ class TfMain : public TLogSender {
   void Disconnect();
   void ShowMeasurePage();
   void ShowCommunicationPage();
+  void ShowTrend();
   void ChannelButtonClick(TViewElement& Button);
   // Change handlers of the configuration pages.
   int PageChannel() const;
@@ -102,6 +110,12 @@ class TfMain : public TLogSender {
   void GainChange(TViewElement& Sender);
   void WatchingChange(TViewElement& Sender);
   void LimitChange(TViewElement& Sender);
+  // The text of a language item (a TLanguageText element).
+  std::string Text(std::string_view Name) const;
+  // The number fields' name and range message from the language items.
+  void ApplyFieldTexts();
+  void ShowChannelHeading(int Channel);
+  void AddToTrend(const std::array<TKVXChannelRecountedValue, kChannelCount>& Values);
 
   TViewElement FView{"TfMain", "fMain"};
   TFTDIManager& FManager;
@@ -112,6 +126,9 @@ class TfMain : public TLogSender {
   std::vector<TKVXChannel> FFound;
   std::string FExtraSpeed;
   bool FShow420Always = false;
+  TTrend FTrend;
+  int FTextListener = 0;
+  bool FLastTestAnswered = false;
   std::string FChannelGone;
   std::string FPermissionRefused;
 };

@@ -149,6 +149,9 @@ void MeasurePage(TLayout& L) {
   TViewElement& page = ModulePage(L, "pMeasure");
   L.Add("TLabel", "Label13", &page, 20, 10, 140, 24, "Měření");
   L.Add("TLabel", "lModuleName", &page, 160, 10, 400, 24, "");
+  TViewElement& trend = L.Button("sTrend", &page, 580, 6, 90, "Průběh");
+  trend.Set("Hint", "Průběh měřených hodnot v čase");
+  trend.Set("ShowHint", true);
   for (int n = 1; n <= 4; ++n) {
     const int top = 50 + (n - 1) * 70;
     const std::string prefix = Format("%d", n);
@@ -250,6 +253,19 @@ void ChannelPage(TLayout& L) {
       .SetItems({"1x", "2x", "4x", "8x", "16x", "32x", "64x", "128x"});
 }
 
+// Texts that the window fills in or shows in the trend window; "%1", "%2", ... are the blanks.
+void WindowTexts(TLayout& L) {
+  const char* const texts[][2] = {
+      {"txChannelHeading", "Kanál %1"},   {"txInputRange", "( Vstupní rozsah: %1 )"},
+      {"txValueName", "Hodnota"},         {"txRangeMessage", "%1 musí být v rozmezí od %2 do %3!"},
+      {"txTrendCaption", "Průběh"},       {"txTrendLast", "Posledních %1 min"},
+      {"txTrendAll", "Vše od připojení"}, {"txTrendRecord", "Záznam"},
+      {"txTrendStop", "Zastavit záznam"}, {"txTrendSaveImage", "Uložit obrázek"},
+  };
+  for (const auto& [name, text] : texts)
+    L.Form.CreateComponent("TLanguageText", name).Set("Caption", text);
+}
+
 }  // namespace
 
 void CreateMainWindowElements(TViewElement& Form) {
@@ -269,4 +285,5 @@ void CreateMainWindowElements(TViewElement& Form) {
   MeasurePage(layout);
   ConnectionPage(layout);
   ChannelPage(layout);
+  WindowTexts(layout);
 }

@@ -19,6 +19,8 @@ class IMainServices {
   virtual void Repaint(TViewElement& Element) = 0;
   // The application's report of an error nobody handled.
   virtual void ShowError(const std::string& Text) = 0;
+  // Opens the trend window of the measured values, or brings it to the front.
+  virtual void ShowTrend() = 0;
 };
 
 // Shows the busy cursor for a scope and then the cursor that was there before.
@@ -46,8 +48,10 @@ class TPlainMainServices : public IMainServices {
   void ProcessMessages() override;
   void Repaint(TViewElement& Element) override;
   void ShowError(const std::string& Text) override;
+  void ShowTrend() override { ++FTrendShown; }
 
   int BusyChanges() const { return FBusyChanges; }
+  int TrendShown() const { return FTrendShown; }
   int Repaints() const { return FRepaints; }
   const std::vector<std::string>& Errors() const { return FErrors; }
 
@@ -55,5 +59,6 @@ class TPlainMainServices : public IMainServices {
   bool FBusy = false;
   int FBusyChanges = 0;
   int FRepaints = 0;
+  int FTrendShown = 0;
   std::vector<std::string> FErrors;
 };

@@ -35,9 +35,11 @@ const TDefs kTextEdit = {{"Text", TPropertyKind::Text, ""},
                          {"ReadOnly", TPropertyKind::Boolean, false}};
 const TDefs kList = {{"Items", TPropertyKind::Strings, ""},
                      {"ItemIndex", TPropertyKind::Integer, -1}};
-const TDefs kNumEdit = {{"ReadOnly", TPropertyKind::Boolean, false},
-                        {"ShowName", TPropertyKind::Text, "Hodnota"},
-                        {"AutoCorrect", TPropertyKind::Boolean, true}};
+const TDefs kNumEdit = {
+    {"ReadOnly", TPropertyKind::Boolean, false},
+    {"ShowName", TPropertyKind::Text, "Hodnota"},
+    {"AutoCorrect", TPropertyKind::Boolean, true},
+    {"RangeMessage", TPropertyKind::Text, "%1 musí být v rozmezí od %2 do %3!"}};
 const TDefs kIntEdit = {{"Value", TPropertyKind::Integer, 0},
                         {"MinValue", TPropertyKind::Integer, 0},
                         {"MaxValue", TPropertyKind::Integer, 100},
@@ -91,6 +93,8 @@ const TClassInfo kClasses[] = {
     {"TShapeEx", true, false, {&kControl, &kCaption, &kShape, &kShapeButton}},
     {"TTimer", false, false, {&kTimer}},
     {"TImageList", false, false, {&kImageList}},
+    // A text the window fills in or shows elsewhere, kept here so language files reach it.
+    {"TLanguageText", false, false, {&kCaption}},
 };
 
 const TClassInfo& ClassInfo(std::string_view ClassName) {

@@ -271,6 +271,8 @@ bool ApplyNumEditCommon(TViewElement& E, TMyCustomNumEdit& W, const std::string&
     W.setReadOnly(E.GetBool(Prop));
   else if (Is(Prop, "ShowName"))
     W.SetShowName(Q(E.GetText(Prop)));
+  else if (Is(Prop, "RangeMessage"))
+    W.SetRangeMessage(Q(E.GetText(Prop)));
   else if (Is(Prop, "AutoCorrect"))
     W.SetAutoCorrect(E.GetBool(Prop));
   else
@@ -645,11 +647,12 @@ void TElementBinding::CreateTimer(TViewElement& Element) {
 
 void TElementBinding::ApplyAll(TViewElement& Element) {
   static const char* const kOrder[] = {
-      "Left",        "Top",       "Width",    "Height",   "Color",     "FontColor",  "Hint",
-      "Enabled",     "Items",     "MinValue", "MaxValue", "Increment", "Decimals",   "ShowName",
-      "AutoCorrect", "MaxLength", "ReadOnly", "Caption",  "Text",      "Value",      "ItemIndex",
-      "Checked",     "Min",       "Max",      "Position", "PenColor",  "BrushColor", "Group",
-      "AllowDown",   "AllowUp",   "Down",     "Visible"};
+      "Left",     "Top",      "Width",        "Height",      "Color",     "FontColor",
+      "Hint",     "Enabled",  "Items",        "MinValue",    "MaxValue",  "Increment",
+      "Decimals", "ShowName", "RangeMessage", "AutoCorrect", "MaxLength", "ReadOnly",
+      "Caption",  "Text",     "Value",        "ItemIndex",   "Checked",   "Min",
+      "Max",      "Position", "PenColor",     "BrushColor",  "Group",     "AllowDown",
+      "AllowUp",  "Down",     "Visible"};
   ApplyFont(Element, FWidgets[&Element]);
   for (const char* Property : kOrder)
     if (Element.HasProperty(Property)) Apply(Element, Property);

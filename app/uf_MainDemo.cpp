@@ -10,6 +10,7 @@
 
 #include "app/uMain.h"
 #include "app/uf_Main.h"
+#include "app/uf_Trend.h"
 #include "support/uErrors.h"
 
 namespace {
@@ -36,8 +37,8 @@ void ClickWidget(QWidget* Widget) {
 
 class TDemoWalk {
  public:
-  TDemoWalk(TfMain& Form, TfMainWindow& Window, QString Directory)
-      : FForm(Form), FWindow(Window), FDirectory(std::move(Directory)) {}
+  TDemoWalk(TfMain& Form, TfMainWindow& Window, TfTrendWindow& Trend, QString Directory)
+      : FForm(Form), FWindow(Window), FTrend(Trend), FDirectory(std::move(Directory)) {}
 
   int Run() {
     QDir().mkpath(FDirectory);
@@ -89,6 +90,7 @@ class TDemoWalk {
     Click("sbMeasuring");
     Wait(2500);
     Shot("20-measure-english");
+    TrendWithRecording();
     Click("sbChannel2");
     Wait(300);
     Shot("21-channel2-english");
@@ -112,16 +114,30 @@ class TDemoWalk {
     std::fprintf(stderr, "demo: no English language file next to the program\n");
   }
 
-  void Shot(const QString& Name) {
+  // The trend window opened from the measurement page, about 20 seconds of values recorded.
+  void TrendWithRecording() {
+    Click("sTrend");
+    const QString Csv = FDirectory + QStringLiteral("/23-trend-english.csv");
+    FTrend.StartRecording(Csv);
+    Wait(20000);
+    FTrend.StopRecording();
+    Shot("23-trend-english", FTrend);
+    if (!FTrend.SaveImage(FDirectory + QStringLiteral("/24-trend-chart.png"))) FFailed = true;
+    FTrend.close();
+  }
+
+  void Shot(const QString& Name, QWidget& Window) {
     const QString Path = FDirectory + QLatin1Char('/') + Name + QStringLiteral(".png");
-    if (!FWindow.grab().save(Path)) {
+    if (!Window.grab().save(Path)) {
       std::fprintf(stderr, "demo: cannot save %s\n", qPrintable(Path));
       FFailed = true;
     }
   }
+  void Shot(const QString& Name) { Shot(Name, FWindow); }
 
   TfMain& FForm;
   TfMainWindow& FWindow;
+  TfTrendWindow& FTrend;
   QString FDirectory;
   bool FFailed = false;
 };
@@ -136,11 +152,12 @@ std::optional<QString> DemoScreenshotDir(const std::string& Script) {
   return QString::fromStdString(Directory);
 }
 
-void StartDemoWalk(TfMain& Form, TfMainWindow& Window, const QString& Directory) {
-  QTimer::singleShot(0, &Window, [&Form, &Window, Directory] {
+void StartDemoWalk(TfMain& Form, TfMainWindow& Window, TfTrendWindow& Trend,
+                   const QString& Directory) {
+  QTimer::singleShot(0, &Window, [&Form, &Window, &Trend, Directory] {
     int Code = 1;
     try {
-      Code = TDemoWalk(Form, Window, Directory).Run();
+      Code = TDemoWalk(Form, Window, Trend, Directory).Run();
     } catch (const std::exception& E) {
       std::fprintf(stderr, "demo: %s\n", E.what());
     }

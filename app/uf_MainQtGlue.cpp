@@ -94,3 +94,7 @@ void TQtMainServices::ShowError(const std::string& Text) {
   QMessageBox::critical(Owner, Owner ? Owner->windowTitle() : QString(),
                         QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())));
 }
+
+void TQtMainServices::ShowTrend() {
+  if (FShowTrend) FShowTrend();
+}

@@ -54,8 +54,11 @@ class TQtMainServices : public IMainServices {
   void ProcessMessages() override;
   void Repaint(TViewElement& Element) override;
   void ShowError(const std::string& Text) override;
+  void SetShowTrend(std::function<void()> ShowTrend) { FShowTrend = std::move(ShowTrend); }
+  void ShowTrend() override;
 
  private:
   std::function<QWidget*(TViewElement&)> FWidgetOf;
+  std::function<void()> FShowTrend;
   bool FBusy = false;
 };

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "support/uMessages.h"
+#include "support/uStringUtils.h"
 
 namespace {
 
@@ -107,8 +108,8 @@ void TMyCustomNumEdit::Beep() {
   QApplication::beep();
 }
 
-void TMyCustomNumEdit::Refuse(const std::string& Message) {
-  ShowMessage(Message);
+void TMyCustomNumEdit::Refuse(const std::string& Min, const std::string& Max) {
+  ShowMessage(FillIn(FRangeMessage.toStdString(), {FShowName.toStdString(), Min, Max}));
   setFocus(Qt::OtherFocusReason);
   selectAll();
 }

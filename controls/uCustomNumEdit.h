@@ -16,6 +16,7 @@ class TMyCustomNumEdit : public QLineEdit {
   Q_OBJECT
   Q_PROPERTY(bool UpDownEnable READ UpDownEnable WRITE SetUpDownEnable)
   Q_PROPERTY(QString ShowName READ ShowName WRITE SetShowName)
+  Q_PROPERTY(QString RangeMessage READ RangeMessage WRITE SetRangeMessage)
   Q_PROPERTY(bool AutoCorrect READ AutoCorrect WRITE SetAutoCorrect)
   Q_PROPERTY(bool FailureBeep READ FailureBeep WRITE SetFailureBeep)
   Q_PROPERTY(bool EditorEnabled READ EditorEnabled WRITE SetEditorEnabled)
@@ -42,6 +43,9 @@ class TMyCustomNumEdit : public QLineEdit {
   void SetUpDownEnable(bool Value);
   QString ShowName() const { return FShowName; }
   void SetShowName(const QString& Value) { FShowName = Value; }
+  // The refusal's text: %1 the field's name, %2 and %3 the bounds.
+  QString RangeMessage() const { return FRangeMessage; }
+  void SetRangeMessage(const QString& Value) { FRangeMessage = Value; }
   bool AutoCorrect() const { return FAutoCorrect; }
   void SetAutoCorrect(bool Value) { FAutoCorrect = Value; }
   bool FailureBeep() const { return FFailureBeep; }
@@ -69,8 +73,8 @@ class TMyCustomNumEdit : public QLineEdit {
   int StepCount(bool Page) const;
   // Colours the text by the sign of the value shown (only when Colored).
   void SetSignColor(double Value);
-  // A refused entry: the range message, the focus back and the text selected.
-  void Refuse(const std::string& Message);
+  // A refused entry: the range message with these bounds, the focus back and the text selected.
+  void Refuse(const std::string& Min, const std::string& Max);
   // The beep of a wrong entry.
   static void Beep();
   std::string TextUtf8() const { return text().toStdString(); }
@@ -96,6 +100,7 @@ class TMyCustomNumEdit : public QLineEdit {
   TUpDown FUpDown{this};
   bool FUpDownEnable = true;
   QString FShowName = QStringLiteral("Hodnota");
+  QString FRangeMessage = QStringLiteral("%1 musí být v rozmezí od %2 do %3!");
   bool FAutoCorrect = true;
   bool FFailureBeep = false;
   bool FEditorEnabled = true;

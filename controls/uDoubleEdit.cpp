@@ -101,9 +101,8 @@ bool TDoubleEdit::CheckValue() {
     SetValue(converted ? Clamp(number) : Value());
     return true;
   }
-  Refuse(Format("%s musí být v rozmezí od %s do %s!", ShowName().toStdString().c_str(),
-                FloatToTextNumber(FMinValue, 2, separator, "").c_str(),
-                FloatToTextNumber(FMaxValue, 2, separator, "").c_str()));
+  Refuse(FloatToTextNumber(FMinValue, 2, separator, ""),
+         FloatToTextNumber(FMaxValue, 2, separator, ""));
   return converted;
 }
 

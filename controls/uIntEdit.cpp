@@ -67,7 +67,6 @@ bool TIntEdit::CheckValue() {
     SetValue(Clamp(number));
     return true;
   }
-  Refuse(Format("%s musí být v rozmezí od %d do %d!", ShowName().toStdString().c_str(), FMinValue,
-                FMaxValue));
+  Refuse(Format("%d", FMinValue), Format("%d", FMaxValue));
   return isInteger;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // Small text helpers shared by the protocol, the log and the command-line switches.
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -13,3 +14,6 @@ bool SameText(std::string_view a, std::string_view b);
 std::string PadRight(std::string_view text, std::size_t width);
 // "%.*d"-style formatting without the C varargs at every call site.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Template with "%1" .. "%9" replaced by the values given (a language file's text with its
+// blanks to fill); other "%" stay as they are.
+std::string FillIn(std::string_view Template, std::initializer_list<std::string> Values);

@@ -192,6 +192,61 @@ TEST_F(ModulePagesTest, MeasurementRowsShowTheModulesTexts) {
   EXPECT_EQ(rig.PageShown(), "pMeasure");
 }
 
+TEST_F(ModulePagesTest, TheTrendTakesEachTickWithGapsAndForgetsTheModuleOnDisconnect) {
+  state.Channels[2].Overflow = true;
+  state.Channels[3].NotValid = true;
+  Connect(state);
+  EXPECT_TRUE(rig.Form().Trend().Readings().empty());
+  for (int tick = 0; tick < 3; ++tick) rig["Timer1"].Fire("OnTimer");
+  const TTrend& trend = rig.Form().Trend();
+  ASSERT_EQ(trend.Readings().size(), 3u);
+  const TTrendReading& last = trend.Readings().back();
+  EXPECT_EQ(last.Values[0].State, TReadingState::Valid);
+  EXPECT_NEAR(last.Values[0].Value, std::stod(rig["lMeasuringChannel1Value"].GetText("Caption")),
+              0.06);  // the text is rounded to the channel's decimals
+  EXPECT_EQ(last.Values[1].State, TReadingState::Overflow);
+  EXPECT_EQ(last.Values[2].State, TReadingState::Missing);
+  EXPECT_LE(trend.Readings()[0].TimeMs, last.TimeMs);
+  EXPECT_EQ(trend.Channels()[0].Name, Trim(Cp1250ToUtf8(state.Channels[1].Setup.Name)));
+  EXPECT_EQ(trend.Channels()[0].Unit, Trim(Cp1250ToUtf8(state.Channels[1].Setup.Unit)));
+
+  rig["ShapeEx2"].Click();  // disconnect
+  EXPECT_TRUE(rig.Form().Trend().Readings().empty());
+}
+
+TEST_F(ModulePagesTest, TheChannelHeadingAndNumberFieldMessagesComeFromTheLanguageItems) {
+  Connect(state);
+  Press("sbChannel2");
+  // Without a language file: the texts as they always were.
+  EXPECT_EQ(rig["lChannel"].GetText("Caption"), "Kanál 2");
+  EXPECT_EQ(rig["Label4"].GetText("Caption"),
+            "( Vstupní rozsah: " + Trim(state.Channels[2].Setup.InputRange) + " )");
+  EXPECT_EQ(rig["deMaxValue"].GetText("ShowName"), "Hodnota");
+  EXPECT_EQ(rig["ieDecimals"].GetText("RangeMessage"), "%1 musí být v rozmezí od %2 do %3!");
+
+  // A language file sets the items; the page shown follows at once.
+  rig["txChannelHeading"].Set("Caption", "Channel %1");
+  rig["txInputRange"].Set("Caption", "( Input range: %1 )");
+  rig["txValueName"].Set("Caption", "Value");
+  rig["txRangeMessage"].Set("Caption", "%1 must be between %2 and %3!");
+  EXPECT_EQ(rig["lChannel"].GetText("Caption"), "Channel 2");
+  EXPECT_EQ(rig["Label4"].GetText("Caption"),
+            "( Input range: " + Trim(state.Channels[2].Setup.InputRange) + " )");
+  for (const char* field : {"deValueRangeMin", "deHystValue", "ieDecimals"}) {
+    EXPECT_EQ(rig[field].GetText("ShowName"), "Value") << field;
+    EXPECT_EQ(rig[field].GetText("RangeMessage"), "%1 must be between %2 and %3!") << field;
+  }
+  Press("sbChannel1");
+  EXPECT_EQ(rig["lChannel"].GetText("Caption"), "Channel 1");
+}
+
+TEST_F(ModulePagesTest, TheTrendButtonOfTheMeasurementPageOpensTheTrend) {
+  Connect(state);
+  EXPECT_TRUE(rig["sTrend"].GetBool("Visible"));
+  rig["sTrend"].Click();
+  EXPECT_EQ(rig.Services.TrendShown(), 1);
+}
+
 TEST_F(ModulePagesTest, BlankUserDataGivesAnEmptyModuleName) {
   state.UserData = std::string(16, ' ');
   Connect(state);

@@ -33,6 +33,7 @@ TKVXrec SampleRecord() {
   one.Channel = 1;
   one.Name = Utf8ToCp1250("Teplota vody") + std::string(9, ' ');
   one.Unit = Utf8ToCp1250("°C   ");
+  one.InputRange = "0..10 V        ";
   one.Offset = -5;
   one.Scale = 0.01f;
   one.Decimals = 1;
@@ -54,24 +55,24 @@ TEST(CtlFields, NamesRoundTripAndUnknownOnesAreRefused) {
     EXPECT_THROW(ParseFieldName(name), TCtlError) << name;
 }
 
-TEST(CtlFields, BoundsAreTheWindowsWithItsMessages) {
+TEST(CtlFields, BoundsAreTheWindowsWithEnglishMessagesAndNonNumbersAreSaidToBeSo) {
   SetDecimalSeparator(',');
   EXPECT_EQ(Refusal("ch1.upper", "10000.01"),
-            "Hodnota musí být v rozmezí od -10000,00 do 10000,00!");
+            "ch1.upper: 10000.01 is not between -10000.00 and 10000.00");
   EXPECT_EQ(Normal("ch1.upper", "10000"), "10000");
   EXPECT_EQ(Normal("ch1.lower", "-10000"), "-10000");
-  EXPECT_EQ(Refusal("ch2.max", "1e9"),
-            "Hodnota musí být v rozmezí od -99999999,00 do 99999999,00!");
-  EXPECT_EQ(Refusal("ch2.min", "abc"),
-            "Hodnota musí být v rozmezí od -99999999,00 do 99999999,00!");
-  EXPECT_EQ(Refusal("ch2.min", "nan"),
-            "Hodnota musí být v rozmezí od -99999999,00 do 99999999,00!");
+  EXPECT_EQ(Refusal("ch2.max", "1e9"), "ch2.max: 1e9 is not between -99999999.00 and 99999999.00");
+  EXPECT_EQ(Refusal("ch2.min", "abc"), "ch2.min: 'abc' is not a number");
+  EXPECT_EQ(Refusal("ch2.min", "nan"), "ch2.min: 'nan' is not a number");
   SetDecimalSeparator('.');
-  EXPECT_EQ(Refusal("ch1.hyst", "-20000"), "Hodnota musí být v rozmezí od -10000.00 do 10000.00!");
+  EXPECT_EQ(Refusal("ch1.hyst", "-20000"),
+            "ch1.hyst: -20000 is not between -10000.00 and 10000.00");
   EXPECT_EQ(Normal("ch1.min", "-12,5"), "-12.5");
   EXPECT_EQ(Normal("ch1.max", "+0.1"), "0.1");
-  EXPECT_EQ(Refusal("ch1.decimals", "3"), "Hodnota musí být v rozmezí od 0 do 2!");
-  EXPECT_EQ(Refusal("ch1.decimals", "1.5"), "Hodnota musí být v rozmezí od 0 do 2!");
+  EXPECT_EQ(Refusal("ch1.decimals", "3"), "ch1.decimals: 3 is not between 0 and 2");
+  EXPECT_EQ(Refusal("ch1.decimals", "1.5"), "ch1.decimals: '1.5' is not a number");
+  EXPECT_EQ(Refusal("ch1.gain", "x"), "ch1.gain: 'x' is not a number");
+  EXPECT_EQ(Refusal("address", "five"), "address: 'five' is not a number");
   EXPECT_EQ(Normal("ch1.decimals", " 2 "), "2");
   EXPECT_EQ(Normal("ch1.gain", "128"), "128");
   EXPECT_NE(Refusal("ch1.gain", "256"), "(accepted)");
@@ -110,6 +111,7 @@ TEST(CtlFields, ReadFieldsListsWhatTheModuleReportsOnly) {
   EXPECT_EQ(value("userdata"), "Sklad č. 4      ");
   EXPECT_EQ(value("ch1.name"), "Teplota vody");
   EXPECT_EQ(value("ch1.unit"), "°C");
+  EXPECT_EQ(value("ch1.input"), "0..10 V");
   EXPECT_EQ(value("ch1.min"), "-5");
   EXPECT_EQ(value("ch1.max"), "95");
   EXPECT_EQ(value("ch1.loop"), "(absent)");  // Loop 0: no 4-20 mA option
@@ -140,11 +142,15 @@ TEST(CtlFields, JsonRoundTripIsExactForTextsAndSingles) {
   EXPECT_EQ(json["ch1.upper"].dump(), "0.1");
   EXPECT_EQ(json["ch1.unit"], "°C");
   EXPECT_EQ(json["speed"], 19200);
+  EXPECT_EQ(json["ch1.input"], "0..10 V");
+  // The input range is the module's own: a backup carries it, a restore leaves it.
+  TFieldList writable = fields;
+  std::erase_if(writable, [](const TFieldValue& f) { return f.Id.Kind == TFieldKind::Input; });
   const TFieldList back = FieldsFromJson(json);
-  ASSERT_EQ(back.size(), fields.size());
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    EXPECT_EQ(back[i].Id, fields[i].Id);
-    EXPECT_EQ(back[i].Value, fields[i].Value) << FieldName(fields[i].Id);
+  ASSERT_EQ(back.size(), writable.size());
+  for (std::size_t i = 0; i < writable.size(); ++i) {
+    EXPECT_EQ(back[i].Id, writable[i].Id);
+    EXPECT_EQ(back[i].Value, writable[i].Value) << FieldName(writable[i].Id);
   }
   EXPECT_EQ(Utf8ToCp1250(back[2].Value), SampleRecord().Ident.UserData);
 }
@@ -156,6 +162,8 @@ TEST(CtlFields, JsonOfWrongTypesOrBoundsIsRefused) {
   EXPECT_THROW(FieldsFromJson(ordered_json::parse(R"({"ch9.upper": 1})")), TCtlError);
   EXPECT_THROW(FieldsFromJson(ordered_json::parse(R"([1, 2])")), TCtlError);
   EXPECT_EQ(FieldsFromJson(ordered_json::parse(R"({"ch1.max": 100})"))[0].Value, "100");
+  EXPECT_EQ(Refusal("ch1.input", "4..20 mA"),
+            "ch1.input: the input range is given by the module and cannot be set");
 }
 
 }  // namespace

@@ -3,13 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -86,7 +95,7 @@ TEST(KvxctlProcess, ShowAndBackupOfEachModelCarryIdentityAndEveryField) {
     EXPECT_EQ(record["serial"], 21 + i);
     const json& fields = record["fields"];
     for (const char* name :
-         {"address", "speed", "userdata", "ch1.name", "ch1.unit", "ch1.min", "ch1.max",
+         {"address", "speed", "userdata", "ch1.name", "ch1.unit", "ch1.input", "ch1.min", "ch1.max",
           "ch1.decimals", "ch1.watch", "ch4.upper", "ch4.lower", "ch4.hyst"})
       EXPECT_TRUE(fields.contains(name)) << name;
     EXPECT_EQ(fields["speed"], 115200);
@@ -136,9 +145,11 @@ TEST(KvxctlProcess, SetRefusesWhatTheWindowRefusesBeforeWritingAnything) {
     std::string Message;
   };
   const TCase cases[] = {
-      {{"ch1.name=A", "ch1.upper=10000.5"}, "Hodnota musí být v rozmezí od -10000"},
-      {{"ch2.min=-100000000"}, "Hodnota musí být v rozmezí od -99999999"},
-      {{"ch1.decimals=3"}, "Hodnota musí být v rozmezí od 0 do 2!"},
+      {{"ch1.name=A", "ch1.upper=10000.5"}, "ch1.upper: 10000.5 is not between -10000.00"},
+      {{"ch2.min=-100000000"}, "ch2.min: -100000000 is not between -99999999.00"},
+      {{"ch1.decimals=3"}, "ch1.decimals: 3 is not between 0 and 2"},
+      {{"ch2.max=lots"}, "ch2.max: 'lots' is not a number"},
+      {{"ch1.input=0..5 V"}, "ch1.input: the input range is given by the module"},
       {{"ch3.gain=3"}, "ch3.gain: '3' is not 1, 2, 4, 8, 16, 32, 64 or 128"},
       {{"ch1.name=123456789012345678901"}, "ch1.name: at most 20 characters"},
       {{"ch1.unit=metrů/s"}, "ch1.unit: at most 5 characters"},
@@ -211,7 +222,7 @@ TEST(KvxctlProcess, RestoreRefusesABackupOfAnotherModelAndAFileThatIsNoBackup) {
   std::ofstream(file) << "{\"model\": \"VIROD\", \"serial\": 61, \"fields\": {\"ch1.max\": \"x\"}}";
   const TRunResult bad = RunKvxctl({"restore", "COM100", file}, sim.Env());
   EXPECT_EQ(bad.Code, 2);
-  EXPECT_NE(bad.Err.find("Hodnota musí být"), std::string::npos) << bad.Err;
+  EXPECT_NE(bad.Err.find("ch1.max: 'x' is not a number"), std::string::npos) << bad.Err;
   std::remove(file.c_str());
 }
 
@@ -222,11 +233,15 @@ TEST(KvxctlProcess, WatchPrintsFourValuesPerReadingAsTextCsvAndJson) {
   std::istringstream lines(csv.Out);
   std::string line;
   std::getline(lines, line);
-  EXPECT_EQ(line, "\"ch1\",\"ch2\",\"ch3\",\"ch4\"");
+  // The layout of the window's recordings: time, then each channel with its unit.
+  EXPECT_EQ(line.rfind("time,", 0), 0u) << line;
+  EXPECT_NE(line.find(" [°C]"), std::string::npos) << line;
+  const std::regex csvLine(
+      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d(,(-?\d+(\.\d+)?|OVR|)){4})");
   int readings = 0;
   while (std::getline(lines, line)) {
     ++readings;
-    EXPECT_EQ(std::count(line.begin(), line.end(), '"'), 8) << line;
+    EXPECT_TRUE(std::regex_match(line, csvLine)) << line;
   }
   EXPECT_EQ(readings, 2);
 
@@ -238,13 +253,100 @@ TEST(KvxctlProcess, WatchPrintsFourValuesPerReadingAsTextCsvAndJson) {
   EXPECT_NE(reading["values"][0], "-") << "the module answers";
 }
 
+TEST(KvxctlProcess, ShowCarriesEachChannelsInputRangeAndRestoreLeavesItAlone) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "51"});
+  const TRunResult show = RunKvxctl({"show", "COM100"}, sim.Env());
+  ASSERT_EQ(show.Code, 0) << show.Err;
+  const std::regex input(R"(ch1\.input: "[^"]+")");
+  EXPECT_TRUE(std::regex_search(show.Out, input)) << show.Out;
+
+  const std::string file = TempFile("input");
+  ASSERT_EQ(RunKvxctl({"backup", "COM100", file}, sim.Env()).Code, 0);
+  json saved = ReadJsonFile(file);
+  ASSERT_TRUE(saved["fields"]["ch1.input"].is_string()) << saved.dump();
+  EXPECT_FALSE(saved["fields"]["ch1.input"].get<std::string>().empty());
+  saved["fields"]["ch1.input"] = "something else";
+  std::ofstream(file) << saved.dump(2);
+  const TRunResult restore = RunKvxctl({"restore", "COM100", file}, sim.Env());
+  EXPECT_EQ(restore.Code, 0) << restore.Err;
+  EXPECT_NE(restore.Out.find("the module matches"), std::string::npos) << restore.Out;
+  std::remove(file.c_str());
+}
+
+// The instructions kvxctl writes, as the traffic monitor receives them. The monitor's queue
+// is short, so a thread takes each message as it comes.
+class TTrafficListener {
+ public:
+  TTrafficListener() {
+    char pattern[] = "/tmp/kvxctl-traffic-XXXXXX";
+    FDir = ::mkdtemp(pattern);
+    FFd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = FDir + "/TfMainTirmelTerm";
+    std::copy(path.begin(), path.end(), address.sun_path);
+    EXPECT_EQ(::bind(FFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    FReader = std::thread([this] { Read(); });
+  }
+  ~TTrafficListener() {
+    FStop = true;
+    FReader.join();
+    ::close(FFd);
+    std::filesystem::remove_all(FDir);
+  }
+  std::string Env() const { return "XDG_RUNTIME_DIR=" + FDir; }
+  // How often each instruction was written so far.
+  std::map<int, int> WrittenInstructions() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the last messages
+    std::lock_guard lock(FLock);
+    return FWritten;
+  }
+
+ private:
+  void Read() {
+    char buffer[4096];
+    while (!FStop) {
+      pollfd ready{FFd, POLLIN, 0};
+      if (::poll(&ready, 1, 50) <= 0) continue;
+      const ssize_t size = ::recv(FFd, buffer, sizeof buffer, MSG_DONTWAIT);
+      // Direction 1 is written; a request frame is "*a", length, address, signature,
+      // instruction.
+      if (size > 7 && buffer[0] == 1 && buffer[1] == '*' && buffer[2] == 'a') {
+        std::lock_guard lock(FLock);
+        ++FWritten[static_cast<unsigned char>(buffer[7])];
+      }
+    }
+  }
+
+  std::string FDir;
+  int FFd = -1;
+  std::mutex FLock;
+  std::map<int, int> FWritten;
+  std::atomic<bool> FStop{false};
+  std::thread FReader;
+};
+
+TEST(KvxctlProcess, ShowMakesOneModuleCheckAndOneDownload) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-s", "52"});
+  TTrafficListener traffic;
+  std::vector<std::string> env = sim.Env();
+  env.push_back(traffic.Env());
+  const TRunResult show = RunKvxctl({"show", "DST", "COM100"}, env);
+  ASSERT_EQ(show.Code, 0) << show.Err;
+  const std::map<int, int> written = traffic.WrittenInstructions();
+  constexpr int kReadType = 0xF3, kReadChannelSetup = 0x1F;
+  // A download asks each of its questions twice; the check asks for the type once more.
+  EXPECT_EQ(written.count(kReadChannelSetup) ? written.at(kReadChannelSetup) : 0, 2);
+  EXPECT_EQ(written.count(kReadType) ? written.at(kReadType) : 0, 3);
+}
+
 TEST(KvxctlProcess, AModuleThatStopsAnsweringIsACommunicationError) {
   // Enough answers for the first test of the channel; it falls silent while connecting or
   // saving, and either way the module is lost.
-  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "usb", "-b", "115200", "-f", "stop-after=40"});
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "usb", "-b", "115200", "-f", "stop-after=20"});
   const TRunResult set = RunKvxctl({"set", "COM100", "ch1.name=Nic"}, sim.Env());
   EXPECT_EQ(set.Code, 3) << set.Out << set.Err;
-  EXPECT_NE(set.Err.find("Chyba při komunikaci s modulem KVX!"), std::string::npos) << set.Err;
+  EXPECT_NE(set.Err.find("communication with the KVX module failed"), std::string::npos) << set.Err;
 }
 
 TEST(KvxctlProcess, AModuleThatIgnoresWritesFailsVerificationNamingTheFields) {

@@ -98,4 +98,25 @@ TEST_F(WindowTexts, EnglishChangesEveryTextAndCzechBringsThemBack) {
   EXPECT_EQ(form.Component("cbCommunicationSpeed").GetInt("ItemIndex"), 6);
 }
 
+TEST_F(WindowTexts, GenWritesTheFilledInTextsAndATranslationReachesThem) {
+  const std::string exported = dir.File("gen.lng.xml");
+  ExportLanguage(exported);
+  std::map<std::string, std::string> byName;
+  for (const auto& [path, text] : Texts(exported)) {
+    if (path.find('@') == std::string::npos) continue;
+    const std::size_t slash = path.rfind('/');
+    byName[path.substr(slash + 1, path.find('#', slash) - slash - 1) +
+           path.substr(path.find('@'))] = text;
+  }
+  EXPECT_EQ(byName["txChannelHeading@caption"], "Kanál %1");
+  EXPECT_EQ(byName["txInputRange@caption"], "( Vstupní rozsah: %1 )");
+  EXPECT_EQ(byName["txRangeMessage@caption"], "%1 musí být v rozmezí od %2 do %3!");
+  EXPECT_EQ(byName["sTrend@hint"], "Průběh měřených hodnot v čase");
+
+  ASSERT_TRUE(language.Load(kEnglish));
+  EXPECT_EQ(form.Component("txChannelHeading").GetText("Caption"), "Channel %1");
+  EXPECT_EQ(form.Component("txTrendRecord").GetText("Caption"), "Record");
+  EXPECT_EQ(form.Component("sTrend").GetText("Hint"), "Measured values over time");
+}
+
 }  // namespace

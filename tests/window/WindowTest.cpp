@@ -3,20 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
 #include "app/uMain.h"
 #include "app/uf_Main.h"
 #include "app/uf_MainQtGlue.h"
+#include "app/uf_Trend.h"
+#include "app/uf_TrendChart.h"
+#include "controls/uDoubleEdit.h"
 #include "lang/uLanguageSelector.h"
 #include "sim/uKvxSimModule.h"
 #include "sim/uSimPty.h"
@@ -49,9 +57,12 @@ class WindowTest : public ::testing::Test {
     Form = std::make_unique<TfMain>(*Manager, Services, std::vector<std::string>{},
                                     [](TfMain& F) { InitializeLanguages(F.View()); });
     Window = std::make_unique<TfMainWindow>(Form->View(), [this] { Form->FormShow(); });
+    Trend = std::make_unique<TfTrendWindow>(Form->Trend(), Form->View());
     Services.SetWidgetOf([this](TViewElement& E) { return Window->Binding().Widget(E.Name()); });
+    Services.SetShowTrend([this] { Trend->Open(); });
   }
   ~WindowTest() override {
+    Trend.reset();
     Window.reset();
     Form.reset();
     Manager.reset();  // closes the channels before their far ends go
@@ -101,8 +112,37 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<TFTDIManager> Manager;
   std::unique_ptr<TfMain> Form;
   std::unique_ptr<TfMainWindow> Window;
+  std::unique_ptr<TfTrendWindow> Trend;
   TMessageCapture Capture;
 };
+
+// Waits for Count more readings of the measurement page's ticks.
+bool WaitForReadings(const TTrend& Trend, std::size_t Count) {
+  const std::size_t Wanted = Trend.Readings().size() + Count;
+  return QTest::qWaitFor([&] { return Trend.Readings().size() >= Wanted; }, 15000);
+}
+
+// The texts of a page that come from the window (labels, tick boxes, hints), not from the module.
+QStringList WindowTextsOf(QWidget* Page) {
+  QStringList Texts;
+  for (QWidget* Child : Page->findChildren<QWidget*>()) {
+    const QString Name = Child->objectName();
+    const bool ModuleData = Name == "lModuleName" || Name.startsWith("lMeasuringChannel") ||
+                            (Name.startsWith("lChannel") && Name.endsWith("Name"));
+    if (!Child->isVisibleTo(Page) || ModuleData) continue;
+    if (auto* Label = qobject_cast<QLabel*>(Child)) Texts << Label->text();
+    if (auto* Box = qobject_cast<QCheckBox*>(Child)) Texts << Box->text();
+    Texts << Child->toolTip();
+  }
+  return Texts;
+}
+
+bool LooksCzech(const QString& Text) {
+  static const QString kLetters = QStringLiteral("áčďéěíňóřšťúůýžÁČĎÉĚÍŇÓŘŠŤÚŮÝŽ");
+  for (const QChar Letter : kLetters)
+    if (Text.contains(Letter)) return true;
+  return Text.contains(QStringLiteral("Kan")) || Text.contains(QStringLiteral("Hodnota"));
+}
 
 TEST_F(WindowTest, OpensOnTheSearchPageWithItsCaptionAndFixedSize) {
   ASSERT_TRUE(ShowActive(*Window));
@@ -209,6 +249,78 @@ TEST_F(WindowTest, TheUsbModuleShowsItsPictureAndFixedCommunicationSettings) {
   Click("ShapeEx4");
   EXPECT_TRUE(Shown("pChannel"));
   EXPECT_EQ(W<QLineEdit>("eChannelName")->text(), Text(Usb->State().Channels[4].Setup.Name));
+}
+
+TEST_F(WindowTest, TheTrendButtonOpensATrendWindowThatRecordsAndSavesItsPicture) {
+  ASSERT_TRUE(ShowActive(*Window));
+  Click("sSearch");
+  ConnectTo("VIROD");
+  ASSERT_TRUE(WaitForReadings(Form->Trend(), 1));
+  EXPECT_FALSE(W("sTrend")->toolTip().isEmpty());
+  Click("sTrend");
+  ASSERT_TRUE(Trend->isVisible());
+  EXPECT_EQ(Trend->windowTitle(), "Průběh");
+  const TKvxSimState& State = Rs->State();
+  for (int Ch = 0; Ch < 4; ++Ch)
+    EXPECT_TRUE(Trend->ChannelBox(Ch).text().startsWith(Text(State.Channels[Ch + 1].Setup.Name)))
+        << Trend->ChannelBox(Ch).text().toStdString();
+
+  const QString Dir = QString::fromStdString(testing::TempDir());
+  const QString Csv = Dir + "/window-trend.csv";
+  Trend->StartRecording(Csv);
+  EXPECT_EQ(Trend->RecordButton().text(), "Zastavit záznam");
+  ASSERT_TRUE(WaitForReadings(Form->Trend(), 2));
+  QFile File(Csv);
+  ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+  const QStringList Lines = QString::fromUtf8(File.readAll()).split('\n', Qt::SkipEmptyParts);
+  ASSERT_GE(Lines.size(), 3) << Lines.join("|").toStdString();
+  EXPECT_TRUE(Lines[0].startsWith("time,")) << Lines[0].toStdString();
+  EXPECT_EQ(Lines[1].count(','), 4) << Lines[1].toStdString();
+
+  Trend->ChannelBox(1).click();
+  EXPECT_FALSE(Trend->Chart().Shown()[1]);
+  const QString Png = Dir + "/window-trend.png";
+  ASSERT_TRUE(Trend->SaveImage(Png));
+  EXPECT_FALSE(QImage(Png).isNull());
+
+  // Another module, or none: the trend starts again and the recording ends.
+  Click("ShapeEx2");
+  EXPECT_TRUE(Form->Trend().Readings().empty());
+  EXPECT_FALSE(Trend->Recording());
+  QFile::remove(Csv);
+  QFile::remove(Png);
+}
+
+TEST_F(WindowTest, SwitchingToEnglishLeavesNoCzechTextOnTheChannelPage) {
+  ASSERT_TRUE(ShowActive(*Window));
+  Click("sSearch");
+  ConnectTo("VIROD");
+  TViewElement& Languages = Form->Element("cbbLanguage");
+  const auto English = std::find(Languages.Items().begin(), Languages.Items().end(), "english");
+  ASSERT_NE(English, Languages.Items().end());
+  Languages.Edit("ItemIndex", static_cast<int>(English - Languages.Items().begin()));
+
+  for (const char* Page : {"sbMeasuring", "sbChannel2"}) {
+    Click(Page);
+    for (const QString& Shown :
+         WindowTextsOf(W(Page == std::string("sbMeasuring") ? "pMeasure" : "pChannel")))
+      EXPECT_FALSE(LooksCzech(Shown)) << Page << ": " << Shown.toStdString();
+  }
+  EXPECT_EQ(W<QLabel>("lChannel")->text(), "Channel 2");
+  EXPECT_TRUE(W<QLabel>("Label4")->text().startsWith("( Input range: "))
+      << W<QLabel>("Label4")->text().toStdString();
+
+  // A refused number is refused in English.
+  auto* Upper = W<TDoubleEdit>("deMaxValue");
+  Upper->setText("20000");
+  Upper->CheckValue();  // refused: the message comes and the text stays as typed
+  ASSERT_FALSE(Capture.Messages.empty());
+  EXPECT_EQ(Capture.Messages.back().rfind("Value must be between -10000", 0), 0u)
+      << Capture.Messages.back();
+  EXPECT_FALSE(LooksCzech(QString::fromStdString(Capture.Messages.back())));
+  Trend->Open();
+  EXPECT_EQ(Trend->windowTitle(), "Trend");
+  EXPECT_EQ(Trend->RecordButton().text(), "Record");
 }
 
 }  // namespace

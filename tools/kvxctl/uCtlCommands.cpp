@@ -5,6 +5,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/uMeasurementCsv.h"
 #include "support/uCodePage.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
@@ -17,7 +18,8 @@ namespace {
 using nlohmann::ordered_json;
 
 bool IsTextField(TFieldKind Kind) {
-  return Kind == TFieldKind::UserData || Kind == TFieldKind::Name || Kind == TFieldKind::Unit;
+  return Kind == TFieldKind::UserData || Kind == TFieldKind::Name || Kind == TFieldKind::Unit ||
+         Kind == TFieldKind::Input;
 }
 
 // Texts in quotes, so that blanks at their ends show.
@@ -101,21 +103,10 @@ int Show(const TCtlOptions& Options, std::ostream& Out) {
   return ceDone;
 }
 
-std::string CsvText(const std::string& Text) {
-  std::string quoted = "\"";
-  for (char c : Text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
-
 int Watch(const TCtlOptions& Options, std::ostream& Out) {
   TCtlSession session(Options);
   session.Connect(Options.Operands[0]);
   TfMain& form = session.Form();
-  if (Options.Csv) {
-    for (int n = 1; n <= kChannelCount; ++n)
-      Out << (n > 1 ? "," : "") << CsvText(Format("ch%d", n));
-    Out << "\n";
-  }
   using Clock = std::chrono::steady_clock;
   auto next = Clock::now();
   for (int reading = 0; !Options.Count || reading < *Options.Count; ++reading) {
@@ -128,19 +119,24 @@ int Watch(const TCtlOptions& Options, std::ostream& Out) {
     next += std::chrono::seconds(1);
     form.Element("Timer1").Fire("OnTimer");
     session.CheckConnected();
+    if (Options.Csv) {
+      // The same lines as a recording of the window's trend.
+      const TTrend& trend = form.Trend();
+      if (reading == 0) Out << CsvHeader(trend.Channels());
+      if (!trend.Readings().empty())
+        Out << CsvLine(trend.Readings().back(), trend.Channels()) << std::flush;
+      continue;
+    }
     ordered_json values = ordered_json::array(), units = ordered_json::array();
     for (int n = 1; n <= kChannelCount; ++n) {
       values.push_back(
           Trim(form.Element(Format("lMeasuringChannel%dValue", n)).GetText("Caption")));
       units.push_back(Trim(form.Element(Format("lMeasuringChannel%dUnit", n)).GetText("Caption")));
     }
-    for (int n = 0; n < kChannelCount; ++n) {
+    for (int n = 0; n < kChannelCount && !Options.Json; ++n) {
       const std::string value = values[n].get<std::string>();
-      if (Options.Csv)
-        Out << (n > 0 ? "," : "") << CsvText(value);
-      else if (!Options.Json)
-        Out << (n > 0 ? "\t" : "") << value << (value == "-" || value == "OVR" ? "" : " ")
-            << (value == "-" || value == "OVR" ? "" : units[n].get<std::string>());
+      const bool gap = value == "-" || value == "OVR";
+      Out << (n > 0 ? "\t" : "") << value << (gap ? "" : " " + units[n].get<std::string>());
     }
     if (Options.Json) Out << ordered_json{{"values", values}, {"units", units}}.dump();
     Out << std::endl;

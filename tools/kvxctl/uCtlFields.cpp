@@ -8,7 +8,6 @@
 
 #include "support/uCodePage.h"
 #include "support/uConversionUtils.h"
-#include "support/uLocaleSettings.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
 
@@ -22,11 +21,12 @@ struct TKindName {
   TFieldKind Kind;
   const char* Name;
 };
-constexpr std::array<TKindName, 14> kNames = {{{TFieldKind::Address, "address"},
+constexpr std::array<TKindName, 15> kNames = {{{TFieldKind::Address, "address"},
                                                {TFieldKind::Speed, "speed"},
                                                {TFieldKind::UserData, "userdata"},
                                                {TFieldKind::Name, "name"},
                                                {TFieldKind::Unit, "unit"},
+                                               {TFieldKind::Input, "input"},
                                                {TFieldKind::Min, "min"},
                                                {TFieldKind::Max, "max"},
                                                {TFieldKind::Decimals, "decimals"},
@@ -61,16 +61,16 @@ std::optional<long> ParseWhole(std::string_view Text) {
   return value;
 }
 
-// The real edit's range message, as the window shows it.
-std::string RealRangeMessage(double Bound) {
-  std::string bound = Format("%.2f", Bound);
-  std::replace(bound.begin(), bound.end(), '.', DecimalSeparator());
-  return "Hodnota musí být v rozmezí od -" + bound + " do " + bound + "!";
+[[noreturn]] void RefuseNumber(const TFieldId& Id, std::string_view Value) {
+  Refuse(FieldName(Id) + ": '" + std::string(Value) + "' is not a number");
 }
 
-std::string CheckedReal(std::string_view Value, double Bound) {
+std::string CheckedReal(const TFieldId& Id, std::string_view Value, double Bound) {
   const std::optional<double> value = ParseReal(Value);
-  if (!value || *value < -Bound || *value > Bound) Refuse(RealRangeMessage(Bound));
+  if (!value) RefuseNumber(Id, Value);
+  if (*value < -Bound || *value > Bound)
+    Refuse(Format("%s: %s is not between %.2f and %.2f", FieldName(Id).c_str(),
+                  std::string(Value).c_str(), -Bound, Bound));
   return RealText(static_cast<float>(*value));
 }
 
@@ -98,6 +98,10 @@ std::string RealText(float Value) {
 
 bool IsChannelField(TFieldKind Kind) {
   return Kind != TFieldKind::Address && Kind != TFieldKind::Speed && Kind != TFieldKind::UserData;
+}
+
+bool IsReadOnlyField(TFieldKind Kind) {
+  return Kind == TFieldKind::Input;
 }
 
 bool IsRealField(TFieldKind Kind) {
@@ -145,6 +149,7 @@ TFieldList ReadFields(const TKVXrec& Rec) {
     const TRange range = ScaleToRange(setup.Offset, setup.Scale, kRangeSpan);
     add(TFieldKind::Name, n, Cp1250ToUtf8(Trim(setup.Name)));
     add(TFieldKind::Unit, n, Cp1250ToUtf8(Trim(setup.Unit)));
+    add(TFieldKind::Input, n, Cp1250ToUtf8(Trim(setup.InputRange)));
     add(TFieldKind::Min, n, RealText(range.Min));
     add(TFieldKind::Max, n, RealText(range.Max));
     add(TFieldKind::Decimals, n, Format("%u", setup.Decimals));
@@ -169,13 +174,15 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value) {
   switch (Id.Kind) {
     case TFieldKind::Address: {
       const std::optional<long> address = ParseWhole(Value);
-      if (!address || *address < 0 || *address > 253)
+      if (!address) RefuseNumber(Id, Value);
+      if (*address < 0 || *address > 253)
         Refuse("address: '" + std::string(Value) + "' is not 0 to 253");
       return Format("%ld", *address);
     }
     case TFieldKind::Speed: {
       const std::optional<long> speed = ParseWhole(Value);
-      if (!speed || std::find(kSpeedCodes.begin(), kSpeedCodes.end(), *speed) == kSpeedCodes.end())
+      if (!speed) RefuseNumber(Id, Value);
+      if (std::find(kSpeedCodes.begin(), kSpeedCodes.end(), *speed) == kSpeedCodes.end())
         Refuse("speed: '" + std::string(Value) +
                "' is not 110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or "
                "230400");
@@ -187,23 +194,27 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value) {
       return CheckedText(Id, Trim(Value), kNameWidth - 1);
     case TFieldKind::Unit:
       return CheckedText(Id, Trim(Value), kUnitWidth);
+    case TFieldKind::Input:
+      Refuse(name + ": the input range is given by the module and cannot be set");
     case TFieldKind::Min:
     case TFieldKind::Max:
-      return CheckedReal(Value, kRangeBound);
+      return CheckedReal(Id, Value, kRangeBound);
     case TFieldKind::Upper:
     case TFieldKind::Lower:
     case TFieldKind::Hyst:
-      return CheckedReal(Value, kLimitBound);
+      return CheckedReal(Id, Value, kLimitBound);
     case TFieldKind::Decimals: {
       // The window corrects such a value silently; a script is told instead.
       const std::optional<long> decimals = ParseWhole(Value);
-      if (!decimals || *decimals < 0 || *decimals > 2)
-        Refuse("Hodnota musí být v rozmezí od 0 do 2!");
+      if (!decimals) RefuseNumber(Id, Value);
+      if (*decimals < 0 || *decimals > 2)
+        Refuse(name + ": " + std::string(Value) + " is not between 0 and 2");
       return Format("%ld", *decimals);
     }
     case TFieldKind::Gain: {
       const std::optional<long> gain = ParseWhole(Value);
-      if (!gain || *gain < 1 || *gain > 128 || (*gain & (*gain - 1)) != 0)
+      if (!gain) RefuseNumber(Id, Value);
+      if (*gain < 1 || *gain > 128 || (*gain & (*gain - 1)) != 0)
         Refuse(name + ": '" + std::string(Value) + "' is not 1, 2, 4, 8, 16, 32, 64 or 128");
       return Format("%ld", *gain);
     }

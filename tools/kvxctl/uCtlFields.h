@@ -14,6 +14,7 @@ enum class TFieldKind {
   UserData,
   Name,
   Unit,
+  Input,  // the input range the module reports; read only
   Min,
   Max,
   Decimals,
@@ -43,6 +44,8 @@ std::string FieldName(const TFieldId& Id);
 TFieldId ParseFieldName(std::string_view Name);
 bool IsChannelField(TFieldKind Kind);
 bool IsRealField(TFieldKind Kind);
+// Fields that show what the module reports and cannot be written.
+bool IsReadOnlyField(TFieldKind Kind);
 
 // Every field the record holds: the communication ones, then per reported channel its setup
 // (loop only where the module has the option, gain only where it reports one) and watching.
@@ -51,7 +54,7 @@ TFieldList ReadFields(const TKVXrec& Rec);
 const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id);
 
 // Checks Value as the window's field would take it and returns its canonical text; raises
-// TCtlError(ceUsage) with the window's message (or ours where the window has none).
+// TCtlError(ceUsage) naming the field and what is wrong with the value.
 std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value);
 // Whether two canonical values mean the same setting. Range ends are compared with the
 // precision the module keeps them in (offset and scale in single precision).

@@ -46,6 +46,8 @@ TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields) {
   TFieldList list;
   for (const auto& [name, value] : Fields.items()) {
     const TFieldId id = ParseFieldName(name);
+    // What the module reports of itself is kept for the reader, never written back.
+    if (IsReadOnlyField(id.Kind)) continue;
     std::string text;
     if (value.is_string())
       text = value.get<std::string>();

@@ -10,8 +10,7 @@
 
 namespace {
 
-constexpr std::uint8_t kUniversalAddress = 254;
-const char* const kCommunicationError = "Chyba při komunikaci s modulem KVX!";
+const char* const kCommunicationError = "communication with the KVX module failed";
 
 double RealOf(const std::string& Text) {
   double value = 0;
@@ -56,28 +55,25 @@ void TCtlSession::Connect(const std::string& Name) {
     FManager.FindChannel(Utf8ToCp1250(Name), channel);
   }
   if (!channel) throw TCtlError(ceNotFound, "no channel " + Name);
-  // The search's test tells a channel without a module from a module that fails later.
-  // A second test forgives a reply that came too late on a busy machine.
-  TKVXrec found;
-  if (!FForm->TestChannel(channel, found, false, kUniversalAddress) &&
-      (IsDeviceGone(*channel) || !FForm->TestChannel(channel, found, false, kUniversalAddress))) {
+  // One module check and one download; a second connect forgives a reply that came too late
+  // on a busy machine.
+  bool answered = false;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const bool connected = FForm->Connect(channel);
     if (IsDeviceGone(*channel)) RaiseGone(Name);
-    if (channel->GetOpenFailure() == TOpenFailure::InUse)
-      throw TCtlError(ceCommunication, Name + " is in use by another program");
-    if (channel->GetOpenFailure() == TOpenFailure::Denied)
-      throw TCtlError(ceCommunication,
-                      Name +
-                          ": permission denied (add your user to the group that owns the port's "
-                          "device, usually dialout, and log in again)");
-    throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
+    CheckConnected();
+    if (connected) return;
+    answered = answered || FForm->LastTestAnswered();
   }
-  FForm->Connect(channel);
-  if (IsDeviceGone(*channel)) RaiseGone(Name);
-  // Connecting shows the measurement page even when its own download failed.
-  if (FForm->ReadCopy() != found && !FForm->Refresh(true)) {
-    if (IsDeviceGone(*channel)) RaiseGone(Name);
-    throw TCtlError(ceCommunication, kCommunicationError);
-  }
+  if (answered) throw TCtlError(ceCommunication, kCommunicationError);
+  if (channel->GetOpenFailure() == TOpenFailure::InUse)
+    throw TCtlError(ceCommunication, Name + " is in use by another program");
+  if (channel->GetOpenFailure() == TOpenFailure::Denied)
+    throw TCtlError(ceCommunication,
+                    Name +
+                        ": permission denied (add your user to the group that owns the port's "
+                        "device, usually dialout, and log in again)");
+  throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
 }
 
 void TCtlSession::CheckConnected() {
@@ -130,6 +126,8 @@ void TCtlSession::Enter(const TFieldValue& Edit) {
       return edit("eChannelName", "Text", value);
     case TFieldKind::Unit:
       return edit("eChannelUnit", "Text", value);
+    case TFieldKind::Input:
+      throw TCtlError(ceUsage, FieldName(Edit.Id) + " cannot be set");
     case TFieldKind::Min:
       return edit("deValueRangeMin", "Value", RealOf(value));
     case TFieldKind::Max:

@@ -1,0 +1,179 @@
+#include "app/uf_Trend.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "app/uMeasurementCsv.h"
+#include "app/uViewElement.h"
+#include "app/uf_TrendChart.h"
+#include "support/uMessages.h"
+#include "support/uStringUtils.h"
+
+namespace {
+
+constexpr TTrendSpan kSpans[] = {TTrendSpan::Minutes1, TTrendSpan::Minutes10, TTrendSpan::Minutes60,
+                                 TTrendSpan::All};
+constexpr int kAllIndex = 3;
+
+QIcon Swatch(const QColor& Color) {
+  QPixmap pixmap(14, 14);
+  pixmap.fill(Color);
+  return QIcon(pixmap);
+}
+
+}  // namespace
+
+TfTrendWindow::TfTrendWindow(TTrend& Trend, TViewElement& Form)
+    : QWidget(nullptr, Qt::Window), FTrend(Trend), FForm(Form) {
+  setObjectName(QStringLiteral("fTrend"));
+  resize(760, 440);
+  auto* tools = new QHBoxLayout;
+  FSpan = new QComboBox(this);
+  FRecord = new QPushButton(this);
+  FRecord->setCheckable(true);
+  FSaveImage = new QPushButton(this);
+  tools->addWidget(FSpan);
+  tools->addStretch(1);
+  tools->addWidget(FRecord);
+  tools->addWidget(FSaveImage);
+
+  // The legend above the chart: what a saved picture shows.
+  FPlot = new QWidget(this);
+  FPlot->setAutoFillBackground(true);
+  QPalette white = FPlot->palette();
+  white.setColor(QPalette::Window, Qt::white);
+  FPlot->setPalette(white);
+  auto* legend = new QHBoxLayout;
+  for (int ch = 0; ch < kTrendChannels; ++ch) {
+    auto* box = new QCheckBox(FPlot);
+    box->setChecked(true);
+    box->setIcon(Swatch(TrendColor(ch)));
+    connect(box, &QCheckBox::toggled, this, [this, ch](bool On) { FChart->SetShown(ch, On); });
+    FShown[static_cast<std::size_t>(ch)] = box;
+    legend->addWidget(box);
+  }
+  legend->addStretch(1);
+  FChart = new TTrendChart(FTrend, FPlot);
+  auto* plot = new QVBoxLayout(FPlot);
+  plot->addLayout(legend);
+  plot->addWidget(FChart, 1);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(tools);
+  layout->addWidget(FPlot, 1);
+
+  connect(FSpan, &QComboBox::activated, this,
+          [this](int Index) { FChart->SetSpan(kSpans[std::clamp(Index, 0, kAllIndex)]); });
+  connect(FRecord, &QPushButton::clicked, this, [this] { RecordClicked(); });
+  connect(FSaveImage, &QPushButton::clicked, this, [this] { SaveImageClicked(); });
+  ApplyTexts();
+  FSpan->setCurrentIndex(kAllIndex);
+  UpdateLegend();
+  FTrendListener = FTrend.AddListener([this](TTrend::TChange Change) { TrendChanged(Change); });
+  FTextListener = FForm.AddListener([this](TViewElement& Changed, const std::string& Property) {
+    if (Property == "Caption" && Changed.ClassName() == "TLanguageText") ApplyTexts();
+  });
+}
+
+TfTrendWindow::~TfTrendWindow() {
+  FForm.RemoveListener(FTextListener);
+  FTrend.RemoveListener(FTrendListener);
+}
+
+QString TfTrendWindow::Text(const char* Name) const {
+  return QString::fromStdString(FForm.Component(Name).GetText("Caption"));
+}
+
+void TfTrendWindow::ApplyTexts() {
+  setWindowTitle(Text("txTrendCaption"));
+  const int selected = FSpan->currentIndex();
+  FSpan->clear();
+  const std::string last = FForm.Component("txTrendLast").GetText("Caption");
+  for (const char* minutes : {"1", "10", "60"})
+    FSpan->addItem(QString::fromStdString(FillIn(last, {minutes})));
+  FSpan->addItem(Text("txTrendAll"));
+  FSpan->setCurrentIndex(selected);
+  FRecord->setText(Text(Recording() ? "txTrendStop" : "txTrendRecord"));
+  FSaveImage->setText(Text("txTrendSaveImage"));
+}
+
+void TfTrendWindow::UpdateLegend() {
+  const TTrendChannels& channels = FTrend.Channels();
+  if (channels == FLegend && !FShown[0]->text().isEmpty()) return;
+  FLegend = channels;
+  for (int ch = 0; ch < kTrendChannels; ++ch) {
+    const TTrendChannel& channel = channels[static_cast<std::size_t>(ch)];
+    QString text = channel.Name.empty() ? QStringLiteral("%1").arg(ch + 1)
+                                        : QString::fromStdString(channel.Name);
+    if (!channel.Unit.empty())
+      text += QStringLiteral(" [%1]").arg(QString::fromStdString(channel.Unit));
+    FShown[static_cast<std::size_t>(ch)]->setText(text);
+  }
+}
+
+void TfTrendWindow::TrendChanged(TTrend::TChange Change) {
+  if (Change == TTrend::TChange::Cleared) {
+    // The recording belongs to the module that went.
+    StopRecording();
+  } else if (FRecording) {
+    try {
+      FRecording->Write(FTrend.Readings().back());
+    } catch (const std::exception& error) {
+      StopRecording();
+      ShowMessage(error.what());
+    }
+  }
+  UpdateLegend();
+  FChart->update();
+}
+
+void TfTrendWindow::Open() {
+  show();
+  raise();
+  activateWindow();
+}
+
+void TfTrendWindow::StartRecording(const QString& File) {
+  FRecording = std::make_unique<TCsvRecording>(File.toStdString(), FTrend.Channels());
+  FRecord->setChecked(true);
+  FRecord->setText(Text("txTrendStop"));
+}
+
+void TfTrendWindow::StopRecording() {
+  FRecording.reset();
+  FRecord->setChecked(false);
+  FRecord->setText(Text("txTrendRecord"));
+}
+
+bool TfTrendWindow::SaveImage(const QString& File) const {
+  return FPlot->grab().save(File, "PNG");
+}
+
+void TfTrendWindow::RecordClicked() {
+  if (Recording()) {
+    StopRecording();
+    return;
+  }
+  FRecord->setChecked(false);
+  const QString file = QFileDialog::getSaveFileName(
+      this, Text("txTrendRecord"), QStringLiteral("trend.csv"), QStringLiteral("CSV (*.csv)"));
+  if (file.isEmpty()) return;
+  try {
+    StartRecording(file);
+  } catch (const std::exception& error) {
+    ShowMessage(error.what());
+  }
+}
+
+void TfTrendWindow::SaveImageClicked() {
+  const QString file = QFileDialog::getSaveFileName(
+      this, Text("txTrendSaveImage"), QStringLiteral("trend.png"), QStringLiteral("PNG (*.png)"));
+  if (!file.isEmpty() && !SaveImage(file)) ShowMessage("cannot write " + file.toStdString());
+}

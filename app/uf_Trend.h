@@ -1,0 +1,60 @@
+#pragma once
+// The trend window: the connected module's four channels over time, beside the main window
+// and resizable. A legend with a tick box per channel, the span of the time axis, a
+// recording of every reading into a CSV file and the chart saved as a picture. Its texts
+// are the main window's language items (txTrend...), so a language file reaches them.
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "app/uTrend.h"
+
+class QCheckBox;
+class QComboBox;
+class QPushButton;
+class TCsvRecording;
+class TTrendChart;
+class TViewElement;
+
+class TfTrendWindow : public QWidget {
+ public:
+  TfTrendWindow(TTrend& Trend, TViewElement& Form);
+  ~TfTrendWindow() override;
+  TfTrendWindow(const TfTrendWindow&) = delete;
+  TfTrendWindow& operator=(const TfTrendWindow&) = delete;
+
+  // Shows the window, or brings it to the front.
+  void Open();
+  // Records every reading from now on into File; raises Exception when it cannot be written.
+  void StartRecording(const QString& File);
+  void StopRecording();
+  bool Recording() const { return static_cast<bool>(FRecording); }
+  // The legend and the chart as a PNG picture; false when it cannot be written.
+  bool SaveImage(const QString& File) const;
+
+  TTrendChart& Chart() const { return *FChart; }
+  QCheckBox& ChannelBox(int Channel) const { return *FShown[static_cast<std::size_t>(Channel)]; }
+  QComboBox& SpanList() const { return *FSpan; }
+  QPushButton& RecordButton() const { return *FRecord; }
+
+ private:
+  void ApplyTexts();
+  void UpdateLegend();
+  void TrendChanged(TTrend::TChange Change);
+  void RecordClicked();
+  void SaveImageClicked();
+  QString Text(const char* Name) const;
+
+  TTrend& FTrend;
+  TViewElement& FForm;
+  int FTrendListener = 0;
+  int FTextListener = 0;
+  TTrendChart* FChart;
+  QWidget* FPlot;
+  QComboBox* FSpan;
+  QPushButton* FRecord;
+  QPushButton* FSaveImage;
+  std::array<QCheckBox*, kTrendChannels> FShown{};
+  TTrendChannels FLegend;
+  std::unique_ptr<TCsvRecording> FRecording;
+};

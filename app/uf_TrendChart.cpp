@@ -1,0 +1,144 @@
+#include "app/uf_TrendChart.h"
+
+#include <QDateTime>
+#include <QPainter>
+#include <QPolygonF>
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+namespace {
+
+constexpr int kLeftMargin = 64;
+constexpr int kRightMargin = 12;
+constexpr int kTopMargin = 10;
+constexpr int kBottomMargin = 26;
+constexpr int kValueTicks = 5;
+constexpr int kTimeTicks = 6;
+const QColor kGridColor(226, 220, 216);
+const QColor kAxisColor(135, 109, 98);
+
+// 1, 2 or 5 times a power of ten, at least Raw.
+double NiceStep(double Raw) {
+  const double power = std::pow(10.0, std::floor(std::log10(Raw)));
+  for (double factor : {1.0, 2.0, 5.0})
+    if (factor * power >= Raw) return factor * power;
+  return 10 * power;
+}
+
+std::int64_t TimeStepMs(std::int64_t Range) {
+  static const std::int64_t kSteps[] = {1,     2,     5,     10,    15,     30,    60,
+                                        120,   300,   600,   900,   1800,   3600,  7200,
+                                        10800, 21600, 43200, 86400, 172800, 604800};
+  for (std::int64_t seconds : kSteps)
+    if (seconds * 1000 * kTimeTicks >= Range) return seconds * 1000;
+  return Range / kTimeTicks + 1;
+}
+
+// Draws a channel's line, and a dot for a value standing alone between gaps.
+void DrawLine(QPainter& Painter, QPolygonF& Line) {
+  if (Line.size() == 1 || (Line.size() == 2 && Line[0] == Line[1]))
+    Painter.drawEllipse(Line[0], 1.5, 1.5);
+  else if (Line.size() > 1)
+    Painter.drawPolyline(Line);
+  Line.clear();
+}
+
+}  // namespace
+
+QColor TrendColor(int Channel) {
+  static const QColor kColors[kTrendChannels] = {QColor(31, 119, 180), QColor(230, 110, 0),
+                                                 QColor(44, 160, 44), QColor(148, 80, 189)};
+  return kColors[static_cast<std::size_t>(Channel) % kTrendChannels];
+}
+
+TTrendChart::TTrendChart(const TTrend& Trend, QWidget* Parent) : QWidget(Parent), FTrend(Trend) {
+  setMinimumSize(320, 180);
+}
+
+void TTrendChart::SetSpan(TTrendSpan Span) {
+  FSpan = Span;
+  update();
+}
+
+void TTrendChart::SetShown(int Channel, bool Shown) {
+  FShown[static_cast<std::size_t>(Channel)] = Shown;
+  update();
+}
+
+void TTrendChart::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  Render(painter, rect());
+}
+
+void TTrendChart::Render(QPainter& Painter, const QRect& Area) const {
+  Painter.save();
+  Painter.fillRect(Area, Qt::white);
+  const QRectF plot = QRectF(Area).adjusted(kLeftMargin, kTopMargin, -kRightMargin, -kBottomMargin);
+  const TTrendColumns columns = FTrend.Columns(FSpan, static_cast<int>(plot.width()), FShown);
+  const std::int64_t oldest = columns.From;
+  const std::int64_t newest = columns.To;
+  const double timeScale =
+      plot.width() / static_cast<double>(std::max<std::int64_t>(newest - oldest, 1));
+
+  // Value axis: the shown channels' values with a little room above and below.
+  TTrendRange range = columns.Range.value_or(TTrendRange{0, 1});
+  if (range.Max - range.Min < 1e-9) {
+    const double room = std::max(1.0, std::fabs(range.Max) * 0.05);
+    range = {range.Min - room, range.Max + room};
+  }
+  const double step = NiceStep((range.Max - range.Min) / kValueTicks);
+  const double low = std::floor(range.Min / step) * step;
+  const double high = std::ceil(range.Max / step) * step;
+  const double valueScale = plot.height() / (high - low);
+  const auto yOf = [&](double Value) { return plot.bottom() - (Value - low) * valueScale; };
+
+  Painter.setFont(font());
+  const QFontMetrics metrics(font());
+  for (double value = low; value <= high + step / 2; value += step) {
+    const double y = yOf(value);
+    Painter.setPen(kGridColor);
+    Painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+    Painter.setPen(kAxisColor);
+    const QString text = QString::number(std::fabs(value) < step / 1e6 ? 0.0 : value, 'g', 7);
+    Painter.drawText(
+        QRectF(Area.left(), y - metrics.height() / 2.0, kLeftMargin - 6, metrics.height()),
+        Qt::AlignRight | Qt::AlignVCenter, text);
+  }
+  if (newest > oldest) {
+    const std::int64_t timeStep = TimeStepMs(newest - oldest);
+    for (std::int64_t t = (oldest / timeStep + 1) * timeStep; t <= newest; t += timeStep) {
+      const double x = plot.left() + static_cast<double>(t - oldest) * timeScale;
+      Painter.setPen(kGridColor);
+      Painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+      Painter.setPen(kAxisColor);
+      const QString text = QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("HH:mm:ss"));
+      Painter.drawText(QRectF(x - 40, plot.bottom() + 4, 80, metrics.height()), Qt::AlignCenter,
+                       text);
+    }
+  }
+  Painter.setPen(kAxisColor);
+  Painter.drawRect(plot);
+
+  Painter.setClipRect(plot.adjusted(-2, -2, 2, 2));
+  QPolygonF line;
+  for (std::size_t ch = 0; ch < kTrendChannels; ++ch) {
+    if (!FShown[ch]) continue;
+    // A cosmetic pen of one pixel: the thicker, smoothed line costs more than the whole rest.
+    Painter.setPen(QPen(TrendColor(static_cast<int>(ch)), 0));
+    Painter.setBrush(TrendColor(static_cast<int>(ch)));
+    for (std::size_t c = 0; c < columns.Columns.size(); ++c) {
+      const TTrendColumn& column = columns.Columns[c][ch];
+      // Columns without readings lie between two readings of a sparse span: the line runs on.
+      if (!column.Valid) continue;
+      if (column.BreakBefore) DrawLine(Painter, line);
+      const double x = plot.left() + static_cast<double>(c) + 0.5;
+      line << QPointF(x, yOf(column.First));
+      if (column.Min != column.Max)
+        line << QPointF(x, yOf(column.Min)) << QPointF(x, yOf(column.Max));
+      line << QPointF(x, yOf(column.Last));
+    }
+    DrawLine(Painter, line);
+  }
+  Painter.restore();
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The trend's chart: the four channels' values against time, drawn with QPainter. Each pixel
+// column draws the smallest and largest value that fall in it, so a day of readings costs no
+// more to draw than a minute's; a reading without a value ("-" or "OVR") breaks the line.
+#include <QColor>
+#include <QWidget>
+#include <array>
+
+#include "app/uTrend.h"
+
+QColor TrendColor(int Channel);
+
+class TTrendChart : public QWidget {
+ public:
+  explicit TTrendChart(const TTrend& Trend, QWidget* Parent = nullptr);
+
+  void SetSpan(TTrendSpan Span);
+  TTrendSpan Span() const { return FSpan; }
+  void SetShown(int Channel, bool Shown);
+  const std::array<bool, kTrendChannels>& Shown() const { return FShown; }
+
+  // Draws the chart into Area; also used without a screen.
+  void Render(QPainter& Painter, const QRect& Area) const;
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+
+ private:
+  const TTrend& FTrend;
+  TTrendSpan FSpan = TTrendSpan::All;
+  std::array<bool, kTrendChannels> FShown{true, true, true, true};
+};

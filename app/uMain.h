@@ -5,6 +5,7 @@
 // everything here belongs to the user-interface thread. The front end runs the element
 // "Timer1" (its Enabled and Interval) by firing its "OnTimer" event, lets the operator's
 // actions in through Click() and Edit(), and shows the window after FormShow().
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "app/uMainServices.h"
+#include "app/uPageFields.h"
 #include "app/uViewElement.h"
 #include "protocol/uKVXxxCommands.h"
 #include "support/uLogUtils.h"
@@ -57,6 +59,8 @@ class TfMain : public TLogSender {
   void FillCommunicationPage();
   bool ShowChannelPage(int Channel);
   void UpdateSaveButton();
+  // Uploads the changes, reads the module back and shows what it holds on every page; the
+  // fields it did not take are named to the operator and stay to be saved again.
   void SaveChanges();
   void MeasureTick();
 
@@ -73,6 +77,18 @@ class TfMain : public TLogSender {
   void OnClick(std::string_view Name, void (TfMain::*Handler)());
   void OnChange(std::string_view Name, void (TfMain::*Handler)(TViewElement&));
   void ShowModulePicture();
+  // Reads the module into the read copy; false on any failure (the copy may then be partial).
+  bool DownloadReadCopy();
+  // Uploads the edited copy's changes and reads the module back. A module that took a new
+  // speed answers only at it: the channel follows it there (and comes back when the module
+  // kept its old speed).
+  bool UploadAndReadBack();
+  // After a failed connect: no name, unit or setting of any module stays on the pages.
+  void ForgetModule();
+  void FillChannelPage(const TKVXrec& Rec, int Channel);
+  void ShowMeasurements(const std::array<TKVXChannelRecountedValue, kChannelCount>& Values);
+  void FillMeasurementNames();
+  void ReportFieldsNotTaken(const std::vector<TPageField>& Fields);
   void PressMeasuring();
   void Retry();
   void Disconnect();
@@ -102,4 +118,6 @@ class TfMain : public TLogSender {
   std::vector<TKVXChannel> FFound;
   std::string FExtraSpeed;
   bool FShow420Always = false;
+  // The last connect found the module: "Opakovat" reads it again rather than connecting anew.
+  bool FConnected = false;
 };

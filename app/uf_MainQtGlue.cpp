@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include "controls/uCustomNumEdit.h"
 #include "support/uMessages.h"
 
 TQtMainThreadDispatcher::TQtMainThreadDispatcher(QObject* Context) : FContext(Context) {}
@@ -93,4 +94,8 @@ void TQtMainServices::ShowError(const std::string& Text) {
   QWidget* Owner = QApplication::activeWindow();
   QMessageBox::critical(Owner, Owner ? Owner->windowTitle() : QString(),
                         QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())));
+}
+
+bool TQtMainServices::AcceptPendingEntry() {
+  return TMyCustomNumEdit::CheckFocusedEntry();
 }

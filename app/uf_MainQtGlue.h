@@ -54,6 +54,7 @@ class TQtMainServices : public IMainServices {
   void ProcessMessages() override;
   void Repaint(TViewElement& Element) override;
   void ShowError(const std::string& Text) override;
+  bool AcceptPendingEntry() override;
 
  private:
   std::function<QWidget*(TViewElement&)> FWidgetOf;

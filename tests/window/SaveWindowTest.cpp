@@ -17,6 +17,13 @@ namespace {
 
 class SaveWindowTest : public WindowTest {
  protected:
+  // Short replies keep every write inside its time limit on a busy machine.
+  SaveWindowTest() { SetRsSpeed(10); }
+  void SetRsSpeed(std::uint8_t SpeedCode) {
+    TKvxSimState State = Rs->State();
+    State.SpeedCode = SpeedCode;
+    Rs->SetState(State);
+  }
   void SearchAndConnectTo(const QString& Prefix) {
     ASSERT_TRUE(ShowActive(*Window));
     Click("sSearch");
@@ -136,6 +143,7 @@ TEST_F(SaveWindowTest, AFailedConnectShowsNothingOfTheModuleConnectedBefore) {
 }
 
 TEST_F(SaveWindowTest, ANewSpeedOnTheRsModelEndsConnectedOnThePageItWasSavedFrom) {
+  SetRsSpeed(6);
   SearchAndConnectTo("VIROD");
   Click("sbCommunication");
   auto* Speed = W<QComboBox>("cbCommunicationSpeed");

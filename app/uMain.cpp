@@ -33,6 +33,18 @@ bool IsUsbChannel(const TKVXChannel& Channel) {
   return static_cast<bool>(Channel.Query<IFTDISerialPortInterface>());
 }
 
+// Why the channel could not be opened, for the trace.
+std::string OpenFailureText(ICommunicationInterface& Channel) {
+  switch (Channel.GetOpenFailure()) {
+    case TOpenFailure::InUse:
+      return " (in use by another program)";
+    case TOpenFailure::Denied:
+      return " (permission denied)";
+    default:
+      return {};
+  }
+}
+
 std::string Flag(bool Value) {
   return Value ? "1" : "0";
 }
@@ -162,7 +174,8 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
   TChannelRestore restore(Channel, KeepOpen);
 
   const bool opened = Channel->Open();
-  DebugLog("Open CI " + description + (opened ? " OK" : " fail"), this, 0, 2);
+  DebugLog("Open CI " + description + (opened ? " OK" : " fail") + OpenFailureText(*Channel), this,
+           0, 2);
   bool answered = false;
   if (Channel->GetActive()) {
     const bool usb = IsUsbChannel(Channel);
@@ -198,6 +211,7 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
 }
 
 void TfMain::Connect(const TKVXChannel& Channel) {
+  ShowChannelGone({});
   if (FCurrent && !SameObject(FCurrent, Channel) && FCurrent->GetActive())
     FCurrent->SetActive(false);
   FCurrent = Channel;
@@ -308,6 +322,9 @@ void TfMain::Retry() {
 // ---- search ----
 
 void TfMain::ScanCIs() {
+  ShowChannelGone({});
+  ShowPermissionRefused({});
+  std::string refused;
   TViewElement& searching = Element("pSearching");
   ShowPage(searching);
   FServices.Repaint(searching);
@@ -340,6 +357,8 @@ void TfMain::ScanCIs() {
       } catch (const std::exception& error) {
         failure = error.what();
       }
+      if (channel->GetOpenFailure() == TOpenFailure::Denied && refused.empty())
+        refused = channel->GetPortName();
       if (found) {
         DebugLog("TestCI (result=1)", this, 0, 11);
         AddFoundModule(channel, scratch);
@@ -358,6 +377,7 @@ void TfMain::ScanCIs() {
     FServices.ProcessMessages();
   }
   ShowPage(Element("pSearch"));
+  if (FFound.empty()) ShowPermissionRefused(refused);
 }
 
 void TfMain::AddFoundModule(const TKVXChannel& Channel, const TKVXrec& Rec) {
@@ -391,6 +411,7 @@ void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
   if (Channel && SameObject(Channel, FCurrent)) {
     Connect(nullptr);
     if (Channel->GetActive()) Channel->Close(true);
+    ShowChannelGone(Channel->GetPortName());
   }
   TViewElement& list = Element("lbFoundedModules");
   for (std::size_t row = FFound.size(); row-- > 0;) {
@@ -399,6 +420,27 @@ void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
     if (row < list.ItemCount()) list.DeleteItem(row);
   }
   UpdateFoundSection();
+}
+
+void TfMain::ShowPortMessage(const char* Label, const char* Template, const std::string& Port) {
+  TViewElement& message = Element(Label);
+  message.Set("Visible", !Port.empty());
+  if (Port.empty()) return;
+  std::string text = Element(Template).GetText("Caption");
+  const std::string::size_type place = text.find("%s");
+  if (place != std::string::npos) text.replace(place, 2, Cp1250ToUtf8(Port));
+  message.Set("Caption", text);
+}
+
+void TfMain::ShowChannelGone(const std::string& Port) {
+  FChannelGone = Port;
+  ShowPortMessage("lChannelGone", "lChannelGoneText", Port);
+  if (!Port.empty()) DebugLog("Channel gone " + Port, this);
+}
+
+void TfMain::ShowPermissionRefused(const std::string& Port) {
+  FPermissionRefused = Port;
+  ShowPortMessage("lNoPermission", "lNoPermissionText", Port);
 }
 
 // ---- configuration pages ----

@@ -55,6 +55,11 @@ class TfMain : public TLogSender {
   void lConnectClick();
   void ChannelArrived(const TKVXChannel& Channel);
   void ChannelRemoved(const TKVXChannel& Channel);
+  // The port of the module the window was connected to when its device went away; empty
+  // while no such message is shown.
+  const std::string& ChannelGone() const { return FChannelGone; }
+  // A port the last search could not open for want of permission, when it found no module.
+  const std::string& PermissionRefused() const { return FPermissionRefused; }
 
   void FillCommunicationPage();
   bool ShowChannelPage(int Channel);
@@ -76,6 +81,11 @@ class TfMain : public TLogSender {
   void ConnectHandlers();
   void OnClick(std::string_view Name, void (TfMain::*Handler)());
   void OnChange(std::string_view Name, void (TfMain::*Handler)(TViewElement&));
+  void ShowChannelGone(const std::string& Port);
+  void ShowPermissionRefused(const std::string& Port);
+  // Element Label shows the text of element Template with %s replaced by Port (hidden when
+  // Port is empty).
+  void ShowPortMessage(const char* Label, const char* Template, const std::string& Port);
   void ShowModulePicture();
   // Reads the module into the read copy; false on any failure (the copy may then be partial).
   bool DownloadReadCopy();
@@ -120,4 +130,6 @@ class TfMain : public TLogSender {
   bool FShow420Always = false;
   // The last connect found the module: "Opakovat" reads it again rather than connecting anew.
   bool FConnected = false;
+  std::string FChannelGone;
+  std::string FPermissionRefused;
 };

@@ -1,5 +1,6 @@
 #include "comm/uci_ICommunicationInterface.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -232,6 +233,9 @@ double TCommunicationInterface::GetCharTime() {
 void TCommunicationInterface::SetCharTime(double Milliseconds) {
   CharTime.store(Milliseconds);
 }
+std::int32_t TCommunicationInterface::GetLinkDelay() {
+  return 0;
+}
 void TCommunicationInterface::PurgeInput() {}
 void TCommunicationInterface::PurgeOutput() {}
 bool TCommunicationInterface::TryLock() {
@@ -255,8 +259,23 @@ void TCommunicationInterface::Trace(std::uint8_t Direction, const std::string& D
 
 // --- the exchange --------------------------------------------------------------------------
 
+TQueryTimeLimits TCommunicationInterface::QueryTimeLimits(std::int32_t Timeout,
+                                                          std::size_t RequestSize,
+                                                          std::size_t ReplyLimit) {
+  const double charTime = GetCharTime();
+  const auto link = std::chrono::milliseconds(GetLinkDelay());
+  TQueryTimeLimits limits;
+  limits.FirstReply = std::chrono::milliseconds(std::max(Timeout, 0)) + link +
+                      WholeMilliseconds((static_cast<double>(RequestSize) + 5) * charTime);
+  limits.Quiet = WholeMilliseconds(charTime * 10) + std::chrono::milliseconds(50) + link;
+  limits.Whole = limits.FirstReply + WholeMilliseconds(static_cast<double>(ReplyLimit) * charTime) +
+                 limits.Quiet;
+  return limits;
+}
+
 void TCommunicationInterface::Query(const std::string& Request, std::int32_t Timeout,
-                                    std::string& Reply, const TIsCompleteFunc& IsComplete) {
+                                    std::string& Reply, const TIsCompleteFunc& IsComplete,
+                                    std::size_t ReplyLimit) {
   using Clock = std::chrono::steady_clock;
   constexpr auto kPoll = std::chrono::milliseconds(1);
   Reply.clear();
@@ -266,25 +285,39 @@ void TCommunicationInterface::Query(const std::string& Request, std::int32_t Tim
   PurgeOutput();
   std::this_thread::sleep_for(kPoll);
   Write(Request);
-  const double charTime = GetCharTime();
-  auto deadline = Clock::now() + std::chrono::milliseconds(Timeout) +
-                  WholeMilliseconds((static_cast<double>(Request.size()) + 5) * charTime);
-  const auto quietTime = WholeMilliseconds(charTime * 10) + std::chrono::milliseconds(50);
+  const TQueryTimeLimits limits = QueryTimeLimits(Timeout, Request.size(), ReplyLimit);
+  const auto written = Clock::now();
+  // A talker that never stops restarts the quiet time for ever: the whole reply has its cap.
+  const auto end = written + limits.Whole;
+  auto deadline = written + limits.FirstReply;
   for (;;) {
     std::this_thread::sleep_for(kPoll);
-    // A kind may report -1 when its device went away meanwhile: that is no data, and an
-    // empty read does not count as a chunk, so the wait still ends.
-    if (InputCount() > 0) {
+    const std::int32_t waiting = InputCount();
+    if (waiting < 0) break;  // the device went away: nothing more will come
+    if (waiting > 0) {
       std::string chunk;
       Read(chunk);
+      // An empty read does not count as a chunk, so the wait still ends.
       if (!chunk.empty()) {
         Reply += chunk;
-        deadline = Clock::now() + quietTime;
+        deadline = Clock::now() + limits.Quiet;
       }
     }
-    if (Clock::now() > deadline) break;
-    if (IsComplete && IsComplete(Reply) == 0) break;
+    if (Reply.size() >= ReplyLimit) {
+      Reply.resize(ReplyLimit);
+      break;
+    }
+    const auto now = Clock::now();
+    if (now > deadline || now > end) break;
+    if (IsComplete) {
+      const std::uint16_t verdict = IsComplete(Reply);
+      if (verdict == 0 || verdict == kReplyCannotComplete) break;
+    }
   }
+}
+
+bool IsDeviceGone(ICommunicationInterface& Channel) {
+  return !Channel.GetActive() && Channel.InputCount() < 0;
 }
 
 // --- buffered reads ------------------------------------------------------------------------

@@ -7,6 +7,9 @@
 // constructors build their own device state and pass the connection string (or the XML
 // element and parent) on to the TCommunicationInterface constructor; the string is applied
 // afterwards through the kind's own SetConnectionString, when the whole object exists.
+#include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -24,8 +27,22 @@ class ICommunicationInterface;
 using TCiNotify = TMethod<void(const TIntfPtr<ICommunicationInterface>&)>;
 using TCiNotifyChangeEvent =
     TMethod<void(const TIntfPtr<ICommunicationInterface>&, std::int32_t, bool)>;
-// Completeness test of Query: 0 means the reply so far is complete.
+// Completeness test of Query: 0 means the reply so far is complete, kReplyCannotComplete that
+// no further byte can make it complete (the exchange ends at once), anything else "not yet".
 using TIsCompleteFunc = std::function<std::uint16_t(const std::string& Reply)>;
+inline constexpr std::uint16_t kReplyCannotComplete = 0xFFFF;
+// The longest reply Query collects unless the caller names its own limit.
+inline constexpr std::size_t kDefaultReplyLimit = 65536;
+
+// Why a channel could not be opened, as far as its user can act on it.
+enum class TOpenFailure { None, Missing, InUse, Denied };
+
+// The time limits of one exchange, counted from the end of the write.
+struct TQueryTimeLimits {
+  std::chrono::milliseconds FirstReply;  // until the first byte of the reply
+  std::chrono::milliseconds Quiet;       // after each chunk, until the next
+  std::chrono::milliseconds Whole;       // the whole reply, however its bytes come
+};
 
 // Modem line codes of the modem-line notification.
 enum : std::int32_t {
@@ -81,9 +98,11 @@ class ICommunicationInterface : public ICommunicationInterfaceCore {
   virtual TeventerCiNotify& GetSettingsChangedEvents() = 0;
   virtual TeventerCiNotifyChangeEvent& GetModemLineEvents() = 0;
   // Purges, writes Request and collects the reply until the line stays quiet, the time runs
-  // out or IsComplete returns 0. Timeout in ms. An empty reply when the channel is closed.
+  // out, IsComplete says the reply is complete or cannot be, the reply reaches ReplyLimit
+  // bytes or the device goes away. Timeout in ms. An empty reply when the channel is closed.
   virtual void Query(const std::string& Request, std::int32_t Timeout, std::string& Reply,
-                     const TIsCompleteFunc& IsComplete = {}) = 0;
+                     const TIsCompleteFunc& IsComplete = {},
+                     std::size_t ReplyLimit = kDefaultReplyLimit) = 0;
   virtual void ReadBuffered(std::int32_t Count, std::string& Data) = 0;
   virtual std::int32_t BufferedCount(bool Fetch) = 0;
   virtual void PeekBuffered(std::int32_t Count, std::string& Data) = 0;
@@ -93,6 +112,8 @@ class ICommunicationInterface : public ICommunicationInterfaceCore {
   virtual bool TryLock() = 0;
   virtual void Lock() = 0;
   virtual void Unlock() = 0;
+  // Why the last Open failed (None after one that succeeded, or before any).
+  virtual TOpenFailure GetOpenFailure() = 0;
 
  protected:
   ~ICommunicationInterface() = default;
@@ -148,7 +169,14 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   TeventerCiNotify& GetSettingsChangedEvents() override;
   TeventerCiNotifyChangeEvent& GetModemLineEvents() override;
   void Query(const std::string& Request, std::int32_t Timeout, std::string& Reply,
-             const TIsCompleteFunc& IsComplete = {}) override;
+             const TIsCompleteFunc& IsComplete = {},
+             std::size_t ReplyLimit = kDefaultReplyLimit) override;
+  // Every time limit of an exchange is derived here, from the caller's time limit, the
+  // line's character time (the request's own transmission included) and the longest reply.
+  TQueryTimeLimits QueryTimeLimits(std::int32_t Timeout, std::size_t RequestSize,
+                                   std::size_t ReplyLimit);
+  // The device behind the channel went away (line hung up, adapter pulled): see SetDeviceGone.
+  bool DeviceGone() const { return FDeviceGone; }
   void ReadBuffered(std::int32_t Count, std::string& Data) override;
   std::int32_t BufferedCount(bool Fetch) override;
   void PeekBuffered(std::int32_t Count, std::string& Data) override;
@@ -158,10 +186,16 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   bool TryLock() override;
   void Lock() override;
   void Unlock() override;
+  TOpenFailure GetOpenFailure() override { return FOpenFailure; }
 
   // Node binding plus the "connectionstring" attribute.
   void LoadFromXML(const TXMLNode& Element, bool Attach, bool ReloadGUID) override;
   void SaveToXML() override;
+
+  // Milliseconds a link to the device adds to an exchange (its round trip, and how long it
+  // may hold bytes back before passing them on): added to every exchange's time limit and to
+  // its quiet time. 0 for a line attached to this machine.
+  virtual std::int32_t GetLinkDelay();
 
   // Gives written (TRACE_WRITTEN, before each write) or read (TRACE_READ, after each read)
   // bytes to the traffic monitor when it is on.
@@ -179,6 +213,11 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   void DoSettingsChanged();
 
   void SetCharTime(double Milliseconds);
+  // For channel kinds. A device that went away is reported so: the kind closes itself and
+  // raises the closed notification; until it is opened again InputCount gives -1 (so a
+  // Query ends at once) and every other operation returns its fixed value without raising.
+  void SetDeviceGone(bool Gone) { FDeviceGone = Gone; }
+  void SetOpenFailure(TOpenFailure Failure) { FOpenFailure = Failure; }
   TIntfPtr<ICommunicationInterface> SelfChannel() {
     return TIntfPtr<ICommunicationInterface>(this);
   }
@@ -210,7 +249,12 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   std::string ReceiveBuffer;
   std::atomic<bool> Present{false};
   std::atomic<double> CharTime{0.0};
+  std::atomic<bool> FDeviceGone{false};
+  std::atomic<TOpenFailure> FOpenFailure{TOpenFailure::None};
 };
+
+// Whether Channel was closed because its device went away: closed, and InputCount -1.
+bool IsDeviceGone(ICommunicationInterface& Channel);
 
 // Channel kinds enter themselves here when their module starts. A class is named by its
 // type; the pairs keep their order.

@@ -75,6 +75,28 @@ bool FindConnectionValue(std::string_view Text, std::string_view Key, std::strin
   return false;
 }
 
+bool ConnectionPortNumber(const std::string& Text, std::uint16_t& Number) {
+  std::string Value;
+  if (FindConnectionValue(Text, "comport", Value)) {
+    Number = static_cast<std::uint16_t>(StrToIntIn(Value, 0, 65535));
+    return true;
+  }
+  if (UpperCase(Text).rfind("COM", 0) != 0) return false;
+  std::int64_t Parsed;
+  try {
+    Parsed = StrToInt(LinesOf(Text).substr(3));
+  } catch (const Exception&) {
+    return false;
+  }
+  if (Parsed < 0 || Parsed > 65535) RaiseRangeError();
+  Number = static_cast<std::uint16_t>(Parsed);
+  return true;
+}
+
+std::string ComPortLabel(std::uint16_t Number) {
+  return Number != 0 ? Format("COM%d", static_cast<int>(Number)) : std::string("COM unknown");
+}
+
 // --- TSerialPortCoreInterface --------------------------------------------------------------
 
 TSerialPortCoreInterface::TSerialPortCoreInterface(std::string ConnectionString)
@@ -183,9 +205,11 @@ void TSerialPortInterface::DetachPort() {
 }
 
 void TSerialPortInterface::PortOpened(TAfCustomSerialPort*) {
+  SetDeviceGone(false);
   DoOpened();
 }
 void TSerialPortInterface::PortClosed(TAfCustomSerialPort*) {
+  SetDeviceGone(Port->DeviceGone());
   DoClosed();
 }
 void TSerialPortInterface::PortDataReceived(TAfCustomSerialPort*, std::int32_t) {
@@ -205,7 +229,20 @@ bool TSerialPortInterface::Open() {
   try {
     Port->Open();
   } catch (const std::exception&) {
-    // Missing or busy ports answer false; the reason is not passed on.
+    // Missing or busy ports answer false; the reason is kept for whoever asks.
+  }
+  switch (Port->OpenError()) {
+    case TAfOpenError::None:
+      SetOpenFailure(TOpenFailure::None);
+      break;
+    case TAfOpenError::InUse:
+      SetOpenFailure(TOpenFailure::InUse);
+      break;
+    case TAfOpenError::Denied:
+      SetOpenFailure(TOpenFailure::Denied);
+      break;
+    default:
+      SetOpenFailure(TOpenFailure::Missing);
   }
   return Port->Active();
 }
@@ -219,6 +256,7 @@ bool TSerialPortInterface::Close(bool) {
 
 std::int32_t TSerialPortInterface::Write(const std::string& Data) {
   TChannelLock Guard(*this);
+  if (Port->DeviceGone()) return 0;
   Trace(TRACE_WRITTEN, Data);
   Port->WriteString(Data);
   return static_cast<std::int32_t>(Data.size());
@@ -269,25 +307,8 @@ std::string TSerialPortInterface::GetConnectionString() {
 }
 
 void TSerialPortInterface::SetConnectionString(const std::string& Text) {
-  std::string Value;
-  if (FindConnectionValue(Text, "comport", Value)) {
-    Port->SetComNumber(static_cast<std::uint16_t>(StrToIntIn(Value, 0, 65535)));
-  } else if (UpperCase(Text).rfind("COM", 0) == 0) {
-    std::string Rest = LinesOf(Text).substr(3);
-    std::int64_t Number;
-    bool IsNumber = true;
-    try {
-      Number = StrToInt(Rest);
-    } catch (const Exception&) {
-      IsNumber = false;
-    }
-    if (IsNumber) {
-      if (Number < 0 || Number > 65535) RaiseRangeError();
-      Port->SetComNumber(static_cast<std::uint16_t>(Number));
-    }
-  }
-  PortLabel = Port->ComNumber() != 0 ? Format("COM%d", static_cast<int>(Port->ComNumber()))
-                                     : std::string("COM unknown");
+  if (std::uint16_t Number; ConnectionPortNumber(Text, Number)) Port->SetComNumber(Number);
+  PortLabel = ComPortLabel(Port->ComNumber());
   TSerialPortCoreInterface::SetConnectionString(Text);
   DoSettingsChanged();
 }
@@ -297,6 +318,8 @@ std::int32_t TSerialPortInterface::GetBaudRate() {
 }
 
 void TSerialPortInterface::SetBaudRate(std::int32_t Value) {
+  // The exchanges wait in step with the line: slow speeds need longer quiet times.
+  if (Value > 0) TSerialPortCoreInterface::SetBaudRate(Value);
   Port->SetBaudRate(brUser);
   Port->SetUserBaudRate(Value);
   DoSettingsChanged();

@@ -53,6 +53,12 @@ class ISerialPortInterface : public virtual IInterface {
 // line breaks; keys compared ignoring case, neither keys nor values trimmed).
 bool FindConnectionValue(std::string_view Text, std::string_view Key, std::string& Value);
 
+// The port a connection string selects: its "comport" item, or a text that begins with "COM"
+// and a number. False when it selects none; a number out of range raises.
+bool ConnectionPortNumber(const std::string& Text, std::uint16_t& Number);
+// "COM" and the number, or "COM unknown" for 0.
+std::string ComPortLabel(std::uint16_t Number);
+
 class TSerialPortCoreInterface : public TCommunicationInterface, public ISerialPortInterface {
  public:
   explicit TSerialPortCoreInterface(std::string ConnectionString = {});

@@ -74,9 +74,15 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
   if (!Channel || !Channel->GetActive()) return false;
   const std::string request = BuildFrame(Address, kRequestSignature, Instruction, Data);
   std::string received;
-  Channel->Query(request, Timeout, received, [](const std::string& bytes) {
-    return static_cast<std::uint16_t>(ValidateFrame(bytes));
-  });
+  // A line that carries anything but a frame for us (a talker that never stops, noise) ends
+  // the exchange as soon as that shows, instead of when the line falls quiet.
+  Channel->Query(
+      request, Timeout, received,
+      [](const std::string& bytes) {
+        return FrameCannotComplete(bytes) ? kReplyCannotComplete
+                                          : static_cast<std::uint16_t>(ValidateFrame(bytes));
+      },
+      kMaxFrameSize);
   if (ValidateFrame(received) != 0) return false;
   TTirmelFormat97 frame;
   ParseFrame(received, frame);

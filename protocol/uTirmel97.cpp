@@ -6,7 +6,8 @@ namespace {
 constexpr char kPrefix = '*';
 constexpr char kFormat = 'a';
 constexpr char kTerminator = '\r';
-constexpr std::size_t kHeaderSize = 7;  // prefix, format, length (2), address, signature, instruction
+constexpr std::size_t kHeaderSize =
+    7;  // prefix, format, length (2), address, signature, instruction
 
 std::uint16_t LengthField(std::string_view bytes) {
   return static_cast<std::uint16_t>((static_cast<unsigned char>(bytes[2]) << 8) |
@@ -50,6 +51,14 @@ std::int16_t ValidateFrame(std::string_view bytes) {
     return 5;
   if (bytes.back() != kTerminator) return 6;
   return 0;
+}
+
+bool FrameCannotComplete(std::string_view bytes) {
+  if (!bytes.empty() && bytes[0] != kPrefix) return true;
+  if (bytes.size() >= 2 && bytes[1] != kFormat) return true;
+  if (bytes.size() < 4) return false;
+  return bytes.size() >= static_cast<std::size_t>(LengthField(bytes)) + 4 &&
+         ValidateFrame(bytes) != 0;
 }
 
 void ParseFrame(std::string_view bytes, TTirmelFormat97& Frame) {

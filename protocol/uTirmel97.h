@@ -19,6 +19,8 @@ struct TTirmelFormat97 {
 
 constexpr std::uint8_t kUniversalAddress = 254;
 constexpr std::size_t kMaxFrameData = 65530;
+// The largest legal frame: header, the most data, checksum and terminator.
+constexpr std::size_t kMaxFrameSize = kMaxFrameData + 9;
 
 // 0xFF minus the low byte of the sum of all bytes. No length limit: the largest legal
 // frame has 65 537 bytes before its checksum.
@@ -28,5 +30,8 @@ std::string BuildFrame(std::uint8_t Address, std::uint8_t Signature, std::uint8_
                        std::string_view Data);
 // 0 for a complete, correct frame; 1..6 name the first check that failed.
 std::int16_t ValidateFrame(std::string_view bytes);
+// True when no further bytes can make Bytes a valid frame: it does not begin as a frame does,
+// or it is already as long as its length field says (or longer) without being valid.
+bool FrameCannotComplete(std::string_view bytes);
 // Fills Frame from a validated frame; raises "Incorrect PACKET (Tirmel format 97)!".
 void ParseFrame(std::string_view bytes, TTirmelFormat97& Frame);

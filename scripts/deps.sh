@@ -1,6 +1,6 @@
 # Sourced by scripts/test and scripts/demo: installs the Debian packages the build needs,
 # asking apt only when one of them is missing.
-KVX_PACKAGES=(build-essential cmake pkg-config ccache clang
+KVX_PACKAGES=(build-essential cmake pkg-config ccache clang libtelnet-dev ser2net
   libxml2-dev uuid-dev libudev-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev)
 

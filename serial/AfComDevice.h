@@ -60,7 +60,8 @@ constexpr std::uint32_t CE_RXOVER = 0x1, CE_OVERRUN = 0x2, CE_RXPARITY = 0x4, CE
 constexpr std::uint32_t SETXOFF = 1, SETXON = 2, SETRTS = 3, CLRRTS = 4, SETDTR = 5, CLRDTR = 6,
                         SETBREAK = 8, CLRBREAK = 9;
 
-enum class TAfWaitResult { Event, Timeout, Woken, Failed };
+// Gone: the line was hung up (cable or adapter pulled); it never comes back on this device.
+enum class TAfWaitResult { Event, Timeout, Woken, Failed, Gone };
 enum class TAfWriteResult { Done, Woken, Failed };
 
 class TAfComDevice {
@@ -88,9 +89,13 @@ class TAfComDevice {
   virtual bool PurgeComm(std::uint32_t Flags) = 0;
   virtual bool EscapeCommFunction(std::uint32_t Function) = 0;
   virtual bool GetCommModemStatus(std::uint32_t& Status) = 0;
+  // True once the line was hung up; every operation fails from then on.
+  virtual bool Gone() const = 0;
 };
 
-enum class TAfOpenError { None, NotFound, CannotOpen };
+// InUse: held by another program (the exclusive open was refused); Denied: the user may not
+// open it (file permissions).
+enum class TAfOpenError { None, NotFound, CannotOpen, InUse, Denied };
 
 using TAfComDeviceFactory =
     std::function<std::unique_ptr<TAfComDevice>(std::int32_t Port, TAfOpenError& Error)>;

@@ -76,7 +76,8 @@ void TAfCustomSerialPort::UpdateDCB() {
   try {
     FCore->ApplyDcb(FDCB);
   } catch (...) {
-    FDCB = FCore->Dcb();
+    // The line keeps its settings: so do the properties.
+    TakeDcbProperties(FCore->Dcb());
     throw;
   }
 }
@@ -114,6 +115,10 @@ void TAfCustomSerialPort::Close() {
   TAfDataDispConnComponent::Close();
   EnableSyncSlot(FSyncSlotId, false);
   FCore->ClosePort();
+  {
+    std::lock_guard Guard(FEventLock);
+    FPending.clear();
+  }
   Fire(OnPortClose, this);
 }
 
@@ -144,7 +149,9 @@ void TAfCustomSerialPort::WriteString(const std::string& Data) {
 }
 
 std::int32_t TAfCustomSerialPort::InQueueCount() {
-  return static_cast<std::int32_t>(FCore->LineStatus().cbInQue);
+  const COMSTAT Stat = FCore->LineStatus();  // may be what finds the line hung up
+  if (FCore->Gone()) return -1;
+  return static_cast<std::int32_t>(Stat.cbInQue);
 }
 
 std::int32_t TAfCustomSerialPort::OutputSpace() {
@@ -175,6 +182,11 @@ void TAfCustomSerialPort::EnsureClosed() {
 
 void TAfCustomSerialPort::SetDcbProperties(const DCB& Dcb) {
   if (Dcb.DCBlength != sizeof(DCB)) RaisePortError("Error setting parameters from DCB");
+  TakeDcbProperties(Dcb);
+  UpdateDCB();
+}
+
+void TAfCustomSerialPort::TakeDcbProperties(const DCB& Dcb) {
   FDCB = Dcb;
   FBaudRate = brUser;
   FUserBaudRate = static_cast<std::int32_t>(Dcb.BaudRate);
@@ -200,7 +212,6 @@ void TAfCustomSerialPort::SetDcbProperties(const DCB& Dcb) {
   FXOffChar = Dcb.XoffChar;
   FXOnLim = Dcb.XonLim;
   FXOffLim = Dcb.XoffLim;
-  UpdateDCB();
 }
 
 void TAfCustomSerialPort::SetBaudRate(TAfBaudrate Value) {
@@ -310,7 +321,8 @@ void TAfCustomSerialPort::SetOnNonSyncEvent(TAfCPTCoreEvent Handler) {
 void TAfCustomSerialPort::CoreEvent(TAfCoreEvent Kind, std::uint32_t Data,
                                     std::exception_ptr Error) {
   if (FClosing || FDestroying) return;
-  if (Kind != ceException) {
+  // Both need the main thread: one is shown there, the other closes the port.
+  if (Kind != ceException && Kind != ceDeviceGone) {
     if (auto Handler = OnNonSyncEvent()) {
       Handler(this, Kind, Data);
       return;
@@ -318,24 +330,26 @@ void TAfCustomSerialPort::CoreEvent(TAfCoreEvent Kind, std::uint32_t Data,
   }
   {
     std::lock_guard Guard(FEventLock);
-    FPendingKind = Kind;
-    FPendingData = Data;
-    FPendingError = Error;
+    FPending.push_back({Kind, Data, Error});
   }
-  if (!CallSyncSlot(FSyncSlotId, SyncTimeoutMs)) throw EAbort();
+  if (!CallSyncSlot(FSyncSlotId, SyncTimeoutMs)) {
+    // Not delivered (the port is closing): this thread's event is the last one queued.
+    std::lock_guard Guard(FEventLock);
+    if (!FPending.empty()) FPending.pop_back();
+    throw EAbort();
+  }
 }
 
 void TAfCustomSerialPort::SyncDispatch() {
   if (FClosing || FDestroying) return;
-  TAfCoreEvent Kind;
-  std::uint32_t Data;
-  std::exception_ptr Error;
+  TPendingEvent Event;
   {
     std::lock_guard Guard(FEventLock);
-    Kind = FPendingKind;
-    Data = FPendingData;
-    Error = FPendingError;
+    if (FPending.empty()) return;
+    Event = FPending.front();
+    FPending.pop_front();
   }
+  const auto [Kind, Data, Error] = Event;
   if (OnSyncEvent) OnSyncEvent(this, Kind, Data);
   switch (Kind) {
     case ceOutFree:
@@ -350,6 +364,9 @@ void TAfCustomSerialPort::SyncDispatch() {
       break;
     case ceException:
       if (Error) std::rethrow_exception(Error);
+      break;
+    case ceDeviceGone:
+      Close();
       break;
   }
 }

@@ -4,6 +4,7 @@
 // that handlers may touch the user interface.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -83,6 +84,10 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
   void Open() override;
   void Close() override;
   bool Active() const;
+  // The line was hung up (cable or adapter pulled). The port closes itself on the main thread
+  // (OnPortClose); until it is opened again the input count is -1.
+  bool DeviceGone() const { return FCore->Gone(); }
+  TAfOpenError OpenError() const { return FCore->OpenError(); }
   TAfComDevice* Handle() const { return FCore->Handle(); }
   // After loading from a form: opens when AutoOpen, else builds the line settings.
   void Loaded();
@@ -91,6 +96,7 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
   std::string ReadString();
   void WriteData(const void* Buffer, std::int32_t Count) override;
   void WriteString(const std::string& Data);
+  // -1 when the line was hung up.
   std::int32_t InQueueCount();
   std::int32_t OutputSpace();
   void PurgeInput();
@@ -169,6 +175,8 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
   void SyncDispatch();
   void LineNotifications(std::uint32_t Mask);
   void UpdateFlowLimits();
+  // The properties of a DCB (DTR and RTS excepted), without applying it.
+  void TakeDcbProperties(const DCB& Dcb);
 
   bool FAutoOpen = false;
   TAfBaudrate FBaudRate = br115200;
@@ -192,11 +200,16 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
   char FXOffChar = 19;
   std::uint16_t FXOnLim = 0;
   std::uint16_t FXOffLim = 0;
-  mutable std::mutex FEventLock;  // the non-sync handler and the pending event
+  struct TPendingEvent {
+    TAfCoreEvent Kind = ceOutFree;
+    std::uint32_t Data = 0;
+    std::exception_ptr Error;
+  };
+  mutable std::mutex FEventLock;  // the non-sync handler and the pending events
   TAfCPTCoreEvent FOnNonSyncEvent;
-  TAfCoreEvent FPendingKind = ceOutFree;
-  std::uint32_t FPendingData = 0;
-  std::exception_ptr FPendingError;
+  // One entry per call of the sync slot, taken in order by the main-thread dispatch: an event
+  // whose delivery outlasted its wait is still delivered once, as itself.
+  std::deque<TPendingEvent> FPending;
   TThreadPriority FWriteThreadPriority = tpHighest;
 };
 

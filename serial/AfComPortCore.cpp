@@ -103,6 +103,12 @@ class TAfComPortEventThread : public TAfComPortCoreThread {
           Terminate();
           break;
         }
+        if (Result == TAfWaitResult::Gone || FCore.NoteGone()) {
+          // Nothing more will come: report it once and end, so a dead line costs nothing.
+          FCore.FGone = true;
+          Report(ceDeviceGone, 0);
+          break;
+        }
         if (Result == TAfWaitResult::Event && Mask != 0) {
           Report(ceLineEvent, Mask);
         } else if (Result == TAfWaitResult::Timeout) {
@@ -166,6 +172,7 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
 
   // Guarded by the core's write lock.
   TAfCircularBuffer FBuffer;
+  bool FPurging = false;
   TAfSignals FSignals;
 
   void Stop() {
@@ -177,11 +184,18 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
     if (Bits & (sgStop | sgPurgeRequested)) FHandle->WakeWrite();
   }
   // The purge handshake: the thread acknowledges (abandoning a write in progress) before the
-  // buffer is cleared, so it never writes from a cleared buffer.
+  // buffer is cleared, and takes no new block until it is, so nothing queued before the purge
+  // goes out after it and nothing queued after it is taken for the old block.
   bool Purge() {
+    {
+      std::lock_guard Guard(FCore.FWriteLock);
+      FPurging = true;
+    }
     Signal(sgPurgeRequested);
-    if (!FSignals.WaitAny(sgPurgeAck, PurgeTimeoutMs)) return false;
+    const bool Acknowledged = FSignals.WaitAny(sgPurgeAck, PurgeTimeoutMs) != 0;
     std::lock_guard Guard(FCore.FWriteLock);
+    FPurging = false;
+    if (!Acknowledged) return false;
     FSignals.Reset(sgDataReady);
     FBuffer.Clear();
     return FHandle->PurgeComm(PURGE_TXABORT | PURGE_TXCLEAR);
@@ -215,6 +229,7 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
     std::int32_t Length;
     {
       std::lock_guard Guard(FCore.FWriteLock);
+      if (FPurging) return;
       Length = FBuffer.LinearReadCount();
       Block = FBuffer.ReadPointer();
     }
@@ -262,11 +277,14 @@ void TAfComPortCore::WaitThreadStarted() {
 
 bool TAfComPortCore::OpenPort(std::int32_t PortNumber) {
   if (FActive) return false;
+  FGone = false;
+  FOpenError = TAfOpenError::NotFound;
   if (PortNumber <= 0) throw EAfComPortCoreError(Format("Invalid port number (COM%d)", PortNumber));
   FPortNumber = PortNumber;
   FHandle.reset();
   TAfOpenError Error;
   auto Device = AfOpenComDevice(PortNumber, Error);
+  FOpenError = Device ? TAfOpenError::None : Error;
   if (!Device) {
     if (Error == TAfOpenError::NotFound)
       throw EAfComPortCoreError(Format("Invalid port number (COM%d)", PortNumber));
@@ -341,6 +359,7 @@ std::int32_t TAfComPortCore::ReadInput(void* Buffer, std::int32_t Count) {
   if (!FReady) return -1;
   std::lock_guard Guard(FStatusLock);
   std::int32_t Read = FHandle->Read(Buffer, Count);
+  if (Read < 0) NoteGone();
   return Read < 0 ? 0 : Read;
 }
 
@@ -372,7 +391,10 @@ bool TAfComPortCore::PurgeOutput() {
 COMSTAT TAfComPortCore::LineStatusLocked() {
   std::uint32_t Errors = 0;
   COMSTAT Stat;
-  if (!FHandle->ClearCommError(Errors, Stat)) return COMSTAT{};
+  if (!FHandle->ClearCommError(Errors, Stat)) {
+    NoteGone();
+    return COMSTAT{};
+  }
   FLineErrors |= Errors;
   return Stat;
 }
@@ -393,6 +415,15 @@ bool TAfComPortCore::PollLineStatus(COMSTAT& Stat, const std::atomic<bool>& Stop
   }
   if (!FReady) return false;
   Stat = LineStatusLocked();
+  return true;
+}
+
+bool TAfComPortCore::NoteGone() {
+  if (FGone) return true;
+  if (!FHandle || !FHandle->Gone()) return false;
+  FGone = true;
+  // The event thread reports it; it may be waiting for the next poll.
+  FHandle->WakeEventWait();
   return true;
 }
 
@@ -420,8 +451,10 @@ bool TAfComPortCore::EscapeLine(std::uint32_t Function) {
 
 void TAfComPortCore::ApplyDcb(const DCB& Dcb) {
   FDcb = Dcb;
-  if (!FReady) return;
+  // A hung-up line takes the settings at the next open; it refuses nothing meanwhile.
+  if (!FReady || FGone) return;
   if (!FHandle->SetCommState(FDcb)) {
+    if (NoteGone()) return;
     FHandle->GetCommState(FDcb);
     throw EAfComPortCoreError("Error setting parameters from DCB");
   }

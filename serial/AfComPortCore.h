@@ -14,7 +14,8 @@
 #include "serial/AfSignals.h"
 #include "support/uErrors.h"
 
-enum TAfCoreEvent { ceOutFree, ceLineEvent, ceNeedReadData, ceException };
+// ceDeviceGone: the line was hung up; the event thread has ended and the port should be closed.
+enum TAfCoreEvent { ceOutFree, ceLineEvent, ceNeedReadData, ceException, ceDeviceGone };
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
@@ -72,6 +73,10 @@ class TAfComPortCore {
   void SetWriteThreadPriority(TThreadPriority Value);
 
   bool Active() const { return FActive; }
+  // Why the last open failed to get the device (None after a successful one).
+  TAfOpenError OpenError() const { return FOpenError; }
+  // The line was hung up (cable or adapter pulled); stays so until the next open.
+  bool Gone() const { return FGone; }
   TAfComDevice* Handle() const { return FHandle.get(); }
   std::int32_t PortNumber() const { return FPortNumber; }
   // Set before opening; each event thread takes a copy when it is created.
@@ -87,9 +92,13 @@ class TAfComPortCore {
   // a closer.
   bool PollLineStatus(COMSTAT& Stat, const std::atomic<bool>& Stop);
   COMSTAT LineStatusLocked();
+  // Takes note when the device says the line was hung up; true then.
+  bool NoteGone();
   void WaitThreadStarted();
 
   std::atomic<bool> FReady{false};
+  std::atomic<bool> FGone{false};
+  TAfOpenError FOpenError = TAfOpenError::None;
   std::int32_t FPortNumber = 0;
   DCB FDcb;
   const std::uint32_t FEventMask =

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 
+#include "support/uPaths.h"
 #include "support/uStringUtils.h"
 
 namespace {
@@ -23,11 +25,12 @@ bool ParsePortNumber(std::string_view Text, std::int32_t& Port) {
 }
 
 // Says once per distinct text what is wrong with the variable, so a typo does not go unseen.
-void WarnOnce(const std::string& Text) {
+void WarnOnce(const std::string& Source, const std::string& Text) {
   static std::mutex Lock;
   static std::set<std::string> Said;
   std::lock_guard Guard(Lock);
-  if (Said.insert(Text).second) std::fprintf(stderr, "KVX_COMPORTS: %s\n", Text.c_str());
+  if (Said.insert(Source + Text).second)
+    std::fprintf(stderr, "%s: %s\n", Source.c_str(), Text.c_str());
 }
 
 }  // namespace
@@ -53,14 +56,25 @@ std::string AfParseComPortMap(std::string_view Text, std::map<std::int32_t, std:
   return Error;
 }
 
+std::string AfPortsFilePath() {
+  return ProgramSubdir(XdgConfigHome()) + "/ports";
+}
+
 std::string AfComPortPath(std::int32_t Port) {
-  if (const char* Env = std::getenv("KVX_COMPORTS")) {
-    std::map<std::int32_t, std::string> Map;
-    std::string Error = AfParseComPortMap(Env, Map);
-    if (!Error.empty()) WarnOnce(Error);
-    auto It = Map.find(Port);
-    if (It != Map.end()) return It->second;
+  std::map<std::int32_t, std::string> Map;
+  const std::string FilePath = AfPortsFilePath();
+  if (std::ifstream File{FilePath}) {
+    std::ostringstream Lines;
+    for (std::string Line; std::getline(File, Line);)
+      if (Trim(Line).rfind('#', 0) != 0) Lines << Line << ';';
+    const std::string Error = AfParseComPortMap(Lines.str(), Map);
+    if (!Error.empty()) WarnOnce(FilePath, Error);
   }
+  if (const char* Env = std::getenv("KVX_COMPORTS")) {
+    const std::string Error = AfParseComPortMap(Env, Map);
+    if (!Error.empty()) WarnOnce("KVX_COMPORTS", Error);
+  }
+  if (auto It = Map.find(Port); It != Map.end()) return It->second;
   if (Port >= 1 && Port <= 32) return Format("/dev/ttyS%d", Port - 1);
   if (Port >= 33 && Port <= 64) return Format("/dev/ttyUSB%d", Port - 33);
   if (Port >= 65 && Port <= 96) return Format("/dev/ttyACM%d", Port - 65);

@@ -1,16 +1,20 @@
 #pragma once
 // Which device node is COM port n: COM1-32 are /dev/ttyS0-31, COM33-64 /dev/ttyUSB0-31 and
-// COM65-96 /dev/ttyACM0-31; entries of the environment variable KVX_COMPORTS, such as
-// "7=/dev/pts/3;9=/dev/serial/by-id/usb-...", add ports or override these.
+// COM65-96 /dev/ttyACM0-31; entries of the file $XDG_CONFIG_HOME/kvxsetup/ports (one a line)
+// and of the environment variable KVX_COMPORTS, such as "7=/dev/pts/3;9=rfc2217://gw:4001",
+// add ports or override these, the environment winning over the file. An entry may name a
+// device node or a serial device server's connection URL.
 #include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
 
-// The node of port Port, or an empty text when the number maps to none.
+// The node (or connection URL) of port Port, or an empty text when the number maps to none.
 std::string AfComPortPath(std::int32_t Port);
 // Parses a KVX_COMPORTS text into Map (entries added or replaced). Returns an error text
 // naming the first malformed entry, or an empty text; good entries are taken either way.
 std::string AfParseComPortMap(std::string_view Text, std::map<std::int32_t, std::string>& Map);
 // A legacy /dev/ttySn node with no UART behind it (its sysfs type is 0): no port at all.
 bool AfIsEmptyLegacyPort(const std::string& Path);
+// The file of port entries in the user's configuration directory.
+std::string AfPortsFilePath();

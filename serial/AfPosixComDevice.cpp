@@ -27,6 +27,13 @@ bool NoSuchLines(int Error) {
   return Error == ENOTTY || Error == EINVAL;
 }
 
+// What a tty answers once the kernel has hung it up or its device has been removed.
+bool HungUp(int Error) {
+  return Error == EIO || Error == ENODEV || Error == ENXIO;
+}
+
+constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
+
 void DrainEventFd(int Fd) {
   std::uint64_t Value;
   while (::read(Fd, &Value, sizeof Value) > 0) {
@@ -114,7 +121,8 @@ class TAfPosixComDevice : public TAfComDevice {
     ssize_t N;
     do N = ::read(FFd, Buffer, static_cast<std::size_t>(Count));
     while (N < 0 && errno == EINTR);
-    if (N < 0) return errno == EAGAIN ? 0 : -1;
+    if (N < 0) return errno == EAGAIN ? 0 : Failed(-1);
+    FTaken += N;
     return static_cast<std::int32_t>(N);
   }
   TAfWriteResult Write(const void* Buffer, std::int32_t Count, std::int32_t& Written) override;
@@ -122,20 +130,24 @@ class TAfPosixComDevice : public TAfComDevice {
   bool ClearCommError(std::uint32_t& Errors, COMSTAT& Stat) override;
   bool PurgeComm(std::uint32_t Flags) override {
     bool Ok = true;
-    if (Flags & PURGE_RXCLEAR) Ok = ::ioctl(FFd, TCFLSH, TCIFLUSH) == 0 && Ok;
-    if (Flags & PURGE_TXCLEAR) Ok = ::ioctl(FFd, TCFLSH, TCOFLUSH) == 0 && Ok;
+    if (Flags & PURGE_RXCLEAR) {
+      FInputPurged = true;
+      Ok = Succeeded(::ioctl(FFd, TCFLSH, TCIFLUSH)) && Ok;
+    }
+    if (Flags & PURGE_TXCLEAR) Ok = Succeeded(::ioctl(FFd, TCFLSH, TCOFLUSH)) && Ok;
     return Ok;
   }
   bool EscapeCommFunction(std::uint32_t Function) override;
   bool GetCommModemStatus(std::uint32_t& Status) override {
     int Lines = 0;
-    if (::ioctl(FFd, TIOCMGET, &Lines) != 0) {
+    if (!Succeeded(::ioctl(FFd, TIOCMGET, &Lines))) {
       Status = 0;
       return NoSuchLines(errno);
     }
     Status = ModemBits(Lines);
     return true;
   }
+  bool Gone() const override { return FGone; }
 
  private:
   static std::uint32_t ModemBits(int Lines) {
@@ -150,13 +162,18 @@ class TAfPosixComDevice : public TAfComDevice {
            (New.brk != Old.brk ? CE_BREAK : 0);
   }
   bool SetLine(int Bit, bool On) {
-    if (::ioctl(FFd, On ? TIOCMBIS : TIOCMBIC, &Bit) == 0) return true;
+    if (Succeeded(::ioctl(FFd, On ? TIOCMBIS : TIOCMBIC, &Bit))) return true;
     return NoSuchLines(errno);
   }
+  // A system call's result; a failure that means the line was hung up is remembered.
+  template <typename T>
+  T Failed(T Result) {
+    if (HungUp(errno)) FGone = true;
+    return Result;
+  }
+  bool Succeeded(int Result) { return Result == 0 || Failed(false); }
   // Events other than received characters, found by comparing with what was seen last.
   std::uint32_t LineChanges();
-  // Waits on the wake fd only, up to Ms (a hung-up node must not make the wait spin).
-  bool SleepUnlessWoken(int Ms);
 
   const int FFd;
   const int FEventWake;
@@ -164,6 +181,10 @@ class TAfPosixComDevice : public TAfComDevice {
   DCB FCurrent;  // the settings in force
   std::atomic<std::uint32_t> FMask{0};
   std::atomic<bool> FMaskCleared{false};
+  std::atomic<bool> FGone{false};
+  // What left the input queue since the event wait last counted it: bytes read, or all of it.
+  std::atomic<std::int64_t> FTaken{0};
+  std::atomic<bool> FInputPurged{false};
   bool FHasLines;
   bool FHasCounters;
   // Event thread only:
@@ -177,7 +198,7 @@ class TAfPosixComDevice : public TAfComDevice {
 bool TAfPosixComDevice::SetCommState(const DCB& Dcb) {
   if (!AfDcbSupported(Dcb)) return false;
   termios2 T;
-  if (::ioctl(FFd, TCGETS2, &T) != 0) return false;
+  if (!Succeeded(::ioctl(FFd, TCGETS2, &T))) return false;
   T.c_iflag = IGNBRK;
   if (Dcb.Flags & fParity) T.c_iflag |= INPCK;
   if (Dcb.Flags & fOutX) T.c_iflag |= IXON;
@@ -208,7 +229,7 @@ bool TAfPosixComDevice::SetCommState(const DCB& Dcb) {
   T.c_cc[VSTART] = static_cast<cc_t>(Dcb.XonChar);
   T.c_cc[VSTOP] = static_cast<cc_t>(Dcb.XoffChar);
   T.c_ispeed = T.c_ospeed = Dcb.BaudRate;
-  if (::ioctl(FFd, TCSETS2, &T) != 0) return false;
+  if (!Succeeded(::ioctl(FFd, TCSETS2, &T))) return false;
   // The control lines follow the record, as a driver sets them when it applies one.
   if ((Dcb.Flags & fDtrControlMask) != fDtrControlHandshake)
     SetLine(TIOCM_DTR, (Dcb.Flags & fDtrControlMask) == fDtrControlEnable);
@@ -222,7 +243,7 @@ std::uint32_t TAfPosixComDevice::LineChanges() {
   std::uint32_t Events = 0;
   if (FHasLines) {
     int Lines;
-    if (::ioctl(FFd, TIOCMGET, &Lines) == 0) {
+    if (Succeeded(::ioctl(FFd, TIOCMGET, &Lines))) {
       std::uint32_t Now = ModemBits(Lines);
       std::uint32_t Diff = Now ^ FLastModem;
       if (Diff & MS_CTS_ON) Events |= EV_CTS;
@@ -234,7 +255,7 @@ std::uint32_t TAfPosixComDevice::LineChanges() {
   }
   if (FHasCounters) {
     serial_icounter_struct Now;
-    if (::ioctl(FFd, TIOCGICOUNT, &Now) == 0) {
+    if (Succeeded(::ioctl(FFd, TIOCGICOUNT, &Now))) {
       std::uint32_t Errors = ErrorBits(FEventCounters, Now);
       if (Errors & ~CE_BREAK) Events |= EV_ERR;
       if (Errors & CE_BREAK) Events |= EV_BREAK;
@@ -242,15 +263,6 @@ std::uint32_t TAfPosixComDevice::LineChanges() {
     }
   }
   return Events;
-}
-
-bool TAfPosixComDevice::SleepUnlessWoken(int Ms) {
-  pollfd Wake{FEventWake, POLLIN, 0};
-  if (::poll(&Wake, 1, Ms) > 0) {
-    DrainEventFd(FEventWake);
-    return true;
-  }
-  return false;
 }
 
 TAfWaitResult TAfPosixComDevice::WaitCommEvent(std::uint32_t& Mask, int TimeoutMs) {
@@ -264,10 +276,16 @@ TAfWaitResult TAfPosixComDevice::WaitCommEvent(std::uint32_t& Mask, int TimeoutM
     const std::uint32_t Wanted = FMask;
     std::uint32_t Events = LineChanges();
     int InCount = 0;
-    if (::ioctl(FFd, FIONREAD, &InCount) == 0) {
-      if (InCount > FLastInCount) Events |= EV_RXCHAR;
+    if (Succeeded(::ioctl(FFd, FIONREAD, &InCount))) {
+      // Bytes taken since the last count are not there any more: a queue drained and filled
+      // again between two counts must still report its new bytes. (Counted after the queue,
+      // so a read in between can only add a report, never lose one.)
+      std::int64_t Left = FInputPurged.exchange(false) ? 0 : FLastInCount;
+      Left = std::max<std::int64_t>(0, Left - FTaken.exchange(0));
+      if (InCount > Left) Events |= EV_RXCHAR;
       FLastInCount = InCount;
     }
+    if (FGone) return TAfWaitResult::Gone;
     Events &= Wanted;
     if (Events) {
       Mask = Events;
@@ -293,13 +311,10 @@ TAfWaitResult TAfPosixComDevice::WaitCommEvent(std::uint32_t& Mask, int TimeoutM
       }
       return TAfWaitResult::Woken;
     }
-    if (Fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      // The line is gone (adapter pulled, far end of a pty closed): pause, then report it.
-      auto Rest = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now());
-      if (SleepUnlessWoken(static_cast<int>(std::max<long long>(0, Rest.count()))))
-        return FMaskCleared.exchange(false) ? (Mask = 0, TAfWaitResult::Event)
-                                            : TAfWaitResult::Woken;
-      return TAfWaitResult::Failed;
+    if (Fds[1].revents & kHangUpEvents) {
+      // Adapter pulled, the kernel's hang-up, far end of a pty closed: it never comes back.
+      FGone = true;
+      return TAfWaitResult::Gone;
     }
   }
 }
@@ -315,22 +330,26 @@ TAfWriteResult TAfPosixComDevice::Write(const void* Buffer, std::int32_t Count,
       continue;
     }
     if (N < 0 && errno == EINTR) continue;
-    if (N < 0 && errno != EAGAIN) return TAfWriteResult::Failed;
+    if (N < 0 && errno != EAGAIN) return Failed(TAfWriteResult::Failed);
     pollfd Fds[2] = {{FWriteWake, POLLIN, 0}, {FFd, POLLOUT, 0}};
     if (::poll(Fds, 2, -1) < 0 && errno != EINTR) return TAfWriteResult::Failed;
     if (Fds[0].revents & POLLIN) {
       DrainEventFd(FWriteWake);
       return TAfWriteResult::Woken;
     }
-    if (Fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return TAfWriteResult::Failed;
+    if (Fds[1].revents & kHangUpEvents) {
+      FGone = true;
+      return TAfWriteResult::Failed;
+    }
   }
   return TAfWriteResult::Done;
 }
 
 bool TAfPosixComDevice::ClearCommError(std::uint32_t& Errors, COMSTAT& Stat) {
   int In = 0, Out = 0;
-  if (::ioctl(FFd, FIONREAD, &In) != 0) return false;
-  if (::ioctl(FFd, TIOCOUTQ, &Out) != 0) Out = 0;
+  if (!Succeeded(::ioctl(FFd, FIONREAD, &In))) return false;
+  if (!Succeeded(::ioctl(FFd, TIOCOUTQ, &Out))) Out = 0;
+  if (FGone) return false;
   Errors = 0;
   serial_icounter_struct Now;
   if (FHasCounters && ::ioctl(FFd, TIOCGICOUNT, &Now) == 0) {
@@ -371,6 +390,11 @@ TAfOpenError ErrorOfOpen(int Error) {
     case EIO:
     case ENOTDIR:
       return TAfOpenError::NotFound;
+    case EACCES:
+    case EPERM:
+      return TAfOpenError::Denied;
+    case EBUSY:
+      return TAfOpenError::InUse;
   }
   return TAfOpenError::CannotOpen;
 }
@@ -390,11 +414,12 @@ std::unique_ptr<TAfComDevice> AfOpenPosixComDeviceAt(const std::string& Path, TA
     ::close(Fd);
     return nullptr;
   }
-  Error = TAfOpenError::CannotOpen;
+  Error = TAfOpenError::InUse;
   if (::flock(Fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(Fd, TIOCEXCL) != 0) {
     ::close(Fd);
     return nullptr;
   }
+  Error = TAfOpenError::CannotOpen;
   int EventWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   int WriteWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (EventWake < 0 || WriteWake < 0) {

@@ -1,7 +1,8 @@
 #include "serial/AfSafeSync.h"
 
-#include <array>
+#include <algorithm>
 #include <exception>
+#include <vector>
 
 #include "support/uMessages.h"
 
@@ -58,14 +59,14 @@ struct TSyncTable {
   std::condition_variable Changed;  // a call finished, or a slot was disabled or released
   bool Created = false;
   std::shared_ptr<IAfMainThreadDispatcher> Window;
-  std::array<TSyncSlot, AfSyncSlotCount> Slots;
+  std::vector<TSyncSlot> Slots;
   std::int32_t LastId = 0;
 
   // Index into Slots, or -1.
   int Find(std::int32_t Id) const {
     if (Id == 0) return -1;
-    for (int i = 0; i < AfSyncSlotCount; ++i)
-      if (Slots[i].Id == Id) return i;
+    for (std::size_t i = 0; i < Slots.size(); ++i)
+      if (Slots[i].Id == Id) return static_cast<int>(i);
     return -1;
   }
   bool IsCallable(std::int32_t Id) const {
@@ -129,17 +130,16 @@ std::int32_t AllocateSyncSlot(TAfSafeSyncProc Callback) {
   std::lock_guard Guard(T.Lock);
   if (!T.Created) {
     T.Window = std::move(Window);
-    T.Slots = {};
+    T.Slots.clear();
     T.Created = true;
   }
-  for (auto& Slot : T.Slots) {
-    if (Slot.Callback) continue;
-    Slot.Enabled = false;
-    Slot.Callback = std::move(Callback);
-    Slot.Id = ++T.LastId;
-    return Slot.Id;
-  }
-  return 0;
+  auto Free = std::find_if(T.Slots.begin(), T.Slots.end(),
+                           [](const TSyncSlot& Slot) { return !Slot.Callback; });
+  if (Free == T.Slots.end()) Free = T.Slots.insert(T.Slots.end(), TSyncSlot{});
+  Free->Enabled = false;
+  Free->Callback = std::move(Callback);
+  Free->Id = ++T.LastId;
+  return Free->Id;
 }
 
 bool ReleaseSyncSlot(std::int32_t Id) {

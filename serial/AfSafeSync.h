@@ -53,13 +53,11 @@ class TAfPlainDispatcher : public IAfMainThreadDispatcher {
 std::shared_ptr<IAfMainThreadDispatcher> AfMainThreadDispatcher();
 void SetAfMainThreadDispatcher(std::shared_ptr<IAfMainThreadDispatcher> Dispatcher);
 
-// Slot callback: called on the main thread with the slot index (1 to 64).
+// Slot callback: called on the main thread with the slot index (1 upward).
 using TAfSafeSyncProc = std::function<void(int SlotIndex)>;
 
-constexpr int AfSyncSlotCount = 64;
-
-// Returns the new slot's id (never reused), or 0 when all slots are taken. New slots are
-// disabled.
+// Returns the new slot's id (never reused); there are as many slots as are asked for (one
+// per port: a machine may have hundreds). New slots are disabled.
 std::int32_t AllocateSyncSlot(TAfSafeSyncProc Callback);
 bool ReleaseSyncSlot(std::int32_t Id);
 bool EnableSyncSlot(std::int32_t Id, bool Enabled);

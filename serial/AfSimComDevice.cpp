@@ -53,6 +53,24 @@ void TAfSimLine::SetRefuseSettings(bool Refuse) {
   FRefuse = Refuse;
 }
 
+void TAfSimLine::HangUp() {
+  {
+    std::lock_guard Guard(FLock);
+    FHungUp = true;
+  }
+  FChanged.notify_all();
+}
+
+void TAfSimLine::SetDenied(bool Denied) {
+  std::lock_guard Guard(FLock);
+  FDenied = Denied;
+}
+
+bool TAfSimLine::Denied() const {
+  std::lock_guard Guard(FLock);
+  return FDenied;
+}
+
 std::string TAfSimLine::Written() const {
   std::lock_guard Guard(FLock);
   return FWritten;
@@ -97,6 +115,7 @@ bool TAfSimLine::WaitForStalledWrite(int TimeoutMs) const {
 TAfSimComDevice::TAfSimComDevice(std::shared_ptr<TAfSimLine> Line) : FLine(std::move(Line)) {
   std::lock_guard Guard(FLine->FLock);
   FLine->FOpen = true;
+  FLine->FHungUp = false;
   FLine->FPending = 0;
   FLine->FEventWake = FLine->FWriteWake = FLine->FMaskCleared = false;
 }
@@ -147,9 +166,10 @@ TAfWaitResult TAfSimComDevice::WaitCommEvent(std::uint32_t& Mask, int TimeoutMs)
   TAfSimLine& L = *FLine;
   std::unique_lock Guard(L.FLock);
   bool Ended = L.FChanged.wait_for(Guard, std::chrono::milliseconds(TimeoutMs), [&] {
-    return L.FEventWake || L.FMaskCleared || (L.FPending & L.FMask) != 0;
+    return L.FEventWake || L.FMaskCleared || L.FHungUp || (L.FPending & L.FMask) != 0;
   });
   if (!Ended) return TAfWaitResult::Timeout;
+  if (L.FHungUp && !L.FMaskCleared && !L.FEventWake) return TAfWaitResult::Gone;
   if (L.FEventWake) {
     L.FEventWake = false;
     return TAfWaitResult::Woken;
@@ -175,6 +195,7 @@ void TAfSimComDevice::WakeEventWait() {
 std::int32_t TAfSimComDevice::Read(void* Buffer, std::int32_t Count) {
   if (Count < 0) return -1;
   std::lock_guard Guard(FLine->FLock);
+  if (FLine->FHungUp) return -1;
   std::size_t N = std::min<std::size_t>(static_cast<std::size_t>(Count), FLine->FInput.size());
   std::memcpy(Buffer, FLine->FInput.data(), N);
   FLine->FInput.erase(0, N);
@@ -189,8 +210,9 @@ TAfWriteResult TAfSimComDevice::Write(const void* Buffer, std::int32_t Count,
     std::unique_lock Guard(L.FLock);
     L.FWriteWaiting = L.FWriteStalled;
     L.FChanged.notify_all();
-    L.FChanged.wait(Guard, [&] { return L.FWriteWake || !L.FWriteStalled; });
+    L.FChanged.wait(Guard, [&] { return L.FWriteWake || L.FHungUp || !L.FWriteStalled; });
     L.FWriteWaiting = false;
+    if (L.FHungUp) return TAfWriteResult::Failed;
     if (L.FWriteWake) {
       L.FWriteWake = false;
       if (L.FWriteStalled) return TAfWriteResult::Woken;
@@ -211,6 +233,7 @@ void TAfSimComDevice::WakeWrite() {
 
 bool TAfSimComDevice::ClearCommError(std::uint32_t& Errors, COMSTAT& Stat) {
   std::lock_guard Guard(FLine->FLock);
+  if (FLine->FHungUp) return false;
   Errors = FLine->FErrors;
   FLine->FErrors = 0;
   Stat = COMSTAT{0, static_cast<std::uint32_t>(FLine->FInput.size()), 0};
@@ -219,6 +242,7 @@ bool TAfSimComDevice::ClearCommError(std::uint32_t& Errors, COMSTAT& Stat) {
 
 bool TAfSimComDevice::PurgeComm(std::uint32_t Flags) {
   std::lock_guard Guard(FLine->FLock);
+  if (FLine->FHungUp) return false;
   FLine->FPurges.push_back(Flags);
   if (Flags & PURGE_RXCLEAR) FLine->FInput.clear();
   return true;
@@ -245,8 +269,13 @@ bool TAfSimComDevice::EscapeCommFunction(std::uint32_t Function) {
 
 bool TAfSimComDevice::GetCommModemStatus(std::uint32_t& Status) {
   std::lock_guard Guard(FLine->FLock);
-  Status = FLine->FModem;
-  return true;
+  Status = FLine->FHungUp ? 0 : FLine->FModem;
+  return !FLine->FHungUp;
+}
+
+bool TAfSimComDevice::Gone() const {
+  std::lock_guard Guard(FLine->FLock);
+  return FLine->FHungUp;
 }
 
 TAfComDeviceFactory AfSimComDeviceFactory(
@@ -259,7 +288,11 @@ TAfComDeviceFactory AfSimComDeviceFactory(
       return nullptr;
     }
     if (It->second->IsOpen()) {
-      Error = TAfOpenError::CannotOpen;
+      Error = TAfOpenError::InUse;
+      return nullptr;
+    }
+    if (It->second->Denied()) {
+      Error = TAfOpenError::Denied;
       return nullptr;
     }
     return std::make_unique<TAfSimComDevice>(It->second);

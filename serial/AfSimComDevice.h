@@ -27,6 +27,12 @@ class TAfSimLine {
   void SetWriteStalled(bool Stalled);
   // Every settings change is refused while set.
   void SetRefuseSettings(bool Refuse);
+  // The line is hung up, as a pulled cable does: every operation of the open device fails and
+  // a wait ends with Gone. Opening the line again takes the hang-up back.
+  void HangUp();
+  // While set, opening the line is refused as a tty without the user's permission is.
+  void SetDenied(bool Denied);
+  bool Denied() const;
 
   std::string Written() const;
   std::uint32_t InputCount() const;
@@ -55,6 +61,8 @@ class TAfSimLine {
   bool FWriteWaiting = false;
   bool FRefuse = false;
   bool FOpen = false;
+  bool FHungUp = false;
+  bool FDenied = false;
   std::uint32_t FErrors = 0;
   std::uint32_t FModem = 0;
   std::uint32_t FControl = 0;
@@ -81,6 +89,7 @@ class TAfSimComDevice : public TAfComDevice {
   bool PurgeComm(std::uint32_t Flags) override;
   bool EscapeCommFunction(std::uint32_t Function) override;
   bool GetCommModemStatus(std::uint32_t& Status) override;
+  bool Gone() const override;
 
  private:
   std::shared_ptr<TAfSimLine> FLine;

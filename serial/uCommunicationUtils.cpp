@@ -20,6 +20,6 @@ TAfComPortProbe ProbeComPort(std::int32_t PortNumber) {
   if (Device)
     Probe.State = AfPortFree;
   else
-    Probe.State = PortNumber > 0 && Error == TAfOpenError::CannotOpen ? AfPortInUse : AfPortMissing;
+    Probe.State = PortNumber > 0 && Error != TAfOpenError::NotFound ? AfPortInUse : AfPortMissing;
   return Probe;
 }

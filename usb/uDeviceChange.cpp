@@ -139,10 +139,10 @@ TDeviceMonitor::~TDeviceMonitor() {
 
 bool TDeviceMonitor::Start() {
   if (FThread.joinable()) return true;
-  if (access(kDeviceManagerControl, F_OK) != 0) return false;
+  const std::string source = access(kDeviceManagerControl, F_OK) == 0 ? "udev" : "kernel";
   udev* context = udev_new();
   if (!context) return false;
-  udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
+  udev_monitor* monitor = udev_monitor_new_from_netlink(context, source.c_str());
   udev_unref(context);  // the monitor keeps its own reference
   if (!monitor) return false;
   if (udev_monitor_filter_add_match_subsystem_devtype(monitor, "tty", nullptr) < 0 ||
@@ -151,6 +151,7 @@ bool TDeviceMonitor::Start() {
     udev_monitor_unref(monitor);
     return false;
   }
+  FSource = source;
   // Taken here, on the owner's thread: asking first from the watcher would make it the
   // main thread of a new plain dispatcher.
   FThread = std::thread(
@@ -180,8 +181,16 @@ void TDeviceMonitor::Watch(void* Monitor, IAfMainThreadDispatcher& Dispatcher) {
          e = udev_list_entry_get_next(e))
       event.Properties[Text(udev_list_entry_get_name(e))] = Text(udev_list_entry_get_value(e));
     // The filter passes whole USB devices only, so the device is its own usb_device.
-    if (event.Subsystem == "usb")
-      event.SysfsSerial = Text(udev_device_get_sysattr_value(device, "serial"));
+    if (event.Subsystem == "usb") {
+      const std::string path = Text(udev_device_get_devpath(device));
+      if (event.Action == "remove") {
+        event.SysfsSerial = FSerialOfDevice[path];
+        FSerialOfDevice.erase(path);
+      } else {
+        event.SysfsSerial = Text(udev_device_get_sysattr_value(device, "serial"));
+        FSerialOfDevice[path] = event.SysfsSerial;
+      }
+    }
     udev_device_unref(device);
     if (auto change = DeviceChangeOfUdevEvent(event))
       Dispatcher.Post(

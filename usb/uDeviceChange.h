@@ -53,9 +53,10 @@ std::int32_t ComPortOfNode(const std::string& Node, const std::string& Links);
 std::optional<std::pair<std::uint32_t, TDeviceBroadcast>> DeviceChangeOfUdevEvent(
     const TUdevEvent& Event);
 
-// Watches the kernel's device events (after the device manager's rules ran) and hands the
-// resulting notifications to Handler on the main thread. Start fails where no device
-// manager runs (containers, build machines); nothing is reported then.
+// Watches the device events and hands the resulting notifications to Handler on the main
+// thread. Where a device manager runs, its events are taken (after its rules ran, with the
+// serial numbers it found); where none runs (containers, minimal systems) the kernel's own,
+// so that ports and adapters still come and go.
 class TDeviceMonitor {
  public:
   explicit TDeviceMonitor(TDeviceChangeHandler Handler);
@@ -65,12 +66,17 @@ class TDeviceMonitor {
 
   bool Start();
   bool Running() const { return FThread.joinable(); }
+  // "udev" or "kernel" once started.
+  const std::string& Source() const { return FSource; }
 
  private:
   struct TSink;
   void Watch(void* Monitor, IAfMainThreadDispatcher& Dispatcher);
 
   std::shared_ptr<TSink> FSink;
+  std::string FSource;
+  // Kernel events of a removed adapter no longer reach its serial number: the one it came with.
+  std::map<std::string, std::string> FSerialOfDevice;  // watcher thread only
   int FStopFd = -1;
   std::thread FThread;
 };

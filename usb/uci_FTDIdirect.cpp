@@ -12,6 +12,26 @@
 
 #include "support/uMessages.h"
 
+// The event a driver signals when data arrive (monotonic clock, for the reader's waits).
+struct TDriverEvent {
+  TDriverEvent() {
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&Event.Cond, &attr);
+    pthread_condattr_destroy(&attr);
+    pthread_mutex_init(&Event.Mutex, nullptr);
+    Event.Value = 0;
+  }
+  ~TDriverEvent() {
+    pthread_cond_destroy(&Event.Cond);
+    pthread_mutex_destroy(&Event.Mutex);
+  }
+  TDriverEvent(const TDriverEvent&) = delete;
+  TDriverEvent& operator=(const TDriverEvent&) = delete;
+  EVENT_HANDLE Event;
+};
+
 // The reader thread of an open device. It holds the device without a count, so that an
 // open device whose last reference goes is still destroyed: its destruction closes it and
 // ends this thread (or, when a listener on this thread dropped that reference, tells it so).
@@ -39,6 +59,9 @@ class TFTDIDevicecore : public std::enable_shared_from_this<TFTDIDevicecore> {
   void DeviceGone() { FDeviceGone = true; }
   // Sets the data event (auto-reset), so a further notification follows.
   void SetDataEvent();
+  // The driver failed to let go of the handle: its event must outlive this reader (and the
+  // device), as the driver may still signal it.
+  void KeepEventForDriver();
 
  private:
   enum class TWake { Timeout, Data, Stop };
@@ -47,7 +70,8 @@ class TFTDIDevicecore : public std::enable_shared_from_this<TFTDIDevicecore> {
 
   IFTDISerialPortInterface* FDevice;
   ICommunicationInterface* FChannel;
-  EVENT_HANDLE FEvent;    // the data event, handed to the driver
+  std::shared_ptr<TDriverEvent> FEventHolder;  // the data event, handed to the driver
+  EVENT_HANDLE& FEvent;
   bool FStopped = false;  // the stop event (manual-reset), under FEvent.Mutex
   std::atomic<bool> FTerminated{false};
   bool FDeviceGone = false;  // only touched on the reader thread
@@ -62,6 +86,17 @@ namespace {
 
 std::mutex gDialogLock;
 TFTDISettingsDialog gDialog;
+
+// Events of handles the driver failed to close: kept for the rest of the run.
+struct TKeptEvents {
+  std::mutex Lock;
+  std::vector<std::shared_ptr<TDriverEvent>> Events;
+  // At exit, after the threads that kept them.
+  ~TKeptEvents() {
+    std::lock_guard lock(Lock);
+    Events.clear();
+  }
+} gKeptEvents;
 
 struct TFTDIDeviceRegistration {
   TFTDIDeviceRegistration() { RegisterChannelClass(typeid(TFTDIDevice), "FTD_USB"); }
@@ -95,14 +130,10 @@ void SetFTDISettingsDialog(TFTDISettingsDialog Dialog) {
 
 TFTDIDevicecore::TFTDIDevicecore(IFTDISerialPortInterface* Device, ICommunicationInterface* Channel,
                                  FT_HANDLE Handle)
-    : FDevice(Device), FChannel(Channel) {
-  pthread_condattr_t attr;
-  pthread_condattr_init(&attr);
-  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-  pthread_cond_init(&FEvent.Cond, &attr);
-  pthread_condattr_destroy(&attr);
-  pthread_mutex_init(&FEvent.Mutex, nullptr);
-  FEvent.Value = 0;
+    : FDevice(Device),
+      FChannel(Channel),
+      FEventHolder(std::make_shared<TDriverEvent>()),
+      FEvent(FEventHolder->Event) {
   const FT_STATUS status =
       FTDI().FT_SetEventNotification(Handle, FT_EVENT_RXCHAR | FT_EVENT_MODEM_STATUS, &FEvent);
   // The thread still polls every 100 ms without the driver's event.
@@ -119,8 +150,11 @@ TFTDIDevicecore::~TFTDIDevicecore() {
     Terminate();
     FThread.join();
   }
-  pthread_cond_destroy(&FEvent.Cond);
-  pthread_mutex_destroy(&FEvent.Mutex);
+}
+
+void TFTDIDevicecore::KeepEventForDriver() {
+  std::lock_guard lock(gKeptEvents.Lock);
+  gKeptEvents.Events.push_back(FEventHolder);
 }
 
 void TFTDIDevicecore::Terminate() {
@@ -253,7 +287,12 @@ void* TFTDIDevice::FindInterface(const TGUID& iid) {
 }
 
 void TFTDIDevice::ErrorHandler(const char*, FT_STATUS Status) {
-  if (Status == FT_IO_ERROR) Close(false);
+  // What the driver answers for an adapter pulled while open: the device is gone.
+  if (Status == FT_IO_ERROR || Status == FT_DEVICE_NOT_FOUND) {
+    if (!GetActive()) return;
+    SetDeviceGone(true);
+    Close(true);
+  }
 }
 
 void TFTDIDevice::SetSerialNumber(std::string Value) {
@@ -318,19 +357,25 @@ bool TFTDIDevice::Open() {
   FT_HANDLE handle = nullptr;
   const FT_STATUS status = FTDI().FT_OpenEx(serial.data(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
   if (status != FT_OK || !handle) {
+    // The driver answers so for an adapter that another program has open.
+    SetOpenFailure(status == FT_DEVICE_NOT_OPENED ? TOpenFailure::InUse : TOpenFailure::Missing);
     ErrorHandler("Open", status);
     return false;
   }
+  SetOpenFailure(TOpenFailure::None);
   FHandle = handle;
+  SetDeviceGone(false);
   FTDI().FT_ResetDevice(handle);
   ReapRetiredReaders();
-  if (!FReader) {
-    FReader = std::make_shared<TFTDIDevicecore>(this, static_cast<ICommunicationInterface*>(this),
-                                                handle);
-    FReader->Start();
-  }
+  // A reader left by a failed close waits on the old handle's event: the new handle needs its own.
+  StopReader();
+  FReader =
+      std::make_shared<TFTDIDevicecore>(this, static_cast<ICommunicationInterface*>(this), handle);
+  FReader->Start();
   SetBaudRate(FBaudRate);
-  if (GetActive()) DoOpened();
+  // Setting the speed may have found the adapter gone and closed it again.
+  if (!GetActive()) return false;
+  DoOpened();
   return true;
 }
 
@@ -339,6 +384,8 @@ bool TFTDIDevice::Close(bool Force) {
   if (!GetActive()) return true;
   const FT_STATUS status = FTDI().FT_Close(FHandle.exchange(nullptr));
   const bool closed = status == FT_OK;
+  // The driver still holds the event of a handle it failed to close, and may signal it.
+  if (!closed && FReader) FReader->KeepEventForDriver();
   if (!closed && !Force) {
     ErrorHandler("Close", status);
     return closed;
@@ -374,7 +421,7 @@ void TFTDIDevice::ReapRetiredReaders() {
 
 std::int32_t TFTDIDevice::Write(const std::string& Data) {
   TChannelLock lock(*this);
-  if (!GetActive()) return 0;
+  if (!GetActive() || DeviceGone()) return 0;
   Trace(TRACE_WRITTEN, Data);
   DWORD written = 0;
   const FT_STATUS status = FTDI().FT_Write(FHandle.load(), const_cast<char*>(Data.data()),
@@ -413,12 +460,13 @@ void TFTDIDevice::Read(std::string& Data) {
 
 std::int32_t TFTDIDevice::InputCount() {
   TChannelLock lock(*this);
+  if (DeviceGone()) return -1;
   if (!GetActive()) return 0;
   DWORD waiting = 0;
   const FT_STATUS status = FTDI().FT_GetQueueStatus(FHandle.load(), &waiting);
   if (status != FT_OK) {
     ErrorHandler("InputCount", status);
-    return 0;
+    return DeviceGone() ? -1 : 0;
   }
   return static_cast<std::int32_t>(waiting);
 }

@@ -3,6 +3,10 @@
 #include <exception>
 
 #include "comm/uci_ISerialPortInterface.h"
+#include "net/uSerialServerUrl.h"
+#include "net/uci_SerialServer.h"
+#include "serial/AfPortMap.h"
+#include "serial/AfSafeSync.h"
 #include "serial/uCommunicationUtils.h"
 #include "support/uErrors.h"
 #include "support/uLogUtils.h"
@@ -25,34 +29,101 @@ std::string SerialNumberOfDevicePath(const std::string& Path) {
   return Path.substr(start, Path.find('#', start) - start);
 }
 
+// Whether Name is a port of the adapter with serial number Serial: the serial number itself,
+// or, on two- and four-port chips, the serial number and the port's letter.
+bool IsPortOfAdapter(const std::string& Name, const std::string& Serial) {
+  if (Name == Serial) return true;
+  return Name.size() == Serial.size() + 1 && Name.starts_with(Serial) && Name.back() >= 'A' &&
+         Name.back() <= 'D';
+}
+
+// The driver's listed serial numbers that belong to the adapter Serial.
+std::vector<std::string> DriverPortsOfAdapter(const std::string& Serial) {
+  std::vector<std::string> ports;
+  DWORD count = 0;
+  if (FTDI().FT_CreateDeviceInfoList(&count) != FT_OK) return ports;
+  for (DWORD index = 0; index < count; ++index) {
+    char serial[kFTSerialNumberSize + 1] = {};
+    char description[kFTDescriptionSize + 1] = {};
+    DWORD flags = 0, type = 0, id = 0, location = 0;
+    FT_HANDLE handle = nullptr;
+    if (FTDI().FT_GetDeviceInfoDetail(index, &flags, &type, &id, &location, serial, description,
+                                      &handle) == FT_OK &&
+        IsPortOfAdapter(serial, Serial))
+      ports.emplace_back(serial);
+  }
+  return ports;
+}
+
 }  // namespace
 
+// Hears the closed notification of every listed channel, on whatever thread the channel
+// raises it, and hands the removal of a channel whose device went away to the main thread.
+// Shared with the jobs posted there, which may run after the manager is gone.
+struct TFTDIManager::TGoneWatch {
+  std::mutex Lock;
+  TFTDIManager* Manager = nullptr;
+  std::shared_ptr<IAfMainThreadDispatcher> Dispatcher = AfMainThreadDispatcher();
+  std::weak_ptr<TGoneWatch> Self;
+
+  void ChannelClosed(const TIntfPtr<ICommunicationInterface>& Channel) {
+    if (!Channel || !IsDeviceGone(*Channel)) return;
+    DebugLog("Device gone " + Channel->GetPortName());
+    Dispatcher->Post([watch = Self.lock(), name = Channel->GetPortName()] {
+      std::lock_guard lock(watch->Lock);
+      if (watch->Manager) watch->Manager->Removal(name);
+    });
+  }
+};
+
 TFTDIManager::TFTDIManager()
-    : FMonitor(std::make_unique<TDeviceMonitor>(
+    : FGoneWatch(std::make_shared<TGoneWatch>()),
+      FMonitor(std::make_unique<TDeviceMonitor>(
           [this](std::uint32_t Event, const TDeviceBroadcast& Record) {
             DeviceChange(Event, Record);
           })) {
-  if (!FMonitor->Start())
+  FGoneWatch->Manager = this;
+  FGoneWatch->Self = FGoneWatch;
+  if (FMonitor->Start())
+    DebugLog("Device notifications from the " + FMonitor->Source() + " events");
+  else
     DebugLog(
-        "Device notifications unavailable (no device manager running): ports and adapters "
-        "plugged in or pulled out are not followed");
+        "Device notifications unavailable: ports and adapters plugged in or pulled out are not "
+        "followed");
 }
 
 TFTDIManager::~TFTDIManager() {
   FMonitor.reset();
+  {
+    std::lock_guard lock(FGoneWatch->Lock);
+    FGoneWatch->Manager = nullptr;
+  }
   std::lock_guard lock(FListLock);
-  FChannels.clear();
+  ClearChannels();
 }
 
 void TFTDIManager::Append(TIntfPtr<ICommunicationInterface> Channel) {
   std::lock_guard lock(FListLock);
+  Channel->GetClosedEvents().Add(Bind<&TGoneWatch::ChannelClosed>(FGoneWatch.get()));
   FChannels.push_back(std::move(Channel));
+}
+
+void TFTDIManager::ClearChannels() {
+  // A channel may outlive the list (the window holds the connected one).
+  for (const auto& channel : FChannels)
+    channel->GetClosedEvents().Remove(Bind<&TGoneWatch::ChannelClosed>(FGoneWatch.get()));
+  FChannels.clear();
 }
 
 std::int32_t TFTDIManager::RebuildChannels() {
   std::lock_guard lock(FListLock);
-  FChannels.clear();
+  ClearChannels();
   for (std::int32_t n = 1; n <= kHighestProbedComPort; ++n) {
+    // A serial device server is listed without connecting to it: a search connects anyway.
+    if (IsSerialServerUrl(AfComPortPath(n))) {
+      Append(Create<TSerialServerInterface>(Format("comport=%d", n)));
+      continue;
+    }
     const std::uint8_t state = ProbeComPort(n).State;
     if (state == AfPortInUse || state == AfPortFree)
       Append(Create<TSerialPortInterface>(Format("comport=%d", n)));
@@ -115,10 +186,11 @@ void TFTDIManager::DeviceChange(std::uint32_t Event, const TDeviceBroadcast& Rec
       name = SerialNumberOfDevicePath(Record.Name);
     else
       return;
+    const bool adapter = Record.DeviceType == DBT_DEVTYP_DEVICEINTERFACE;
     if (Event == DBT_DEVICEARRIVAL)
-      Arrival(name);
+      adapter ? AdapterArrival(name) : Arrival(name);
     else if (Event == DBT_DEVICEREMOVECOMPLETE)
-      Removal(name);
+      adapter ? AdapterRemoval(name) : Removal(name);
   } catch (const std::exception& e) {
     ShowMessage(e.what());
   }
@@ -138,6 +210,33 @@ void TFTDIManager::Arrival(const std::string& Name) {
     Append(channel);
   }
   if (OnChannelArrived) OnChannelArrived(channel);
+}
+
+std::vector<TIntfPtr<ICommunicationInterface>> TFTDIManager::ChannelsOfAdapter(
+    const std::string& Serial) {
+  std::lock_guard lock(FListLock);
+  std::vector<TIntfPtr<ICommunicationInterface>> channels;
+  for (const auto& channel : FChannels)
+    if (IsPortOfAdapter(channel->GetPortName(), Serial)) channels.push_back(channel);
+  return channels;
+}
+
+void TFTDIManager::AdapterArrival(const std::string& Serial) {
+  std::lock_guard lock(FListLock);
+  if (ChannelsOfAdapter(Serial).empty()) {
+    const std::vector<std::string> ports = DriverPortsOfAdapter(Serial);
+    for (const std::string& port : ports) Arrival(port);
+    if (ports.empty()) Arrival(Serial);
+    return;
+  }
+  for (const auto& channel : ChannelsOfAdapter(Serial)) Arrival(channel->GetPortName());
+}
+
+void TFTDIManager::AdapterRemoval(const std::string& Serial) {
+  std::lock_guard lock(FListLock);
+  const auto channels = ChannelsOfAdapter(Serial);
+  if (channels.empty()) Removal(Serial);
+  for (const auto& channel : channels) Removal(channel->GetPortName());
 }
 
 void TFTDIManager::Removal(const std::string& Name) {

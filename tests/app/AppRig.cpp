@@ -50,6 +50,12 @@ void TAppRig::AddComPeer(int Port, std::shared_ptr<ISimPeer> Peer) {
   UpdatePortMap();
 }
 
+std::string TAppRig::ComPath(int Port) const {
+  for (const auto& [port, path] : FPorts)
+    if (port == Port) return path;
+  return {};
+}
+
 std::shared_ptr<TKvxSimModule> TAppRig::AddUsbModule(const std::string& Serial,
                                                      const std::string& Description,
                                                      const TKvxSimState& State) {
@@ -91,6 +97,12 @@ std::vector<TTraceLine> TAppRig::Trace() const {
     if (sender == std::string::npos) continue;
     TTraceLine entry;
     entry.Text = line.substr(13, sender - 13);
+    // hh:nn:ss:zzz
+    entry.At = std::chrono::milliseconds(
+        ((std::stoi(line.substr(0, 2)) * 60 + std::stoi(line.substr(3, 2))) * 60 +
+         std::stoi(line.substr(6, 2))) *
+            1000 +
+        std::stoi(line.substr(9, 3)));
     const std::size_t point = line.find(';', sender + 1);
     if (point != std::string::npos) entry.Point = std::stoi(line.substr(point + 1));
     lines.push_back(entry);

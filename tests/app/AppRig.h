@@ -2,6 +2,7 @@
 // The main window's controller on its own, against simulated modules: COM ports on
 // pseudo-terminals (through KVX_COMPORTS) and USB adapters of the fake driver library. The
 // controller's trace lines are read back from the diagnostic log.
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -17,6 +18,7 @@
 struct TTraceLine {
   int Point = 0;
   std::string Text;
+  std::chrono::milliseconds At{0};  // time of day of the line
 };
 
 class TAppRig {
@@ -30,6 +32,8 @@ class TAppRig {
   std::shared_ptr<TKvxSimModule> AddComModule(int Port, const TKvxSimState& State);
   // Any peer on COM port Port (a silent one: a port without a module).
   void AddComPeer(int Port, std::shared_ptr<ISimPeer> Peer);
+  // The pseudo-terminal that serves COM port Port (empty when none does).
+  std::string ComPath(int Port) const;
   // A module behind a plugged-in USB adapter.
   std::shared_ptr<TKvxSimModule> AddUsbModule(const std::string& Serial,
                                               const std::string& Description,

@@ -173,6 +173,22 @@ TEST(SearchTest, PullingTheConnectedAdapterReturnsToTheSearchPage) {
   EXPECT_FALSE(rig["imgUSB"].GetBool("Visible"));
 }
 
+TEST(SearchTest, SearchThatFindsNothingNamesAPortTheUserMayNotOpen) {
+  TAppRig rig;
+  auto refused = std::make_shared<TAfSimLine>();
+  refused->SetDenied(true);
+  TTestLines lines({{7, refused}, {8, std::make_shared<TAfSimLine>()}});
+  rig["sSearch"].Click();
+  EXPECT_TRUE(rig.Form().FoundChannels().empty());
+  EXPECT_TRUE(rig["lNoPermission"].GetBool("Visible"));
+  EXPECT_EQ(rig["lNoPermission"].GetText("Caption").rfind("COM7 nelze otevřít", 0), 0u)
+      << rig["lNoPermission"].GetText("Caption");
+  // Once the user may open it, the next search says nothing of it.
+  refused->SetDenied(false);
+  rig["sSearch"].Click();
+  EXPECT_FALSE(rig["lNoPermission"].GetBool("Visible"));
+}
+
 TEST(SearchTest, AnArrivingChannelWithAModuleAddsItsRow) {
   TAppRig rig;
   rig.AddUsbModule("KVX0001", "KVX DAZAZE", ModuleAt(mtUSB, 1, k9600));

@@ -122,6 +122,34 @@ TEST_F(QueryTest, CharacterTimeLengthensTheQuietTime) {
   EXPECT_NEAR(channel->GetCharTime(), 10.0, 1e-9);
 }
 
+TEST_F(QueryTest, TalkerThatNeverStopsIsCutAtTheWholeReplysLimit) {
+  // A chunk every 10 ms for two seconds: each one restarts the quiet time.
+  std::vector<TScriptedChunk> stream;
+  for (int n = 0; n < 200; ++n) stream.push_back({10ms, "talk"});
+  peer->AddReply(stream);
+  const auto start = Clock::now();
+  const std::string reply = Ask(100);
+  EXPECT_LT(Clock::now() - start, 1500ms);
+  EXPECT_FALSE(reply.empty());
+  EXPECT_LT(reply.size(), 200u * 4);
+}
+
+TEST_F(QueryTest, ReplyStopsAtItsLimit) {
+  peer->AddReply({{5ms, "ABCDEFGH"}, {20ms, "IJ"}});
+  std::string reply;
+  channel->Query("REQ", 100, reply, {}, 4);
+  EXPECT_EQ(reply, "ABCD");
+}
+
+TEST_F(QueryTest, ReplyThatCannotCompleteEndsTheWaitAtOnce) {
+  // The second chunk would be joined if the exchange waited for the quiet time.
+  peer->AddReply({{5ms, "junk"}, {30ms, "more"}});
+  const std::string reply = Ask(500, [](const std::string& soFar) -> std::uint16_t {
+    return soFar.empty() ? 1 : kReplyCannotComplete;
+  });
+  EXPECT_EQ(reply, "junk");
+}
+
 TEST_F(QueryTest, ChannelLockIsHeldForTheWholeExchange) {
   peer->AddReply({{5ms, "R"}});
   int steps = 0, refusedToOthers = 0;

@@ -98,10 +98,3 @@ std::size_t ThreadCountSettlesAt(std::size_t Expected) {
   }
   return count;
 }
-
-std::chrono::milliseconds Timed(const std::function<void()>& Operation) {
-  const auto start = std::chrono::steady_clock::now();
-  Operation();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start);
-}

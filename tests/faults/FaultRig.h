@@ -49,9 +49,6 @@ std::size_t ThreadCount();
 // Waits up to 5 s for the thread count to fall to Expected; the count it last saw.
 std::size_t ThreadCountSettlesAt(std::size_t Expected);
 
-// Runs Operation and returns the time it took.
-std::chrono::milliseconds Timed(const std::function<void()>& Operation);
-
 // The longest one download step may take when its answers go missing: ten unanswered
 // transactions, then the settle pause.
 inline constexpr std::chrono::milliseconds kFailedStepLimit{

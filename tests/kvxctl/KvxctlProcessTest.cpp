@@ -2,17 +2,24 @@
 // adapters: what it prints, what it writes into the modules and its exit codes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "tests/kvxctl/CtlProcess.h"
+#include "tests/serial/KernelHangUp.h"
 
 namespace {
 
 using nlohmann::json;
+using namespace std::chrono_literals;
 
 json ParseOut(const TRunResult& Run) {
   return json::parse(Run.Out, nullptr, false);
@@ -248,6 +255,97 @@ TEST(KvxctlProcess, AModuleThatIgnoresWritesFailsVerificationNamingTheFields) {
       << set.Err;
   EXPECT_NE(set.Err.find("ch1.hyst"), std::string::npos) << set.Err;
   EXPECT_EQ(set.Err.find("ch1.name"), std::string::npos) << "an unchanged field is no failure";
+}
+
+// The pseudo-terminal behind Line (a COM number or a fake adapter's serial number) in a
+// simulator's environment: "KVX_COMPORTS=100=/dev/pts/3", "KVX_FAKE_FTDI=KVXU9:...=/dev/pts/4".
+std::string SimLinePath(const TSimProcess& Sim, const std::string& Line) {
+  for (const std::string& variable : Sim.Env()) {
+    std::size_t at = variable.find('=');
+    while (at != std::string::npos) {
+      const std::size_t start = at + 1;
+      if (variable.compare(start, Line.size(), Line) == 0) {
+        const std::size_t path = variable.find('=', start) + 1;
+        return variable.substr(path, variable.find(';', path) - path);
+      }
+      at = variable.find(';', start);
+    }
+  }
+  return {};
+}
+
+// Runs kvxctl with Args and hangs up Line of Sim After its start, as a pulled USB-serial
+// converter does; the run's result and how long kvxctl went on after the hang-up.
+struct THungUpRun {
+  TRunResult Run;
+  std::string Why;  // why the line could not be hung up; empty when it was
+  std::chrono::milliseconds AfterHangUp{0};
+};
+THungUpRun RunAndHangUp(const std::vector<std::string>& Args, const TSimProcess& Sim,
+                        const std::string& Line, std::chrono::milliseconds After) {
+  using Clock = std::chrono::steady_clock;
+  THungUpRun result;
+  Clock::time_point hungUp;
+  std::thread puller([&] {
+    std::this_thread::sleep_for(After);
+    result.Why = KernelHangUp(SimLinePath(Sim, Line));
+    hungUp = Clock::now();
+  });
+  result.Run = RunKvxctl(Args, Sim.Env());
+  const auto ended = Clock::now();
+  puller.join();
+  result.AfterHangUp = std::chrono::duration_cast<std::chrono::milliseconds>(ended - hungUp);
+  return result;
+}
+
+TEST(KvxctlProcess, WatchOnALineThatIsHungUpExitsThreeNamingThePort) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "81"});
+  const THungUpRun watch = RunAndHangUp({"watch", "--count", "60", "COM100"}, sim, "100", 4s);
+  if (!watch.Why.empty()) GTEST_SKIP() << watch.Why;
+  EXPECT_EQ(watch.Run.Code, 3) << watch.Run.Out << watch.Run.Err;
+  EXPECT_NE(watch.Run.Err.find("COM100 was disconnected"), std::string::npos) << watch.Run.Err;
+  // At once rather than after the remaining readings or their time limits.
+  EXPECT_LT(watch.AfterHangUp, 5s);
+}
+
+TEST(KvxctlProcess, ShowOnALineThatIsHungUpWhileReadingExitsThreeNamingThePort) {
+  // Slow answers stretch the reading of the module over several seconds.
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "82", "-f", "slow=150"});
+  const THungUpRun show = RunAndHangUp({"show", "COM100"}, sim, "100", 1500ms);
+  if (!show.Why.empty()) GTEST_SKIP() << show.Why;
+  EXPECT_EQ(show.Run.Code, 3) << show.Run.Out << show.Run.Err;
+  EXPECT_NE(show.Run.Err.find("COM100 was disconnected"), std::string::npos) << show.Run.Err;
+  EXPECT_LT(show.AfterHangUp, 5s);
+}
+
+TEST(KvxctlProcess, WatchOnAnAdapterPulledOutExitsThreeNamingTheAdapter) {
+  // The fake adapter relays to the simulator's line: hanging that up pulls the adapter.
+  TSimProcess sim(KVX_SIM_PROGRAM, {"--usb", "KVXU9", "-b", "115200", "-s", "83"});
+  const THungUpRun watch = RunAndHangUp({"watch", "--count", "60", "KVXU9"}, sim, "KVXU9", 4s);
+  if (!watch.Why.empty()) GTEST_SKIP() << watch.Why;
+  EXPECT_EQ(watch.Run.Code, 3) << watch.Run.Out << watch.Run.Err;
+  EXPECT_NE(watch.Run.Err.find("KVXU9 was disconnected"), std::string::npos) << watch.Run.Err;
+  EXPECT_LT(watch.AfterHangUp, 5s);
+}
+
+TEST(KvxctlProcess, ShowOfAPortHeldByAnotherProgramSaysItIsInUse) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "84"});
+  // Another program holds the port as kvxctl itself would.
+  const int held = ::open(SimLinePath(sim, "100").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  const TRunResult show = RunKvxctl({"show", "COM100"}, sim.Env());
+  ::close(held);
+  EXPECT_EQ(show.Code, 3) << show.Out << show.Err;
+  EXPECT_NE(show.Err.find("COM100 is in use by another program"), std::string::npos) << show.Err;
+  EXPECT_EQ(RunKvxctl({"show", "COM100"}, sim.Env()).Code, 0) << "free again";
+}
+
+TEST(KvxctlProcess, SearchWithAnExtraSpeedFindsAModuleAnsweringOnlyAt1200) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "1200", "-s", "12"});
+  const TRunResult search = RunKvxctl({"search", "--baudrate", "1200"}, sim.Env());
+  EXPECT_EQ(search.Code, 0) << search.Err;
+  EXPECT_NE(search.Out.find("VIROD|COM100|0012\n"), std::string::npos) << search.Out;
 }
 
 TEST(KvxctlProcess, ChannelsWithoutModulesAndBadCommandLines) {

@@ -28,6 +28,20 @@ TEST(FrameBuild, DataSizeLimit) {
   EXPECT_THROW(BuildFrame(1, 1, 1, std::string(kMaxFrameData + 1, 'x')), Exception);
 }
 
+TEST(FrameValidate, OnlyTheBeginningOfAFrameCanStillBecomeOne) {
+  const std::string frame = BuildFrame(0xFE, 1, 0xF3, "KVX");
+  for (std::size_t n = 0; n < frame.size(); ++n)
+    EXPECT_FALSE(FrameCannotComplete(frame.substr(0, n))) << n;
+  EXPECT_FALSE(FrameCannotComplete(frame));  // complete and valid
+  EXPECT_TRUE(FrameCannotComplete("S"));     // a talker's stream, noise
+  EXPECT_TRUE(FrameCannotComplete("*b"));
+  EXPECT_TRUE(FrameCannotComplete("x" + frame));
+  EXPECT_TRUE(FrameCannotComplete(frame + "z"));  // more than its length says
+  std::string badSum = frame;
+  badSum[badSum.size() - 2] ^= 1;
+  EXPECT_TRUE(FrameCannotComplete(badSum));
+}
+
 TEST(FrameValidate, EveryResultCode) {
   for (std::size_t n = 0; n < 8; ++n) EXPECT_EQ(ValidateFrame(kReadTypeRequest.substr(0, n)), 1);
   std::string noPrefix = kReadTypeRequest;
@@ -37,8 +51,8 @@ TEST(FrameValidate, EveryResultCode) {
   std::string badFormat = kReadTypeRequest;
   badFormat[1] = 'b';
   EXPECT_EQ(ValidateFrame(badFormat), 3);
-  EXPECT_EQ(ValidateFrame(kReadTypeRequest.substr(0, 8)), 4);  // still arriving
-  EXPECT_EQ(ValidateFrame(kReadTypeRequest + std::string(1, '\0')), 4);      // bytes after its end
+  EXPECT_EQ(ValidateFrame(kReadTypeRequest.substr(0, 8)), 4);            // still arriving
+  EXPECT_EQ(ValidateFrame(kReadTypeRequest + std::string(1, '\0')), 4);  // bytes after its end
   std::string badChecksum = kReadTypeRequest;
   badChecksum[7] = 0x7E;
   EXPECT_EQ(ValidateFrame(badChecksum), 5);

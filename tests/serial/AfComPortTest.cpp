@@ -328,6 +328,70 @@ TEST_F(AfComPortTest, ProbeTellsFreeBusyAndMissingPorts) {
   EXPECT_EQ(ProbeComPort(0).State, AfPortMissing);
 }
 
+TEST_F(AfComPortTest, HungUpLineClosesThePortOnTheMainThreadOnce) {
+  int Closed = 0;
+  Port.OnPortClose = [&](TAfCustomSerialPort*) { ++Closed; };
+  Port.Open();
+  Line->HangUp();
+  EXPECT_EQ(Port.InQueueCount(), -1);  // at once, before the port is closed
+  ASSERT_TRUE(Main.PumpUntil([&] { return !Port.Active(); }));
+  Main.PumpFor(50ms);
+  EXPECT_EQ(Closed, 1);
+  EXPECT_TRUE(Port.DeviceGone());
+  EXPECT_FALSE(Line->IsOpen());
+  EXPECT_EQ(Port.InQueueCount(), -1);
+  EXPECT_NO_THROW(Port.SetUserBaudRate(19200));
+  Port.Open();  // the line is back
+  EXPECT_FALSE(Port.DeviceGone());
+  EXPECT_EQ(Port.InQueueCount(), 0);
+}
+
+TEST_F(AfComPortTest, EventsWaitingLongerThanTheirDeliveryLimitArriveOnceEach) {
+  int Cts = 0, Dsr = 0;
+  Port.OnCTSChanged = [&](TAfCustomSerialPort*) { ++Cts; };
+  Port.OnDSRChanged = [&](TAfCustomSerialPort*) { ++Dsr; };
+  Port.Open();
+  // The main thread is busy for longer than a report may wait for it.
+  Line->SetModemStatus(MS_CTS_ON);
+  std::this_thread::sleep_for(2300ms);
+  Line->SetModemStatus(MS_CTS_ON | MS_DSR_ON);
+  std::this_thread::sleep_for(300ms);
+  Main.PumpFor(100ms);
+  EXPECT_EQ(Cts, 1);
+  EXPECT_EQ(Dsr, 1);
+}
+
+TEST_F(AfComPortTest, PurgedOutputNeitherGoesOutAfterThePurgeNorCutsTheNextRequest) {
+  Port.Open();
+  int Wrong = 0;
+  for (int Round = 0; Round < 300 && Wrong == 0; ++Round) {
+    const std::size_t Before = Line->Written().size();
+    Port.WriteString(std::string(50, 'a'));
+    Port.WriteString(std::string(20, 'b'));  // still queued while the first goes out
+    Port.PurgeOutput();
+    const std::string Request = "REQ" + std::to_string(Round) + std::string(300, 'r') + "\n";
+    Port.WriteString(Request);
+    WaitUntil([&] { return Line->Written().ends_with(Request); }, 1s);
+    const std::string Sent = Line->Written().substr(Before);
+    // Whatever of the purged bytes went out, went out before the request, which is whole.
+    const std::size_t At = Sent.find("REQ");
+    if (At == std::string::npos || Sent.substr(At) != Request ||
+        Sent.find_first_not_of("ab") != At)
+      ++Wrong;
+  }
+  EXPECT_EQ(Wrong, 0) << Line->Written().substr(Line->Written().size() - 400);
+}
+
+TEST_F(AfComPortTest, RefusedSettingLeavesThePropertiesAsTheLineIs) {
+  Port.Open();
+  Line->SetRefuseSettings(true);
+  EXPECT_THROW(Port.SetDatabits(db7), EAfComPortCoreError);
+  EXPECT_EQ(Port.Databits(), db8);
+  EXPECT_THROW(Port.SetParity(paEven), EAfComPortCoreError);
+  EXPECT_EQ(Port.Parity(), paNone);
+  EXPECT_EQ(Port.Dcb(), Line->Settings());
+}
+
 TEST(AfCommunicationUtils, CharacterTimeIsTenBitsInMilliseconds) {
   EXPECT_DOUBLE_EQ(CharacterTime(9600), 1000.0 / 9600 * 10);
   EXPECT_DOUBLE_EQ(CharacterTime(10000), 1.0);

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <filesystem>
+
+#include "tests/support/TempDir.h"
+
 namespace {
 
 TEST(AfPortMap, NumbersMapToTheThreeDeviceFamilies) {
@@ -24,6 +28,21 @@ TEST(AfPortMap, EnvironmentEntriesAddAndOverride) {
   EXPECT_EQ(AfComPortPath(8), "/dev/ttyS7");
   unsetenv("KVX_COMPORTS");
   EXPECT_EQ(AfComPortPath(7), "/dev/ttyS6");
+}
+
+TEST(AfPortMap, PortsFileEntriesAddPortsAndTheEnvironmentWinsOnTheSameNumber) {
+  TTempDir config;
+  setenv("XDG_CONFIG_HOME", config.Dir().c_str(), 1);
+  std::filesystem::create_directories(config.File("kvxsetup"));
+  WriteBytes(config.File("kvxsetup/ports"),
+             "# device servers in hall 3\n9=rfc2217://gw-hall3:4001\r\n10=tcp://[::1]:4002\n");
+  setenv("KVX_COMPORTS", "10=/dev/pts/7", 1);
+  EXPECT_EQ(AfComPortPath(9), "rfc2217://gw-hall3:4001");
+  EXPECT_EQ(AfComPortPath(10), "/dev/pts/7");
+  unsetenv("KVX_COMPORTS");
+  EXPECT_EQ(AfComPortPath(10), "tcp://[::1]:4002");
+  EXPECT_EQ(AfComPortPath(11), "/dev/ttyS10");
+  unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(AfPortMap, MalformedEntriesAreNamedAndGoodOnesStillTaken) {

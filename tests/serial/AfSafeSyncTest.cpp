@@ -12,18 +12,20 @@
 
 namespace {
 
-TEST(AfSafeSync, SixtyFifthSlotIsRefusedAndAFreedSlotComesBackWithANewId) {
+TEST(AfSafeSync, EveryOneOf256PortsGetsASlotAndAFreedSlotComesBackWithANewId) {
   TTestMainThread Main;
   std::vector<std::int32_t> Ids;
   int LastIndex = 0;
-  for (int i = 0; i < AfSyncSlotCount; ++i) {
+  for (int i = 0; i < 256; ++i) {
     Ids.push_back(AllocateSyncSlot([&](int Index) { LastIndex = Index; }));
     ASSERT_NE(Ids.back(), 0);
     if (i > 0) {
       EXPECT_GT(Ids[i], Ids[i - 1]);
     }
   }
-  EXPECT_EQ(AllocateSyncSlot([](int) {}), 0);
+  ASSERT_TRUE(EnableSyncSlot(Ids.back(), true));
+  EXPECT_TRUE(CallSyncSlot(Ids.back(), 1000));
+  EXPECT_EQ(LastIndex, 256);
   ASSERT_TRUE(ReleaseSyncSlot(Ids[9]));
   EXPECT_FALSE(ReleaseSyncSlot(Ids[9]));
   std::int32_t Reused = AllocateSyncSlot([&](int Index) { LastIndex = -Index; });

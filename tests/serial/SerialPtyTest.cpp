@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "SerialTestUtils.h"
 #include "comm/uci_ISerialPortInterface.h"
 #include "protocol/uKVXxxCommands.h"
@@ -16,6 +18,7 @@
 #include "sim/uKvxSimModule.h"
 #include "sim/uSimPty.h"
 #include "support/uStringUtils.h"
+#include "tests/serial/KernelHangUp.h"
 
 namespace {
 
@@ -139,6 +142,83 @@ TEST_F(SerialPtyTest, LineSettingsReachTheTerminalAndRefusalsKeepTheDevicesOwn) 
   EXPECT_THROW(Port.SetFlowControl(fwDtrDsr), EAfComPortCoreError);
   EXPECT_EQ(Port.Dcb(), Device);
   EXPECT_EQ(Pty.LineSpeed(), 12345u);
+}
+
+TEST_F(SerialPtyTest, KernelHangUpClosesTheChannelAndEveryOperationAnswersAtOnce) {
+  auto Channel = Create<TSerialPortInterface>(Format("comport=%d;baudrate=9600", ComNumber));
+  TClosedCounter Counter;
+  Channel->GetClosedEvents().Add(TCiNotify::Bind<&TClosedCounter::OnClosed>(&Counter));
+  ASSERT_TRUE(Channel->Open());
+  ASSERT_TRUE(CheckDevice(Channel));
+  if (const std::string Why = KernelHangUp(Pty.SlavePath()); !Why.empty()) GTEST_SKIP() << Why;
+  EXPECT_TRUE(Main.PumpUntil([&] { return Counter.Closed > 0; }));
+  EXPECT_EQ(Counter.Closed, 1);
+  EXPECT_FALSE(Channel->GetActive());
+  EXPECT_EQ(Channel->InputCount(), -1);
+  EXPECT_TRUE(IsDeviceGone(*Channel));
+  std::string Reply = "stale";
+  EXPECT_LT(Timed([&] { Channel->Query("request", 5000, Reply); }), 1000ms);
+  EXPECT_EQ(Reply, "");
+  EXPECT_EQ(Channel->Write("request"), 0);
+  EXPECT_NO_THROW(Channel->SetConnectionString("baudrate=115200;databits=7"));
+  // The descriptor is gone with the port: the same line opens again, as a replugged one does.
+  EXPECT_EQ(ProbeComPort(ComNumber).State, AfPortFree);
+  ASSERT_TRUE(Channel->Open());
+  EXPECT_GE(Channel->InputCount(), 0);
+  Channel->SetConnectionString("baudrate=9600;databits=8");
+  EXPECT_TRUE(CheckDevice(Channel));
+}
+
+TEST_F(SerialPtyTest, ExchangeOnAHungUpLineEndsAtOnceWhileNobodyPumps) {
+  auto Channel = Create<TSerialPortInterface>(Format("comport=%d;baudrate=9600", ComNumber));
+  ASSERT_TRUE(Channel->Open());
+  if (const std::string Why = KernelHangUp(Pty.SlavePath()); !Why.empty()) GTEST_SKIP() << Why;
+  std::string Reply;
+  EXPECT_LT(Timed([&] { EXPECT_FALSE(CheckDevice(Channel)); }), 1000ms);
+  EXPECT_EQ(Channel->InputCount(), -1);
+}
+
+TEST_F(SerialPtyTest, ModuleAnsweringOnlyAtThreeHundredBitsPerSecondIsFound) {
+  // At 300 bit/s the check's request alone takes 300 ms and each reply byte 33 ms.
+  TKvxSimState Slow = KvxSimFactoryState(mtRS, 300);
+  Slow.SpeedCode = 1;
+  Module->SetState(Slow);
+  auto Channel = Create<TSerialPortInterface>(Format("comport=%d;baudrate=300", ComNumber));
+  ASSERT_TRUE(Channel->Open());
+  EXPECT_EQ(Pty.LineSpeed(), 300u);
+  EXPECT_TRUE(CheckDevice(Channel));
+}
+
+TEST(SerialPtyDevice, BytesArrivingAfterTheQueueWasDrainedAreReportedAsArrived) {
+  const int Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(Master, 0);
+  char Name[128];
+  ASSERT_EQ(::grantpt(Master), 0);
+  ASSERT_EQ(::unlockpt(Master), 0);
+  ASSERT_EQ(::ptsname_r(Master, Name, sizeof Name), 0);
+  TAfOpenError Error;
+  auto Device = AfOpenPosixComDeviceAt(Name, Error);
+  ASSERT_TRUE(Device);
+  DCB Raw;
+  Raw.BaudRate = 9600;
+  Raw.ByteSize = 8;
+  Raw.Flags = fBinary;
+  ASSERT_TRUE(Device->SetCommState(Raw));
+  ASSERT_TRUE(Device->SetCommMask(EV_RXCHAR));
+  std::uint32_t Mask = 0;
+  ASSERT_EQ(::write(Master, "12345", 5), 5);
+  ASSERT_EQ(Device->WaitCommEvent(Mask, 1000), TAfWaitResult::Event);
+  EXPECT_EQ(Mask, EV_RXCHAR);
+  char Buffer[16];
+  EXPECT_EQ(Device->Read(Buffer, sizeof Buffer), 5);
+  // Fewer bytes than were there before: the count alone would not show them as new.
+  ASSERT_EQ(::write(Master, "678", 3), 3);
+  std::this_thread::sleep_for(20ms);
+  Mask = 0;
+  EXPECT_EQ(Device->WaitCommEvent(Mask, 300), TAfWaitResult::Event);
+  EXPECT_EQ(Mask, EV_RXCHAR);
+  Device.reset();
+  ::close(Master);
 }
 
 // Sends back whatever it hears, at once.

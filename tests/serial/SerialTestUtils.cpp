@@ -42,3 +42,10 @@ bool WaitUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limi
   }
   return true;
 }
+
+std::chrono::milliseconds Timed(const std::function<void()>& Operation) {
+  const auto start = std::chrono::steady_clock::now();
+  Operation();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start);
+}

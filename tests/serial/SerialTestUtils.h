@@ -35,6 +35,9 @@ class TTestLines {
   TAfComDeviceFactory FPrevious;
 };
 
+// Runs Operation and returns the time it took.
+std::chrono::milliseconds Timed(const std::function<void()>& Operation);
+
 // Polls Done (without pumping) until it holds or Limit passes.
 bool WaitUntil(const std::function<bool()>& Done,
                std::chrono::milliseconds Limit = std::chrono::seconds(5));

@@ -1,8 +1,13 @@
 // Device events turned into the manager's notifications, and their effect on the manager.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include "tests/serial/SerialTestUtils.h"
 #include "usb/uDeviceChange.h"
 #include "usb/uci_FTDImanager.h"
 
@@ -103,6 +108,25 @@ TEST_F(DeviceChangeTest, OtherUsbDevicesGiveNothing) {
   TUdevEvent iface = Usb("add", {{"ID_VENDOR_ID", "0403"}, {"ID_SERIAL_SHORT", "X"}});
   iface.DevType = "usb_interface";
   EXPECT_FALSE(DeviceChangeOfUdevEvent(iface));
+}
+
+TEST(DeviceMonitor, PortAddedByTheKernelIsNotifiedWithoutADeviceManager) {
+  // Writing an action into a device's uevent file makes the kernel announce it (as root).
+  const char* kUevent = "/sys/class/tty/ttyS0/uevent";
+  TTestMainThread main;
+  std::vector<std::string> arrived;
+  TDeviceMonitor monitor([&](std::uint32_t Event, const TDeviceBroadcast& Record) {
+    if (Event == DBT_DEVICEARRIVAL) arrived.push_back(Record.Name);
+  });
+  unsetenv("KVX_COMPORTS");
+  ASSERT_TRUE(monitor.Start());
+  EXPECT_EQ(monitor.Source(), access("/run/udev/control", F_OK) == 0 ? "udev" : "kernel");
+  {
+    std::ofstream uevent(kUevent);
+    if (!(uevent << "add" << std::flush)) GTEST_SKIP() << "cannot write " << kUevent;
+  }
+  EXPECT_TRUE(main.PumpUntil(
+      [&] { return std::find(arrived.begin(), arrived.end(), "COM1") != arrived.end(); }));
 }
 
 TEST_F(DeviceChangeTest, ManagerTakesTheAdapterFromTheDevicePath) {

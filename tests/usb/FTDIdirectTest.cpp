@@ -301,6 +301,69 @@ TEST_F(FTDIDeviceTest, FailedCloseLeavesTheDeviceClosed) {
   // Dropping the device still ends its reader thread (checked by the sanitizers).
 }
 
+TEST_F(FTDIDeviceTest, DriverSignallingTheEventOfAHandleItFailedToCloseFindsItAlive) {
+  FakeFtdi_AddAdapter("S1", "", nullptr);
+  {
+    auto device = Channel("S1");
+    ASSERT_TRUE(device->Open());
+    FakeFtdi_FailEntry("FT_Close", FT_DEVICE_NOT_OPENED);
+    EXPECT_FALSE(device->Close(true));
+  }
+  // The driver kept the handle and its event (checked by the address sanitizer).
+  FakeFtdi_Receive("S1", "late", 4);
+  FakeFtdi_FailEntry("FT_Close", 0);
+}
+
+TEST_F(FTDIDeviceTest, ReopenedAfterAFailedCloseTheNewHandleGetsItsOwnEvent) {
+  FakeFtdi_AddAdapter("S1", "", nullptr);
+  FakeFtdi_AddAdapter("S2", "", &Peer);
+  TListener listener;
+  auto device = Channel("S1");
+  listener.Attach(*device);
+  ASSERT_TRUE(device->Open());
+  FakeFtdi_FailEntry("FT_Close", FT_DEVICE_NOT_OPENED);
+  EXPECT_FALSE(device->Close(false));
+  FakeFtdi_FailEntry("FT_Close", 0);
+  // The driver still holds the first adapter: the same device opens the second one.
+  device->SetConnectionString("serial_number=S2");
+  ASSERT_TRUE(device->Open());
+  EXPECT_EQ(FakeFtdi_CallCount("FT_SetEventNotification"), 2);
+  FakeFtdi_Receive("S2", "new", 3);
+  EXPECT_EQ(listener.WaitFor(3, 2000ms), "new");
+  EXPECT_TRUE(device->Close(false));  // the reader ends before the listener goes
+}
+
+TEST_F(FTDIDeviceTest, OpenOfAnAdapterThatFailsAtItsSpeedIsFalse) {
+  FakeFtdi_AddAdapter("S1", "", nullptr);
+  auto device = Channel("S1");
+  FakeFtdi_FailEntry("FT_SetBaudRate", FT_IO_ERROR);
+  EXPECT_FALSE(device->Open());
+  EXPECT_FALSE(device->GetActive());
+  FakeFtdi_FailEntry("FT_SetBaudRate", 0);
+  EXPECT_TRUE(device->Open());
+}
+
+TEST_F(FTDIDeviceTest, PulledAdapterReportsItsDeviceGoneUntilItOpensAgain) {
+  FakeFtdi_AddAdapter("S1", "", &Peer);
+  TListener listener;
+  auto device = Channel("S1");
+  listener.Attach(*device);
+  ASSERT_TRUE(device->Open());
+  FakeFtdi_Unplug("S1");
+  std::string reply = "stale";
+  device->Query("request", 5000, reply);
+  EXPECT_EQ(reply, "");
+  EXPECT_FALSE(device->GetActive());
+  EXPECT_EQ(device->InputCount(), -1);
+  EXPECT_TRUE(IsDeviceGone(*device));
+  EXPECT_EQ(listener.ClosedCount, 1);
+  EXPECT_EQ(device->Write("abc"), 0);
+  FakeFtdi_Plug("S1");
+  ASSERT_TRUE(device->Open());
+  EXPECT_EQ(device->InputCount(), 0);
+  EXPECT_FALSE(IsDeviceGone(*device));
+}
+
 TEST_F(FTDIDeviceTest, CloseFromTheDataHandlerReturnsWithoutWaiting) {
   FakeFtdi_AddAdapter("S1", "", nullptr);
   TListener listener;  // outlives the device, whose reader thread calls it

@@ -219,6 +219,30 @@ TEST_F(FTDIManagerTest, RemovalMarksAbsentClosesAndKeepsTheEntry) {
   EXPECT_TRUE(SameObject(Callbacks.RemovedChannels[0], listed));
 }
 
+TEST_F(FTDIManagerTest, EveryPortOfATwoPortChipComesAndGoesWithItsSerialNumber) {
+  FakeFtdi_AddAdapter("FT7A", "Dual RS232-HS A", nullptr);
+  FakeFtdi_AddAdapter("FT7B", "Dual RS232-HS B", nullptr);
+  Manager.RebuildChannels();
+  Callbacks.Attach(Manager);
+  Change(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, DevicePath("FT7"));
+  ASSERT_EQ(Callbacks.RemovedChannels.size(), 2u);
+  EXPECT_EQ(Callbacks.RemovedChannels[0]->GetPortName(), "FT7B");
+  EXPECT_EQ(Callbacks.RemovedChannels[1]->GetPortName(), "FT7A");
+  Change(DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, DevicePath("FT7"));
+  ASSERT_EQ(Callbacks.ArrivedChannels.size(), 2u);
+  EXPECT_TRUE(Callbacks.ArrivedChannels[0]->GetPresent());
+  EXPECT_EQ(Manager.ChannelCount(), 5);  // three ports and the two adapter ports
+
+  // A chip plugged in for the first time brings every port the driver lists for it.
+  FakeFtdi_AddAdapter("FT8A", "Dual RS232-HS A", nullptr);
+  FakeFtdi_AddAdapter("FT8B", "Dual RS232-HS B", nullptr);
+  Change(DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, DevicePath("FT8"));
+  ASSERT_EQ(Callbacks.ArrivedChannels.size(), 4u);
+  EXPECT_EQ(Callbacks.ArrivedChannels[2]->GetPortName(), "FT8A");
+  EXPECT_EQ(Callbacks.ArrivedChannels[3]->GetPortName(), "FT8B");
+  EXPECT_EQ(Manager.ChannelCount(), 7);
+}
+
 TEST_F(FTDIManagerTest, RemovalOfAnUnknownNameReportsNoChannel) {
   Callbacks.Attach(Manager);
   Change(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT, "COM42");

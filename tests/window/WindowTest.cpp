@@ -10,7 +10,11 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 
+#include "sim/uKvxSimModule.h"
+#include "sim/uSimPty.h"
+#include "tests/net/Ser2net.h"
 #include "tests/window/WindowFixture.h"
 
 namespace {
@@ -81,6 +85,30 @@ TEST_F(WindowTest, SearchFindsBothModulesConnectsAndShowsTheMeasuredValues) {
   EXPECT_TRUE(Shown("pSearch"));
   EXPECT_TRUE(Shown("imgXX"));
   EXPECT_TRUE(Capture.Messages.empty());
+}
+
+TEST_F(WindowTest, AModuleBehindASerialDeviceServerIsListedAndConnectedLikeAComPort) {
+  if (TSer2net::Program().empty()) GTEST_SKIP() << "ser2net is not installed";
+  auto Remote = std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, 3333));
+  TSimPty RemoteLine{Remote};
+  TSer2net Server(RemoteLine.SlavePath(), true);
+  setenv("KVX_COMPORTS", (std::string(std::getenv("KVX_COMPORTS")) + ";9=" + Server.Url()).c_str(),
+         1);
+  ASSERT_TRUE(ShowActive(*Window));
+  Click("sSearch");
+  auto* List = W<QListWidget>("lbFoundedModules");
+  QStringList Rows;
+  for (int Row = 0; Row < List->count(); ++Row) Rows << List->item(Row)->text();
+  EXPECT_TRUE(Rows.contains("VIROD|COM9|3333")) << Rows.join(", ").toStdString();
+
+  ConnectTo("VIROD|COM9");
+  EXPECT_TRUE(Shown("pMeasure"));
+  EXPECT_EQ(Form->ReadCopy().Ident.Production.SerialNumber, 3333);
+  auto* Value = W<QLabel>("lMeasuringChannel1Value");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Value->text() != "-"; }, 8000));
+  EXPECT_EQ(W<QLabel>("lModuleName")->text(), " - " + Text(Remote->State().UserData));
+  Click("ShapeEx2");
+  EXPECT_TRUE(Shown("pSearch"));
 }
 
 TEST_F(WindowTest, TheUsbModuleShowsItsPictureAndFixedCommunicationSettings) {

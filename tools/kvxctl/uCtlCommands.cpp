@@ -69,6 +69,10 @@ int Search(const TCtlOptions& Options, std::ostream& Out) {
       Out << row << "\n";
   }
   if (Options.Json) Out << json.dump(2) << "\n";
+  if (rows.empty() && !form.PermissionRefused().empty())
+    throw TCtlError(ceNotFound, "no module found; " + Cp1250ToUtf8(form.PermissionRefused()) +
+                                    " may not be opened: add your user to the group that owns "
+                                    "its device (usually dialout) and log in again");
   if (rows.empty()) throw TCtlError(ceNotFound, "no module found");
   return ceDone;
 }
@@ -113,11 +117,13 @@ int Watch(const TCtlOptions& Options, std::ostream& Out) {
   for (int reading = 0; !Options.Count || reading < *Options.Count; ++reading) {
     while (Clock::now() < next) {
       if (CtlInterrupted()) return ceDone;
+      session.CheckConnected();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (CtlInterrupted()) return ceDone;
     next += std::chrono::seconds(1);
     form.Element("Timer1").Fire("OnTimer");
+    session.CheckConnected();
     ordered_json values = ordered_json::array(), units = ordered_json::array();
     for (int n = 1; n <= kChannelCount; ++n) {
       values.push_back(

@@ -45,6 +45,7 @@ bool TCtlSession::ErrorPageShown() const {
 }
 
 void TCtlSession::Connect(const std::string& Name) {
+  FChannelName = Name;
   TKVXChannel channel;
   {
     TChannelListLock lock(FManager);
@@ -56,12 +57,36 @@ void TCtlSession::Connect(const std::string& Name) {
   // A second test forgives a reply that came too late on a busy machine.
   TKVXrec found;
   if (!FForm->TestChannel(channel, found, false, kUniversalAddress) &&
-      !FForm->TestChannel(channel, found, false, kUniversalAddress))
+      (IsDeviceGone(*channel) || !FForm->TestChannel(channel, found, false, kUniversalAddress))) {
+    if (IsDeviceGone(*channel)) RaiseGone(Name);
+    if (channel->GetOpenFailure() == TOpenFailure::InUse)
+      throw TCtlError(ceCommunication, Name + " is in use by another program");
+    if (channel->GetOpenFailure() == TOpenFailure::Denied)
+      throw TCtlError(ceCommunication,
+                      Name +
+                          ": permission denied (add your user to the group that owns the port's "
+                          "device, usually dialout, and log in again)");
     throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
+  }
   FForm->Connect(channel);
+  if (IsDeviceGone(*channel)) RaiseGone(Name);
   // A connect whose download failed shows the error page; its "Opakovat" connects again.
   if (ErrorPageShown()) FForm->Element("ShapeEx5").Click();
-  if (ErrorPageShown()) throw TCtlError(ceCommunication, kCommunicationError);
+  if (ErrorPageShown()) {
+    if (IsDeviceGone(*channel)) RaiseGone(Name);
+    throw TCtlError(ceCommunication, kCommunicationError);
+  }
+}
+
+void TCtlSession::CheckConnected() {
+  FServices.ProcessMessages();
+  if (!FForm->ChannelGone().empty()) RaiseGone(Cp1250ToUtf8(FForm->ChannelGone()));
+  const TKVXChannel& channel = FForm->CurrentChannel();
+  if (channel && IsDeviceGone(*channel)) RaiseGone(FChannelName);
+}
+
+void TCtlSession::RaiseGone(const std::string& Port) const {
+  throw TCtlError(ceCommunication, Port + " was disconnected");
 }
 
 void TCtlSession::CheckEdits(const TFieldList& Edits) const {

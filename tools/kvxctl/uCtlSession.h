@@ -25,6 +25,9 @@ class TCtlSession {
   // ceNotFound (no such channel, no module on it) or ceCommunication.
   void Connect(const std::string& Name);
   const TKVXrec& Module() const { return FForm->ReadCopy(); }
+  // Handles pending port events; raises TCtlError(ceCommunication) naming the port when the
+  // connected module's device went away.
+  void CheckConnected();
 
   // Checks every edit against the connected module before any is made; raises
   // TCtlError(ceUsage) for one the window would not offer.
@@ -40,9 +43,11 @@ class TCtlSession {
   // Saves what the pages hold; the fields the module then does not hold as saved, named.
   std::string SaveAndVerify();
   bool ErrorPageShown() const;
+  [[noreturn]] void RaiseGone(const std::string& Port) const;
 
   const TCtlOptions& FOptions;
   TFTDIManager FManager;
   TPlainMainServices FServices;
   std::unique_ptr<TfMain> FForm;
+  std::string FChannelName;
 };

@@ -31,6 +31,7 @@ struct TAdapter {
   std::string Serial;
   std::string Description;
   ISimPeer* Peer = nullptr;
+  TFakePtyPeer* Line = nullptr;  // the peer, when it is a tty from the environment
   bool Plugged = true;
   std::uintptr_t Handle = 0;  // 0 while closed
   std::uint32_t Baud = 0;
@@ -76,6 +77,7 @@ class TFake {
     for (auto& a : Adapters)
       if (a.Handle == id) {
         adapter = &a;
+        if (a.Line && a.Line->HungUp()) a.Plugged = false;  // its cable was pulled
         return a.Plugged ? FT_OK : FT_IO_ERROR;
       }
     return FT_INVALID_HANDLE;
@@ -425,6 +427,7 @@ FAKE_EXPORT int FakeFtdi_LoadEnvironment() {
     FakeFtdi_AddAdapter(name.c_str(), description.c_str(), peer.get());
     TFake& f = Fake();
     std::lock_guard lock(f.Mutex);
+    f.BySerial(name)->Line = peer.get();
     f.OwnedPeers.push_back(std::move(peer));
     ++added;
   }

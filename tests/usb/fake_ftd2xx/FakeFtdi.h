@@ -13,7 +13,7 @@ void FakeFtdi_Reset();
 // Adds the adapters named in $KVX_FAKE_FTDI, "SERIAL[:DESCRIPTION]=LINE;...": each relays
 // its bytes to and from LINE (a tty, normally a simulator's pseudo-terminal). Done when the
 // library is loaded; returns the number of adapters added. Bad entries are reported on
-// standard error and skipped.
+// standard error and skipped. Such an adapter counts as pulled out once its LINE is hung up.
 int FakeFtdi_LoadEnvironment();
 // Adds a plugged-in adapter at the end of the device list and returns its index there.
 // Peer (may be null: bytes written are dropped, nothing is received) stays owned by the

@@ -69,6 +69,11 @@ std::size_t TFakePtyPeer::Available(Clock::time_point) const {
   return static_cast<std::size_t>(n);
 }
 
+bool TFakePtyPeer::HungUp() const {
+  int n = 0;
+  return FFd >= 0 && ::ioctl(FFd, FIONREAD, &n) != 0 && errno == EIO;
+}
+
 std::optional<ISimPeer::Clock::time_point> TFakePtyPeer::NextDue() const {
   if (FFd < 0) return std::nullopt;
   return Clock::now() + kPollInterval;

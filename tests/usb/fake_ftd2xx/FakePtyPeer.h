@@ -14,6 +14,8 @@ class TFakePtyPeer : public ISimPeer {
   TFakePtyPeer(const TFakePtyPeer&) = delete;
   TFakePtyPeer& operator=(const TFakePtyPeer&) = delete;
   bool Ok() const { return FFd >= 0; }
+  // The kernel has hung the line up (its ioctls fail with EIO), as a pulled cable does.
+  bool HungUp() const;
 
   void Write(std::string_view bytes, std::uint32_t baud, Clock::time_point now) override;
   std::string Read(Clock::time_point now) override;

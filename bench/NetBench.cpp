@@ -1,0 +1,79 @@
+// Connecting to a module (check and download) through ser2net over RFC 2217 on this machine,
+// as a ratio to the same connect on the pseudo-terminal the server serves, both at the
+// module's 9600 bit/s. Skipped when ser2net is not installed.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "app/uMain.h"
+#include "sim/uKvxSimModule.h"
+#include "sim/uSimPty.h"
+#include "support/uStringUtils.h"
+#include "tests/net/Ser2net.h"
+#include "usb/uci_FTDImanager.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds of one connect to the channel named Port, or a negative value when it failed.
+double ConnectMs(TfMain& Form, TFTDIManager& Manager, const char* Port) {
+  TKVXChannel channel;
+  {
+    TChannelListLock lock(Manager);
+    Manager.RebuildChannels();
+    Manager.FindChannel(Port, channel);
+  }
+  if (!channel) return -1;
+  const auto start = Clock::now();
+  Form.Connect(channel);
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  const bool connected = Form.ReadCopy().Setup[1].Channel == 1;
+  Form.Connect(nullptr);
+  return connected ? ms : -1;
+}
+
+void BM_ConnectOverRfc2217VersusPty(benchmark::State& state) {
+  if (TSer2net::Program().empty()) {
+    state.SkipWithError("ser2net is not installed");
+    return;
+  }
+  // The pty of COM201 is opened directly; COM202 reaches a second module through ser2net.
+  TSimPty direct(std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, 201)));
+  TSimPty served(std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, 202)));
+  TSer2net server(served.SlavePath(), true);
+  std::string map;
+  for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
+  map += "201=" + direct.SlavePath() + ";202=" + server.Url();
+  setenv("KVX_COMPORTS", map.c_str(), 1);
+  double pty = 0, rfc2217 = 0;
+  {
+    TFTDIManager manager;
+    TPlainMainServices services;
+    TfMain form(manager, services, {});
+    for (auto _ : state) {
+      const double overPty = ConnectMs(form, manager, "COM201");
+      const double overServer = ConnectMs(form, manager, "COM202");
+      if (overPty < 0 || overServer < 0) {
+        state.SkipWithError("a connect failed");
+        break;
+      }
+      pty += overPty;
+      rfc2217 += overServer;
+    }
+  }
+  unsetenv("KVX_COMPORTS");
+  const double n = static_cast<double>(state.iterations());
+  state.counters["pty_ms"] = pty / n;
+  state.counters["rfc2217_ms"] = rfc2217 / n;
+  state.counters["ratio"] = pty > 0 ? rfc2217 / pty : 0;
+}
+BENCHMARK(BM_ConnectOverRfc2217VersusPty)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,426 @@
+#include "net/uci_SerialServer.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <typeindex>
+
+#include "net/uSerialServerUrl.h"
+#include "serial/AfPortMap.h"
+#include "support/uErrors.h"
+#include "support/uLogUtils.h"
+#include "support/uStringUtils.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Device servers pass the line's bytes on in packets of up to about this many characters, so
+// a reply may pause that long between packets.
+constexpr double kForwardedChunkChars = 128;
+
+// Stop-size values of the COM port control option, by the channel's stop-bits code.
+constexpr std::uint8_t kStopSizeOfCode[] = {1, 3, 2};
+
+std::int32_t WholeMs(Clock::duration Time) {
+  return static_cast<std::int32_t>(
+      std::ceil(std::chrono::duration<double, std::milli>(Time).count()));
+}
+
+std::string Byte(std::uint8_t Value) {
+  return std::string(1, static_cast<char>(Value));
+}
+
+[[noreturn]] void RaiseRangeError() {
+  throw Exception("Range check error");
+}
+
+struct TSerialServerRegistration {
+  TSerialServerRegistration() {
+    RegisterChannelClass(typeid(TSerialServerInterface), "SERIAL_SERVER");
+  }
+  ~TSerialServerRegistration() { UnregisterChannelClass(typeid(TSerialServerInterface)); }
+} SerialServerRegistration;
+
+}  // namespace
+
+TSerialServerInterface::TSerialServerInterface(std::string ConnectionString)
+    : TSerialPortCoreInterface(std::move(ConnectionString)) {}
+
+TSerialServerInterface::TSerialServerInterface(const TXMLNode& Element, TIntfPtr<IInterface> Parent)
+    : TSerialPortCoreInterface(Element, std::move(Parent)) {}
+
+TSerialServerInterface::~TSerialServerInterface() = default;
+
+void TSerialServerInterface::BeforeDestruction() {
+  TSerialPortCoreInterface::BeforeDestruction();
+  // The reader raises notifications on this object: it stops before any part of it goes.
+  ShutDownLink();
+}
+
+void TSerialServerInterface::Log(const std::string& Text) {
+  DebugLog(Format("COM%d ", static_cast<int>(FComNumber.load())) + Text);
+}
+
+// --- connection ----------------------------------------------------------------------------
+
+bool TSerialServerInterface::GetActive() {
+  return FOpen && !NoticeGone();
+}
+
+bool TSerialServerInterface::NoticeGone() {
+  if (!FOpen || !DeviceGone()) return false;
+  if (!FClosedReported.exchange(true)) DoClosed();
+  return true;
+}
+
+bool TSerialServerInterface::Open() {
+  TChannelLock guard(*this);
+  if (GetActive()) return true;
+  ShutDownLink();  // a connection found gone is replaced by a fresh one
+  FOpen = false;
+  TSerialPortCoreInterface::SetBaudRate(FBaudRate);
+  if (!Connect(AfComPortPath(FComNumber))) {
+    ShutDownLink();
+    return false;
+  }
+  FOpen = true;
+  FClosedReported = false;
+  DoOpened();
+  return true;
+}
+
+bool TSerialServerInterface::Connect(const std::string& Url) {
+  TSerialServerUrl target;
+  try {
+    target = ParseSerialServerUrl(Url);
+  } catch (const std::exception& error) {
+    Log(error.what());
+    return false;
+  }
+  TTcpSocket socket;
+  std::string error;
+  const auto start = Clock::now();
+  if (socket.Connect(target.Host, target.Port, kServerTimeLimit, error) != TTcpResult::Done) {
+    // Refused or unanswered: the server is gone, as a pulled cable is.
+    Log(Url + ": " + error);
+    SetDeviceGone(true);
+    SetOpenFailure(TOpenFailure::Missing);
+    return false;
+  }
+  const auto tcpRoundTrip = Clock::now() - start;
+  FWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (FWake < 0) {
+    Log(std::string("eventfd: ") + std::strerror(errno));
+    return false;
+  }
+  {
+    std::lock_guard lock(FLinkLock);
+    FSocket = std::move(socket);
+    FInput.clear();
+    SetDeviceGone(false);
+    SetOpenFailure(TOpenFailure::None);
+    FTelnet.reset();
+    if (target.Protocol == TServerProtocol::Rfc2217) {
+      FTelnet =
+          std::make_unique<TTelnetComPort>([this](std::string_view Bytes) { SendWire(Bytes); },
+                                           [this](const std::string& Text) { Log(Text); });
+      FTelnet->Start();  // before the reader runs: the server's own offers then answer it
+    }
+  }
+  const auto asked = Clock::now();
+  FReader = std::thread(&TSerialServerInterface::ReadLoop, this);
+  Negotiate(tcpRoundTrip, asked);
+  ApplyLineSettings();
+  if (DeviceGone()) Log(Url + ": lost while connecting");
+  return !DeviceGone();
+}
+
+void TSerialServerInterface::Negotiate(Clock::duration TcpRoundTrip, Clock::time_point Asked) {
+  FLinkDelay = WholeMs(TcpRoundTrip);
+  std::unique_lock lock(FLinkLock);
+  if (!FTelnet) return;
+  const bool answered = FLinkChanged.wait_until(lock, Asked + kServerTimeLimit, [this] {
+    return DeviceGone() || FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Asked;
+  });
+  if (!answered)
+    Log("the server does not answer the COM port control option: its line stays as it is");
+  else if (!DeviceGone())
+    FLinkDelay = std::max(FLinkDelay.load(), WholeMs(Clock::now() - Asked));
+}
+
+void TSerialServerInterface::ApplyLineSettings() {
+  SendComPortCommand(cpcSetDataSize, Byte(FDataBits), false);
+  SendComPortCommand(cpcSetParity, Byte(FParity + 1), false);
+  SendComPortCommand(cpcSetStopSize, Byte(kStopSizeOfCode[FStopBits]), false);
+  SendComPortCommand(cpcSetControl, Byte(kControlNoFlowControl), false);
+  SendComPortCommand(cpcSetControl, Byte(FDTR ? kControlDtrOn : kControlDtrOff), false);
+  SendComPortCommand(cpcSetControl, Byte(FRTS ? kControlRtsOn : kControlRtsOff), false);
+  // The server answers in order: once the speed is confirmed, the settings before it are done.
+  SendComPortCommand(cpcSetBaudRate, BigEndian32(static_cast<std::uint32_t>(FBaudRate.load())),
+                     true);
+  std::lock_guard lock(FLinkLock);
+  if (FTelnet && FTelnet->ComPortOption() == TTelnetComPort::TOptionState::Accepted &&
+      FTelnet->Confirmations(cpcSetControl) == 0)
+    Log("the server does not confirm the control lines; data goes on");
+}
+
+void TSerialServerInterface::SendComPortCommand(TComPortCommand Command, const std::string& Value,
+                                                bool Confirm) {
+  std::unique_lock lock(FLinkLock);
+  if (!FTelnet || DeviceGone() ||
+      FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Accepted)
+    return;
+  const std::uint32_t before = FTelnet->Confirmations(Command);
+  FTelnet->SendCommand(Command, Value);
+  if (!Confirm) return;
+  const auto limit = std::chrono::milliseconds(2 * FLinkDelay + 500);
+  if (!FLinkChanged.wait_for(
+          lock, limit, [&] { return DeviceGone() || FTelnet->Confirmations(Command) != before; }))
+    Log(Format("the server does not confirm setting %d; data goes on", static_cast<int>(Command)));
+}
+
+void TSerialServerInterface::SendWire(std::string_view Bytes) {
+  if (DeviceGone()) return;
+  std::string error;
+  if (FSocket.Send(Bytes, kServerTimeLimit, error) != TTcpResult::Done) MarkGone(error);
+}
+
+void TSerialServerInterface::MarkGone(const std::string& Why) {
+  if (!DeviceGone()) Log("connection lost: " + Why);
+  SetDeviceGone(true);
+  FLinkChanged.notify_all();
+}
+
+void TSerialServerInterface::ReadLoop() {
+  pollfd waits[2] = {{FSocket.Handle(), POLLIN, 0}, {FWake, POLLIN, 0}};
+  for (;;) {
+    if (poll(waits, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      std::lock_guard lock(FLinkLock);
+      MarkGone(std::strerror(errno));
+      return;
+    }
+    if (waits[1].revents != 0) return;
+    std::string bytes, error;
+    const TTcpResult result = FSocket.Receive(bytes, error);
+    bool arrived = false;
+    {
+      std::lock_guard lock(FLinkLock);
+      if (result != TTcpResult::Done) {
+        MarkGone(error);
+        return;
+      }
+      const std::size_t before = FInput.size();
+      if (FTelnet)
+        FTelnet->Receive(bytes, FInput);
+      else
+        FInput += bytes;
+      // Bounded like a port's input buffer: a server that never stops talking cannot grow it.
+      if (FInput.size() > static_cast<std::size_t>(FInBufSize.load())) FInput.resize(FInBufSize);
+      arrived = FInput.size() > before;
+      FLinkChanged.notify_all();
+    }
+    // Like the USB reader: the notification only when no exchange holds the channel.
+    if (arrived && TryLock()) {
+      DoDataReceived();
+      Unlock();
+    }
+  }
+}
+
+void TSerialServerInterface::ShutDownLink() {
+  if (FReader.joinable()) {
+    const std::uint64_t one = 1;
+    if (write(FWake, &one, sizeof one) < 0) Log(std::string("eventfd: ") + std::strerror(errno));
+    FReader.join();
+  }
+  if (FWake >= 0) close(std::exchange(FWake, -1));
+  std::lock_guard lock(FLinkLock);
+  FSocket.Close();
+  FTelnet.reset();
+  FInput.clear();
+}
+
+bool TSerialServerInterface::Close(bool) {
+  TChannelLock guard(*this);
+  const bool wasActive = GetActive();  // a connection found gone counts as closed already
+  if (!FOpen) return false;
+  ShutDownLink();
+  FOpen = false;
+  if (!FClosedReported.exchange(true)) DoClosed();
+  return wasActive;
+}
+
+void TSerialServerInterface::SetPresent(bool Value) {
+  TCommunicationInterface::SetPresent(Value);
+  if (!Value) Close(true);
+}
+
+std::int32_t TSerialServerInterface::GetLinkDelay() {
+  return FLinkDelay + static_cast<std::int32_t>(std::ceil(kForwardedChunkChars * GetCharTime()));
+}
+
+// --- data ----------------------------------------------------------------------------------
+
+std::int32_t TSerialServerInterface::Write(const std::string& Data) {
+  TChannelLock guard(*this);
+  if (!GetActive()) return 0;
+  Trace(TRACE_WRITTEN, Data);
+  std::lock_guard lock(FLinkLock);
+  if (FTelnet)
+    FTelnet->SendData(Data);
+  else
+    SendWire(Data);
+  return DeviceGone() ? 0 : static_cast<std::int32_t>(Data.size());
+}
+
+void TSerialServerInterface::Read(std::string& Data) {
+  TChannelLock guard(*this);
+  {
+    std::lock_guard lock(FLinkLock);
+    Data = std::exchange(FInput, {});
+  }
+  Trace(TRACE_READ, Data);
+}
+
+std::int32_t TSerialServerInterface::InputCount() {
+  {
+    std::lock_guard lock(FLinkLock);
+    if (!FInput.empty()) return static_cast<std::int32_t>(FInput.size());
+  }
+  // A connection found gone stays so, closed or not, until the next open connects again.
+  if (!DeviceGone()) return 0;
+  NoticeGone();
+  return -1;
+}
+
+void TSerialServerInterface::PurgeInput() {
+  TChannelLock guard(*this);
+  {
+    std::lock_guard lock(FLinkLock);
+    FInput.clear();
+  }
+  SendComPortCommand(cpcPurgeData, Byte(kPurgeReceived), false);
+}
+
+void TSerialServerInterface::PurgeOutput() {
+  TChannelLock guard(*this);
+  SendComPortCommand(cpcPurgeData, Byte(kPurgeTransmitted), false);
+}
+
+// --- naming and connection strings ---------------------------------------------------------
+
+std::string TSerialServerInterface::GetPortName() {
+  return FPortLabel;
+}
+
+std::string TSerialServerInterface::GetDescription() {
+  const std::string url = AfComPortPath(FComNumber);
+  return url.empty() ? FPortLabel : url;
+}
+
+std::string TSerialServerInterface::GetConnectionString() {
+  return TSerialPortCoreInterface::GetConnectionString() +
+         Format(";comport=%d", static_cast<int>(FComNumber.load()));
+}
+
+void TSerialServerInterface::SetConnectionString(const std::string& Text) {
+  if (std::uint16_t number; ConnectionPortNumber(Text, number)) FComNumber = number;
+  FPortLabel = ComPortLabel(FComNumber);
+  TSerialPortCoreInterface::SetConnectionString(Text);
+  DoSettingsChanged();
+}
+
+// --- serial settings -----------------------------------------------------------------------
+
+std::int32_t TSerialServerInterface::GetBaudRate() {
+  return FBaudRate;
+}
+
+void TSerialServerInterface::SetBaudRate(std::int32_t Value) {
+  TSerialPortCoreInterface::SetBaudRate(Value);
+  FBaudRate = Value;
+  SendComPortCommand(cpcSetBaudRate, BigEndian32(static_cast<std::uint32_t>(Value)), true);
+  DoSettingsChanged();
+}
+
+std::uint8_t TSerialServerInterface::GetDataBits() {
+  return FDataBits;
+}
+
+void TSerialServerInterface::SetDataBits(std::uint8_t Value) {
+  if (Value < 4 || Value > 8) RaiseRangeError();
+  FDataBits = Value;
+  SendComPortCommand(cpcSetDataSize, Byte(Value), false);
+  DoSettingsChanged();
+}
+
+std::uint8_t TSerialServerInterface::GetStopBits() {
+  return FStopBits;
+}
+
+void TSerialServerInterface::SetStopBits(std::uint8_t Value) {
+  if (Value > 2) RaiseRangeError();
+  FStopBits = Value;
+  SendComPortCommand(cpcSetStopSize, Byte(kStopSizeOfCode[Value]), false);
+  DoSettingsChanged();
+}
+
+std::uint8_t TSerialServerInterface::GetParity() {
+  return FParity;
+}
+
+void TSerialServerInterface::SetParity(std::uint8_t Value) {
+  if (Value > 4) RaiseRangeError();
+  FParity = Value;
+  SendComPortCommand(cpcSetParity, Byte(Value + 1), false);
+  DoSettingsChanged();
+}
+
+bool TSerialServerInterface::GetDTR() {
+  return FDTR;
+}
+
+void TSerialServerInterface::SetDTR(bool Value) {
+  TChannelLock guard(*this);
+  FDTR = Value;
+  SendComPortCommand(cpcSetControl, Byte(Value ? kControlDtrOn : kControlDtrOff), false);
+}
+
+bool TSerialServerInterface::GetRTS() {
+  return FRTS;
+}
+
+void TSerialServerInterface::SetRTS(bool Value) {
+  TChannelLock guard(*this);
+  FRTS = Value;
+  SendComPortCommand(cpcSetControl, Byte(Value ? kControlRtsOn : kControlRtsOff), false);
+}
+
+bool TSerialServerInterface::GetCTS() {
+  std::lock_guard lock(FLinkLock);
+  return FTelnet && (FTelnet->ModemState() & kModemCts) != 0;
+}
+
+bool TSerialServerInterface::GetDSR() {
+  std::lock_guard lock(FLinkLock);
+  return FTelnet && (FTelnet->ModemState() & kModemDsr) != 0;
+}
+
+std::int32_t TSerialServerInterface::GetOutBufSize() {
+  return FOutBufSize;
+}
+void TSerialServerInterface::SetOutBufSize(std::int32_t Value) {
+  FOutBufSize = Value;
+}
+std::int32_t TSerialServerInterface::GetInBufSize() {
+  return FInBufSize;
+}
+void TSerialServerInterface::SetInBufSize(std::int32_t Value) {
+  FInBufSize = Value;
+}

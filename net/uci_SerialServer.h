@@ -1,0 +1,111 @@
+#pragma once
+// The channel of a serial device server: a COM number whose port map entry is a connection
+// URL (rfc2217://HOST:PORT or tcp://HOST:PORT). It offers the serial-port contract of a COM
+// port: over RFC 2217 the settings change the server's line; over raw TCP they are kept and
+// change nothing. A connection that is reset, closed or silent beyond the time limit is the
+// device gone, like a pulled cable: GetActive turns false, the closed notification fires once,
+// InputCount gives -1 until the next Open, which makes a fresh connection.
+//
+//   auto channel = Create<TSerialServerInterface>("comport=9");  //
+//   KVX_COMPORTS='9=rfc2217://gw:4001'
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "comm/uci_ISerialPortInterface.h"
+#include "net/uTcpSocket.h"
+#include "net/uTelnetComPort.h"
+
+// How long connecting, the Telnet negotiation and a confirmed setting may take at most.
+inline constexpr std::chrono::milliseconds kServerTimeLimit{2000};
+
+class TSerialServerInterface : public TSerialPortCoreInterface {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit TSerialServerInterface(std::string ConnectionString = {});
+  TSerialServerInterface(const TXMLNode& Element, TIntfPtr<IInterface> Parent);
+  ~TSerialServerInterface() override;
+
+  bool GetActive() override;
+  bool Open() override;
+  bool Close(bool Force) override;
+  std::int32_t Write(const std::string& Data) override;
+  void Read(std::string& Data) override;
+  std::int32_t InputCount() override;
+  std::string GetPortName() override;
+  // The connection URL of its port map entry.
+  std::string GetDescription() override;
+  void SetPresent(bool Value) override;
+  void PurgeInput() override;
+  void PurgeOutput() override;
+  std::int32_t GetLinkDelay() override;
+  // The serial settings, then ";comport=N".
+  std::string GetConnectionString() override;
+  void SetConnectionString(const std::string& Text) override;
+
+  std::int32_t GetBaudRate() override;
+  void SetBaudRate(std::int32_t Value) override;
+  bool GetRTS() override;
+  void SetRTS(bool Value) override;
+  bool GetDTR() override;
+  void SetDTR(bool Value) override;
+  bool GetCTS() override;
+  bool GetDSR() override;
+  std::uint8_t GetStopBits() override;
+  void SetStopBits(std::uint8_t Value) override;
+  std::uint8_t GetParity() override;
+  void SetParity(std::uint8_t Value) override;
+  std::uint8_t GetDataBits() override;
+  void SetDataBits(std::uint8_t Value) override;
+  std::int32_t GetOutBufSize() override;
+  void SetOutBufSize(std::int32_t Value) override;
+  std::int32_t GetInBufSize() override;
+  void SetInBufSize(std::int32_t Value) override;
+
+ protected:
+  void BeforeDestruction() override;
+
+ private:
+  bool Connect(const std::string& Url);
+  // Waits for the server's answer to the COM port control option; the link's round trip is
+  // the longer of the TCP handshake and that answer.
+  void Negotiate(Clock::duration TcpRoundTrip, Clock::time_point Asked);
+  void ApplyLineSettings();
+  // Sends a command of the COM port control option while the link is up; with Confirm, waits
+  // for the server to confirm it (a bounded wait) and logs when it does not.
+  void SendComPortCommand(TComPortCommand Command, const std::string& Value, bool Confirm);
+  void SendWire(std::string_view Bytes);  // FLinkLock held
+  void ReadLoop();
+  void MarkGone(const std::string& Why);  // FLinkLock held; the base keeps the gone state
+  // Raises the closed notification once when the reader found the connection gone.
+  bool NoticeGone();
+  void ShutDownLink();
+  void Log(const std::string& Text);
+
+  std::atomic<std::uint16_t> FComNumber{0};
+  std::string FPortLabel;
+  std::atomic<std::int32_t> FBaudRate{9600};
+  std::atomic<std::uint8_t> FDataBits{8};
+  std::atomic<std::uint8_t> FStopBits{0};
+  std::atomic<std::uint8_t> FParity{0};
+  std::atomic<bool> FDTR{true};
+  std::atomic<bool> FRTS{true};
+  std::atomic<std::int32_t> FInBufSize{10000000};
+  std::atomic<std::int32_t> FOutBufSize{10000000};
+
+  std::atomic<bool> FOpen{false};
+  std::atomic<bool> FClosedReported{false};
+  std::atomic<std::int32_t> FLinkDelay{0};
+  std::mutex FLinkLock;  // the socket's sending side, the Telnet state and the input bytes
+  std::condition_variable FLinkChanged;
+  TTcpSocket FSocket;
+  std::unique_ptr<TTelnetComPort> FTelnet;  // none for raw TCP
+  std::string FInput;
+  int FWake = -1;  // eventfd that ends the reader's wait
+  std::thread FReader;
+};

@@ -1,0 +1,31 @@
+#pragma once
+// A TCP server on 127.0.0.1 for the serial device server tests, driven by the test itself:
+// it accepts, reads what the channel sent, answers and hangs up when told.
+#include <chrono>
+#include <string>
+#include <string_view>
+
+// A port on 127.0.0.1 that nothing listens on at the moment of the call.
+int FreeLocalPort();
+
+class TTestServer {
+ public:
+  TTestServer();  // listening on a port the system chose
+  ~TTestServer();
+  TTestServer(const TTestServer&) = delete;
+  TTestServer& operator=(const TTestServer&) = delete;
+
+  int Port() const { return FPort; }
+  std::string Url(const char* Scheme) const;
+  // Takes the next connection, waiting up to Limit; false when none came.
+  bool Accept(std::chrono::milliseconds Limit = std::chrono::seconds(5));
+  // What the client sent, once at least Count bytes are there or Limit has passed.
+  std::string Receive(std::size_t Count, std::chrono::milliseconds Limit = std::chrono::seconds(5));
+  void Send(std::string_view Bytes);
+  void Hangup();
+
+ private:
+  int FListener = -1;
+  int FConnection = -1;
+  int FPort = 0;
+};

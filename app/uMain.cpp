@@ -9,6 +9,7 @@
 #include "app/uMainLayout.h"
 #include "support/uCodePage.h"
 #include "support/uConversionUtils.h"
+#include "support/uMessages.h"
 #include "support/uStringUtils.h"
 #include "usb/uci_FTDIdirect.h"
 #include "usb/uci_FTDImanager.h"
@@ -25,6 +26,7 @@ const char* const kPages[] = {"pSearch",  "pSearching",  "pError",
                               "pMeasure", "pConnection", "pChannel"};
 const char* const kNumberFields[] = {"deValueRangeMax", "deValueRangeMin", "ieDecimals",
                                      "deMaxValue",      "deMinValue",      "deHystValue"};
+const char* const kChannelButtons[] = {"sbChannel1", "sbChannel2", "ShapeEx3", "ShapeEx4"};
 // Every element of the found-modules section.
 const char* const kFoundSection[] = {"lFoundedModules", "sFoundedModules",  "lColumn1", "lColumn2",
                                      "lColumn3",        "lbFoundedModules", "sConnect"};
@@ -134,7 +136,7 @@ void TfMain::ConnectHandlers() {
   OnClick("pMeasure", &TfMain::ShowMeasurePage);
   OnClick("sTrend", &TfMain::ShowTrend);
   OnClick("sbCommunication", &TfMain::ShowCommunicationPage);
-  for (const char* name : {"sbChannel1", "sbChannel2", "ShapeEx3", "ShapeEx4"})
+  for (const char* name : kChannelButtons)
     Element(name).SetHandler("OnClick", [this](TViewElement& b) { ChannelButtonClick(b); });
   OnClick("sSaveChanges1", &TfMain::SaveChanges);
   OnClick("ShapeEx2", &TfMain::Disconnect);
@@ -228,20 +230,27 @@ bool TfMain::Connect(const TKVXChannel& Channel) {
   FCurrent = Channel;
   FTrend.Clear();
   TBusyCursor busy(FServices);
-  bool found = false;
   if (Channel) {
-    found = TestChannel(Channel, FRead, true, kTestAddress);
-    if (found) Channel->Open();
-    Refresh(false);
-    PressMeasuring();
-    ShowPage(Element("pMeasure"));
+    FConnected = TestChannel(Channel, FRead, true, kTestAddress);
+    if (FConnected) {
+      Channel->Open();
+      Refresh(false);
+      PressMeasuring();
+      ShowPage(Element("pMeasure"));
+    } else {
+      // What the pages hold now belongs to another module, or to a download that stopped
+      // half way; saving from there would write it over this line.
+      ForgetModule();
+      ShowPage(Element("pError"));
+    }
     ShowModulePicture();
   } else {
+    FConnected = false;
     for (const char* name : {"imgUSB", "imgRS", "imgNovra"}) Element(name).Set("Visible", false);
     Element("imgXX").Set("Visible", true);
     ShowPage(Element("pSearch"));
   }
-  return found;
+  return FConnected;
 }
 
 void TfMain::ShowModulePicture() {
@@ -255,22 +264,38 @@ void TfMain::ShowModulePicture() {
 
 bool TfMain::Refresh(bool Download) {
   TBusyCursor busy(FServices);
-  try {
-    if (!Download || KvxDownloadParams(FRead, Bind<&TfMain::Transact>(this))) {
-      FEdited.Setup = FRead.Setup;
-      FEdited.Watch = FRead.Watch;
-      FEdited.Ident.UserData = FRead.Ident.UserData;
-      FEdited.Ident.SpeedCode = FRead.Ident.SpeedCode;
-      FEdited.Ident.Address = FRead.Ident.Address;
-      FillCommunicationPage();
-      UpdateSaveButton();
-      return true;
-    }
-  } catch (const std::exception&) {
-    // Every download error looks the same to the operator: the error page.
+  if (Download && !DownloadReadCopy()) {
+    ShowPage(Element("pError"));
+    return false;
   }
-  ShowPage(Element("pError"));
-  return false;
+  FEdited.Setup = FRead.Setup;
+  FEdited.Watch = FRead.Watch;
+  FEdited.Ident.UserData = FRead.Ident.UserData;
+  FEdited.Ident.SpeedCode = FRead.Ident.SpeedCode;
+  FEdited.Ident.Address = FRead.Ident.Address;
+  FillCommunicationPage();
+  FillMeasurementNames();
+  UpdateSaveButton();
+  return true;
+}
+
+bool TfMain::DownloadReadCopy() {
+  try {
+    return KvxDownloadParams(FRead, Bind<&TfMain::Transact>(this));
+  } catch (const std::exception&) {
+    // Every download error looks the same to the operator.
+    return false;
+  }
+}
+
+void TfMain::ForgetModule() {
+  FRead = {};
+  FEdited = {};
+  FillCommunicationPage();
+  FillChannelPage(FEdited, PageChannel());
+  ShowChannelHeading(PageChannel());
+  Element("cbbChannelGain").Set("ItemIndex", -1);
+  ShowMeasurements({});
 }
 
 bool TfMain::Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t Address,
@@ -304,6 +329,11 @@ void TfMain::Disconnect() {
 }
 
 void TfMain::Retry() {
+  if (!FConnected) {
+    const TKVXChannel channel = FCurrent;
+    Connect(channel);
+    return;
+  }
   if (!Refresh(true)) return;
   PressMeasuring();
   ShowPage(Element("pMeasure"));
@@ -328,6 +358,7 @@ void TfMain::ScanCIs() {
     progress.Set("Max", 10 * FManager.ChannelCount());
     progress.Set("Position", 0);
     FFound.clear();
+    UpdateFoundSection();
     TKVXrec scratch;
     TKVXChannel channel;
     for (FManager.FirstChannel(channel); channel; FManager.NextChannel(channel)) {
@@ -465,9 +496,10 @@ void TfMain::ApplyFieldTexts() {
 
 void TfMain::ShowChannelHeading(int Channel) {
   Element("lChannel").Set("Caption", FillIn(Text("txChannelHeading"), {Format("%d", Channel)}));
-  if (Channel < 1 || Channel > kChannelCount || FEdited.Setup[Channel].Channel != Channel) return;
-  Element("Label4").Set("Caption", FillIn(Text("txInputRange"),
-                                          {Cp1250ToUtf8(Trim(FEdited.Setup[Channel].InputRange))}));
+  // The input range is the module's: blank when no module's record is held.
+  const bool known = Channel >= 1 && Channel <= kChannelCount;
+  const std::string range = known ? Cp1250ToUtf8(Trim(FEdited.Setup[Channel].InputRange)) : "";
+  Element("Label4").Set("Caption", FillIn(Text("txInputRange"), {range}));
 }
 
 bool TfMain::ShowChannelPage(int Channel) {
@@ -475,16 +507,21 @@ bool TfMain::ShowChannelPage(int Channel) {
   ShowChannelHeading(Channel);
   if (Channel < 1 || Channel > kChannelCount || FEdited.Setup[Channel].Channel != Channel)
     return false;
-  const TChannelSetup& setup = FEdited.Setup[Channel];
-  const TChannelWatch& watch = FEdited.Watch[Channel];
+  FillChannelPage(FEdited, Channel);
+  return true;
+}
+
+void TfMain::FillChannelPage(const TKVXrec& Rec, int Channel) {
+  const TChannelSetup& setup = Rec.Setup[Channel];
+  const TChannelWatch& watch = Rec.Watch[Channel];
   Element("eChannelUnit").Set("Text", Cp1250ToUtf8(Trim(setup.Unit)));
-  Element("deMaxValue").Set("Value", static_cast<double>(watch.UpperLimit));
-  Element("deMinValue").Set("Value", static_cast<double>(watch.LowerLimit));
-  Element("deHystValue").Set("Value", static_cast<double>(watch.Hysteresis));
+  Element("deMaxValue").Set("Value", ShortestDecimal(watch.UpperLimit));
+  Element("deMinValue").Set("Value", ShortestDecimal(watch.LowerLimit));
+  Element("deHystValue").Set("Value", ShortestDecimal(watch.Hysteresis));
   Element("CheckBox2").Set("Checked", (watch.Flags & kWatchingBit) != 0);
   const TRange range = ScaleToRange(setup.Offset, setup.Scale, kRangeSpan);
-  Element("deValueRangeMin").Set("Value", static_cast<double>(range.Min));
-  Element("deValueRangeMax").Set("Value", static_cast<double>(range.Max));
+  Element("deValueRangeMin").Set("Value", ShortestDecimal(range.Min));
+  Element("deValueRangeMax").Set("Value", ShortestDecimal(range.Max));
   Element("ieDecimals").Set("Value", setup.Decimals);
   Element("eChannelName").Set("Text", Cp1250ToUtf8(Trim(setup.Name)));
   Element("cb4_20mA").Set("Checked", setup.Loop == 1);
@@ -503,7 +540,6 @@ bool TfMain::ShowChannelPage(int Channel) {
     Element("pChannelGain").Set("Visible", true);
     Element("cbbChannelGain").Set("ItemIndex", setup.GainIndex);
   }
-  return true;
 }
 
 void TfMain::UpdateSaveButton() {
@@ -517,12 +553,47 @@ void TfMain::UpdateSaveButton() {
 }
 
 void TfMain::SaveChanges() {
+  if (!FServices.AcceptPendingEntry()) return;
+  const TKVXrec saved = FEdited;
+  bool readBack = false;
   {
     TBusyCursor busy(FServices);
-    UploadChanges(FCurrent, FRead, FEdited);
+    readBack = UploadAndReadBack();
   }
-  Refresh(true);
-  Element("sSaveChanges1").Set("Visible", false);
+  if (!readBack) {
+    ShowPage(Element("pError"));
+    Element("sSaveChanges1").Set("Visible", false);
+    return;
+  }
+  Refresh(false);
+  const std::vector<TPageField> notTaken = KeepFieldsNotTaken(saved, FRead, FEdited);
+  if (Element("pChannel").GetBool("Visible")) FillChannelPage(FRead, PageChannel());
+  UpdateSaveButton();
+  if (!notTaken.empty()) ReportFieldsNotTaken(notTaken);
+}
+
+bool TfMain::UploadAndReadBack() {
+  const bool newSpeed = SpeedChanged(FRead, FEdited);
+  const std::uint8_t speedCode = FEdited.Ident.SpeedCode;
+  UploadChanges(FCurrent, FRead, FEdited);
+  if (newSpeed && FCurrent) {
+    const std::string before = FCurrent->GetConnectionString();
+    FCurrent->SetConnectionString(Format("baudrate=%u", kSpeedCodes[speedCode]));
+    if (DownloadReadCopy()) return true;
+    FCurrent->SetConnectionString(before);
+  }
+  return DownloadReadCopy();
+}
+
+void TfMain::ReportFieldsNotTaken(const std::vector<TPageField>& Fields) {
+  std::string text = Element("lChangesNotTaken").GetText("Caption");
+  for (const TPageField& field : Fields) {
+    text += "\n";
+    if (field.Channel != 0)
+      text += Element(kChannelButtons[field.Channel - 1]).GetText("Caption") + ": ";
+    text += Element(field.Label).GetText("Caption");
+  }
+  ShowMessage(text);
 }
 
 int TfMain::PageChannel() const {
@@ -622,18 +693,28 @@ void TfMain::MeasureTick() {
       reply.erase(0, std::min(reply.size(), kMeasuredBlockSize));
     }
   }
+  ShowMeasurements(values);
+  AddToTrend(values);
+}
+
+void TfMain::ShowMeasurements(const std::array<TKVXChannelRecountedValue, kChannelCount>& Values) {
   for (int n = 1; n <= kChannelCount; ++n) {
-    const TKVXChannelRecountedValue& value = values[n - 1];
+    const TKVXChannelRecountedValue& value = Values[n - 1];
     TViewElement& text = Element(Format("lMeasuringChannel%dValue", n));
     TViewElement& frame = Element(Format("sMeasuringChannel%dPanel", n));
     const bool overflow = value.Valid && value.Overflow;
     text.Set("Caption", !value.Valid ? "-" : overflow ? "OVR " : Cp1250ToUtf8(value.Text));
     text.Set("FontColor", overflow ? clRed : kNormalColor);
     frame.Set("PenColor", overflow ? clRed : kNormalColor);
+  }
+  FillMeasurementNames();
+}
+
+void TfMain::FillMeasurementNames() {
+  for (int n = 1; n <= kChannelCount; ++n) {
     Element(Format("lChannel%dName", n)).Set("Caption", Cp1250ToUtf8(FRead.Setup[n].Name));
     Element(Format("lMeasuringChannel%dUnit", n)).Set("Caption", Cp1250ToUtf8(FRead.Setup[n].Unit));
   }
-  AddToTrend(values);
   const std::string user = Trim(FRead.Ident.UserData);
   Element("lModuleName").Set("Caption", user.empty() ? "" : " - " + Cp1250ToUtf8(user));
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/uMainServices.h"
+#include "app/uPageFields.h"
 #include "app/uTrend.h"
 #include "app/uViewElement.h"
 #include "protocol/uKVXxxCommands.h"
@@ -65,6 +66,8 @@ class TfMain : public TLogSender {
   void FillCommunicationPage();
   bool ShowChannelPage(int Channel);
   void UpdateSaveButton();
+  // Uploads the changes, reads the module back and shows what it holds on every page; the
+  // fields it did not take are named to the operator and stay to be saved again.
   void SaveChanges();
   void MeasureTick();
 
@@ -90,6 +93,18 @@ class TfMain : public TLogSender {
   // Port is empty).
   void ShowPortMessage(const char* Label, const char* Template, const std::string& Port);
   void ShowModulePicture();
+  // Reads the module into the read copy; false on any failure (the copy may then be partial).
+  bool DownloadReadCopy();
+  // Uploads the edited copy's changes and reads the module back. A module that took a new
+  // speed answers only at it: the channel follows it there (and comes back when the module
+  // kept its old speed).
+  bool UploadAndReadBack();
+  // After a failed connect: no name, unit or setting of any module stays on the pages.
+  void ForgetModule();
+  void FillChannelPage(const TKVXrec& Rec, int Channel);
+  void ShowMeasurements(const std::array<TKVXChannelRecountedValue, kChannelCount>& Values);
+  void FillMeasurementNames();
+  void ReportFieldsNotTaken(const std::vector<TPageField>& Fields);
   void PressMeasuring();
   void Retry();
   void Disconnect();
@@ -129,6 +144,8 @@ class TfMain : public TLogSender {
   TTrend FTrend;
   int FTextListener = 0;
   bool FLastTestAnswered = false;
+  // The last connect found the module: "Opakovat" reads it again rather than connecting anew.
+  bool FConnected = false;
   std::string FChannelGone;
   std::string FPermissionRefused;
 };

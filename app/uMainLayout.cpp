@@ -79,7 +79,7 @@ void Menu(TLayout& L) {
     TViewElement& b = L.Button(names[i], &menu, 5 + i * 114, 5, 110, captions[i]);
     b.Set("Group", 1);
     b.Set("AllowDown", true);
-    b.Set("AllowUp", false);
+    b.Set("AllowUp", i == 0);  // only "Měření" is released by a second click
     if (i >= 2) b.Set("Tag", i - 1);
   }
 }
@@ -88,6 +88,9 @@ void BottomBar(TLayout& L) {
   TViewElement& bar = L.Panel("pBottomButtonPanel", nullptr, 0, kMainHeight - kBottomHeight,
                               kMainWidth, kBottomHeight);
   L.Button("sSaveChanges1", &bar, 455, 8, 110, "Uložit").Set("Visible", false);
+  // Never shown: the heading of the message that names the fields a save did not change.
+  L.Add("TLabel", "lChangesNotTaken", &bar, 10, 14, 400, 16, "Modul nepřijal tyto hodnoty:")
+      .Set("Visible", false);
   L.Button("ShapeEx2", &bar, 575, 8, 110, "Odpojit");
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // What the main window's controller needs from its front end besides the view elements:
 // the busy cursor, handling pending window events during a wait, drawing an element at
-// once and the application's error report. The Qt window implements them with the toolkit;
-// the plain implementation serves the tests and headless front ends.
+// once, the check of an entry still being typed and the application's error report. The Qt window
+// implements them with the toolkit; the plain implementation serves the tests and headless front
+// ends.
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ class IMainServices {
   virtual void ShowError(const std::string& Text) = 0;
   // Opens the trend window of the measured values, or brings it to the front.
   virtual void ShowTrend() = 0;
+  // Checks the entry of the number field being typed in, as leaving the field would; false
+  // when the field refused it (it then shows its range message and keeps the focus).
+  virtual bool AcceptPendingEntry() = 0;
 };
 
 // Shows the busy cursor for a scope and then the cursor that was there before.
@@ -49,6 +53,8 @@ class TPlainMainServices : public IMainServices {
   void Repaint(TViewElement& Element) override;
   void ShowError(const std::string& Text) override;
   void ShowTrend() override { ++FTrendShown; }
+  // Without a display every value is entered whole.
+  bool AcceptPendingEntry() override { return true; }
 
   int BusyChanges() const { return FBusyChanges; }
   int TrendShown() const { return FTrendShown; }

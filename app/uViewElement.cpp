@@ -54,7 +54,7 @@ const TDefs kShape = {{"PenColor", TPropertyKind::Color, clBlack},
 const TDefs kShapeButton = {{"Down", TPropertyKind::Boolean, false},
                             {"Group", TPropertyKind::Integer, 0},
                             {"AllowDown", TPropertyKind::Boolean, false},
-                            {"AllowUp", TPropertyKind::Boolean, true}};
+                            {"AllowUp", TPropertyKind::Boolean, false}};
 const TDefs kCheckBox = {{"Checked", TPropertyKind::Boolean, false}};
 const TDefs kProgress = {{"Min", TPropertyKind::Integer, 0},
                          {"Max", TPropertyKind::Integer, 100},

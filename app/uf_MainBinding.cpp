@@ -57,6 +57,9 @@ class TBoundShapeEx : public TShapeEx {
     if (Event->button() != Qt::LeftButton || !FPressedHere) return;
     FPressedHere = false;
     const bool Inside = rect().contains(Event->position().toPoint());
+    // The button takes no focus, so the number field being typed in is checked here, as
+    // leaving it would be: a refused entry stops the click.
+    if (!TMyCustomNumEdit::CheckFocusedEntry()) return;
     FBinding.Act([&] {
       if (Inside) FElement.Click();
       if (FElement.GetBool("Down") && FElement.GetBool("AllowUp"))

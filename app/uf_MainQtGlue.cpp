@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include "controls/uCustomNumEdit.h"
 #include "support/uMessages.h"
 
 TQtMainThreadDispatcher::TQtMainThreadDispatcher(QObject* Context) : FContext(Context) {}
@@ -97,4 +98,8 @@ void TQtMainServices::ShowError(const std::string& Text) {
 
 void TQtMainServices::ShowTrend() {
   if (FShowTrend) FShowTrend();
+}
+
+bool TQtMainServices::AcceptPendingEntry() {
+  return TMyCustomNumEdit::CheckFocusedEntry();
 }

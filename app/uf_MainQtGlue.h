@@ -56,6 +56,7 @@ class TQtMainServices : public IMainServices {
   void ShowError(const std::string& Text) override;
   void SetShowTrend(std::function<void()> ShowTrend) { FShowTrend = std::move(ShowTrend); }
   void ShowTrend() override;
+  bool AcceptPendingEntry() override;
 
  private:
   std::function<QWidget*(TViewElement&)> FWidgetOf;

@@ -55,6 +55,16 @@ bool TMyCustomNumEdit::CheckValue() {
   return true;
 }
 
+bool TMyCustomNumEdit::CheckFocusedEntry() {
+  auto* edit = qobject_cast<TMyCustomNumEdit*>(QApplication::focusWidget());
+  if (!edit || !edit->isVisible()) return true;
+  // CheckValue's result tells only whether the text was a number; a number out of range is
+  // refused all the same.
+  edit->FRefused = false;
+  edit->CheckValue();
+  return !edit->FRefused;
+}
+
 void TMyCustomNumEdit::SetUpDownEnable(bool Value) {
   FUpDownEnable = Value;
   // An empty range leaves the buttons visible but inert.
@@ -109,6 +119,7 @@ void TMyCustomNumEdit::Beep() {
 }
 
 void TMyCustomNumEdit::Refuse(const std::string& Min, const std::string& Max) {
+  FRefused = true;
   ShowMessage(FillIn(FRangeMessage.toStdString(), {FShowName.toStdString(), Min, Max}));
   setFocus(Qt::OtherFocusReason);
   selectAll();

@@ -38,6 +38,9 @@ class TMyCustomNumEdit : public QLineEdit {
   virtual void ShowValue();
   // Accepts, corrects or refuses the text; false keeps the focus in the field.
   virtual bool CheckValue();
+  // CheckValue of the number field that has the focus, for an action that does not take the
+  // focus (a shape button): true when there is none or it did not refuse its entry.
+  static bool CheckFocusedEntry();
 
   bool UpDownEnable() const { return FUpDownEnable; }
   void SetUpDownEnable(bool Value);
@@ -113,4 +116,5 @@ class TMyCustomNumEdit : public QLineEdit {
   // over while another one takes the focus back sees a focus-out alone and checks nothing.
   bool FEntered = false;
   bool FLeaving = false;
+  bool FRefused = false;  // the last check showed the range message
 };

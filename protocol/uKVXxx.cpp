@@ -155,7 +155,22 @@ void WalkStream(std::string& Stream, const TStreamItem<R> (&items)[N], char stre
   }
 }
 
+template <class R, std::size_t N>
+bool SameItems(const TStreamItem<R> (&items)[N], const R& a, const R& b) {
+  return std::none_of(std::begin(items), std::end(items),
+                      [&](const auto& item) { return Differs(item, a, b); });
+}
+
 }  // namespace
+
+bool TChannelSetup::operator==(const TChannelSetup& Other) const {
+  return Channel == Other.Channel && GainPresent == Other.GainPresent &&
+         SameItems(kSetupItems, *this, Other);
+}
+
+bool TChannelWatch::operator==(const TChannelWatch& Other) const {
+  return Channel == Other.Channel && SameItems(kWatchItems, *this, Other);
+}
 
 std::uint8_t ModuleTypeFromText(std::string_view TypeText) {
   const std::string upper = UpperCase(TypeText);

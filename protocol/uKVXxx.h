@@ -57,7 +57,8 @@ struct TChannelSetup {
   std::uint8_t Loop = 0;       // 0x20: 0 no option, 1 on, 2 off
   bool GainPresent = false;    // a 0x1A item came since the last 0x01 item
   std::uint8_t GainIndex = 0;  // 0x1A: gain 2^GainIndex
-  bool operator==(const TChannelSetup&) const = default;
+  // Reals compare bit for bit, so a record holding an erased real (a NaN) equals itself.
+  bool operator==(const TChannelSetup&) const;
 };
 
 inline constexpr std::uint8_t kWatchOnFlag = 0x80;
@@ -72,7 +73,8 @@ struct TChannelWatch {
   float Hysteresis = 0;      // 0x17
   std::string Text18;        // 0x18, at most 10
   bool Option1A = false;     // 0x1A value byte equals 1; never written
-  bool operator==(const TChannelWatch&) const = default;
+  // Reals bit for bit, as in TChannelSetup.
+  bool operator==(const TChannelWatch&) const;
 };
 
 inline constexpr int kChannelCount = 4;

@@ -6,6 +6,7 @@
 
 #include "protocol/uTirmel97.h"
 #include "support/uErrors.h"
+#include "support/uLogUtils.h"
 #include "support/uStringUtils.h"
 
 namespace {
@@ -143,13 +144,32 @@ bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact) {
   return true;
 }
 
+bool SpeedChanged(const TKVXrec& Read, const TKVXrec& Edited) {
+  return Read.ModuleType == mtRS && Edited.Ident.SpeedCode != Read.Ident.SpeedCode;
+}
+
+bool CommParamsChanged(const TKVXrec& Read, const TKVXrec& Edited) {
+  return SpeedChanged(Read, Edited) || Edited.Ident.Address != Read.Ident.Address;
+}
+
 void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXrec& Edited) {
   const std::uint8_t address = Read.Ident.Address;
-  // The module's answers are not judged: the download that follows shows what it holds.
+  // A garbled reply costs its own exchange only; the download that follows shows what the
+  // module holds.
+  const auto exchange = [&](std::uint8_t instruction, const std::string& data, std::uint8_t to,
+                            std::string& reply) {
+    try {
+      return Transact(Channel, instruction, data, to, kUploadTimeout, reply);
+    } catch (const Exception& error) {
+      DebugLog(Format("Upload $%.2X: %s", instruction, error.what()));
+      return false;
+    }
+  };
+  // The module's answers are not judged.
   const auto write = [&](std::uint8_t instruction, const std::string& data) {
     std::string ignored;
-    Transact(Channel, kiEnableConfig, {}, address, kUploadTimeout, ignored);
-    Transact(Channel, instruction, data, address, kUploadTimeout, ignored);
+    exchange(kiEnableConfig, {}, address, ignored);
+    exchange(instruction, data, address, ignored);
   };
   const TKVXTirmel& r = Read.Ident;
   const TKVXTirmel& e = Edited.Ident;
@@ -160,7 +180,7 @@ void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXre
     const TChannelSetup& es = Edited.Setup[ch];
     const TChannelSetup& rs = Read.Setup[ch];
     std::string name;
-    if (Transact(Channel, kiReadChannelName, Byte(ch), kUniversalAddress, kUploadTimeout, name) &&
+    if (exchange(kiReadChannelName, Byte(ch), kUniversalAddress, name) &&
         Trim(es.Name) != Trim(name))
       write(kiWriteChannelName, Byte(ch) + PadRight(es.Name, kNameWidth));
     const std::string channelItem = Byte(0x01) + Byte(ch);
@@ -173,7 +193,7 @@ void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXre
   }
   // Address and speed go last: a module that takes them at once no longer hears the old
   // address (or speed), and every write after them would be lost.
-  if ((Read.ModuleType == mtRS && e.SpeedCode != r.SpeedCode) || e.Address != r.Address)
+  if (CommParamsChanged(Read, Edited))
     write(kiWriteCommParams, Byte(e.Address) + Byte(e.SpeedCode));
   KVXPause(kSettlePause);
 }

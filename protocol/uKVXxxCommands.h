@@ -54,7 +54,12 @@ bool CheckDevice(const TKVXChannel& Channel);
 // Reads everything into Rec; raises "Device not responding ..." naming the failed step.
 // False, with Rec untouched, when Transact is empty.
 bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact);
-// Sends each difference of Edited from Read, every write behind its own EnableConfig.
+// Whether an upload writes the communication parameters, and whether it changes the speed
+// (which only the RS model takes).
+bool CommParamsChanged(const TKVXrec& Read, const TKVXrec& Edited);
+bool SpeedChanged(const TKVXrec& Read, const TKVXrec& Edited);
+// Sends each difference of Edited from Read, every write behind its own EnableConfig. A
+// reply that cannot be parsed does not stop it: the next write follows.
 void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXrec& Edited);
 // The four measured value blocks, or empty after three failed attempts.
 std::string ReadMeasurements(const TKVXChannel& Channel);

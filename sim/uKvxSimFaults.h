@@ -16,6 +16,9 @@ struct TKvxSimFaults {
   std::string NoiseAfter;                   // bytes sent after the frame
   bool WrongChecksum = false;
   std::size_t TruncateBy = 0;  // bytes cut off the end of the frame
+  // The reply's length field says 4 and the frame ends after the signature: checksum and
+  // terminator right, but no room for the acknowledge code.
+  bool ShortLengthField = false;
   // Every second answer differs from the first in its last data byte (the type text's
   // version letter, for example), so two answers in a row never agree.
   bool AlternateAnswers = false;

@@ -12,6 +12,12 @@ std::uint32_t BaudOf(std::uint8_t speedCode) {
   return speedCode < kSpeedCodes.size() ? kSpeedCodes[speedCode] : 0;
 }
 
+std::string ShortLengthFrame(std::uint8_t address, std::uint8_t signature) {
+  std::string frame = {'*', 'a', 0, 4, static_cast<char>(address), static_cast<char>(signature)};
+  frame += static_cast<char>(FrameChecksum(frame));
+  return frame + '\r';
+}
+
 }  // namespace
 
 TKvxSimModule::TKvxSimModule(TKvxSimState State)
@@ -75,7 +81,9 @@ void TKvxSimModule::Respond(const std::string& frame, Clock::time_point arrived,
 
   const double seconds = std::chrono::duration<double>(arrived - FStart).count();
   const TKvxSimAnswer answer = FDevice.Answer(request.Instruction, request.Data, seconds, faults);
-  std::string reply = BuildFrame(address, request.Signature, answer.Code, answer.Data);
+  std::string reply = faults.ShortLengthField
+                          ? ShortLengthFrame(address, request.Signature)
+                          : BuildFrame(address, request.Signature, answer.Code, answer.Data);
   if (faults.WrongChecksum) reply[reply.size() - 2] ^= 0x5A;
   reply.resize(reply.size() - std::min(faults.TruncateBy, reply.size()));
   Schedule(faults.NoiseBefore + reply + faults.NoiseAfter,

@@ -1,6 +1,8 @@
 #include "support/uConversionUtils.h"
 
 #include <bit>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 
 #include "support/uErrors.h"
@@ -14,6 +16,15 @@ void RangeToScale(double Min, double Max, double Span, float& Offset, float& Sca
   Offset = static_cast<float>(Min);
   if (Span == 0) throw Exception("Range can't be zero");
   Scale = static_cast<float>((static_cast<long double>(Max) - Min) / Span);
+}
+
+double ShortestDecimal(float Value) {
+  if (!std::isfinite(Value)) return Value;
+  char text[32];
+  const char* end = std::to_chars(text, text + sizeof text, Value).ptr;
+  double shortest = Value;
+  std::from_chars(text, end, shortest);
+  return shortest;
 }
 
 std::string FloatToStrBin(float Value) {

@@ -12,6 +12,9 @@ struct TRange {
 TRange ScaleToRange(float Offset, float Scale, double Span);
 // Offset := Min first; raises "Range can't be zero" when Span is 0 (Scale then keeps its value).
 void RangeToScale(double Min, double Max, double Span, float& Offset, float& Scale);
+// The double of the shortest decimal that reads back as Value in single precision (12.3f
+// gives 12.3, not 12.300000190734863), so a field shows what the module stores.
+double ShortestDecimal(float Value);
 // IEEE 754 single, most significant byte first.
 std::string FloatToStrBin(float Value);
 // Raises "StrBin must be 4 chars length" unless Text has exactly 4 bytes.

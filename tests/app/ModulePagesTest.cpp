@@ -11,6 +11,7 @@
 #include "sim/uKvxSimDevice.h"
 #include "support/uCodePage.h"
 #include "support/uConversionUtils.h"
+#include "support/uMessages.h"
 #include "support/uStringUtils.h"
 #include "tests/app/AppRig.h"
 
@@ -426,6 +427,28 @@ TEST_F(ModulePagesTest, AUsbModuleHasFixedCommunicationSettings) {
     EXPECT_FALSE(rig[list].GetBool("Enabled"));
     EXPECT_EQ(rig[list].GetInt("Color"), RGBColor(239, 230, 230));
   }
+}
+
+TEST_F(ModulePagesTest, ASpeedTheModuleKeepsLeavesItConnectedAndIsNamed) {
+  std::vector<std::string> messages;
+  const TMessageHandler previous =
+      SetMessageHandler([&](const std::string& text) { messages.push_back(text); });
+  Connect(state);
+  Press("sbCommunication");
+  rig["cbCommunicationSpeed"].Edit("ItemIndex", 9);
+  TKvxSimFaults keeping;
+  keeping.OnlyInstruction = kiWriteCommParams;
+  keeping.IgnoreWrites = true;
+  module->SetFaults(keeping);
+  rig["sSaveChanges1"].Click();
+  SetMessageHandler(previous);
+
+  EXPECT_EQ(module->State().SpeedCode, kFast);
+  EXPECT_EQ(rig.PageShown(), "pConnection");
+  EXPECT_EQ(rig["cbCommunicationSpeed"].GetInt("ItemIndex"), kFast);
+  EXPECT_THAT(rig.Form().CurrentChannel()->GetConnectionString(), ::testing::HasSubstr("115200"));
+  EXPECT_THAT(messages, ElementsAre("Modul nepřijal tyto hodnoty:\nKomunikační rychlost"));
+  EXPECT_TRUE(rig["sSaveChanges1"].GetBool("Visible"));  // to try again
 }
 
 TEST(MainWindowTest, CreationAndCommandLine) {

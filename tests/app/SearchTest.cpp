@@ -207,4 +207,20 @@ TEST(SearchTest, AnArrivingChannelWithAModuleAddsItsRow) {
   EXPECT_FALSE(FakeFtdi_IsOpen("KVX0777"));  // tested, then left closed
 }
 
+TEST(SearchTest, ASearchThatFindsNothingHidesTheFoundModules) {
+  TAppRig rig;
+  auto module = rig.AddComModule(3, ModuleAt(mtRS, 4711, k9600));
+  rig["sSearch"].Click();
+  ASSERT_TRUE(rig["sConnect"].GetBool("Visible"));
+
+  TKvxSimFaults silent;
+  silent.NoAnswer = true;
+  module->SetFaults(silent);
+  rig["sSearch"].Click();
+  EXPECT_EQ(rig["lbFoundedModules"].ItemCount(), 0u);
+  for (const char* name : {"lFoundedModules", "sFoundedModules", "lColumn1", "lColumn2", "lColumn3",
+                           "lbFoundedModules", "sConnect"})
+    EXPECT_FALSE(rig[name].GetBool("Visible")) << name;
+}
+
 }  // namespace

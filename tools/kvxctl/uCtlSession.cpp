@@ -27,18 +27,15 @@ int WholeOf(const std::string& Text) {
 }  // namespace
 
 TCtlSession::TCtlSession(const TCtlOptions& Options) : FOptions(Options) {
-  MakeForm({});
+  MakeForm();
 }
 
 TCtlSession::~TCtlSession() {
   FForm.reset();
 }
 
-void TCtlSession::MakeForm(const std::vector<std::string>& ExtraArgs) {
-  std::vector<std::string> args = FOptions.ControllerArgs();
-  args.insert(args.end(), ExtraArgs.begin(), ExtraArgs.end());
-  FForm.reset();
-  FForm = std::make_unique<TfMain>(FManager, FServices, args);
+void TCtlSession::MakeForm() {
+  FForm = std::make_unique<TfMain>(FManager, FServices, FOptions.ControllerArgs());
   FForm->FormShow();
 }
 
@@ -161,20 +158,13 @@ std::string TCtlSession::SaveAndVerify() {
   TViewElement& save = FForm->Element("sSaveChanges1");
   if (!save.GetBool("Visible")) return {};  // the module holds all of it already
   const TFieldList expected = ReadFields(FForm->EditedCopy());
-  const std::string speedBefore =
-      FindField(ReadFields(FForm->ReadCopy()), {TFieldKind::Speed, 0})->Value;
+  // The save follows a new speed to read the module back.
   try {
     save.Click();
   } catch (const std::exception&) {
     throw TCtlError(ceCommunication, kCommunicationError);
   }
-  if (ErrorPageShown()) {
-    // A module that took a new speed answers only at that speed: connect again there.
-    const std::string speed = FindField(expected, {TFieldKind::Speed, 0})->Value;
-    if (speed == speedBefore) throw TCtlError(ceCommunication, kCommunicationError);
-    MakeForm({"baudrate=" + speed});
-    Connect(FChannelName);
-  }
+  if (ErrorPageShown()) throw TCtlError(ceCommunication, kCommunicationError);
   const TFieldList held = ReadFields(FForm->ReadCopy());
   std::string failed;
   for (const TFieldValue& want : expected) {

@@ -4,7 +4,6 @@
 // set and their change or click events fired).
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/uMain.h"
 #include "app/uMainServices.h"
@@ -39,7 +38,7 @@ class TCtlSession {
   void WriteAndVerify(const TFieldList& Edits);
 
  private:
-  void MakeForm(const std::vector<std::string>& ExtraArgs);
+  void MakeForm();
   void Enter(const TFieldValue& Edit);
   // Saves what the pages hold; the fields the module then does not hold as saved, named.
   std::string SaveAndVerify();

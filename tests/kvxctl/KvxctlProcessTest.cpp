@@ -204,7 +204,7 @@ TEST(KvxctlProcess, RestoreOfABackupMakesAnotherModuleEqualAndADryRunChangesNoth
   EXPECT_EQ(restored["fields"], original["fields"]);
 
   const TRunResult again = RunKvxctl({"restore", "COM101", file}, sim.Env());
-  EXPECT_EQ(again.Code, 0);
+  EXPECT_EQ(again.Code, 0) << again.Err;
   EXPECT_NE(again.Out.find("the module matches"), std::string::npos) << again.Out;
   std::remove(file.c_str());
 }

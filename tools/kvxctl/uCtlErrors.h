@@ -12,6 +12,10 @@ enum TCtlExit : int {
   ceVerify = 4,         // the module holds something else than was written
 };
 
+// What a user refused a port for permission can do about it.
+inline constexpr const char* kPermissionFix =
+    "add your user to the group that owns its device (usually dialout) and log in again";
+
 class TCtlError : public Exception {
  public:
   TCtlError(TCtlExit Code, const std::string& Message) : Exception(Message), FCode(Code) {}

@@ -66,10 +66,7 @@ void TCtlSession::Connect(const std::string& Name) {
   if (channel->GetOpenFailure() == TOpenFailure::InUse)
     throw TCtlError(ceCommunication, Name + " is in use by another program");
   if (channel->GetOpenFailure() == TOpenFailure::Denied)
-    throw TCtlError(ceCommunication,
-                    Name +
-                        ": permission denied (add your user to the group that owns the port's "
-                        "device, usually dialout, and log in again)");
+    throw TCtlError(ceCommunication, Name + ": permission denied (" + kPermissionFix + ")");
   throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
 }
 

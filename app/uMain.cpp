@@ -446,10 +446,7 @@ void TfMain::ShowPortMessage(const char* Label, const char* Template, const std:
   TViewElement& message = Element(Label);
   message.Set("Visible", !Port.empty());
   if (Port.empty()) return;
-  std::string text = Element(Template).GetText("Caption");
-  const std::string::size_type place = text.find("%s");
-  if (place != std::string::npos) text.replace(place, 2, Cp1250ToUtf8(Port));
-  message.Set("Caption", text);
+  message.Set("Caption", FillIn(Text(Template), {Cp1250ToUtf8(Port)}));
 }
 
 void TfMain::ShowChannelGone(const std::string& Port) {

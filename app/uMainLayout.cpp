@@ -106,14 +106,14 @@ void SearchPage(TLayout& L) {
         "Prohledat všechna USB rozhraní a dostupné sériové porty.");
   L.Button("sSearch", &page, 560, 42, 110, "Hledat");
   // Why the window came back here: the connected module's port went away. The hidden label
-  // holds the message's text from the language file, %s standing for the port.
+  // holds the message's text from the language file, %1 standing for the port.
   L.Add("TLabel", "lChannelGone", &page, 20, 74, 520, 16).Set("FontColor", clRed);
-  L.Add("TLabel", "lChannelGoneText", &page, 20, 74, 520, 16, "%s byl odpojen.")
+  L.Add("TLabel", "lChannelGoneText", &page, 20, 74, 520, 16, "%1 byl odpojen.")
       .Set("Visible", false);
   // After a search that found nothing: a port the user may not open, and the fix.
   L.Add("TLabel", "lNoPermission", &page, 20, 74, 650, 16).Set("FontColor", clRed);
   L.Add("TLabel", "lNoPermissionText", &page, 20, 74, 650, 16,
-        "%s nelze otevřít: přidejte svého uživatele do skupiny, která vlastní zařízení portu "
+        "%1 nelze otevřít: přidejte svého uživatele do skupiny, která vlastní zařízení portu "
         "(obvykle dialout), a přihlaste se znovu.")
       .Set("Visible", false);
   L.Add("TLabel", "lFoundedModules", &page, 20, 100, 400, 16, "Byly detekovány tyto moduly KVX:");

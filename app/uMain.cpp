@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/uMainLayout.h"
+#include "app/uWindowColors.h"
 #include "support/uCodePage.h"
 #include "support/uConversionUtils.h"
 #include "support/uMessages.h"
@@ -19,8 +20,6 @@ namespace {
 constexpr std::uint8_t kTestAddress = 254;
 constexpr double kRangeSpan = 10000;
 constexpr std::uint8_t kWatchingBit = 0x80;
-const int kNormalColor = RGBColor(135, 109, 98);
-const int kPageColor = RGBColor(239, 230, 230);
 
 const char* const kPages[] = {"pSearch",  "pSearching",  "pError",
                               "pMeasure", "pConnection", "pChannel"};
@@ -701,8 +700,8 @@ void TfMain::ShowMeasurements(const std::array<TKVXChannelRecountedValue, kChann
     TViewElement& frame = Element(Format("sMeasuringChannel%dPanel", n));
     const bool overflow = value.Valid && value.Overflow;
     text.Set("Caption", !value.Valid ? "-" : overflow ? "OVR " : Cp1250ToUtf8(value.Text));
-    text.Set("FontColor", overflow ? clRed : kNormalColor);
-    frame.Set("PenColor", overflow ? clRed : kNormalColor);
+    text.Set("FontColor", overflow ? clRed : kTextColor);
+    frame.Set("PenColor", overflow ? clRed : kTextColor);
   }
   FillMeasurementNames();
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/uViewElement.h"
+#include "app/uWindowColors.h"
 #include "support/uStringUtils.h"
 
 namespace {
@@ -13,8 +14,6 @@ constexpr int kBottomHeight = 45;
 constexpr int kPageTop = kHeaderHeight + kMenuHeight;
 constexpr int kPageHeight = kMainHeight - kPageTop - kBottomHeight;
 constexpr int kRowHeight = 28;
-const int kPageColor = RGBColor(239, 230, 230);
-const int kTextColor = RGBColor(135, 109, 98);
 
 struct TLayout {
   TViewElement& Form;

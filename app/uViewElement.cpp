@@ -19,8 +19,6 @@ struct TPropertyDef {
 };
 using TDefs = std::initializer_list<TPropertyDef>;
 
-constexpr int clBtnFace = RGBColor(240, 240, 240);
-
 const TDefs kComponent = {{"Tag", TPropertyKind::Integer, 0}};
 const TDefs kControl = {
     {"Left", TPropertyKind::Integer, 0},        {"Top", TPropertyKind::Integer, 0},
@@ -77,7 +75,6 @@ struct TClassInfo {
 const TClassInfo kClasses[] = {
     {"TfMain", true, true, {&kControl, &kCaption, &kForm}},
     {"TPanel", true, true, {&kControl, &kCaption}},
-    {"TGroupBox", true, true, {&kControl, &kCaption}},
     {"TLabel", true, false, {&kControl, &kCaption}},
     {"TButton", true, true, {&kControl, &kCaption}},
     {"TCheckBox", true, true, {&kControl, &kCaption, &kCheckBox}},

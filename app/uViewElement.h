@@ -12,15 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/uWindowColors.h"
 #include "support/uVariant.h"
-
-// Colours are 0xRRGGBB.
-constexpr int RGBColor(int Red, int Green, int Blue) {
-  return (Red & 0xFF) << 16 | (Green & 0xFF) << 8 | (Blue & 0xFF);
-}
-constexpr int clWhite = RGBColor(255, 255, 255);
-constexpr int clRed = RGBColor(255, 0, 0);
-constexpr int clBlack = 0;
 
 // How a property converts what is set into it (texts from a language file, for instance).
 enum class TPropertyKind {

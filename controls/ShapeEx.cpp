@@ -45,53 +45,12 @@ QPoint ShapeExCaptionOrigin(const TShapeExBox& Box, int TextWidth, int TextHeigh
   return {static_cast<int>(x), static_cast<int>(y)};
 }
 
+bool ShapeExDownAfterClick(bool Down, bool AllowDown, bool AllowUp) {
+  return Down ? !AllowUp : AllowDown;
+}
+
 TShapeEx::TShapeEx(QWidget* parent) : QWidget(parent) {
   resize(65, 65);
-}
-
-void TShapeEx::SetShape(TShapeType Value) {
-  FShape = Value;
-  update();
-}
-
-void TShapeEx::SetBrushColor(const QColor& Value) {
-  FBrushColor = Value;
-  update();
-}
-
-void TShapeEx::SetPenColor(const QColor& Value) {
-  FPenColor = Value;
-  update();
-}
-
-void TShapeEx::SetPenWidth(int Value) {
-  FPenWidth = std::max(0, Value);
-  update();
-}
-
-void TShapeEx::SetFontColor(const QColor& Value) {
-  FFontColor = Value;
-  update();
-}
-
-void TShapeEx::SetRoundCorner(int Value) {
-  FRoundCorner = Value;
-  update();
-}
-
-void TShapeEx::SetColorSchema(TShapeExColorSchema* Value) {
-  FColorSchema = Value;
-  update();
-}
-
-void TShapeEx::SetCaption(const QString& Value) {
-  FCaption = Value;
-  update();
-}
-
-void TShapeEx::SetAllowDown(bool Value) {
-  FAllowDown = Value;
-  update();
 }
 
 void TShapeEx::SetDown(bool Value) {
@@ -192,12 +151,13 @@ void TShapeEx::mouseReleaseEvent(QMouseEvent* event) {
   }
   FPressed = false;
   event->accept();
+  OperatorClick(rect().contains(event->position().toPoint()));
+}
+
+void TShapeEx::OperatorClick(bool ReleasedInside) {
   // The handler may close the page that holds this button.
   const QPointer<TShapeEx> self(this);
-  if (rect().contains(event->position().toPoint()) && onClick) onClick(this);
+  if (ReleasedInside && OnClick) OnClick(this);
   if (!self) return;
-  if (FDown && FAllowUp)
-    SetDown(false);
-  else if (!FDown && FAllowDown)
-    SetDown(true);
+  SetDown(ShapeExDownAfterClick(FDown, FAllowDown, FAllowUp));
 }

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <algorithm>
 #include <functional>
 
 // Twelve colours, one set per state; a button linked to a schema paints with them.
@@ -79,6 +80,10 @@ TShapeExBox ShapeExFigureBox(int Width, int Height, int PenWidth, TShapeType Sha
 // Top-left corner of a caption of TextWidth x TextHeight centred in Box.
 QPoint ShapeExCaptionOrigin(const TShapeExBox& Box, int TextWidth, int TextHeight);
 
+// The down state a click leaves: a down button goes up when AllowUp, an up one goes down when
+// AllowDown; otherwise it stays as it is.
+bool ShapeExDownAfterClick(bool Down, bool AllowDown, bool AllowUp);
+
 class TShapeEx : public QWidget {
   Q_OBJECT
   Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
@@ -96,24 +101,26 @@ class TShapeEx : public QWidget {
   explicit TShapeEx(QWidget* parent = nullptr);
 
   TShapeType Shape() const { return FShape; }
-  void SetShape(TShapeType Value);
+  void SetShape(TShapeType Value) { Assign(FShape, Value); }
   QColor BrushColor() const { return FBrushColor; }
-  void SetBrushColor(const QColor& Value);
+  void SetBrushColor(const QColor& Value) { Assign(FBrushColor, Value); }
   QColor PenColor() const { return FPenColor; }
-  void SetPenColor(const QColor& Value);
+  void SetPenColor(const QColor& Value) { Assign(FPenColor, Value); }
   int PenWidth() const { return FPenWidth; }
-  void SetPenWidth(int Value);
+  void SetPenWidth(int Value) { Assign(FPenWidth, std::max(0, Value)); }
   // The caption's colour; family and size come from font().
   QColor FontColor() const { return FFontColor; }
-  void SetFontColor(const QColor& Value);
+  void SetFontColor(const QColor& Value) { Assign(FFontColor, Value); }
 
   int RoundCorner() const { return FRoundCorner; }
-  void SetRoundCorner(int Value);
+  void SetRoundCorner(int Value) { Assign(FRoundCorner, Value); }
   // Not owned; a schema destroyed elsewhere unlinks itself.
   TShapeExColorSchema* ColorSchema() const { return FColorSchema; }
-  void SetColorSchema(TShapeExColorSchema* Value);
+  void SetColorSchema(TShapeExColorSchema* Value) {
+    Assign(FColorSchema, QPointer<TShapeExColorSchema>(Value));
+  }
   QString Caption() const { return FCaption; }
-  void SetCaption(const QString& Value);
+  void SetCaption(const QString& Value) { Assign(FCaption, Value); }
   bool Down() const { return FDown; }
   // Putting a grouped button down first releases the other buttons of its group under the
   // same parent. Raises no event.
@@ -121,12 +128,12 @@ class TShapeEx : public QWidget {
   int Group() const { return FGroup; }
   void SetGroup(int Value) { FGroup = Value; }
   bool AllowDown() const { return FAllowDown; }
-  void SetAllowDown(bool Value);
+  void SetAllowDown(bool Value) { Assign(FAllowDown, Value); }
   bool AllowUp() const { return FAllowUp; }
   void SetAllowUp(bool Value) { FAllowUp = Value; }
   bool MouseOver() const { return FMouseOver; }
 
-  TClickEvent onClick;
+  TClickEvent OnClick;
 
   QSize sizeHint() const override { return {65, 65}; }
 
@@ -136,9 +143,19 @@ class TShapeEx : public QWidget {
   void leaveEvent(QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  // The operator's click: the left button released after it was pressed on this button,
+  // over it (ReleasedInside) or beside it. Runs OnClick when released over it, then goes
+  // down or up as ShapeExDownAfterClick says.
+  virtual void OperatorClick(bool ReleasedInside);
 
  private:
   void ApplySchema();
+  // Stores a property's new value and repaints.
+  template <class TValue>
+  void Assign(TValue& Field, const TValue& Value) {
+    Field = Value;
+    update();
+  }
 
   TShapeType FShape = stRectangle;
   QColor FBrushColor{Qt::white};

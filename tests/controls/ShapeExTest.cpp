@@ -155,7 +155,7 @@ TEST(ShapeExClick, TabRunsItsHandlerThenGoesDownAndStaysDown) {
   tabs.B.SetAllowDown(true);
   tabs.B.SetDown(true);
   std::vector<bool> downInHandler;
-  tabs.A.onClick = [&](TShapeEx* sender) {
+  tabs.A.OnClick = [&](TShapeEx* sender) {
     EXPECT_EQ(sender, &tabs.A);
     downInHandler.push_back(sender->Down());
   };
@@ -179,7 +179,7 @@ TEST(ShapeExClick, AllowUpReleasesAndAPlainButtonNeverGoesDown) {
 
   TShapeEx button;
   int clicks = 0;
-  button.onClick = [&](TShapeEx*) { ++clicks; };
+  button.OnClick = [&](TShapeEx*) { ++clicks; };
   QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(5, 5));
   QTest::mouseClick(&button, Qt::RightButton, {}, QPoint(5, 5));
   EXPECT_EQ(clicks, 1);
@@ -190,7 +190,7 @@ TEST(ShapeExClick, ReleaseOutsideSkipsTheHandlerButStillGoesDown) {
   TShapeEx tab;
   tab.SetAllowDown(true);
   int clicks = 0;
-  tab.onClick = [&](TShapeEx*) { ++clicks; };
+  tab.OnClick = [&](TShapeEx*) { ++clicks; };
   QTest::mousePress(&tab, Qt::LeftButton, {}, QPoint(5, 5));
   QTest::mouseRelease(&tab, Qt::LeftButton, {}, QPoint(200, 5));
   EXPECT_EQ(clicks, 0);
@@ -202,7 +202,7 @@ TEST(ShapeExClick, AHandlerMayDestroyTheButton) {
   auto button = std::make_unique<TShapeEx>(&page);
   button->SetAllowDown(true);
   TShapeEx* target = button.get();
-  button->onClick = [&](TShapeEx*) { button.reset(); };
+  button->OnClick = [&](TShapeEx*) { button.reset(); };
   QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_EQ(button, nullptr);
   EXPECT_TRUE(page.findChildren<TShapeEx*>().isEmpty());

@@ -26,6 +26,8 @@ class TBoundShapeEx : public TShapeEx {
     if (!TMyCustomNumEdit::CheckFocusedEntry()) return;
     FBinding.Act([&] {
       if (ReleasedInside) FElement.Click();
+      // A panel frame has no down state.
+      if (!FElement.HasProperty("Down")) return;
       FElement.Set("Down",
                    ShapeExDownAfterClick(FElement.GetBool("Down"), FElement.GetBool("AllowDown"),
                                          FElement.GetBool("AllowUp")));

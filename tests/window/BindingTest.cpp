@@ -193,6 +193,17 @@ TEST_F(BindingTest, ErrorsOfAHandlerGoToTheOperator) {
   EXPECT_EQ(Capture.Messages, std::vector<std::string>{"Nelze pokračovat"});
 }
 
+TEST_F(BindingTest, ClickingAFrameShowsNoErrorAndStillReachesItsHandler) {
+  TViewElement& Frame = Add("TShape", "sFrame", 200, 200, 150, 60);
+  int FrameClicks = 0;
+  Frame.SetHandler("OnClick", [&](TViewElement&) { ++FrameClicks; });
+  TElementBinding Local(Form, *new QWidget(&Window));
+  ASSERT_TRUE(ShowActive(Window));
+  QTest::mouseClick(Local.Widget("sFrame"), Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(FrameClicks, 1);
+  EXPECT_TRUE(Capture.Messages.empty()) << Capture.Messages.front();
+}
+
 TEST_F(BindingTest, TimerFollowsItsElementAndTicksDoNotOverlap) {
   QTimer* T = Binding->Timer("Timer1");
   EXPECT_FALSE(T->isActive());

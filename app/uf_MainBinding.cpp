@@ -9,7 +9,6 @@
 
 #include "app/uViewElement.h"
 #include "app/uf_MainColors.h"
-#include "app/uf_MainDraw.h"
 #include "app/uf_MainFonts.h"
 #include "app/uf_MainWidgets.h"
 #include "controls/ShapeEx.h"

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/art/uArtwork.h"
+#include "app/uf_MainFonts.h"
 #include "lang/uLanguageSelector.h"
 #include "support/uCodePage.h"
 
@@ -15,30 +16,25 @@ namespace {
 constexpr int kItemHeight = 18;
 
 // Clears an item's rectangle and sets the pen to the matching text colour.
-void ClearItem(QPainter& P, const QStyleOptionViewItem& Option) {
-  const bool Selected = Option.state & QStyle::State_Selected;
-  P.fillRect(Option.rect, Option.palette.brush(Selected ? QPalette::Highlight : QPalette::Base));
-  P.setPen(Option.palette.color(Selected ? QPalette::HighlightedText : QPalette::Text));
+void ClearItem(QPainter& Painter, const QStyleOptionViewItem& Option) {
+  const bool selected = Option.state & QStyle::State_Selected;
+  Painter.fillRect(Option.rect,
+                   Option.palette.brush(selected ? QPalette::Highlight : QPalette::Base));
+  Painter.setPen(Option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
 }
 
-// Writes Text with its top-left corner at (X, Y).
-void TextAt(QPainter& P, int X, int Y, const QString& Text) {
-  const QFontMetrics Metrics(P.font());
-  P.drawText(X, Y + Metrics.ascent(), Text);
+// Writes Words with their top-left corner at (Left, Top).
+void WriteAt(QPainter& Painter, int Left, int Top, const QString& Words) {
+  const QFontMetrics metrics(Painter.font());
+  Painter.drawText(Left, Top + metrics.ascent(), Words);
 }
 
 }  // namespace
 
-QFont WindowFont(int PointSize) {
-  QFont Font(QStringLiteral("Trebuchet MS"), PointSize);
-  Font.setStyleHint(QFont::SansSerif);
-  return Font;
-}
-
 QStringList FoundModuleFields(const QString& Row) {
-  QStringList Fields = Row.split(QLatin1Char('|'));
-  while (Fields.size() < 3) Fields.append(QString());
-  return Fields.mid(0, 3);
+  QStringList fields = Row.split(QLatin1Char('|'));
+  while (fields.size() < 3) fields.append(QString());
+  return fields.mid(0, 3);
 }
 
 void TFoundModuleDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Option,
@@ -46,10 +42,10 @@ void TFoundModuleDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& 
   Painter->save();
   ClearItem(*Painter, Option);
   Painter->setFont(Option.font);
-  const QStringList Fields = FoundModuleFields(Index.data().toString());
-  const int Columns[3] = {10, 150, 300};
-  for (int I = 0; I < 3; ++I)
-    TextAt(*Painter, Option.rect.left() + Columns[I], Option.rect.top() + 2, Fields[I]);
+  const QStringList fields = FoundModuleFields(Index.data().toString());
+  const int columns[3] = {10, 150, 300};
+  for (int column = 0; column < 3; ++column)
+    WriteAt(*Painter, Option.rect.left() + columns[column], Option.rect.top() + 2, fields[column]);
   Painter->restore();
 }
 
@@ -58,32 +54,32 @@ QSize TFoundModuleDelegate::sizeHint(const QStyleOptionViewItem& Option, const Q
 }
 
 TAddressTexts AddressTexts(int Address) {
-  TAddressTexts Texts;
+  TAddressTexts texts;
   if (Address >= 0x20 && Address != 0x7F && Address <= 0xFF) {
     const std::string Byte(1, static_cast<char>(Address));
-    Texts.Character = QString::fromStdString(Cp1250ToUtf8(Byte));
+    texts.Character = QString::fromStdString(Cp1250ToUtf8(Byte));
   }
-  Texts.Decimal = QString::number(Address);
-  Texts.Hex = QStringLiteral("0x") +
+  texts.Decimal = QString::number(Address);
+  texts.Hex = QStringLiteral("0x") +
               QString::number(Address, 16).rightJustified(2, QLatin1Char('0')).toUpper();
-  return Texts;
+  return texts;
 }
 
 void TAddressDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Option,
                              const QModelIndex& Index) const {
   Painter->save();
   ClearItem(*Painter, Option);
-  const int X = Option.rect.left();
-  const int Y = Option.rect.top();
+  const int left = Option.rect.left();
+  const int top = Option.rect.top();
   Painter->setFont(WindowFont(7));
-  TextAt(*Painter, X + 5, Y + 3, QStringLiteral("asci:"));
-  TextAt(*Painter, X + 50, Y + 3, QStringLiteral("dec:"));
-  TextAt(*Painter, X + 105, Y + 3, QStringLiteral("hex:"));
-  const TAddressTexts Texts = AddressTexts(Index.row());
+  WriteAt(*Painter, left + 5, top + 3, QStringLiteral("asci:"));
+  WriteAt(*Painter, left + 50, top + 3, QStringLiteral("dec:"));
+  WriteAt(*Painter, left + 105, top + 3, QStringLiteral("hex:"));
+  const TAddressTexts texts = AddressTexts(Index.row());
   Painter->setFont(WindowFont(10));
-  TextAt(*Painter, X + 30, Y, Texts.Character);
-  TextAt(*Painter, X + 70, Y, Texts.Decimal);
-  TextAt(*Painter, X + 130, Y, Texts.Hex);
+  WriteAt(*Painter, left + 30, top, texts.Character);
+  WriteAt(*Painter, left + 70, top, texts.Decimal);
+  WriteAt(*Painter, left + 130, top, texts.Hex);
   Painter->restore();
 }
 
@@ -96,17 +92,17 @@ TLanguageDelegate::TLanguageDelegate(const TViewElement& List, QObject* Parent)
 
 void TLanguageDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Option,
                               const QModelIndex& Index) const {
-  const QRect R = Option.rect;
-  const TLanguageDrawItem Item =
-      cbbLanguageDrawItem(FList, Index.row(), {R.left(), R.top(), R.width(), R.height()});
+  const QRect rect = Option.rect;
+  const TLanguageDrawItem entry = cbbLanguageDrawItem(
+      FList, Index.row(), {rect.left(), rect.top(), rect.width(), rect.height()});
   Painter->save();
   ClearItem(*Painter, Option);
-  QFont Font(QString::fromStdString(Item.FontName), Item.FontSize);
-  Font.setStyleHint(QFont::SansSerif);
-  Painter->setFont(Font);
-  TextAt(*Painter, Item.TextLeft, Item.TextTop, QString::fromStdString(Item.Text));
-  if (Item.ImageIndex >= 0)
-    Painter->drawPixmap(Item.ImageLeft, Item.ImageTop, FlagImage(Item.ImageIndex));
+  QFont font(QString::fromStdString(entry.FontName), entry.FontSize);
+  font.setStyleHint(QFont::SansSerif);
+  Painter->setFont(font);
+  WriteAt(*Painter, entry.TextLeft, entry.TextTop, QString::fromStdString(entry.Text));
+  if (entry.ImageIndex >= 0)
+    Painter->drawPixmap(entry.ImageLeft, entry.ImageTop, FlagImage(entry.ImageIndex));
   Painter->restore();
 }
 
@@ -115,20 +111,20 @@ QSize TLanguageDelegate::sizeHint(const QStyleOptionViewItem& Option, const QMod
 }
 
 void TOwnerDrawComboBox::paintEvent(QPaintEvent*) {
-  QStylePainter Painter(this);
-  QStyleOptionComboBox Frame;
-  initStyleOption(&Frame);
-  Frame.currentText.clear();
-  Frame.currentIcon = QIcon();
-  Painter.drawComplexControl(QStyle::CC_ComboBox, Frame);
+  QStylePainter painter(this);
+  QStyleOptionComboBox frame;
+  initStyleOption(&frame);
+  frame.currentText.clear();
+  frame.currentIcon = QIcon();
+  painter.drawComplexControl(QStyle::CC_ComboBox, frame);
   if (currentIndex() < 0) return;
-  QStyleOptionViewItem Item;
-  Item.initFrom(this);
-  Item.rect =
-      style()->subControlRect(QStyle::CC_ComboBox, &Frame, QStyle::SC_ComboBoxEditField, this);
-  Item.font = font();
-  Item.state &= ~QStyle::State_Selected;
-  if (!isEnabled()) Item.palette.setCurrentColorGroup(QPalette::Disabled);
-  Item.palette.setBrush(QPalette::Base, palette().brush(QPalette::Base));
-  view()->itemDelegate()->paint(&Painter, Item, model()->index(currentIndex(), modelColumn()));
+  QStyleOptionViewItem current;
+  current.initFrom(this);
+  current.rect =
+      style()->subControlRect(QStyle::CC_ComboBox, &frame, QStyle::SC_ComboBoxEditField, this);
+  current.font = font();
+  current.state &= ~QStyle::State_Selected;
+  if (!isEnabled()) current.palette.setCurrentColorGroup(QPalette::Disabled);
+  current.palette.setBrush(QPalette::Base, palette().brush(QPalette::Base));
+  view()->itemDelegate()->paint(&painter, current, model()->index(currentIndex(), modelColumn()));
 }

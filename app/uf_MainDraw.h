@@ -9,9 +9,6 @@
 
 class TViewElement;
 
-// The window's text font, or the nearest installed one.
-QFont WindowFont(int PointSize);
-
 // The three fields of a found-module row ("model|interface|serial"); missing ones empty.
 QStringList FoundModuleFields(const QString& Row);
 

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "app/uViewElement.h"
-#include "app/uf_MainDraw.h"
 
 namespace {
 
@@ -41,6 +40,12 @@ std::optional<TLook> LookOf(std::string_view Name) {
 }
 
 }  // namespace
+
+QFont WindowFont(int PointSize) {
+  QFont font(QString::fromLatin1(kWindowFontFamily), PointSize);
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
 
 void ApplyFont(const TViewElement& Element, QWidget& Widget) {
   if (const auto look = LookOf(Element.Name())) {

@@ -7,10 +7,15 @@ class QLabel;
 class QWidget;
 class TViewElement;
 
+// The family of the window's type.
+inline constexpr const char* kWindowFontFamily = "Trebuchet MS";
 // Point size of the window's text.
 inline constexpr int kWindowFontSize = 9;
 // Point size of the command buttons' captions.
 inline constexpr int kCommandFontSize = 10;
+
+// The window's type at PointSize points, or the nearest installed one.
+QFont WindowFont(int PointSize);
 
 // Gives the widget the element's own type (page and section headings, the measured values
 // and their rows); every other element keeps the window's font.

@@ -6,6 +6,7 @@
 
 #include "app/art/uArtwork.h"
 #include "app/uf_MainDraw.h"
+#include "app/uf_MainFonts.h"
 #include "tests/controls/QtTestApp.h"
 
 namespace {

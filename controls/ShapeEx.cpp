@@ -30,26 +30,26 @@ TShapeExBox ShapeExFigureBox(int Width, int Height, int PenWidth, TShapeType Sha
     --box.H;
   }
   if (Shape == stSquare || Shape == stRoundSquare || Shape == stCircle) {
-    const int s = std::min(box.W, box.H);
-    box.X += (box.W - s) / 2;
-    box.Y += (box.H - s) / 2;
-    box.W = box.H = s;
+    const int side = std::min(box.W, box.H);
+    box.X += (box.W - side) / 2;
+    box.Y += (box.H - side) / 2;
+    box.W = box.H = side;
   }
   return box;
 }
 
 QPoint ShapeExCaptionOrigin(const TShapeExBox& Box, int TextWidth, int TextHeight) {
   // Halves go to the even neighbour, as the default rounding mode does.
-  const double x = std::nearbyint(Box.X + Box.W / 2.0 - TextWidth / 2.0);
-  const double y = std::nearbyint(Box.Y + Box.H / 2.0 - TextHeight / 2.0) - 1;
-  return {static_cast<int>(x), static_cast<int>(y)};
+  const double left = std::nearbyint(Box.X + Box.W / 2.0 - TextWidth / 2.0);
+  const double top = std::nearbyint(Box.Y + Box.H / 2.0 - TextHeight / 2.0) - 1;
+  return {static_cast<int>(left), static_cast<int>(top)};
 }
 
 bool ShapeExDownAfterClick(bool Down, bool AllowDown, bool AllowUp) {
   return Down ? !AllowUp : AllowDown;
 }
 
-TShapeEx::TShapeEx(QWidget* parent) : QWidget(parent) {
+TShapeEx::TShapeEx(QWidget* Parent) : QWidget(Parent) {
   resize(65, 65);
 }
 
@@ -122,36 +122,36 @@ void TShapeEx::paintEvent(QPaintEvent*) {
   painter.drawText(origin.x(), origin.y() + metrics.ascent(), FCaption);
 }
 
-void TShapeEx::enterEvent(QEnterEvent* event) {
-  QWidget::enterEvent(event);
+void TShapeEx::enterEvent(QEnterEvent* Event) {
+  QWidget::enterEvent(Event);
   FMouseOver = true;
   update();
 }
 
-void TShapeEx::leaveEvent(QEvent* event) {
-  QWidget::leaveEvent(event);
+void TShapeEx::leaveEvent(QEvent* Event) {
+  QWidget::leaveEvent(Event);
   FMouseOver = false;
   update();
 }
 
-void TShapeEx::mousePressEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) {
-    QWidget::mousePressEvent(event);
+void TShapeEx::mousePressEvent(QMouseEvent* Event) {
+  if (Event->button() != Qt::LeftButton) {
+    QWidget::mousePressEvent(Event);
     return;
   }
   // Taken, so that the release comes back here.
   FPressed = true;
-  event->accept();
+  Event->accept();
 }
 
-void TShapeEx::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton || !FPressed) {
-    QWidget::mouseReleaseEvent(event);
+void TShapeEx::mouseReleaseEvent(QMouseEvent* Event) {
+  if (Event->button() != Qt::LeftButton || !FPressed) {
+    QWidget::mouseReleaseEvent(Event);
     return;
   }
   FPressed = false;
-  event->accept();
-  OperatorClick(rect().contains(event->position().toPoint()));
+  Event->accept();
+  OperatorClick(rect().contains(Event->position().toPoint()));
 }
 
 void TShapeEx::OperatorClick(bool ReleasedInside) {

@@ -26,7 +26,7 @@ class TShapeExColorSchema : public QObject {
   Q_PROPERTY(QColor DisabledBorderColor MEMBER DisabledBorderColor)
 
  public:
-  explicit TShapeExColorSchema(QObject* parent = nullptr) : QObject(parent) {}
+  explicit TShapeExColorSchema(QObject* Parent = nullptr) : QObject(Parent) {}
 
   QColor DefaultBrushColor{Qt::black};
   QColor DefaultFontColor{Qt::black};
@@ -98,7 +98,7 @@ class TShapeEx : public QWidget {
  public:
   using TClickEvent = std::function<void(TShapeEx* Sender)>;
 
-  explicit TShapeEx(QWidget* parent = nullptr);
+  explicit TShapeEx(QWidget* Parent = nullptr);
 
   TShapeType Shape() const { return FShape; }
   void SetShape(TShapeType Value) { Assign(FShape, Value); }
@@ -138,11 +138,11 @@ class TShapeEx : public QWidget {
   QSize sizeHint() const override { return {65, 65}; }
 
  protected:
-  void paintEvent(QPaintEvent* event) override;
-  void enterEvent(QEnterEvent* event) override;
-  void leaveEvent(QEvent* event) override;
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
+  void paintEvent(QPaintEvent* Event) override;
+  void enterEvent(QEnterEvent* Event) override;
+  void leaveEvent(QEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
   // The operator's click: the left button released after it was pressed on this button,
   // over it (ReleasedInside) or beside it. Runs OnClick when released over it, then goes
   // down or up as ShapeExDownAfterClick says.

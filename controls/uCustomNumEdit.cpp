@@ -30,7 +30,7 @@ class TScopedModifiers {
 
 }  // namespace
 
-TMyCustomNumEdit::TMyCustomNumEdit(QWidget* parent) : QLineEdit(parent) {
+TMyCustomNumEdit::TMyCustomNumEdit(QWidget* Parent) : QLineEdit(Parent) {
   // Dropped text would bypass the key filter.
   setAcceptDrops(false);
   FUpDown.resize(TUpDown::kDefaultWidth, FUpDown.height());
@@ -100,8 +100,8 @@ void TMyCustomNumEdit::SetSignColor(double Value) {
 int TMyCustomNumEdit::StepCount(bool Page) const {
   const Qt::KeyboardModifiers modifiers =
       FInputModifiers ? *FInputModifiers : QGuiApplication::queryKeyboardModifiers();
-  const int n = (modifiers & Qt::ControlModifier) ? 10 : 1;
-  return Page ? n * FPageMult : n;
+  const int increments = (modifiers & Qt::ControlModifier) ? 10 : 1;
+  return Page ? increments * FPageMult : increments;
 }
 
 void TMyCustomNumEdit::StepWith(TUDBtnType Direction, bool Page, Qt::KeyboardModifiers Modifiers) {
@@ -133,19 +133,19 @@ bool TMyCustomNumEdit::HandleKeyDown(QKeyEvent*) {
   return false;
 }
 
-void TMyCustomNumEdit::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
+void TMyCustomNumEdit::keyPressEvent(QKeyEvent* Event) {
+  switch (Event->key()) {
     case Qt::Key_PageUp:
-      StepWith(btNext, true, event->modifiers());
+      StepWith(btNext, true, Event->modifiers());
       return;
     case Qt::Key_PageDown:
-      StepWith(btPrev, true, event->modifiers());
+      StepWith(btPrev, true, Event->modifiers());
       return;
     case Qt::Key_Up:
-      StepWith(btNext, false, event->modifiers());
+      StepWith(btNext, false, Event->modifiers());
       return;
     case Qt::Key_Down:
-      StepWith(btPrev, false, event->modifiers());
+      StepWith(btPrev, false, Event->modifiers());
       return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -154,56 +154,56 @@ void TMyCustomNumEdit::keyPressEvent(QKeyEvent* event) {
     default:
       break;
   }
-  if (HandleKeyDown(event)) return;
+  if (HandleKeyDown(Event)) return;
 
   // Copy always; cut and paste by Shift+Delete, Ctrl+V and Shift+Insert only while editing
   // is allowed. Ctrl+X, Ctrl+A, Ctrl+Z and other control characters are swallowed.
-  if (event->matches(QKeySequence::Copy)) {
-    QLineEdit::keyPressEvent(event);
+  if (Event->matches(QKeySequence::Copy)) {
+    QLineEdit::keyPressEvent(Event);
     return;
   }
-  if (event->matches(QKeySequence::Paste) ||
-      (event->matches(QKeySequence::Cut) && event->key() != Qt::Key_X)) {
-    if (CanEdit()) QLineEdit::keyPressEvent(event);
+  if (Event->matches(QKeySequence::Paste) ||
+      (Event->matches(QKeySequence::Cut) && Event->key() != Qt::Key_X)) {
+    if (CanEdit()) QLineEdit::keyPressEvent(Event);
     return;
   }
-  const int key = event->key();
-  if ((event->modifiers() & Qt::ControlModifier) && key >= Qt::Key_Space &&
+  const int key = Event->key();
+  if ((Event->modifiers() & Qt::ControlModifier) && key >= Qt::Key_Space &&
       key <= Qt::Key_AsciiTilde)
     return;
 
   // Keys without a character (moving, Delete, Escape) keep their usual meaning.
-  const QString text = event->text();
+  const QString text = Event->text();
   if (text.isEmpty() || key == Qt::Key_Delete || key == Qt::Key_Escape ||
       key == Qt::Key_Backspace) {
-    QLineEdit::keyPressEvent(event);
+    QLineEdit::keyPressEvent(Event);
     return;
   }
   if (text.size() != 1) return;
   QChar character = text.front();
   if ((character >= QLatin1Char('0') && character <= QLatin1Char('9')) ||
       character == QLatin1Char('-')) {
-    QLineEdit::keyPressEvent(event);
+    QLineEdit::keyPressEvent(Event);
     return;
   }
   if (MapExtraCharacter(character)) {
-    QKeyEvent mapped(event->type(), event->key(), event->modifiers(), QString(character),
-                     event->isAutoRepeat(), event->count());
+    QKeyEvent mapped(Event->type(), Event->key(), Event->modifiers(), QString(character),
+                     Event->isAutoRepeat(), Event->count());
     QLineEdit::keyPressEvent(&mapped);
   }
 }
 
-void TMyCustomNumEdit::focusInEvent(QFocusEvent* event) {
+void TMyCustomNumEdit::focusInEvent(QFocusEvent* Event) {
   FEntered = true;
-  QLineEdit::focusInEvent(event);
+  QLineEdit::focusInEvent(Event);
 }
 
-void TMyCustomNumEdit::focusOutEvent(QFocusEvent* event) {
+void TMyCustomNumEdit::focusOutEvent(QFocusEvent* Event) {
   // Another window coming to the front (such as the range message) does not leave the field.
   const bool leaving =
-      event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason;
+      Event->reason() != Qt::ActiveWindowFocusReason && Event->reason() != Qt::PopupFocusReason;
   if (!leaving || !FEntered || FLeaving) {
-    QLineEdit::focusOutEvent(event);
+    QLineEdit::focusOutEvent(Event);
     return;
   }
   FLeaving = true;
@@ -214,7 +214,7 @@ void TMyCustomNumEdit::focusOutEvent(QFocusEvent* event) {
   // notification still follows an accepted check (an integer out of range).
   if (!hasFocus()) {
     FEntered = false;
-    QLineEdit::focusOutEvent(event);
+    QLineEdit::focusOutEvent(Event);
   }
   if (accepted && OnExit) OnExit(this);
 }
@@ -228,28 +228,28 @@ void TMyCustomNumEdit::PlaceUpDown() {
                       height() - 2 * frame);
 }
 
-void TMyCustomNumEdit::resizeEvent(QResizeEvent* event) {
-  QLineEdit::resizeEvent(event);
+void TMyCustomNumEdit::resizeEvent(QResizeEvent* Event) {
+  QLineEdit::resizeEvent(Event);
   PlaceUpDown();
 }
 
-void TMyCustomNumEdit::contextMenuEvent(QContextMenuEvent* event) {
+void TMyCustomNumEdit::contextMenuEvent(QContextMenuEvent* Event) {
   if (CanEdit() || isReadOnly()) {
-    QLineEdit::contextMenuEvent(event);
+    QLineEdit::contextMenuEvent(Event);
     return;
   }
   // Without cut and paste: the menu that a read-only field gets.
   setReadOnly(true);
   const std::unique_ptr<QMenu> menu(createStandardContextMenu());
   setReadOnly(false);
-  menu->exec(event->globalPos());
+  menu->exec(Event->globalPos());
 }
 
-void TMyCustomNumEdit::mouseReleaseEvent(QMouseEvent* event) {
+void TMyCustomNumEdit::mouseReleaseEvent(QMouseEvent* Event) {
   // The middle button pastes the selection.
-  if (event->button() == Qt::MiddleButton && !CanEdit()) {
-    event->accept();
+  if (Event->button() == Qt::MiddleButton && !CanEdit()) {
+    Event->accept();
     return;
   }
-  QLineEdit::mouseReleaseEvent(event);
+  QLineEdit::mouseReleaseEvent(Event);
 }

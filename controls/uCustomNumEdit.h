@@ -29,7 +29,7 @@ class TMyCustomNumEdit : public QLineEdit {
   static inline const QColor kNegativeColor{128, 0, 0};
   static inline const QColor kPositiveColor{0, 0, 128};
 
-  explicit TMyCustomNumEdit(QWidget* parent = nullptr);
+  explicit TMyCustomNumEdit(QWidget* Parent = nullptr);
 
   // One step up (btNext) or down (btPrev); a page is PageMult steps, Ctrl makes it ten times
   // more.
@@ -85,14 +85,14 @@ class TMyCustomNumEdit : public QLineEdit {
   // A typed character beyond digits and "-": true lets it pass (after mapping it).
   virtual bool MapExtraCharacter(QChar& Character) const;
   // Keys the subclass handles when pressed; true when taken.
-  virtual bool HandleKeyDown(QKeyEvent* event);
+  virtual bool HandleKeyDown(QKeyEvent* Event);
 
-  void keyPressEvent(QKeyEvent* event) override;
-  void focusInEvent(QFocusEvent* event) override;
-  void focusOutEvent(QFocusEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
-  void contextMenuEvent(QContextMenuEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
+  void focusInEvent(QFocusEvent* Event) override;
+  void focusOutEvent(QFocusEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
+  void contextMenuEvent(QContextMenuEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
 
  private:
   bool CanEdit() const { return FEditorEnabled && !isReadOnly(); }

@@ -9,7 +9,7 @@
 #include "support/uLocaleSettings.h"
 #include "support/uStringUtils.h"
 
-TDoubleEdit::TDoubleEdit(QWidget* parent) : TMyCustomNumEdit(parent) {
+TDoubleEdit::TDoubleEdit(QWidget* Parent) : TMyCustomNumEdit(Parent) {
   ShowValue();
 }
 
@@ -112,8 +112,8 @@ bool TDoubleEdit::MapExtraCharacter(QChar& Character) const {
   return true;
 }
 
-bool TDoubleEdit::HandleKeyDown(QKeyEvent* event) {
-  if (event->key() != Qt::Key_Plus || !(event->modifiers() & Qt::KeypadModifier)) return false;
+bool TDoubleEdit::HandleKeyDown(QKeyEvent* Event) {
+  if (Event->key() != Qt::Key_Plus || !(Event->modifiers() & Qt::KeypadModifier)) return false;
   SetValue(std::fabs(Value()));
   return true;
 }

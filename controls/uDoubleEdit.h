@@ -17,7 +17,7 @@ class TDoubleEdit : public TMyCustomNumEdit {
   Q_PROPERTY(ushort Decimals READ Decimals WRITE SetDecimals)
 
  public:
-  explicit TDoubleEdit(QWidget* parent = nullptr);
+  explicit TDoubleEdit(QWidget* Parent = nullptr);
 
   void Step(TUDBtnType Direction, bool Page) override;
   void ShowValue() override;
@@ -41,7 +41,7 @@ class TDoubleEdit : public TMyCustomNumEdit {
 
  protected:
   bool MapExtraCharacter(QChar& Character) const override;
-  bool HandleKeyDown(QKeyEvent* event) override;
+  bool HandleKeyDown(QKeyEvent* Event) override;
 
  private:
   double Clamp(double Value) const;

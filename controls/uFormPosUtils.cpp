@@ -3,17 +3,16 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 
 TWindowRect CenterRectOnMonitor(const TWindowRect& Window, const TMonitorBounds& Monitor) {
-  int w = Window.Right - Window.Left;
-  int h = Window.Bottom - Window.Top;
-  if (Monitor.Width < w) w = Monitor.Width;
-  if (Monitor.Height < h) h = Monitor.Height;
+  const int width = std::min(Window.Right - Window.Left, Monitor.Width);
+  const int height = std::min(Window.Bottom - Window.Top, Monitor.Height);
   TWindowRect result;
-  result.Left = Monitor.Left + Monitor.Width / 2 - w / 2;
-  result.Top = Monitor.Top + Monitor.Height / 2 - h / 2;
-  result.Right = result.Left + w;
-  result.Bottom = result.Top + h;
+  result.Left = Monitor.Left + Monitor.Width / 2 - width / 2;
+  result.Top = Monitor.Top + Monitor.Height / 2 - height / 2;
+  result.Right = result.Left + width;
+  result.Bottom = result.Top + height;
   return result;
 }
 

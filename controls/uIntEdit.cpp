@@ -5,7 +5,7 @@
 #include "controls/uNumText.h"
 #include "support/uStringUtils.h"
 
-TIntEdit::TIntEdit(QWidget* parent) : TMyCustomNumEdit(parent) {
+TIntEdit::TIntEdit(QWidget* Parent) : TMyCustomNumEdit(Parent) {
   ShowValue();
 }
 

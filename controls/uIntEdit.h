@@ -12,7 +12,7 @@ class TIntEdit : public TMyCustomNumEdit {
   Q_PROPERTY(int Increment READ Increment WRITE SetIncrement)
 
  public:
-  explicit TIntEdit(QWidget* parent = nullptr);
+  explicit TIntEdit(QWidget* Parent = nullptr);
 
   void Step(TUDBtnType Direction, bool Page) override;
   void ShowValue() override;

@@ -12,19 +12,19 @@
 
 namespace {
 
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
+bool IsDigit(char Character) {
+  return Character >= '0' && Character <= '9';
 }
 
-std::string_view SkipBlanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  return text;
+std::string_view SkipBlanks(std::string_view Text) {
+  while (!Text.empty() && Text.front() == ' ') Text.remove_prefix(1);
+  return Text;
 }
 
-std::string Printf(const char* format, int precision, double value) {
+std::string Printf(const char* Format, int Precision, double Value) {
   char buffer[400];
-  const int n = std::snprintf(buffer, sizeof buffer, format, precision, value);
-  return std::string(buffer, n > 0 ? std::min<std::size_t>(n, sizeof buffer - 1) : 0);
+  const int written = std::snprintf(buffer, sizeof buffer, Format, Precision, Value);
+  return std::string(buffer, written > 0 ? std::min<std::size_t>(written, sizeof buffer - 1) : 0);
 }
 
 }  // namespace
@@ -50,9 +50,9 @@ std::int64_t LeadingDigitsValue(std::string_view Text) {
   if (!Text.empty() && (Text.front() == '-' || Text.front() == '+')) Text.remove_prefix(1);
   constexpr std::int64_t kLimit = std::numeric_limits<std::int64_t>::max() / 10 - 9;
   std::int64_t value = 0;
-  for (char c : Text) {
-    if (!IsDigit(c)) break;
-    value = value >= kLimit ? kLimit : value * 10 + (c - '0');
+  for (char digit : Text) {
+    if (!IsDigit(digit)) break;
+    value = value >= kLimit ? kLimit : value * 10 + (digit - '0');
   }
   return value;
 }
@@ -60,22 +60,22 @@ std::int64_t LeadingDigitsValue(std::string_view Text) {
 bool TryTextToFloat(std::string_view Text, char Separator, double& Value) {
   // Rewritten into the one form from_chars reads, rejecting every other character.
   std::string plain;
-  std::size_t i = 0;
-  while (i < Text.size() && Text[i] == ' ') ++i;
+  std::size_t at = 0;
+  while (at < Text.size() && Text[at] == ' ') ++at;
   std::size_t end = Text.size();
-  while (end > i && Text[end - 1] == ' ') --end;
-  if (i < end && (Text[i] == '-' || Text[i] == '+')) {
-    if (Text[i] == '-') plain += '-';
-    ++i;
+  while (end > at && Text[end - 1] == ' ') --end;
+  if (at < end && (Text[at] == '-' || Text[at] == '+')) {
+    if (Text[at] == '-') plain += '-';
+    ++at;
   }
   int digits = 0;
   bool separator = false;
-  for (; i < end; ++i) {
-    const char c = Text[i];
-    if (IsDigit(c)) {
-      plain += c;
+  for (; at < end; ++at) {
+    const char character = Text[at];
+    if (IsDigit(character)) {
+      plain += character;
       ++digits;
-    } else if (c == Separator && !separator) {
+    } else if (character == Separator && !separator) {
       plain += '.';
       separator = true;
     } else {
@@ -83,15 +83,15 @@ bool TryTextToFloat(std::string_view Text, char Separator, double& Value) {
     }
   }
   if (digits == 0) return false;
-  if (i < end && (Text[i] == 'e' || Text[i] == 'E')) {
+  if (at < end && (Text[at] == 'e' || Text[at] == 'E')) {
     plain += 'e';
-    ++i;
-    if (i < end && (Text[i] == '-' || Text[i] == '+')) plain += Text[i++];
-    const std::size_t exponentStart = i;
-    while (i < end && IsDigit(Text[i])) plain += Text[i++];
-    if (i == exponentStart) return false;
+    ++at;
+    if (at < end && (Text[at] == '-' || Text[at] == '+')) plain += Text[at++];
+    const std::size_t exponentStart = at;
+    while (at < end && IsDigit(Text[at])) plain += Text[at++];
+    if (at == exponentStart) return false;
   }
-  if (i != end) return false;
+  if (at != end) return false;
   double result = 0;
   const auto [stop, error] = std::from_chars(plain.data(), plain.data() + plain.size(), result);
   if (error != std::errc() || stop != plain.data() + plain.size() || !std::isfinite(result))
@@ -103,14 +103,14 @@ bool TryTextToFloat(std::string_view Text, char Separator, double& Value) {
 std::string FloatToTextGeneral(double Value, char Separator) {
   if (Value == 0) return "0";  // also for -0
   std::string text = Printf("%.*g", 15, Value);
-  const std::size_t e = text.find('e');
-  if (e != std::string::npos) {
+  const std::size_t exponentAt = text.find('e');
+  if (exponentAt != std::string::npos) {
     // "1e+20" is written "1E20", "1e-07" is written "1E-7".
-    std::string exponent = text.substr(e + 1);
+    std::string exponent = text.substr(exponentAt + 1);
     const bool negative = exponent.front() == '-';
     exponent.erase(0, 1);
     exponent.erase(0, std::min(exponent.find_first_not_of('0'), exponent.size() - 1));
-    text = text.substr(0, e) + (negative ? "E-" : "E") + exponent;
+    text = text.substr(0, exponentAt) + (negative ? "E-" : "E") + exponent;
   }
   std::replace(text.begin(), text.end(), '.', Separator);
   return text;
@@ -134,10 +134,10 @@ std::string FloatToTextNumber(double Value, int Decimals, char Separator,
   } else {
     digits = mantissa.substr(0, keep);
     if (mantissa[keep] >= '5') {
-      int k = keep - 1;
-      for (; k >= 0 && digits[k] == '9'; --k) digits[k] = '0';
-      if (k >= 0)
-        ++digits[k];
+      int carry = keep - 1;
+      for (; carry >= 0 && digits[carry] == '9'; --carry) digits[carry] = '0';
+      if (carry >= 0)
+        ++digits[carry];
       else
         digits.insert(0, 1, '1');
     }
@@ -150,9 +150,9 @@ std::string FloatToTextNumber(double Value, int Decimals, char Separator,
 
   std::string result;
   if (Value < 0 && digits.find_first_not_of('0') != std::string::npos) result += '-';
-  for (std::size_t k = firstDigit; k < integerDigits; ++k) {
-    if (k > firstDigit && (integerDigits - k) % 3 == 0) result += Thousands;
-    result += digits[k];
+  for (std::size_t digit = firstDigit; digit < integerDigits; ++digit) {
+    if (digit > firstDigit && (integerDigits - digit) % 3 == 0) result += Thousands;
+    result += digits[digit];
   }
   if (Decimals > 0) result += Separator + digits.substr(integerDigits);
   return result;

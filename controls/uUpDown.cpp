@@ -11,7 +11,7 @@ constexpr int kRepeatDelayMs = 400;
 constexpr int kRepeatIntervalMs = 80;
 }  // namespace
 
-TUpDown::TUpDown(QWidget* parent) : QWidget(parent) {
+TUpDown::TUpDown(QWidget* Parent) : QWidget(Parent) {
   setFocusPolicy(Qt::NoFocus);
   setCursor(Qt::ArrowCursor);
   resize(kDefaultWidth, 20);
@@ -46,28 +46,28 @@ void TUpDown::StopRepeat() {
   FPressed.reset();
 }
 
-void TUpDown::mousePressEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton || !Active()) {
-    QWidget::mousePressEvent(event);
+void TUpDown::mousePressEvent(QMouseEvent* Event) {
+  if (Event->button() != Qt::LeftButton || !Active()) {
+    QWidget::mousePressEvent(Event);
     return;
   }
-  FPressed = ButtonAt(event->position().toPoint());
+  FPressed = ButtonAt(Event->position().toPoint());
   update();
   FRepeat.start(kRepeatDelayMs);
-  Fire(event->modifiers());
+  Fire(Event->modifiers());
 }
 
-void TUpDown::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) {
+void TUpDown::mouseReleaseEvent(QMouseEvent* Event) {
+  if (Event->button() == Qt::LeftButton) {
     StopRepeat();
     update();
   }
-  QWidget::mouseReleaseEvent(event);
+  QWidget::mouseReleaseEvent(Event);
 }
 
-void TUpDown::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::EnabledChange && !isEnabled()) StopRepeat();
-  QWidget::changeEvent(event);
+void TUpDown::changeEvent(QEvent* Event) {
+  if (Event->type() == QEvent::EnabledChange && !isEnabled()) StopRepeat();
+  QWidget::changeEvent(Event);
 }
 
 void TUpDown::paintEvent(QPaintEvent*) {

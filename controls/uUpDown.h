@@ -17,7 +17,7 @@ class TUpDown : public QWidget {
 
   static constexpr int kDefaultWidth = 16;
 
-  explicit TUpDown(QWidget* parent = nullptr);
+  explicit TUpDown(QWidget* Parent = nullptr);
 
   void SetRange(int Min, int Max);
   bool Active() const { return FMin != FMax; }
@@ -25,10 +25,10 @@ class TUpDown : public QWidget {
   TClickEvent OnClick;
 
  protected:
-  void paintEvent(QPaintEvent* event) override;
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
-  void changeEvent(QEvent* event) override;
+  void paintEvent(QPaintEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
+  void changeEvent(QEvent* Event) override;
 
  private:
   TUDBtnType ButtonAt(const QPoint& Position) const;

@@ -189,3 +189,8 @@ void TElementBinding::Act(const std::function<void()>& Action) const {
     ShowMessage(error.what());
   }
 }
+
+void TElementBinding::OperatorEdit(TViewElement& Element, std::string_view Property,
+                                   const TVariant& Value) const {
+  if (!Applying()) Act([&] { Element.Edit(Property, Value); });
+}

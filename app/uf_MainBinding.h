@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/uVariant.h"
+
 class QTimer;
 class TShapeExColorSchema;
 class TViewElement;
@@ -34,6 +36,9 @@ class TElementBinding : public QObject {
   // True while element values are being written into widgets: widget signals raised then
   // are not the operator's.
   bool Applying() const { return FApplying > 0; }
+  // The operator changed a widget: the element's Property takes Value and reports the
+  // change. Ignored while Applying.
+  void OperatorEdit(TViewElement& Element, std::string_view Property, const TVariant& Value) const;
 
   // Colour schemas of the command buttons (1) and the page tabs (2).
   TShapeExColorSchema& CommandSchema() const { return *FCommandSchema; }

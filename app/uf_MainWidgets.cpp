@@ -71,7 +71,7 @@ bool ApplyButton(TViewElement& Element, QWidget& Widget, const std::string& Prop
 QWidget* CreateCheckBox(TViewElement& Element, QWidget* Parent, TElementBinding& Binding) {
   auto* checkBox = new QCheckBox(Parent);
   QObject::connect(checkBox, &QCheckBox::clicked, checkBox, [&Element, &Binding](bool checked) {
-    if (!Binding.Applying()) Binding.Act([&] { Element.Edit("Checked", checked); });
+    Binding.OperatorEdit(Element, "Checked", checked);
   });
   return checkBox;
 }
@@ -91,7 +91,7 @@ bool ApplyCheckBox(TViewElement& Element, QWidget& Widget, const std::string& Pr
 QWidget* CreateEdit(TViewElement& Element, QWidget* Parent, TElementBinding& Binding) {
   auto* edit = new QLineEdit(Parent);
   QObject::connect(edit, &QLineEdit::textEdited, edit, [&Element, &Binding](const QString& typed) {
-    if (!Binding.Applying()) Binding.Act([&] { Element.Edit("Text", typed.toStdString()); });
+    Binding.OperatorEdit(Element, "Text", typed.toStdString());
   });
   return edit;
 }
@@ -126,7 +126,7 @@ QWidget* CreateMemo(TViewElement& Element, QWidget* Parent, TElementBinding& Bin
       memo->setPlainText(text);
       memo->moveCursor(QTextCursor::End);
     }
-    Binding.Act([&] { Element.Edit("Text", text.toStdString()); });
+    Binding.OperatorEdit(Element, "Text", text.toStdString());
   });
   return memo;
 }
@@ -149,7 +149,7 @@ template <class TEdit>
 QWidget* CreateNumEdit(TViewElement& Element, QWidget* Parent, TElementBinding& Binding) {
   auto* edit = new TEdit(Parent);
   edit->OnChange = [&Element, &Binding, edit](TMyCustomNumEdit*) {
-    if (!Binding.Applying()) Binding.Act([&] { Element.Edit("Value", edit->Value()); });
+    Binding.OperatorEdit(Element, "Value", edit->Value());
   };
   return edit;
 }
@@ -232,7 +232,7 @@ QWidget* CreateComboBox(TViewElement& Element, QWidget* Parent, TElementBinding&
   }
   comboBox->setMaxVisibleItems(12);
   QObject::connect(comboBox, &QComboBox::activated, comboBox, [&Element, &Binding](int index) {
-    if (!Binding.Applying()) Binding.Act([&] { Element.Edit("ItemIndex", index); });
+    Binding.OperatorEdit(Element, "ItemIndex", index);
   });
   return comboBox;
 }
@@ -263,7 +263,7 @@ QWidget* CreateListBox(TViewElement& Element, QWidget* Parent, TElementBinding& 
   auto* list = new TFramedList(Parent);
   if (Element.Name() == "lbFoundedModules") list->setItemDelegate(new TFoundModuleDelegate(list));
   QObject::connect(list, &QListWidget::currentRowChanged, list, [&Element, &Binding](int row) {
-    if (!Binding.Applying()) Binding.Act([&] { Element.Edit("ItemIndex", row); });
+    Binding.OperatorEdit(Element, "ItemIndex", row);
   });
   return list;
 }

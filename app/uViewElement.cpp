@@ -4,102 +4,13 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
-#include <initializer_list>
 #include <system_error>
 
+#include "app/uViewClasses.h"
 #include "support/uErrors.h"
 #include "support/uStringUtils.h"
 
 namespace {
-
-struct TPropertyDef {
-  const char* Name;
-  TPropertyKind Kind;
-  TVariant Default;
-};
-using TDefs = std::initializer_list<TPropertyDef>;
-
-const TDefs kComponent = {{"Tag", TPropertyKind::Integer, 0}};
-const TDefs kControl = {
-    {"Left", TPropertyKind::Integer, 0},        {"Top", TPropertyKind::Integer, 0},
-    {"Width", TPropertyKind::Integer, 0},       {"Height", TPropertyKind::Integer, 0},
-    {"Visible", TPropertyKind::Boolean, true},  {"Enabled", TPropertyKind::Boolean, true},
-    {"Hint", TPropertyKind::Text, ""},          {"ShowHint", TPropertyKind::Boolean, false},
-    {"Color", TPropertyKind::Color, clBtnFace}, {"FontColor", TPropertyKind::Color, clBlack},
-};
-const TDefs kCaption = {{"Caption", TPropertyKind::Text, ""}};
-const TDefs kTextEdit = {{"Text", TPropertyKind::Text, ""},
-                         {"MaxLength", TPropertyKind::Integer, 0},
-                         {"ReadOnly", TPropertyKind::Boolean, false}};
-const TDefs kList = {{"Items", TPropertyKind::Strings, ""},
-                     {"ItemIndex", TPropertyKind::Integer, -1}};
-const TDefs kNumEdit = {
-    {"ReadOnly", TPropertyKind::Boolean, false},
-    {"ShowName", TPropertyKind::Text, "Hodnota"},
-    {"AutoCorrect", TPropertyKind::Boolean, true},
-    {"RangeMessage", TPropertyKind::Text, "%1 musí být v rozmezí od %2 do %3!"}};
-const TDefs kIntEdit = {{"Value", TPropertyKind::Integer, 0},
-                        {"MinValue", TPropertyKind::Integer, 0},
-                        {"MaxValue", TPropertyKind::Integer, 100},
-                        {"Increment", TPropertyKind::Integer, 1}};
-const TDefs kDoubleEdit = {{"Value", TPropertyKind::Real, 0.0},
-                           {"MinValue", TPropertyKind::Real, 0.0},
-                           {"MaxValue", TPropertyKind::Real, 100.0},
-                           {"Increment", TPropertyKind::Real, 1.0},
-                           {"Decimals", TPropertyKind::Integer, 2}};
-const TDefs kShape = {{"PenColor", TPropertyKind::Color, clBlack},
-                      {"BrushColor", TPropertyKind::Color, clWhite}};
-const TDefs kShapeButton = {{"Down", TPropertyKind::Boolean, false},
-                            {"Group", TPropertyKind::Integer, 0},
-                            {"AllowDown", TPropertyKind::Boolean, false},
-                            {"AllowUp", TPropertyKind::Boolean, false}};
-const TDefs kCheckBox = {{"Checked", TPropertyKind::Boolean, false}};
-const TDefs kProgress = {{"Min", TPropertyKind::Integer, 0},
-                         {"Max", TPropertyKind::Integer, 100},
-                         {"Position", TPropertyKind::Integer, 0}};
-const TDefs kTimer = {{"Enabled", TPropertyKind::Boolean, true},
-                      {"Interval", TPropertyKind::Integer, 1000}};
-const TDefs kImageList = {{"Width", TPropertyKind::Integer, 16},
-                          {"Height", TPropertyKind::Integer, 16}};
-const TDefs kForm = {{"ActiveControl", TPropertyKind::Text, ""}};
-
-struct TClassInfo {
-  std::string_view Name;
-  bool Control;
-  bool Windowed;
-  std::initializer_list<const TDefs*> Groups;
-};
-
-// Classes that the window uses. Any other class name is taken as a windowed control with
-// the common properties; front ends add what else they need with AddProperty.
-const TClassInfo kClasses[] = {
-    {"TfMain", true, true, {&kControl, &kCaption, &kForm}},
-    {"TPanel", true, true, {&kControl, &kCaption}},
-    {"TLabel", true, false, {&kControl, &kCaption}},
-    {"TButton", true, true, {&kControl, &kCaption}},
-    {"TCheckBox", true, true, {&kControl, &kCaption, &kCheckBox}},
-    {"TEdit", true, true, {&kControl, &kTextEdit}},
-    {"TMemo", true, true, {&kControl, &kTextEdit}},
-    {"TIntEdit", true, true, {&kControl, &kNumEdit, &kIntEdit}},
-    {"TDoubleEdit", true, true, {&kControl, &kNumEdit, &kDoubleEdit}},
-    {"TComboBox", true, true, {&kControl, &kList}},
-    {"TListBox", true, true, {&kControl, &kList}},
-    {"TProgressBar", true, true, {&kControl, &kProgress}},
-    {"TImage", true, false, {&kControl}},
-    {"TShape", true, false, {&kControl, &kShape}},
-    {"TShapeEx", true, false, {&kControl, &kCaption, &kShape, &kShapeButton}},
-    {"TTimer", false, false, {&kTimer}},
-    {"TImageList", false, false, {&kImageList}},
-    // A text the window fills in or shows elsewhere, kept here so language files reach it.
-    {"TLanguageText", false, false, {&kCaption}},
-};
-
-const TClassInfo& ClassInfo(std::string_view ClassName) {
-  static const TClassInfo kOther{"", true, true, {&kControl}};
-  for (const TClassInfo& info : kClasses)
-    if (info.Name == ClassName) return info;
-  return kOther;
-}
 
 bool ParseInteger(std::string_view Text, long long& Value) {
   const std::string trimmed = Trim(Text);
@@ -190,13 +101,12 @@ TViewElement::TViewElement(std::string_view ClassName, std::string_view Name)
 TViewElement::TViewElement(std::string_view ClassName, std::string_view Name, TViewElement* Owner,
                            TViewElement* Parent)
     : FClassName(ClassName), FName(Name), FOwner(Owner), FParent(Parent) {
-  const TClassInfo& info = ClassInfo(ClassName);
-  FIsControl = info.Control;
-  FIsWindowed = info.Windowed;
-  for (const TDefs* group : {&kComponent})
-    for (const TPropertyDef& def : *group) AddProperty(def.Name, def.Kind, def.Default);
-  for (const TDefs* group : info.Groups)
-    for (const TPropertyDef& def : *group) AddProperty(def.Name, def.Kind, def.Default);
+  const TViewClass& viewClass = ViewClass(ClassName);
+  FIsControl = viewClass.Control;
+  FIsWindowed = viewClass.Windowed;
+  ForEachProperty(viewClass, [this](const TPropertyDef& property) {
+    AddProperty(property.Name, property.Kind, property.Default);
+  });
 }
 
 TViewElement::~TViewElement() = default;

@@ -13,20 +13,12 @@ TDoubleEdit::TDoubleEdit(QWidget* Parent) : TMyCustomNumEdit(Parent) {
   ShowValue();
 }
 
-double TDoubleEdit::Clamp(double Value) const {
-  // Written so that a NaN ends at the minimum.
-  if (!(Value >= FMinValue)) Value = FMinValue;
-  if (Value > FMaxValue) Value = FMaxValue;
-  if (FMinValue == FMaxValue) Value = FMinValue;
-  return Value;
-}
-
 bool TDoubleEdit::TryText(const std::string& Text, double& Value) const {
   return TryTextToFloat(Text, DecimalSeparator(), Value);
 }
 
 void TDoubleEdit::SetValue(double Value) {
-  FValue = Clamp(Value);
+  FValue = FRange.Clamp(Value);
   ShowValue();
 }
 
@@ -36,19 +28,13 @@ double TDoubleEdit::Value() const {
 }
 
 void TDoubleEdit::SetMinValue(double Value) {
-  if (std::isnan(Value)) return;  // a NaN bound would let any value through
-  FMinValue = Value > FMaxValue ? FMaxValue : Value;
+  FRange.SetMin(Value);
   SetValue(FValue);
 }
 
 void TDoubleEdit::SetMaxValue(double Value) {
-  if (std::isnan(Value)) return;
-  FMaxValue = Value < FMinValue ? FMinValue : Value;
+  FRange.SetMax(Value);
   SetValue(FValue);
-}
-
-void TDoubleEdit::SetIncrement(double Value) {
-  if (Value > 0) FIncrement = Value;
 }
 
 void TDoubleEdit::SetDecimals(std::uint16_t Value) {
@@ -65,8 +51,7 @@ void TDoubleEdit::Step(TUDBtnType Direction, bool Page) {
   double typed = FValue;
   TryText(TextUtf8(), typed);
   SetValue(typed);
-  const double delta = StepCount(Page) * FIncrement;
-  SetValue(Direction == btNext ? FValue + delta : FValue - delta);
+  SetValue(FRange.Stepped(FValue, StepCount(Page), Direction == btNext));
 }
 
 void TDoubleEdit::ShowValue() {
@@ -92,17 +77,17 @@ bool TDoubleEdit::CheckValue() {
   }
   double number = 0;
   const bool converted = text.empty() || TryText(text, number);
-  if (converted && (FMinValue == FMaxValue || (FMinValue <= number && number <= FMaxValue))) {
+  if (converted && FRange.Accepts(number)) {
     SetValue(number);
     return true;
   }
   if (FBeep) Beep();
   if (FAutoCorrectValue) {
-    SetValue(converted ? Clamp(number) : Value());
+    SetValue(converted ? FRange.Clamp(number) : Value());
     return true;
   }
-  Refuse(FloatToTextNumber(FMinValue, 2, separator, ""),
-         FloatToTextNumber(FMaxValue, 2, separator, ""));
+  Refuse(FloatToTextNumber(FRange.Min, 2, separator, ""),
+         FloatToTextNumber(FRange.Max, 2, separator, ""));
   return converted;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "controls/uCustomNumEdit.h"
+#include "controls/uNumberRange.h"
 
 // dbAuto: as many digits as the value needs; dbManual: always Decimals digits; dbRemember:
 // Decimals follows the digits that the user typed when the field is left.
@@ -23,17 +24,17 @@ class TDoubleEdit : public TMyCustomNumEdit {
   void ShowValue() override;
   bool CheckValue() override;
 
-  double MinValue() const { return FMinValue; }
+  double MinValue() const { return FRange.Min; }
   void SetMinValue(double Value);
-  double MaxValue() const { return FMaxValue; }
+  double MaxValue() const { return FRange.Max; }
   void SetMaxValue(double Value);
   // Read: the current text as a real number, 0 when it is none. Write: stored, clamped into
   // the range and shown.
   double Value() const;
   void SetValue(double Value);
-  double Increment() const { return FIncrement; }
+  double Increment() const { return FRange.Increment; }
   // Only positive increments are taken.
-  void SetIncrement(double Value);
+  void SetIncrement(double Value) { FRange.SetIncrement(Value); }
   std::uint16_t Decimals() const { return FDecimals; }
   void SetDecimals(std::uint16_t Value);
   TDecimalBehaviour DecimalBenhaviour() const { return FDecimalBenhaviour; }
@@ -44,13 +45,10 @@ class TDoubleEdit : public TMyCustomNumEdit {
   bool HandleKeyDown(QKeyEvent* Event) override;
 
  private:
-  double Clamp(double Value) const;
   bool TryText(const std::string& Text, double& Value) const;
 
-  double FMinValue = 0;
-  double FMaxValue = 0;
+  TNumberRange<double> FRange{0, 0, 1.0};
   double FValue = 0;
-  double FIncrement = 1.0;
   std::uint16_t FDecimals = 2;
   TDecimalBehaviour FDecimalBenhaviour = dbAuto;
   // The refusal path of a wrong entry keeps its own switches, which no property sets: a

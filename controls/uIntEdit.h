@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "controls/uCustomNumEdit.h"
+#include "controls/uNumberRange.h"
 
 class TIntEdit : public TMyCustomNumEdit {
   Q_OBJECT
@@ -18,23 +19,19 @@ class TIntEdit : public TMyCustomNumEdit {
   void ShowValue() override;
   bool CheckValue() override;
 
-  std::int32_t MinValue() const { return FMinValue; }
+  std::int32_t MinValue() const { return FRange.Min; }
   void SetMinValue(std::int32_t Value);
-  std::int32_t MaxValue() const { return FMaxValue; }
+  std::int32_t MaxValue() const { return FRange.Max; }
   void SetMaxValue(std::int32_t Value);
   // Read: the current text as a decimal integer, 0 when it is none. Write: stored, clamped
   // into the range and shown.
   std::int32_t Value() const;
   void SetValue(std::int32_t Value);
-  std::int32_t Increment() const { return FIncrement; }
+  std::int32_t Increment() const { return FRange.Increment; }
   // Only positive increments are taken.
-  void SetIncrement(std::int32_t Value);
+  void SetIncrement(std::int32_t Value) { FRange.SetIncrement(Value); }
 
  private:
-  std::int32_t Clamp(std::int64_t Value) const;
-
-  std::int32_t FMinValue = 0;
-  std::int32_t FMaxValue = 100;
+  TNumberRange<std::int32_t, std::int64_t> FRange{0, 100, 1};
   std::int32_t FValue = 0;
-  std::int32_t FIncrement = 1;
 };

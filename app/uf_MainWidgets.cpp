@@ -96,22 +96,6 @@ QWidget* CreateEdit(TViewElement& Element, QWidget* Parent, TElementBinding& Bin
   return edit;
 }
 
-bool ApplyEdit(TViewElement& Element, QWidget& Widget, const std::string& Property,
-               TElementBinding&) {
-  auto& edit = static_cast<QLineEdit&>(Widget);
-  if (Property == "Text") {
-    const QString text = ToQString(Element.GetText(Property));
-    if (edit.text() != text) edit.setText(text);
-  } else if (Property == "MaxLength") {
-    edit.setMaxLength(Element.GetInt(Property) > 0 ? Element.GetInt(Property) : 32767);
-  } else if (Property == "ReadOnly") {
-    edit.setReadOnly(Element.GetBool(Property));
-  } else {
-    return false;
-  }
-  return true;
-}
-
 QWidget* CreateMemo(TViewElement& Element, QWidget* Parent, TElementBinding& Binding) {
   auto* memo = new QPlainTextEdit(Parent);
   memo->setTabChangesFocus(true);
@@ -131,17 +115,32 @@ QWidget* CreateMemo(TViewElement& Element, QWidget* Parent, TElementBinding& Bin
   return memo;
 }
 
-bool ApplyMemo(TViewElement& Element, QWidget& Widget, const std::string& Property,
-               TElementBinding&) {
-  auto& memo = static_cast<QPlainTextEdit&>(Widget);
-  if (Property == "Text") {
-    const QString text = ToQString(Element.GetText(Property));
-    if (memo.toPlainText() != text) memo.setPlainText(text);
-  } else if (Property == "ReadOnly") {
-    memo.setReadOnly(Element.GetBool(Property));
-  } else {
-    return Property == "MaxLength";
-  }
+// The text fields, of one line or of several.
+void ShowText(QLineEdit& Field, const QString& Text) {
+  if (Field.text() != Text) Field.setText(Text);
+}
+void ShowText(QPlainTextEdit& Field, const QString& Text) {
+  if (Field.toPlainText() != Text) Field.setPlainText(Text);
+}
+void LimitLength(QLineEdit& Field, int MaxLength) {
+  Field.setMaxLength(MaxLength > 0 ? MaxLength : 32767);
+}
+void LimitLength(QPlainTextEdit&, int) {
+  // Enforced as the operator types (CreateMemo).
+}
+
+template <class TField>
+bool ApplyTextField(TViewElement& Element, QWidget& Widget, const std::string& Property,
+                    TElementBinding&) {
+  auto& field = static_cast<TField&>(Widget);
+  if (Property == "Text")
+    ShowText(field, ToQString(Element.GetText(Property)));
+  else if (Property == "MaxLength")
+    LimitLength(field, Element.GetInt(Property));
+  else if (Property == "ReadOnly")
+    field.setReadOnly(Element.GetBool(Property));
+  else
+    return false;
   return true;
 }
 
@@ -320,8 +319,8 @@ const TWidgetKind kWidgetKinds[] = {
     {"TLabel", CreateLabel, ApplyLabel},
     {"TButton", CreateButton, ApplyButton},
     {"TCheckBox", CreateCheckBox, ApplyCheckBox},
-    {"TEdit", CreateEdit, ApplyEdit},
-    {"TMemo", CreateMemo, ApplyMemo},
+    {"TEdit", CreateEdit, ApplyTextField<QLineEdit>},
+    {"TMemo", CreateMemo, ApplyTextField<QPlainTextEdit>},
     {"TIntEdit", CreateNumEdit<TIntEdit>, ApplyNumEdit<TIntEdit>},
     {"TDoubleEdit", CreateNumEdit<TDoubleEdit>, ApplyNumEdit<TDoubleEdit>},
     {"TComboBox", CreateComboBox, ApplyComboBox},

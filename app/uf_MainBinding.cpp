@@ -122,10 +122,12 @@ void TElementBinding::Apply(TViewElement& Element, const std::string& Property) 
   const auto found = FWidgets.find(&Element);
   if (found == FWidgets.end() || !found->second) return;
   QWidget& widget = *found->second;
-  const TWidgetKind& kind = WidgetKindOf(Element);
+  const TPropertyRule* rule = RuleFor(WidgetKindOf(Element), Property);
   ++FApplying;
   try {
-    if (IsGeometry(Property) && !kind.Apply(Element, widget, Property, *this))
+    if (rule)
+      rule->Write(Element, widget, Property, *this);
+    else if (IsGeometry(Property))
       ApplyGeometry(Element, widget);
     else if (Property == "Visible")
       widget.setVisible(Element.GetBool(Property));
@@ -137,8 +139,6 @@ void TElementBinding::Apply(TViewElement& Element, const std::string& Property) 
       ApplyColor(Element, widget);
     else if (Property == "FontColor")
       ApplyFontColor(Element, widget);
-    else
-      kind.Apply(Element, widget, Property, *this);
   } catch (...) {
     --FApplying;
     throw;

@@ -50,34 +50,26 @@ void StyleShape(const TViewElement& Element, TShapeEx& Shape, TElementBinding& B
   Shape.setFont(WindowFont(command ? kCommandFontSize : kWindowFontSize));
 }
 
+// Grouped buttons are page tabs: they look so.
+void WriteGroup(const TViewElement& Element, QWidget& Widget, const std::string& Property,
+                TElementBinding& Binding) {
+  auto& shape = static_cast<TShapeEx&>(Widget);
+  shape.SetGroup(Element.GetInt(Property));
+  StyleShape(Element, shape, Binding);
+}
+
 }  // namespace
+
+const TPropertyRules kShapeRules = {{"Caption", WriteText<TShapeEx, &TShapeEx::SetCaption>},
+                                    {"PenColor", WriteColor<TShapeEx, &TShapeEx::SetPenColor>},
+                                    {"BrushColor", WriteColor<TShapeEx, &TShapeEx::SetBrushColor>},
+                                    {"Down", WriteBool<TShapeEx, &TShapeEx::SetDown>},
+                                    {"Group", WriteGroup},
+                                    {"AllowDown", WriteBool<TShapeEx, &TShapeEx::SetAllowDown>},
+                                    {"AllowUp", WriteBool<TShapeEx, &TShapeEx::SetAllowUp>}};
 
 QWidget* CreateShape(TViewElement& Element, QWidget* Parent, TElementBinding& Binding) {
   auto* shape = new TBoundShapeEx(Element, Binding, Parent);
   StyleShape(Element, *shape, Binding);
   return shape;
-}
-
-bool ApplyShape(TViewElement& Element, QWidget& Widget, const std::string& Property,
-                TElementBinding& Binding) {
-  auto& shape = static_cast<TShapeEx&>(Widget);
-  if (Property == "Caption") {
-    shape.SetCaption(ToQString(Element.GetText(Property)));
-  } else if (Property == "PenColor") {
-    shape.SetPenColor(ToQColor(Element.GetInt(Property)));
-  } else if (Property == "BrushColor") {
-    shape.SetBrushColor(ToQColor(Element.GetInt(Property)));
-  } else if (Property == "Down") {
-    shape.SetDown(Element.GetBool(Property));
-  } else if (Property == "Group") {
-    shape.SetGroup(Element.GetInt(Property));
-    StyleShape(Element, shape, Binding);
-  } else if (Property == "AllowDown") {
-    shape.SetAllowDown(Element.GetBool(Property));
-  } else if (Property == "AllowUp") {
-    shape.SetAllowUp(Element.GetBool(Property));
-  } else {
-    return false;
-  }
-  return true;
 }

@@ -23,10 +23,6 @@
 
 namespace {
 
-bool ApplyNothing(TViewElement&, QWidget&, const std::string&, TElementBinding&) {
-  return false;
-}
-
 QWidget* CreateContainer(TViewElement&, QWidget* Parent, TElementBinding&) {
   return new QWidget(Parent);
 }
@@ -43,16 +39,23 @@ QWidget* CreateLabel(TViewElement&, QWidget* Parent, TElementBinding&) {
   return label;
 }
 
-bool ApplyLabel(TViewElement& Element, QWidget& Widget, const std::string& Property,
-                TElementBinding&) {
+// A label's text and place: both decide the type it is set in.
+void WriteLabelCaption(const TViewElement& Element, QWidget& Widget, const std::string& Property,
+                       TElementBinding&) {
   auto& label = static_cast<QLabel&>(Widget);
-  if (Property == "Caption")
-    label.setText(ToQString(Element.GetText(Property)));
-  else if (!IsGeometry(Property))
-    return false;
+  label.setText(ToQString(Element.GetText(Property)));
   FitLabel(Element, label);
-  return true;
 }
+void WriteLabelPlace(const TViewElement& Element, QWidget& Widget, const std::string&,
+                     TElementBinding&) {
+  FitLabel(Element, static_cast<QLabel&>(Widget));
+}
+
+const TPropertyRules kLabelRules = {{"Caption", WriteLabelCaption},
+                                    {"Left", WriteLabelPlace},
+                                    {"Top", WriteLabelPlace},
+                                    {"Width", WriteLabelPlace},
+                                    {"Height", WriteLabelPlace}};
 
 QWidget* CreateButton(TViewElement& Element, QWidget* Parent, TElementBinding& Binding) {
   auto* button = new QPushButton(Parent);
@@ -61,12 +64,7 @@ QWidget* CreateButton(TViewElement& Element, QWidget* Parent, TElementBinding& B
   return button;
 }
 
-bool ApplyButton(TViewElement& Element, QWidget& Widget, const std::string& Property,
-                 TElementBinding&) {
-  if (Property != "Caption") return false;
-  static_cast<QPushButton&>(Widget).setText(ToQString(Element.GetText(Property)));
-  return true;
-}
+const TPropertyRules kButtonRules = {{"Caption", WriteText<QPushButton, &QPushButton::setText>}};
 
 QWidget* CreateCheckBox(TViewElement& Element, QWidget* Parent, TElementBinding& Binding) {
   auto* checkBox = new QCheckBox(Parent);
@@ -76,17 +74,8 @@ QWidget* CreateCheckBox(TViewElement& Element, QWidget* Parent, TElementBinding&
   return checkBox;
 }
 
-bool ApplyCheckBox(TViewElement& Element, QWidget& Widget, const std::string& Property,
-                   TElementBinding&) {
-  auto& checkBox = static_cast<QCheckBox&>(Widget);
-  if (Property == "Caption")
-    checkBox.setText(ToQString(Element.GetText(Property)));
-  else if (Property == "Checked")
-    checkBox.setChecked(Element.GetBool(Property));
-  else
-    return false;
-  return true;
-}
+const TPropertyRules kCheckBoxRules = {{"Caption", WriteText<QCheckBox, &QCheckBox::setText>},
+                                       {"Checked", WriteBool<QCheckBox, &QCheckBox::setChecked>}};
 
 QWidget* CreateEdit(TViewElement& Element, QWidget* Parent, TElementBinding& Binding) {
   auto* edit = new QLineEdit(Parent);
@@ -115,34 +104,30 @@ QWidget* CreateMemo(TViewElement& Element, QWidget* Parent, TElementBinding& Bin
   return memo;
 }
 
-// The text fields, of one line or of several.
-void ShowText(QLineEdit& Field, const QString& Text) {
-  if (Field.text() != Text) Field.setText(Text);
+void WriteEditText(const TViewElement& Element, QWidget& Widget, const std::string& Property,
+                   TElementBinding&) {
+  auto& edit = static_cast<QLineEdit&>(Widget);
+  const QString text = ToQString(Element.GetText(Property));
+  if (edit.text() != text) edit.setText(text);
 }
-void ShowText(QPlainTextEdit& Field, const QString& Text) {
-  if (Field.toPlainText() != Text) Field.setPlainText(Text);
+void WriteEditMaxLength(const TViewElement& Element, QWidget& Widget, const std::string& Property,
+                        TElementBinding&) {
+  const int maxLength = Element.GetInt(Property);
+  static_cast<QLineEdit&>(Widget).setMaxLength(maxLength > 0 ? maxLength : 32767);
 }
-void LimitLength(QLineEdit& Field, int MaxLength) {
-  Field.setMaxLength(MaxLength > 0 ? MaxLength : 32767);
-}
-void LimitLength(QPlainTextEdit&, int) {
-  // Enforced as the operator types (CreateMemo).
+void WriteMemoText(const TViewElement& Element, QWidget& Widget, const std::string& Property,
+                   TElementBinding&) {
+  auto& memo = static_cast<QPlainTextEdit&>(Widget);
+  const QString text = ToQString(Element.GetText(Property));
+  if (memo.toPlainText() != text) memo.setPlainText(text);
 }
 
-template <class TField>
-bool ApplyTextField(TViewElement& Element, QWidget& Widget, const std::string& Property,
-                    TElementBinding&) {
-  auto& field = static_cast<TField&>(Widget);
-  if (Property == "Text")
-    ShowText(field, ToQString(Element.GetText(Property)));
-  else if (Property == "MaxLength")
-    LimitLength(field, Element.GetInt(Property));
-  else if (Property == "ReadOnly")
-    field.setReadOnly(Element.GetBool(Property));
-  else
-    return false;
-  return true;
-}
+const TPropertyRules kEditRules = {{"Text", WriteEditText},
+                                   {"MaxLength", WriteEditMaxLength},
+                                   {"ReadOnly", WriteBool<QLineEdit, &QLineEdit::setReadOnly>}};
+// The memo's MaxLength is kept as the operator types (CreateMemo).
+const TPropertyRules kMemoRules = {
+    {"Text", WriteMemoText}, {"ReadOnly", WriteBool<QPlainTextEdit, &QPlainTextEdit::setReadOnly>}};
 
 template <class TEdit>
 QWidget* CreateNumEdit(TViewElement& Element, QWidget* Parent, TElementBinding& Binding) {
@@ -162,53 +147,41 @@ TNumber NumberOf(const TViewElement& Element, std::string_view Property) {
     return Element.GetReal(Property);
 }
 
-// Only a real-number field has decimals.
-bool ApplyDecimals(const TViewElement&, TIntEdit&) {
-  return false;
+// The element's value stands in the field, also after a new bound moved the value shown.
+template <class TEdit>
+void WriteNumberValue(const TViewElement& Element, QWidget& Widget, const std::string&,
+                      TElementBinding&) {
+  auto& edit = static_cast<TEdit&>(Widget);
+  const auto value = NumberOf<decltype(edit.Value())>(Element, "Value");
+  if (edit.Value() != value) edit.SetValue(value);
 }
-bool ApplyDecimals(const TViewElement& Element, TDoubleEdit& Edit) {
-  Edit.SetDecimals(static_cast<std::uint16_t>(Element.GetInt("Decimals")));
-  return true;
+template <class TEdit, auto Setter>
+void WriteBound(const TViewElement& Element, QWidget& Widget, const std::string& Property,
+                TElementBinding& Binding) {
+  auto& edit = static_cast<TEdit&>(Widget);
+  (edit.*Setter)(NumberOf<decltype(edit.Value())>(Element, Property));
+  WriteNumberValue<TEdit>(Element, Widget, Property, Binding);
+}
+void WriteDecimals(const TViewElement& Element, QWidget& Widget, const std::string& Property,
+                   TElementBinding& Binding) {
+  static_cast<TDoubleEdit&>(Widget).SetDecimals(
+      static_cast<std::uint16_t>(Element.GetInt(Property)));
+  WriteNumberValue<TDoubleEdit>(Element, Widget, Property, Binding);
 }
 
 // The properties every number field has.
-bool ApplyNumEditCommon(const TViewElement& Element, TMyCustomNumEdit& Edit,
-                        const std::string& Property) {
-  if (Property == "ReadOnly")
-    Edit.setReadOnly(Element.GetBool(Property));
-  else if (Property == "ShowName")
-    Edit.SetShowName(ToQString(Element.GetText(Property)));
-  else if (Property == "RangeMessage")
-    Edit.SetRangeMessage(ToQString(Element.GetText(Property)));
-  else if (Property == "AutoCorrect")
-    Edit.SetAutoCorrect(Element.GetBool(Property));
-  else
-    return false;
-  return true;
-}
-
+const TPropertyRules kNumEditRules = {
+    {"ReadOnly", WriteBool<TMyCustomNumEdit, &TMyCustomNumEdit::setReadOnly>},
+    {"ShowName", WriteText<TMyCustomNumEdit, &TMyCustomNumEdit::SetShowName>},
+    {"RangeMessage", WriteText<TMyCustomNumEdit, &TMyCustomNumEdit::SetRangeMessage>},
+    {"AutoCorrect", WriteBool<TMyCustomNumEdit, &TMyCustomNumEdit::SetAutoCorrect>}};
+// Bounds, increment and value of a field of whole or real numbers.
 template <class TEdit>
-bool ApplyNumEdit(TViewElement& Element, QWidget& Widget, const std::string& Property,
-                  TElementBinding&) {
-  auto& edit = static_cast<TEdit&>(Widget);
-  if (ApplyNumEditCommon(Element, edit, Property)) return true;
-  using TNumber = decltype(edit.Value());
-  if (Property == "MinValue") {
-    edit.SetMinValue(NumberOf<TNumber>(Element, Property));
-  } else if (Property == "MaxValue") {
-    edit.SetMaxValue(NumberOf<TNumber>(Element, Property));
-  } else if (Property == "Increment") {
-    edit.SetIncrement(NumberOf<TNumber>(Element, Property));
-  } else if (Property == "Decimals") {
-    if (!ApplyDecimals(Element, edit)) return false;
-  } else if (Property != "Value") {
-    return false;
-  }
-  // A new bound may have moved the value shown: the element's value stands.
-  const TNumber value = NumberOf<TNumber>(Element, "Value");
-  if (edit.Value() != value) edit.SetValue(value);
-  return true;
-}
+const TPropertyRules kNumberRules = {{"MinValue", WriteBound<TEdit, &TEdit::SetMinValue>},
+                                     {"MaxValue", WriteBound<TEdit, &TEdit::SetMaxValue>},
+                                     {"Increment", WriteBound<TEdit, &TEdit::SetIncrement>},
+                                     {"Value", WriteNumberValue<TEdit>}};
+const TPropertyRules kDecimalsRules = {{"Decimals", WriteDecimals}};
 
 void FillItems(const TViewElement& Element, QComboBox& ComboBox) {
   ComboBox.clear();
@@ -236,17 +209,13 @@ QWidget* CreateComboBox(TViewElement& Element, QWidget* Parent, TElementBinding&
   return comboBox;
 }
 
-bool ApplyComboBox(TViewElement& Element, QWidget& Widget, const std::string& Property,
-                   TElementBinding&) {
-  auto& comboBox = static_cast<QComboBox&>(Widget);
-  if (Property == "Items")
-    FillItems(Element, comboBox);
-  else if (Property == "ItemIndex")
-    comboBox.setCurrentIndex(Element.GetInt(Property));
-  else
-    return false;
-  return true;
+void WriteComboBoxItems(const TViewElement& Element, QWidget& Widget, const std::string&,
+                        TElementBinding&) {
+  FillItems(Element, static_cast<QComboBox&>(Widget));
 }
+
+const TPropertyRules kComboBoxRules = {
+    {"Items", WriteComboBoxItems}, {"ItemIndex", WriteInt<QComboBox, &QComboBox::setCurrentIndex>}};
 
 // A list that lets the frame drawn behind it show, keeping clear of its outline.
 class TFramedList : public QListWidget {
@@ -267,20 +236,20 @@ QWidget* CreateListBox(TViewElement& Element, QWidget* Parent, TElementBinding& 
   return list;
 }
 
-bool ApplyListBox(TViewElement& Element, QWidget& Widget, const std::string& Property,
-                  TElementBinding&) {
+void WriteListBoxItems(const TViewElement& Element, QWidget& Widget, const std::string&,
+                       TElementBinding&) {
   auto& list = static_cast<QListWidget&>(Widget);
-  if (Property == "Items") {
-    list.clear();
-    for (const std::string& item : Element.Items()) list.addItem(ToQString(item));
-    list.setCurrentRow(Element.GetInt("ItemIndex"));
-  } else if (Property == "ItemIndex") {
-    list.setCurrentRow(Element.GetInt(Property));
-  } else {
-    return false;
-  }
-  return true;
+  list.clear();
+  for (const std::string& item : Element.Items()) list.addItem(ToQString(item));
+  list.setCurrentRow(Element.GetInt("ItemIndex"));
 }
+void WriteListBoxIndex(const TViewElement& Element, QWidget& Widget, const std::string& Property,
+                       TElementBinding&) {
+  static_cast<QListWidget&>(Widget).setCurrentRow(Element.GetInt(Property));
+}
+
+const TPropertyRules kListBoxRules = {{"Items", WriteListBoxItems},
+                                      {"ItemIndex", WriteListBoxIndex}};
 
 QWidget* CreateProgressBar(TViewElement&, QWidget* Parent, TElementBinding&) {
   auto* bar = new QProgressBar(Parent);
@@ -288,17 +257,18 @@ QWidget* CreateProgressBar(TViewElement&, QWidget* Parent, TElementBinding&) {
   return bar;
 }
 
-bool ApplyProgressBar(TViewElement& Element, QWidget& Widget, const std::string& Property,
-                      TElementBinding&) {
-  if (Property != "Min" && Property != "Max" && Property != "Position") return false;
+void WriteProgress(const TViewElement& Element, QWidget& Widget, const std::string&,
+                   TElementBinding&) {
   auto& bar = static_cast<QProgressBar&>(Widget);
   const int minimum = Element.GetInt("Min");
   // An empty range would turn the bar into a busy indicator; it stays empty instead.
   const int maximum = std::max(Element.GetInt("Max"), minimum + 1);
   bar.setRange(minimum, maximum);
   bar.setValue(std::clamp(Element.GetInt("Position"), minimum, maximum));
-  return true;
 }
+
+const TPropertyRules kProgressBarRules = {
+    {"Min", WriteProgress}, {"Max", WriteProgress}, {"Position", WriteProgress}};
 
 TModuleArt PictureOf(const std::string& ImageName) {
   if (ImageName == "imgUSB") return TModuleArt::Usb;
@@ -315,23 +285,25 @@ QWidget* CreateImage(TViewElement& Element, QWidget* Parent, TElementBinding&) {
 }
 
 const TWidgetKind kWidgetKinds[] = {
-    {"TPanel", CreatePanel, ApplyNothing},
-    {"TLabel", CreateLabel, ApplyLabel},
-    {"TButton", CreateButton, ApplyButton},
-    {"TCheckBox", CreateCheckBox, ApplyCheckBox},
-    {"TEdit", CreateEdit, ApplyTextField<QLineEdit>},
-    {"TMemo", CreateMemo, ApplyTextField<QPlainTextEdit>},
-    {"TIntEdit", CreateNumEdit<TIntEdit>, ApplyNumEdit<TIntEdit>},
-    {"TDoubleEdit", CreateNumEdit<TDoubleEdit>, ApplyNumEdit<TDoubleEdit>},
-    {"TComboBox", CreateComboBox, ApplyComboBox},
-    {"TListBox", CreateListBox, ApplyListBox},
-    {"TProgressBar", CreateProgressBar, ApplyProgressBar},
-    {"TImage", CreateImage, ApplyNothing},
-    {"TShape", CreateShape, ApplyShape},
-    {"TShapeEx", CreateShape, ApplyShape},
+    {"TPanel", CreatePanel, {}},
+    {"TLabel", CreateLabel, {&kLabelRules}},
+    {"TButton", CreateButton, {&kButtonRules}},
+    {"TCheckBox", CreateCheckBox, {&kCheckBoxRules}},
+    {"TEdit", CreateEdit, {&kEditRules}},
+    {"TMemo", CreateMemo, {&kMemoRules}},
+    {"TIntEdit", CreateNumEdit<TIntEdit>, {&kNumEditRules, &kNumberRules<TIntEdit>}},
+    {"TDoubleEdit",
+     CreateNumEdit<TDoubleEdit>,
+     {&kNumEditRules, &kNumberRules<TDoubleEdit>, &kDecimalsRules}},
+    {"TComboBox", CreateComboBox, {&kComboBoxRules}},
+    {"TListBox", CreateListBox, {&kListBoxRules}},
+    {"TProgressBar", CreateProgressBar, {&kProgressBarRules}},
+    {"TImage", CreateImage, {}},
+    {"TShape", CreateShape, {&kShapeRules}},
+    {"TShapeEx", CreateShape, {&kShapeRules}},
 };
 
-const TWidgetKind kContainerKind{"", CreateContainer, ApplyNothing};
+const TWidgetKind kContainerKind{"", CreateContainer, {}};
 
 }  // namespace
 
@@ -341,6 +313,13 @@ const TWidgetKind& WidgetKindOf(const TViewElement& Element) {
   return kContainerKind;
 }
 
-bool IsGeometry(const std::string& Property) {
+const TPropertyRule* RuleFor(const TWidgetKind& Kind, std::string_view Property) {
+  for (const TPropertyRules* rules : Kind.Rules)
+    for (const TPropertyRule& rule : *rules)
+      if (rule.Property == Property) return &rule;
+  return nullptr;
+}
+
+bool IsGeometry(std::string_view Property) {
   return Property == "Left" || Property == "Top" || Property == "Width" || Property == "Height";
 }

@@ -28,6 +28,17 @@ class TScopedModifiers {
   std::optional<Qt::KeyboardModifiers>& FTarget;
 };
 
+// The keys that step the value: up or down, by one step or by a page.
+struct TStepKey {
+  int Key;
+  TUDBtnType Direction;
+  bool Page;
+};
+constexpr TStepKey kStepKeys[] = {{Qt::Key_PageUp, btNext, true},
+                                  {Qt::Key_PageDown, btPrev, true},
+                                  {Qt::Key_Up, btNext, false},
+                                  {Qt::Key_Down, btPrev, false}};
+
 }  // namespace
 
 TMyCustomNumEdit::TMyCustomNumEdit(QWidget* Parent) : QLineEdit(Parent) {
@@ -134,25 +145,14 @@ bool TMyCustomNumEdit::HandleKeyDown(QKeyEvent*) {
 }
 
 void TMyCustomNumEdit::keyPressEvent(QKeyEvent* Event) {
-  switch (Event->key()) {
-    case Qt::Key_PageUp:
-      StepWith(btNext, true, Event->modifiers());
+  for (const TStepKey& stepKey : kStepKeys)
+    if (Event->key() == stepKey.Key) {
+      StepWith(stepKey.Direction, stepKey.Page, Event->modifiers());
       return;
-    case Qt::Key_PageDown:
-      StepWith(btPrev, true, Event->modifiers());
-      return;
-    case Qt::Key_Up:
-      StepWith(btNext, false, Event->modifiers());
-      return;
-    case Qt::Key_Down:
-      StepWith(btPrev, false, Event->modifiers());
-      return;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      CheckValue();
-      return;
-    default:
-      break;
+    }
+  if (Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) {
+    CheckValue();
+    return;
   }
   if (HandleKeyDown(Event)) return;
 

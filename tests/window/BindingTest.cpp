@@ -13,6 +13,8 @@
 #include "app/uViewElement.h"
 #include "app/uf_MainBinding.h"
 #include "controls/ShapeEx.h"
+#include "controls/uDoubleEdit.h"
+#include "controls/uIntEdit.h"
 #include "support/uErrors.h"
 #include "tests/controls/QtTestApp.h"
 
@@ -202,6 +204,38 @@ TEST_F(BindingTest, ClickingAFrameShowsNoErrorAndStillReachesItsHandler) {
   QTest::mouseClick(Local.Widget("sFrame"), Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_EQ(FrameClicks, 1);
   EXPECT_TRUE(Capture.Messages.empty()) << Capture.Messages.front();
+}
+
+TEST_F(BindingTest, NumberFieldsShowTheirElementsBoundsAndValueAndReportTyping) {
+  TViewElement& Limit = Add("TDoubleEdit", "deLimit", 200, 150, 100, 22);
+  Limit.Set("MaxValue", 10);
+  Limit.Set("Decimals", 1);
+  Limit.Set("Value", 3);
+  TViewElement& Count = Add("TIntEdit", "ieCount", 200, 180, 100, 22);
+  Count.Set("MaxValue", 50);
+  Count.Set("Value", 7);
+  Counting(Count);
+  TElementBinding Local(Form, *new QWidget(&Window));
+  auto* LimitEdit = qobject_cast<TDoubleEdit*>(Local.Widget("deLimit"));
+  auto* CountEdit = qobject_cast<TIntEdit*>(Local.Widget("ieCount"));
+  ASSERT_NE(LimitEdit, nullptr);
+  ASSERT_NE(CountEdit, nullptr);
+  EXPECT_EQ(LimitEdit->MaxValue(), 10);
+  EXPECT_EQ(LimitEdit->Decimals(), 1);
+  EXPECT_EQ(LimitEdit->Value(), 3);
+  EXPECT_EQ(CountEdit->Value(), 7);
+  // The controller narrows the range and sets a new value: the fields follow.
+  Limit.Set("MaxValue", 5);
+  Limit.Set("Value", 4);
+  EXPECT_EQ(LimitEdit->MaxValue(), 5);
+  EXPECT_EQ(LimitEdit->Value(), 4);
+  Count.Set("ShowName", "Počet");
+  EXPECT_EQ(CountEdit->ShowName(), QString::fromUtf8("Počet"));
+  EXPECT_EQ(Changes, 0);
+  // What the operator types goes into the element, once.
+  CountEdit->setText("12");
+  EXPECT_EQ(Count.GetInt("Value"), 12);
+  EXPECT_EQ(Changes, 1);
 }
 
 TEST_F(BindingTest, TimerFollowsItsElementAndTicksDoNotOverlap) {

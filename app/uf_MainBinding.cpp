@@ -40,8 +40,8 @@ TElementBinding::TElementBinding(TViewElement& Form, QWidget& Window)
   FWidgets[&Form] = &FWindow;
   ++FApplying;
   Build(Form, &FWindow);
-  for (TViewElement* Component : Form.Components())
-    if (!Component->IsControl() && Component->ClassName() == "TTimer") CreateTimer(*Component);
+  for (TViewElement* component : Form.Components())
+    if (!component->IsControl() && component->ClassName() == "TTimer") CreateTimer(*component);
   if (Form.HasProperty("Caption")) FWindow.setWindowTitle(ToQString(Form.GetText("Caption")));
   --FApplying;
   FListener = Form.AddListener(
@@ -53,16 +53,16 @@ TElementBinding::~TElementBinding() {
 }
 
 void TElementBinding::Build(TViewElement& Parent, QWidget* ParentWidget) {
-  for (TViewElement* Child : Parent.Children()) {
-    if (!Child->IsControl()) continue;
-    QWidget* widget = WidgetKindOf(*Child).Create(*Child, ParentWidget, *this);
-    widget->setObjectName(ToQString(Child->Name()));
+  for (TViewElement* child : Parent.Children()) {
+    if (!child->IsControl()) continue;
+    QWidget* widget = WidgetKindOf(*child).Create(*child, ParentWidget, *this);
+    widget->setObjectName(ToQString(child->Name()));
     widget->installEventFilter(this);
-    FWidgets[Child] = widget;
-    FByName[Child->Name()] = widget;
-    FElementOf[widget] = Child;
-    ApplyAll(*Child);
-    Build(*Child, widget);
+    FWidgets[child] = widget;
+    FByName[child->Name()] = widget;
+    FElementOf[widget] = child;
+    ApplyAll(*child);
+    Build(*child, widget);
     widget->raise();
   }
 }
@@ -147,8 +147,8 @@ void TElementBinding::Apply(TViewElement& Element, const std::string& Property) 
 }
 
 void TElementBinding::Restack(TViewElement& Parent) {
-  for (TViewElement* Child : Parent.Children()) {
-    const auto found = FWidgets.find(Child);
+  for (TViewElement* child : Parent.Children()) {
+    const auto found = FWidgets.find(child);
     if (found != FWidgets.end() && found->second) found->second->raise();
   }
 }

@@ -22,26 +22,26 @@ TShapeExColors ShapeExColors(const TShapeExColorSchema& Schema, const TShapeExSt
 
 TShapeExBox ShapeExFigureBox(int Width, int Height, int PenWidth, TShapeType Shape) {
   TShapeExBox box;
-  box.X = box.Y = PenWidth / 2;
-  box.W = Width - PenWidth + 1;
-  box.H = Height - PenWidth + 1;
+  box.Left = box.Top = PenWidth / 2;
+  box.Width = Width - PenWidth + 1;
+  box.Height = Height - PenWidth + 1;
   if (PenWidth == 0) {
-    --box.W;
-    --box.H;
+    --box.Width;
+    --box.Height;
   }
   if (Shape == stSquare || Shape == stRoundSquare || Shape == stCircle) {
-    const int side = std::min(box.W, box.H);
-    box.X += (box.W - side) / 2;
-    box.Y += (box.H - side) / 2;
-    box.W = box.H = side;
+    const int side = std::min(box.Width, box.Height);
+    box.Left += (box.Width - side) / 2;
+    box.Top += (box.Height - side) / 2;
+    box.Width = box.Height = side;
   }
   return box;
 }
 
 QPoint ShapeExCaptionOrigin(const TShapeExBox& Box, int TextWidth, int TextHeight) {
   // Halves go to the even neighbour, as the default rounding mode does.
-  const double left = std::nearbyint(Box.X + Box.W / 2.0 - TextWidth / 2.0);
-  const double top = std::nearbyint(Box.Y + Box.H / 2.0 - TextHeight / 2.0) - 1;
+  const double left = std::nearbyint(Box.Left + Box.Width / 2.0 - TextWidth / 2.0);
+  const double top = std::nearbyint(Box.Top + Box.Height / 2.0 - TextHeight / 2.0) - 1;
   return {static_cast<int>(left), static_cast<int>(top)};
 }
 
@@ -89,7 +89,7 @@ void TShapeEx::paintEvent(QPaintEvent*) {
   // The outline is centred on the path; an odd width needs the path on pixel centres so that
   // the figure covers exactly the box.
   const double offset = (FPenWidth == 0 || FPenWidth % 2 == 1) ? 0.5 : 0.0;
-  const QRectF path(box.X + offset, box.Y + offset, box.W - 1, box.H - 1);
+  const QRectF path(box.Left + offset, box.Top + offset, box.Width - 1, box.Height - 1);
   switch (FShape) {
     case stRectangle:
     case stSquare:

@@ -64,12 +64,12 @@ struct TShapeExState {
 // normal; disabled overrides all. A down button's outline takes DownBorderColor.
 TShapeExColors ShapeExColors(const TShapeExColorSchema& Schema, const TShapeExState& State);
 
-// The figure's box, right and bottom edges exclusive: (X, Y) to (X + W, Y + H).
+// The figure's box, right and bottom edges exclusive.
 struct TShapeExBox {
-  int X = 0;
-  int Y = 0;
-  int W = 0;
-  int H = 0;
+  int Left = 0;
+  int Top = 0;
+  int Width = 0;
+  int Height = 0;
   bool operator==(const TShapeExBox&) const = default;
 };
 

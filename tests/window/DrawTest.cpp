@@ -13,36 +13,36 @@ namespace {
 
 // Left-most column with ink (darker than mid grey) between From and To, or -1.
 int FirstInkColumn(const QImage& Image, int From, int To) {
-  for (int X = From; X < To; ++X)
-    for (int Y = 0; Y < Image.height(); ++Y)
-      if (qGray(Image.pixel(X, Y)) < 128) return X;
+  for (int column = From; column < To; ++column)
+    for (int row = 0; row < Image.height(); ++row)
+      if (qGray(Image.pixel(column, row)) < 128) return column;
   return -1;
 }
 
 int FirstInkRow(const QImage& Image) {
-  for (int Y = 0; Y < Image.height(); ++Y)
-    for (int X = 0; X < Image.width(); ++X)
-      if (qGray(Image.pixel(X, Y)) < 128) return Y;
+  for (int row = 0; row < Image.height(); ++row)
+    for (int column = 0; column < Image.width(); ++column)
+      if (qGray(Image.pixel(column, row)) < 128) return row;
   return -1;
 }
 
 // Paints row Text of a list with Delegate into a white image of Width x Height.
 QImage PaintRow(QStyledItemDelegate& Delegate, const QString& Text, int Width, int Height) {
-  QListWidget List;
-  List.addItem(Text);
-  QImage Image(Width, Height, QImage::Format_RGB32);
-  Image.fill(Qt::white);
-  QPainter Painter(&Image);
-  QStyleOptionViewItem Option;
-  Option.initFrom(&List);
-  Option.rect = QRect(0, 0, Width, Height);
-  Option.font = WindowFont(9);
-  Option.palette.setColor(QPalette::Base, Qt::white);
-  Option.palette.setColor(QPalette::Text, Qt::black);
-  Option.state &= ~QStyle::State_Selected;
-  Delegate.paint(&Painter, Option, List.model()->index(0, 0));
-  Painter.end();
-  return Image;
+  QListWidget list;
+  list.addItem(Text);
+  QImage image(Width, Height, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  QStyleOptionViewItem option;
+  option.initFrom(&list);
+  option.rect = QRect(0, 0, Width, Height);
+  option.font = WindowFont(9);
+  option.palette.setColor(QPalette::Base, Qt::white);
+  option.palette.setColor(QPalette::Text, Qt::black);
+  option.state &= ~QStyle::State_Selected;
+  Delegate.paint(&painter, option, list.model()->index(0, 0));
+  painter.end();
+  return image;
 }
 
 }  // namespace
@@ -54,23 +54,23 @@ TEST(FoundModuleRow, SplitsIntoThreeFieldsAndFillsMissingOnes) {
 }
 
 TEST(FoundModuleRow, FieldsStartAtTheirColumnsBelowTheTop) {
-  TFoundModuleDelegate Delegate;
-  const QImage Row = PaintRow(Delegate, "WWW|WWW|WWW", 420, 24);
+  TFoundModuleDelegate delegate;
+  const QImage row = PaintRow(delegate, "WWW|WWW|WWW", 420, 24);
   // A glyph's ink starts at or just right of its pen position.
-  EXPECT_GE(FirstInkColumn(Row, 0, 140), 10);
-  EXPECT_LE(FirstInkColumn(Row, 0, 140), 13);
-  EXPECT_GE(FirstInkColumn(Row, 140, 290), 150);
-  EXPECT_LE(FirstInkColumn(Row, 140, 290), 153);
-  EXPECT_GE(FirstInkColumn(Row, 290, 420), 300);
-  EXPECT_LE(FirstInkColumn(Row, 290, 420), 303);
-  EXPECT_GE(FirstInkRow(Row), 2);
+  EXPECT_GE(FirstInkColumn(row, 0, 140), 10);
+  EXPECT_LE(FirstInkColumn(row, 0, 140), 13);
+  EXPECT_GE(FirstInkColumn(row, 140, 290), 150);
+  EXPECT_LE(FirstInkColumn(row, 140, 290), 153);
+  EXPECT_GE(FirstInkColumn(row, 290, 420), 300);
+  EXPECT_LE(FirstInkColumn(row, 290, 420), 303);
+  EXPECT_GE(FirstInkRow(row), 2);
 }
 
 TEST(AddressItem, TextsOfAnAddress) {
-  const TAddressTexts A = AddressTexts(65);
-  EXPECT_EQ(A.Character, "A");
-  EXPECT_EQ(A.Decimal, "65");
-  EXPECT_EQ(A.Hex, "0x41");
+  const TAddressTexts texts = AddressTexts(65);
+  EXPECT_EQ(texts.Character, "A");
+  EXPECT_EQ(texts.Decimal, "65");
+  EXPECT_EQ(texts.Hex, "0x41");
   // Upper-case digits after a lower-case "0x"; two digits always.
   EXPECT_EQ(AddressTexts(171).Hex, "0xAB");
   EXPECT_EQ(AddressTexts(7).Hex, "0x07");
@@ -83,48 +83,50 @@ TEST(AddressItem, TextsOfAnAddress) {
 }
 
 TEST(AddressItem, SmallCaptionsThenTheValuesInTheirPlaces) {
-  TAddressDelegate Delegate;
+  TAddressDelegate delegate;
   // Row 200: character, "200", "0xC8".
-  QListWidget List;
-  for (int I = 0; I <= 200; ++I) List.addItem(QString::number(I));
-  QImage Image(AddressItemWidth, 20, QImage::Format_RGB32);
-  Image.fill(Qt::white);
-  QPainter Painter(&Image);
-  QStyleOptionViewItem Option;
-  Option.rect = QRect(0, 0, AddressItemWidth, 20);
-  Option.palette.setColor(QPalette::Base, Qt::white);
-  Option.palette.setColor(QPalette::Text, Qt::black);
-  Delegate.paint(&Painter, Option, List.model()->index(200, 0));
-  Painter.end();
-  EXPECT_GE(FirstInkColumn(Image, 0, 28), 5);
-  EXPECT_LE(FirstInkColumn(Image, 0, 28), 7);
-  EXPECT_GE(FirstInkColumn(Image, 70, 100), 70);
-  EXPECT_LE(FirstInkColumn(Image, 70, 100), 72);
-  EXPECT_GE(FirstInkColumn(Image, 129, AddressItemWidth), 130);
-  EXPECT_LE(FirstInkColumn(Image, 129, AddressItemWidth), 132);
+  QListWidget list;
+  for (int item = 0; item <= 200; ++item) list.addItem(QString::number(item));
+  QImage image(AddressItemWidth, 20, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  QStyleOptionViewItem option;
+  option.rect = QRect(0, 0, AddressItemWidth, 20);
+  option.palette.setColor(QPalette::Base, Qt::white);
+  option.palette.setColor(QPalette::Text, Qt::black);
+  delegate.paint(&painter, option, list.model()->index(200, 0));
+  painter.end();
+  EXPECT_GE(FirstInkColumn(image, 0, 28), 5);
+  EXPECT_LE(FirstInkColumn(image, 0, 28), 7);
+  EXPECT_GE(FirstInkColumn(image, 70, 100), 70);
+  EXPECT_LE(FirstInkColumn(image, 70, 100), 72);
+  EXPECT_GE(FirstInkColumn(image, 129, AddressItemWidth), 130);
+  EXPECT_LE(FirstInkColumn(image, 129, AddressItemWidth), 132);
   // Everything drawn fits in the item's width.
-  EXPECT_EQ(FirstInkColumn(Image, AddressItemWidth - 2, AddressItemWidth), -1);
+  EXPECT_EQ(FirstInkColumn(image, AddressItemWidth - 2, AddressItemWidth), -1);
 }
 
 TEST(Artwork, PicturesAndFlagsHaveTheirSizesAndTellTheFlagsApart) {
-  for (TModuleArt Kind : {TModuleArt::Usb, TModuleArt::Rs, TModuleArt::Novra, TModuleArt::Unknown})
-    EXPECT_EQ(ModulePicture(Kind).size(), QSize(ModuleArtWidth, ModuleArtHeight));
-  const QImage Czech = FlagImage(0).toImage();
-  const QImage British = FlagImage(1).toImage();
-  ASSERT_EQ(Czech.size(), QSize(16, 16));
-  ASSERT_EQ(British.size(), QSize(16, 16));
+  for (TModuleArt kind : {TModuleArt::Usb, TModuleArt::Rs, TModuleArt::Novra, TModuleArt::Unknown})
+    EXPECT_EQ(ModulePicture(kind).size(), QSize(ModuleArtWidth, ModuleArtHeight));
+  const QImage czech = FlagImage(0).toImage();
+  const QImage british = FlagImage(1).toImage();
+  ASSERT_EQ(czech.size(), QSize(16, 16));
+  ASSERT_EQ(british.size(), QSize(16, 16));
   // Czech: white over red at the fly end, blue at the hoist.
-  EXPECT_EQ(QColor(Czech.pixel(13, 5)), QColor(Qt::white));
-  EXPECT_GT(QColor(Czech.pixel(13, 10)).red(), 200);
-  EXPECT_GT(QColor(Czech.pixel(2, 8)).blue(), 100);
+  EXPECT_EQ(QColor(czech.pixel(13, 5)), QColor(Qt::white));
+  EXPECT_GT(QColor(czech.pixel(13, 10)).red(), 200);
+  EXPECT_GT(QColor(czech.pixel(2, 8)).blue(), 100);
   // British: the red cross through the middle, blue fields around it.
-  EXPECT_GT(QColor(British.pixel(8, 8)).red(), 180);
-  int Blue = 0;
-  for (int Y = 0; Y < 16; ++Y)
-    for (int X = 0; X < 16; ++X)
-      if (QColor(British.pixel(X, Y)).blue() > QColor(British.pixel(X, Y)).red() + 50) ++Blue;
-  EXPECT_GT(Blue, 10);
-  EXPECT_NE(Czech, British);
+  EXPECT_GT(QColor(british.pixel(8, 8)).red(), 180);
+  int blueCount = 0;
+  for (int row = 0; row < 16; ++row)
+    for (int column = 0; column < 16; ++column) {
+      const QColor pixel(british.pixel(column, row));
+      if (pixel.blue() > pixel.red() + 50) ++blueCount;
+    }
+  EXPECT_GT(blueCount, 10);
+  EXPECT_NE(czech, british);
   // Images without a flag of their own are empty.
   EXPECT_EQ(FlagImage(2).toImage().pixelColor(8, 8).alpha(), 0);
 }

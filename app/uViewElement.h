@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/uWindowColors.h"
 #include "support/uVariant.h"
 
 // How a property converts what is set into it (texts from a language file, for instance).

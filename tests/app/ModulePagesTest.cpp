@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "app/uMainLayout.h"
+#include "app/uWindowColors.h"
 #include "protocol/uTirmel97.h"
 #include "sim/uKvxSimDevice.h"
 #include "support/uCodePage.h"

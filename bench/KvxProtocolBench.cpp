@@ -10,6 +10,8 @@
 #include "protocol/uKVXxxCommands.h"
 #include "sim/uInProcessChannel.h"
 #include "sim/uKvxSimModule.h"
+#include "sim/uKvxPauseObserver.h"
+#include "sim/uKvxTransactor.h"
 
 namespace {
 
@@ -44,13 +46,12 @@ struct TRig {
     peer = std::make_shared<TCountingPeer>(std::make_shared<TKvxSimModule>(state));
     channel = Create<TInProcessChannel>("SIM1", peer, "baudrate=" + std::to_string(baud));
     channel->Open();
-    SetKVXPauseObserver([this](int ms) { pausedMs += ms; });
   }
-  ~TRig() { SetKVXPauseObserver({}); }
 
   std::shared_ptr<TCountingPeer> peer;
   TKVXChannel channel;
   double pausedMs = 0;
+  TKVXPauseObserver pauses{[this](int ms) { pausedMs += ms; }};
 };
 
 // Runs one sequence per iteration and reports wall time against the floor.

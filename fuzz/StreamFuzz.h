@@ -6,6 +6,7 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "protocol/uKVXxx.h"
+#include "sim/uKvxSimStreams.h"
 #include "support/uErrors.h"
 #include "support/uMessages.h"
 

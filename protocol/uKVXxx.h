@@ -118,9 +118,5 @@ bool ParseSetupStream(TKVXrec& Rec, std::string Stream);
 bool ParseWatchStream(TKVXrec& Rec, std::string Stream);
 std::string BuildSetupChanges(const TChannelSetup& Edited, const TChannelSetup& Read);
 std::string BuildWatchChanges(const TChannelWatch& Edited, const TChannelWatch& Read);
-// One channel's part of a read reply as a module sends it: its 0x01 item, then every item
-// the record keeps (0x1A only with GainPresent).
-std::string EncodeSetupStream(const TChannelSetup& Setup);
-std::string EncodeWatchStream(const TChannelWatch& Watch);
 // Raises "Invalid value data length" unless Block has exactly 18 bytes (Valid stays false).
 void DecodeMeasuredValue(std::string_view Block, TKVXChannelRecountedValue& Value);

@@ -17,7 +17,7 @@ constexpr std::size_t kLoopModesSize = 8;
 constexpr std::size_t kCommParamsSize = 2;
 
 std::mutex gPauseLock;
-TKVXPauseObserver gPauseObserver;
+TKVXPauseFunction gPause;
 
 std::string Byte(int value) {
   return std::string(1, static_cast<char>(value));
@@ -51,20 +51,26 @@ std::uint16_t BigEndian(std::string_view bytes) {
 
 }  // namespace
 
-void KVXPause(int Milliseconds) {
+void KVXSleep(int Milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
-  TKVXPauseObserver observer;
-  {
-    std::lock_guard lock(gPauseLock);
-    observer = gPauseObserver;
-  }
-  if (observer) observer(Milliseconds);
 }
 
-TKVXPauseObserver SetKVXPauseObserver(TKVXPauseObserver Observer) {
+void KVXPause(int Milliseconds) {
+  TKVXPauseFunction pause;
+  {
+    std::lock_guard lock(gPauseLock);
+    pause = gPause;
+  }
+  if (pause)
+    pause(Milliseconds);
+  else
+    KVXSleep(Milliseconds);
+}
+
+TKVXPauseFunction SetKVXPauseFunction(TKVXPauseFunction Pause) {
   std::lock_guard lock(gPauseLock);
-  std::swap(gPauseObserver, Observer);
-  return Observer;
+  std::swap(gPause, Pause);
+  return Pause;
 }
 
 bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
@@ -88,12 +94,6 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
   ParseFrame(received, frame);
   Reply = std::move(frame.Data);
   return true;
-}
-
-bool TKVXChannelTransactor::Transact(std::uint8_t Instruction, const std::string& Data,
-                                     std::uint8_t Address, std::int32_t Timeout,
-                                     std::string& Reply) {
-  return ::Transact(FChannel, Instruction, Data, Address, Timeout, Reply);
 }
 
 bool CheckDevice(const TKVXChannel& Channel) {

@@ -1,7 +1,8 @@
 #pragma once
 // The platform device under the port engine: the few operations of a serial line that the
 // engine needs, in the shape it relies on (settings record, event wait, queues, purges, lines).
-// Two implementations: termios (AfPosixComDevice) and a simulated line (AfSimComDevice).
+// Two implementations: termios (AfPosixComDevice) and the tests' simulated line
+// (sim/AfSimComDevice).
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -1,5 +1,7 @@
 #include "sim/uKvxSimState.h"
 
+#include "sim/uKvxSimStreams.h"
+
 #include "support/uConversionUtils.h"
 #include "support/uStringUtils.h"
 

@@ -9,6 +9,7 @@
 #include "sim/uScriptedPeer.h"
 #include "support/uErrors.h"
 #include "tests/faults/FaultRig.h"
+#include "sim/uKvxTransactor.h"
 
 namespace {
 

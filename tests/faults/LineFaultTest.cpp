@@ -8,6 +8,7 @@
 #include "support/uErrors.h"
 #include "support/uStringUtils.h"
 #include "tests/faults/FaultRig.h"
+#include "sim/uKvxTransactor.h"
 
 namespace {
 

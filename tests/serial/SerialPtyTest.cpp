@@ -19,6 +19,7 @@
 #include "sim/uSimPty.h"
 #include "support/uStringUtils.h"
 #include "tests/serial/KernelHangUp.h"
+#include "sim/uKvxTransactor.h"
 
 namespace {
 

@@ -11,6 +11,8 @@
 #include "support/uErrors.h"
 #include "support/uMessages.h"
 #include "support/uStringUtils.h"
+#include "sim/uKvxPauseObserver.h"
+#include "sim/uKvxTransactor.h"
 
 namespace {
 
@@ -41,18 +43,14 @@ TKVXrec RecordOf(const TKvxSimState& s) {
 // Records every pause the command set takes.
 class PauseLog {
  public:
-  PauseLog() {
-    previous_ = SetKVXPauseObserver([this](int ms) {
-      pauses.push_back(ms);
-      if (onPause) onPause(pauses.size());
-    });
-  }
-  ~PauseLog() { SetKVXPauseObserver(previous_); }
   std::vector<int> pauses;
   std::function<void(std::size_t count)> onPause;
 
  private:
-  TKVXPauseObserver previous_;
+  TKVXPauseObserver FObserver{[this](int ms) {
+    pauses.push_back(ms);
+    if (onPause) onPause(pauses.size());
+  }};
 };
 
 class CommandTest : public ::testing::Test {

@@ -10,6 +10,7 @@
 #include "sim/uKvxSimModule.h"
 #include "support/uConversionUtils.h"
 #include "support/uStringUtils.h"
+#include "sim/uKvxTransactor.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 #include "tools/kvx-sim/uKvxSimOptions.h"
 #include "usb/uci_FTDIdirect.h"
+#include "sim/uKvxTransactor.h"
 
 extern char** environ;
 

@@ -11,6 +11,7 @@
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 #include "usb/uci_FTDIdirect.h"
 #include "usb/uci_FTDImanager.h"
+#include "sim/uKvxTransactor.h"
 
 namespace {
 

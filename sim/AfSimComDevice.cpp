@@ -1,4 +1,4 @@
-#include "serial/AfSimComDevice.h"
+#include "sim/AfSimComDevice.h"
 
 #include <chrono>
 #include <cstring>

@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
     }
   }
   if (!demoDir) return RunMainProgram(argc, argv);
-  return RunMainProgram(argc, argv, [&demoDir](TfMain& form, TfMainWindow& window,
-                                               TfTrendWindow& trend) {
-    StartDemoWalk(form, window, trend, *demoDir);
-  });
+  return RunMainProgram(argc, argv,
+                        [&demoDir](TfMain& form, TfMainWindow& window, TfTrendWindow& trend) {
+                          StartDemoWalk(form, window, trend, *demoDir);
+                        });
 }

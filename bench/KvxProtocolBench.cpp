@@ -9,8 +9,8 @@
 
 #include "protocol/uKVXxxCommands.h"
 #include "sim/uInProcessChannel.h"
-#include "sim/uKvxSimModule.h"
 #include "sim/uKvxPauseObserver.h"
+#include "sim/uKvxSimModule.h"
 #include "sim/uKvxTransactor.h"
 
 namespace {

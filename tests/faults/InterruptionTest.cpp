@@ -6,10 +6,10 @@
 
 #include <set>
 
+#include "sim/uKvxTransactor.h"
 #include "sim/uScriptedPeer.h"
 #include "support/uErrors.h"
 #include "tests/faults/FaultRig.h"
-#include "sim/uKvxTransactor.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 
 #include <optional>
 
+#include "sim/uKvxTransactor.h"
 #include "support/uErrors.h"
 #include "support/uStringUtils.h"
 #include "tests/faults/FaultRig.h"
-#include "sim/uKvxTransactor.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include "protocol/uKVXxxCommands.h"
 #include "protocol/uTirmel97.h"
 #include "sim/uInProcessChannel.h"
+#include "sim/uKvxPauseObserver.h"
 #include "sim/uKvxSimModule.h"
+#include "sim/uKvxTransactor.h"
 #include "support/uErrors.h"
 #include "support/uMessages.h"
 #include "support/uStringUtils.h"
-#include "sim/uKvxPauseObserver.h"
-#include "sim/uKvxTransactor.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <string>
 
 #include "protocol/uKVXxxCommands.h"
+#include "sim/uKvxTransactor.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 #include "tools/kvx-sim/uKvxSimOptions.h"
 #include "usb/uci_FTDIdirect.h"
-#include "sim/uKvxTransactor.h"
 
 extern char** environ;
 

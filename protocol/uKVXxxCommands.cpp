@@ -19,6 +19,12 @@ constexpr std::size_t kCommParamsSize = 2;
 std::mutex gPauseLock;
 TKVXPauseFunction gPause;
 
+// Empty unless a pause function is installed.
+TKVXPauseFunction InstalledPause() {
+  std::lock_guard lock(gPauseLock);
+  return gPause;
+}
+
 std::string Byte(int value) {
   return std::string(1, static_cast<char>(value));
 }
@@ -56,12 +62,7 @@ void KVXSleep(int Milliseconds) {
 }
 
 void KVXPause(int Milliseconds) {
-  TKVXPauseFunction pause;
-  {
-    std::lock_guard lock(gPauseLock);
-    pause = gPause;
-  }
-  if (pause)
+  if (const TKVXPauseFunction pause = InstalledPause())
     pause(Milliseconds);
   else
     KVXSleep(Milliseconds);

@@ -26,6 +26,16 @@ TAfComDeviceFactory SetAfComDeviceFactory(TAfComDeviceFactory Factory) {
   return Factory;
 }
 
+std::uint32_t AfModemEvents(std::uint32_t Before, std::uint32_t Now) {
+  const std::uint32_t changed = Before ^ Now;
+  std::uint32_t events = 0;
+  if (changed & MS_CTS_ON) events |= EV_CTS;
+  if (changed & MS_DSR_ON) events |= EV_DSR;
+  if (changed & MS_RLSD_ON) events |= EV_RLSD;
+  if (changed & Now & MS_RING_ON) events |= EV_RING;
+  return events;
+}
+
 bool AfDcbSupported(const DCB& Dcb) {
   if (Dcb.DCBlength != sizeof(DCB) || Dcb.BaudRate == 0) return false;
   if (Dcb.ByteSize < 5 || Dcb.ByteSize > 8 || Dcb.Parity > SPACEPARITY) return false;

@@ -106,6 +106,10 @@ std::unique_ptr<TAfComDevice> AfOpenComDevice(std::int32_t Port, TAfOpenError& E
 // Installs a factory (an empty one restores termios); returns the previous one.
 TAfComDeviceFactory SetAfComDeviceFactory(TAfComDeviceFactory Factory);
 
+// The line events a change of the modem status from Before to Now raises (RING only as it
+// comes on).
+std::uint32_t AfModemEvents(std::uint32_t Before, std::uint32_t Now);
+
 // What a line under Linux can do: 5 to 8 data bits, any positive speed, every parity, one stop
 // bit or two (1.5 only with 5 data bits, as UARTs do), XON/XOFF with distinct characters,
 // RTS/CTS only as a pair. Refused: DTR/DSR handshaking, DSR sensitivity, error-character

@@ -245,11 +245,7 @@ std::uint32_t TAfPosixComDevice::LineChanges() {
     int Lines;
     if (Succeeded(::ioctl(FFd, TIOCMGET, &Lines))) {
       std::uint32_t Now = ModemBits(Lines);
-      std::uint32_t Diff = Now ^ FLastModem;
-      if (Diff & MS_CTS_ON) Events |= EV_CTS;
-      if (Diff & MS_DSR_ON) Events |= EV_DSR;
-      if (Diff & MS_RLSD_ON) Events |= EV_RLSD;
-      if (Diff & Now & MS_RING_ON) Events |= EV_RING;
+      Events |= AfModemEvents(FLastModem, Now);
       FLastModem = Now;
     }
   }

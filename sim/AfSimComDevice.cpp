@@ -10,100 +10,72 @@ TAfSimLine::TAfSimLine() {
 }
 
 void TAfSimLine::Receive(std::string_view Bytes) {
-  {
-    std::lock_guard Guard(FLock);
+  ChangeAndWake([&] {
     FInput.append(Bytes);
     FPending |= EV_RXCHAR;
-  }
-  FChanged.notify_all();
+  });
 }
 
 void TAfSimLine::SetModemStatus(std::uint32_t Status) {
-  {
-    std::lock_guard Guard(FLock);
-    std::uint32_t Diff = FModem ^ Status;
-    if (Diff & MS_CTS_ON) FPending |= EV_CTS;
-    if (Diff & MS_DSR_ON) FPending |= EV_DSR;
-    if (Diff & MS_RLSD_ON) FPending |= EV_RLSD;
-    if (Diff & Status & MS_RING_ON) FPending |= EV_RING;
+  ChangeAndWake([&] {
+    FPending |= AfModemEvents(FModem, Status);
     FModem = Status;
-  }
-  FChanged.notify_all();
+  });
 }
 
 void TAfSimLine::InjectErrors(std::uint32_t Errors) {
-  {
-    std::lock_guard Guard(FLock);
+  ChangeAndWake([&] {
     FErrors |= Errors;
     FPending |= EV_ERR;
-  }
-  FChanged.notify_all();
+  });
 }
 
 void TAfSimLine::SetWriteStalled(bool Stalled) {
-  {
-    std::lock_guard Guard(FLock);
-    FWriteStalled = Stalled;
-  }
-  FChanged.notify_all();
+  ChangeAndWake([&] { FWriteStalled = Stalled; });
 }
 
 void TAfSimLine::SetRefuseSettings(bool Refuse) {
-  std::lock_guard Guard(FLock);
-  FRefuse = Refuse;
+  Locked([&] { FRefuse = Refuse; });
 }
 
 void TAfSimLine::HangUp() {
-  {
-    std::lock_guard Guard(FLock);
-    FHungUp = true;
-  }
-  FChanged.notify_all();
+  ChangeAndWake([&] { FHungUp = true; });
 }
 
 void TAfSimLine::SetDenied(bool Denied) {
-  std::lock_guard Guard(FLock);
-  FDenied = Denied;
+  Locked([&] { FDenied = Denied; });
 }
 
 bool TAfSimLine::Denied() const {
-  std::lock_guard Guard(FLock);
-  return FDenied;
+  return Locked([&] { return FDenied; });
 }
 
 std::string TAfSimLine::Written() const {
-  std::lock_guard Guard(FLock);
-  return FWritten;
+  return Locked([&] { return FWritten; });
 }
 
 std::uint32_t TAfSimLine::InputCount() const {
-  std::lock_guard Guard(FLock);
-  return static_cast<std::uint32_t>(FInput.size());
+  return Locked([&] { return static_cast<std::uint32_t>(FInput.size()); });
 }
 
 DCB TAfSimLine::Settings() const {
-  std::lock_guard Guard(FLock);
-  return FSettings;
+  return Locked([&] { return FSettings; });
 }
 
 std::uint32_t TAfSimLine::ControlLines() const {
-  std::lock_guard Guard(FLock);
-  return FControl;
+  return Locked([&] { return FControl; });
 }
 
 std::vector<std::uint32_t> TAfSimLine::Purges() const {
-  std::lock_guard Guard(FLock);
-  return FPurges;
+  return Locked([&] { return FPurges; });
 }
 
 bool TAfSimLine::IsOpen() const {
-  std::lock_guard Guard(FLock);
-  return FOpen;
+  return Locked([&] { return FOpen; });
 }
 
 std::uint32_t TAfSimLine::Mask() const {
-  std::lock_guard Guard(FLock);
-  return FMask;
+  return Locked([&] { return FMask; });
 }
 
 bool TAfSimLine::WaitForStalledWrite(int TimeoutMs) const {

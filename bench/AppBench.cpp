@@ -70,10 +70,10 @@ void BM_AppFullSearchFourPorts(benchmark::State& state) {
     floor += static_cast<double>(paused.load()) + 2 * 2 * kCheckTimeout + 1000;
     if (rig.Form->FoundChannels().size() != 2) state.SkipWithError("the two modules not found");
   }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["search_ms"] = total / n;
-  state.counters["floor_ms"] = floor / n;
-  state.counters["over_floor_ms"] = (total - floor) / n;
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["search_ms"] = total / iterations;
+  state.counters["floor_ms"] = floor / iterations;
+  state.counters["over_floor_ms"] = (total - floor) / iterations;
 }
 BENCHMARK(BM_AppFullSearchFourPorts)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 

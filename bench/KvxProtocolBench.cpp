@@ -69,9 +69,9 @@ void Measure(benchmark::State& state, Sequence sequence) {
     wallMs += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     floorMs += rig.pausedMs + rig.peer->TakeCount() * 10 * 1000.0 / baud;
   }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["floor_ms"] = floorMs / n;
-  state.counters["wall_ms"] = wallMs / n;
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["floor_ms"] = floorMs / iterations;
+  state.counters["wall_ms"] = wallMs / iterations;
   state.counters["ratio"] = wallMs / floorMs;
 }
 

@@ -12,8 +12,8 @@
 
 template <class Parse, class Encode, class Slot, class Limits>
 void FuzzStream(const std::string& Stream, Parse parse, Encode encode, Slot slot, Limits limits) {
-  static const bool Quiet = (SetMessageHandler([](const std::string&) {}), true);
-  (void)Quiet;
+  static const bool quiet = (SetMessageHandler([](const std::string&) {}), true);
+  (void)quiet;
   TKVXrec rec;
   try {
     parse(rec, Stream);

@@ -116,9 +116,9 @@ std::string ProductionText(std::uint16_t ProductNumber, std::uint16_t SerialNumb
   return Format("%.4d.xx.xx/%.4d", ProductNumber, SerialNumber);
 }
 
-std::string TakeBytes(std::string& Stream, std::size_t n) {
+std::string TakeBytes(std::string& Stream, std::size_t Count) {
   if (Stream.empty()) return {};
-  std::string value = Stream.substr(1, n);
+  std::string value = Stream.substr(1, Count);
   Stream.erase(0, 1 + value.size());
   return value;
 }
@@ -130,9 +130,9 @@ std::uint8_t TakeByte(std::string& Stream) {
   return static_cast<std::uint8_t>(TakeBytes(Stream, 1)[0]);
 }
 
-std::uint32_t TakeUnsigned(std::string& Stream, std::size_t n) {
+std::uint32_t TakeUnsigned(std::string& Stream, std::size_t Count) {
   std::uint32_t value = 0;
-  for (unsigned char byte : TakeBytes(Stream, n)) value = (value << 8) | byte;
+  for (unsigned char byte : TakeBytes(Stream, Count)) value = (value << 8) | byte;
   return value;
 }
 

@@ -109,9 +109,9 @@ std::string ProductionText(std::uint16_t ProductNumber, std::uint16_t SerialNumb
 
 // Byte codecs: the stream's front byte is the code; these take the value bytes after it
 // and then drop the code byte.
-std::string TakeBytes(std::string& Stream, std::size_t n);
+std::string TakeBytes(std::string& Stream, std::size_t Count);
 std::uint8_t TakeByte(std::string& Stream);
-std::uint32_t TakeUnsigned(std::string& Stream, std::size_t n);
+std::uint32_t TakeUnsigned(std::string& Stream, std::size_t Count);
 float TakeReal(std::string& Stream);
 
 bool ParseSetupStream(TKVXrec& Rec, std::string Stream);

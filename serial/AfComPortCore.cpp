@@ -28,15 +28,15 @@ bool TAfComPortCore::OpenPort(std::int32_t PortNumber) {
   if (PortNumber <= 0) throw EAfComPortCoreError(Format("Invalid port number (COM%d)", PortNumber));
   FPortNumber = PortNumber;
   FHandle.reset();
-  TAfOpenError Error;
-  auto Device = AfOpenComDevice(PortNumber, Error);
-  FOpenError = Device ? TAfOpenError::None : Error;
-  if (!Device) {
-    if (Error == TAfOpenError::NotFound)
+  TAfOpenError error;
+  auto device = AfOpenComDevice(PortNumber, error);
+  FOpenError = device ? TAfOpenError::None : error;
+  if (!device) {
+    if (error == TAfOpenError::NotFound)
       throw EAfComPortCoreError(Format("Invalid port number (COM%d)", PortNumber));
     throw EAfComPortCoreError(Format("Can't open device COM%d", PortNumber));
   }
-  FHandle = std::move(Device);
+  FHandle = std::move(device);
   try {
     if (!FHandle->SetTimeouts()) throw EAfComPortCoreError("Error setting timeouts");
     if (!FHandle->SetupComm(FInQueueSize, FOutQueueSize))
@@ -47,7 +47,7 @@ bool TAfComPortCore::OpenPort(std::int32_t PortNumber) {
       throw EAfComPortCoreError("Error setting parameters from DCB");
     }
     {
-      std::lock_guard Guard(FStatusLock);
+      std::lock_guard guard(FStatusLock);
       FLineErrors = 0;
     }
     try {
@@ -83,7 +83,7 @@ void TAfComPortCore::CloseSequence() {
   // Reports end before the status lock is taken: a report in progress may still need it.
   if (FEventThread) FEventThread->ClearHandler();
   {
-    std::lock_guard Guard(FStatusLock);
+    std::lock_guard guard(FStatusLock);
     FHandle->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     if (FWriteThread) {
       FWriteThread->Purge();
@@ -103,15 +103,15 @@ void TAfComPortCore::CloseSequence() {
 
 std::int32_t TAfComPortCore::ReadInput(void* Buffer, std::int32_t Count) {
   if (!FReady) return -1;
-  std::lock_guard Guard(FStatusLock);
-  std::int32_t Read = FHandle->Read(Buffer, Count);
-  if (Read < 0) NoteGone();
-  return Read < 0 ? 0 : Read;
+  std::lock_guard guard(FStatusLock);
+  std::int32_t read = FHandle->Read(Buffer, Count);
+  if (read < 0) NoteGone();
+  return read < 0 ? 0 : read;
 }
 
 bool TAfComPortCore::QueueOutput(const void* Buffer, std::int32_t Count) {
   if (!FReady) return false;
-  std::lock_guard Guard(FWriteLock);
+  std::lock_guard guard(FWriteLock);
   if (!FWriteThread->FBuffer.Write(Buffer, Count)) return false;
   FWriteThread->Signal(TAfComPortWriteThread::sgDataReady);
   return true;
@@ -119,13 +119,13 @@ bool TAfComPortCore::QueueOutput(const void* Buffer, std::int32_t Count) {
 
 std::int32_t TAfComPortCore::OutputSpace() {
   if (!FReady) return 0;
-  std::lock_guard Guard(FWriteLock);
+  std::lock_guard guard(FWriteLock);
   return FWriteThread->FBuffer.FreeSpace();
 }
 
 bool TAfComPortCore::PurgeInput() {
   if (!FReady) return false;
-  std::lock_guard Guard(FStatusLock);
+  std::lock_guard guard(FStatusLock);
   return FHandle->PurgeComm(PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
@@ -135,27 +135,27 @@ bool TAfComPortCore::PurgeOutput() {
 }
 
 COMSTAT TAfComPortCore::LineStatusLocked() {
-  std::uint32_t Errors = 0;
-  COMSTAT Stat;
-  if (!FHandle->ClearCommError(Errors, Stat)) {
+  std::uint32_t errors = 0;
+  COMSTAT stat;
+  if (!FHandle->ClearCommError(errors, stat)) {
     NoteGone();
     return COMSTAT{};
   }
-  FLineErrors |= Errors;
-  return Stat;
+  FLineErrors |= errors;
+  return stat;
 }
 
 COMSTAT TAfComPortCore::LineStatus() {
   if (!FReady) return COMSTAT{};
-  std::lock_guard Guard(FStatusLock);
+  std::lock_guard guard(FStatusLock);
   return LineStatusLocked();
 }
 
 bool TAfComPortCore::PollLineStatus(COMSTAT& Stat, const std::atomic<bool>& Stop) {
-  std::unique_lock Guard(FStatusLock, std::defer_lock);
+  std::unique_lock guard(FStatusLock, std::defer_lock);
   // The lock is held for long only by a closer, which sets Stop before it waits for this
   // thread; a plain try loop keeps to the locking that every checking tool understands.
-  while (!Guard.try_lock()) {
+  while (!guard.try_lock()) {
     if (Stop) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -175,19 +175,19 @@ bool TAfComPortCore::NoteGone() {
 
 std::uint32_t TAfComPortCore::TakeLineErrors() {
   if (!FReady) return 0;
-  std::lock_guard Guard(FStatusLock);
+  std::lock_guard guard(FStatusLock);
   // Errors still held by the driver belong to this take: without this an error event would
   // report nothing unless the status happened to be read in between.
   LineStatusLocked();
-  std::uint32_t Errors = FLineErrors;
+  std::uint32_t errors = FLineErrors;
   FLineErrors = 0;
-  return Errors;
+  return errors;
 }
 
 std::uint32_t TAfComPortCore::ModemLines() {
   if (!FReady) return 0;
-  std::uint32_t Status = 0;
-  return FHandle->GetCommModemStatus(Status) ? Status : 0;
+  std::uint32_t status = 0;
+  return FHandle->GetCommModemStatus(status) ? status : 0;
 }
 
 bool TAfComPortCore::EscapeLine(std::uint32_t Function) {

@@ -14,24 +14,24 @@ void TAfComPortEventThread::Execute() {
   Announce("AfComPortEvent");
   try {
     while (!FTerminated) {
-      std::uint32_t Mask = 0;
-      TAfWaitResult Result = FHandle->WaitCommEvent(Mask, kPollIntervalMs);
+      std::uint32_t mask = 0;
+      TAfWaitResult result = FHandle->WaitCommEvent(mask, kPollIntervalMs);
       if (FStop) {
         Terminate();
         break;
       }
-      if (Result == TAfWaitResult::Gone || FCore.NoteGone()) {
+      if (result == TAfWaitResult::Gone || FCore.NoteGone()) {
         // Nothing more will come: report it once and end, so a dead line costs nothing.
         FCore.FGone = true;
         Report(ceDeviceGone, 0);
         break;
       }
-      if (Result == TAfWaitResult::Event && Mask != 0) {
-        Report(ceLineEvent, Mask);
-      } else if (Result == TAfWaitResult::Timeout) {
-        COMSTAT Stat;
-        if (FCore.PollLineStatus(Stat, FTerminated) && Stat.cbInQue > 0)
-          Report(ceNeedReadData, Stat.cbInQue);
+      if (result == TAfWaitResult::Event && mask != 0) {
+        Report(ceLineEvent, mask);
+      } else if (result == TAfWaitResult::Timeout) {
+        COMSTAT stat;
+        if (FCore.PollLineStatus(stat, FTerminated) && stat.cbInQue > 0)
+          Report(ceNeedReadData, stat.cbInQue);
       }
       if (FCore.FTransmitDone.exchange(false)) Report(ceOutFree, 0);
     }
@@ -41,9 +41,9 @@ void TAfComPortEventThread::Execute() {
 }
 
 void TAfComPortEventThread::Report(TAfCoreEvent Kind, std::uint32_t Data) {
-  std::exception_ptr Error;
+  std::exception_ptr error;
   {
-    std::lock_guard Guard(FHandlerLock);
+    std::lock_guard guard(FHandlerLock);
     if (!FHandler || !FCore.FReady) return;  // closing has begun
     try {
       FHandler(&FCore, Kind, Data, nullptr);
@@ -51,13 +51,13 @@ void TAfComPortEventThread::Report(TAfCoreEvent Kind, std::uint32_t Data) {
     } catch (const EAbort&) {
       return;
     } catch (...) {
-      Error = std::current_exception();
+      error = std::current_exception();
     }
   }
-  ReportException(Error);
+  ReportException(error);
 }
 void TAfComPortEventThread::ReportException(std::exception_ptr Error) {
-  std::lock_guard Guard(FHandlerLock);
+  std::lock_guard guard(FHandlerLock);
   if (!FHandler) {
     ShowOnMainThread(Error);
     return;

@@ -9,14 +9,14 @@ constexpr int kPurgeTimeoutMs = 2000;
 
 bool TAfComPortWriteThread::Purge() {
   {
-    std::lock_guard Guard(FCore.FWriteLock);
+    std::lock_guard guard(FCore.FWriteLock);
     FPurging = true;
   }
   Signal(sgPurgeRequested);
-  const bool Acknowledged = FSignals.WaitAny(sgPurgeAck, kPurgeTimeoutMs) != 0;
-  std::lock_guard Guard(FCore.FWriteLock);
+  const bool acknowledged = FSignals.WaitAny(sgPurgeAck, kPurgeTimeoutMs) != 0;
+  std::lock_guard guard(FCore.FWriteLock);
   FPurging = false;
-  if (!Acknowledged) return false;
+  if (!acknowledged) return false;
   FSignals.Reset(sgDataReady);
   FBuffer.Clear();
   return FHandle->PurgeComm(PURGE_TXABORT | PURGE_TXCLEAR);
@@ -43,23 +43,23 @@ void TAfComPortWriteThread::Execute() {
 }
 
 void TAfComPortWriteThread::WriteBlock() {
-  const char* Block;
-  std::int32_t Length;
+  const char* block;
+  std::int32_t length;
   {
-    std::lock_guard Guard(FCore.FWriteLock);
+    std::lock_guard guard(FCore.FWriteLock);
     if (FPurging) return;
-    Length = FBuffer.LinearReadCount();
-    Block = FBuffer.ReadPointer();
+    length = FBuffer.LinearReadCount();
+    block = FBuffer.ReadPointer();
   }
-  if (Length == 0) return;
-  std::int32_t Done = 0;
+  if (length == 0) return;
+  std::int32_t done = 0;
   for (;;) {
-    std::int32_t Written = 0;
-    TAfWriteResult Result = FHandle->Write(Block + Done, Length - Done, Written);
-    Done += Written;
-    if (Result == TAfWriteResult::Done) break;
+    std::int32_t written = 0;
+    TAfWriteResult result = FHandle->Write(block + done, length - done, written);
+    done += written;
+    if (result == TAfWriteResult::Done) break;
     // A failed write stays queued until the next write or a purge.
-    if (Result == TAfWriteResult::Failed) return;
+    if (result == TAfWriteResult::Failed) return;
     switch (FSignals.WaitAny(sgStop | sgPurgeRequested, 0)) {
       case sgStop:
         Terminate();
@@ -69,11 +69,11 @@ void TAfComPortWriteThread::WriteBlock() {
         return;
     }
   }
-  if (Done != Length) return;
-  std::unique_lock Guard(FCore.FWriteLock);
-  FBuffer.Remove(Length);
+  if (done != length) return;
+  std::unique_lock guard(FCore.FWriteLock);
+  FBuffer.Remove(length);
   if (FBuffer.UsedCount() == 0) {
-    Guard.unlock();
+    guard.unlock();
     FCore.FTransmitDone = true;
     FHandle->WakeEventWait();
   } else {

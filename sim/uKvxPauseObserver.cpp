@@ -3,9 +3,9 @@
 #include <utility>
 
 TKVXPauseObserver::TKVXPauseObserver(std::function<void(int Milliseconds)> OnPause)
-    : FPrevious(SetKVXPauseFunction([OnPause = std::move(OnPause)](int Milliseconds) {
+    : FPrevious(SetKVXPauseFunction([onPause = std::move(OnPause)](int Milliseconds) {
         KVXSleep(Milliseconds);
-        OnPause(Milliseconds);
+        onPause(Milliseconds);
       })) {}
 
 TKVXPauseObserver::~TKVXPauseObserver() {

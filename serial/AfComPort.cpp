@@ -1,3 +1,6 @@
+// Over 400 lines for a reason: one class and its settings record. About half are the
+// property setters, each a few lines that keep one setting and the record in step; apart they
+// would only be harder to check against each other.
 #include "serial/AfComPort.h"
 
 #include "serial/AfSafeSync.h"

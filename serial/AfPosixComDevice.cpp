@@ -1,3 +1,5 @@
+// Over 400 lines for a reason: this is the one file that calls termios, poll and the modem
+// ioctls, so every platform call of the serial line has one home (see AfComDevice.h).
 #include "serial/AfPosixComDevice.h"
 
 #include <asm/termbits.h>

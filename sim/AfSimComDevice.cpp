@@ -223,22 +223,19 @@ bool TAfSimComDevice::PurgeComm(std::uint32_t Flags) {
 }
 
 bool TAfSimComDevice::EscapeCommFunction(std::uint32_t Function) {
+  std::uint32_t line;
+  if (Function == SETDTR || Function == CLRDTR)
+    line = TAfSimLine::LineDtr;
+  else if (Function == SETRTS || Function == CLRRTS)
+    line = TAfSimLine::LineRts;
+  else
+    return false;
   std::lock_guard guard(FLine->FLock);
-  switch (Function) {
-    case SETDTR:
-      FLine->FControl |= TAfSimLine::LineDtr;
-      return true;
-    case CLRDTR:
-      FLine->FControl &= ~TAfSimLine::LineDtr;
-      return true;
-    case SETRTS:
-      FLine->FControl |= TAfSimLine::LineRts;
-      return true;
-    case CLRRTS:
-      FLine->FControl &= ~TAfSimLine::LineRts;
-      return true;
-  }
-  return false;
+  if (Function == SETDTR || Function == SETRTS)
+    FLine->FControl |= line;
+  else
+    FLine->FControl &= ~line;
+  return true;
 }
 
 bool TAfSimComDevice::GetCommModemStatus(std::uint32_t& Status) {

@@ -91,6 +91,23 @@ class CommandTest : public ::testing::Test {
   TKVXChannel channel_;
 };
 
+TEST(KVXPauseObserver, TheLatestObserverHearsAndTheOneBeforeHearsAgainOnceItIsGone) {
+  std::vector<int> outer;
+  std::vector<int> inner;
+  {
+    const TKVXPauseObserver outerObserver([&](int ms) { outer.push_back(ms); });
+    KVXPause(1);
+    {
+      const TKVXPauseObserver innerObserver([&](int ms) { inner.push_back(ms); });
+      KVXPause(2);
+    }
+    KVXPause(3);
+  }
+  KVXPause(4);
+  EXPECT_THAT(outer, ElementsAre(1, 3));
+  EXPECT_THAT(inner, ElementsAre(2));
+}
+
 TEST_F(CommandTest, TransactAcceptsAnyValidFrame) {
   Start(mtUSB);
   PauseLog log;

@@ -8,9 +8,9 @@
 #include "protocol/uKVXxxCommands.h"
 #include "sim/uInProcessChannel.h"
 #include "sim/uKvxSimModule.h"
+#include "sim/uKvxTransactor.h"
 #include "support/uConversionUtils.h"
 #include "support/uStringUtils.h"
-#include "sim/uKvxTransactor.h"
 
 namespace {
 

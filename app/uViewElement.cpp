@@ -35,11 +35,10 @@ const TDefs kTextEdit = {{"Text", TPropertyKind::Text, ""},
                          {"ReadOnly", TPropertyKind::Boolean, false}};
 const TDefs kList = {{"Items", TPropertyKind::Strings, ""},
                      {"ItemIndex", TPropertyKind::Integer, -1}};
-const TDefs kNumEdit = {
-    {"ReadOnly", TPropertyKind::Boolean, false},
-    {"ShowName", TPropertyKind::Text, "Hodnota"},
-    {"AutoCorrect", TPropertyKind::Boolean, true},
-    {"RangeMessage", TPropertyKind::Text, "%1 musí být v rozmezí od %2 do %3!"}};
+const TDefs kNumEdit = {{"ReadOnly", TPropertyKind::Boolean, false},
+                        {"ShowName", TPropertyKind::Text, kNumberValueName},
+                        {"AutoCorrect", TPropertyKind::Boolean, true},
+                        {"RangeMessage", TPropertyKind::Text, kNumberRangeMessage}};
 const TDefs kIntEdit = {{"Value", TPropertyKind::Integer, 0},
                         {"MinValue", TPropertyKind::Integer, 0},
                         {"MaxValue", TPropertyKind::Integer, 100},

@@ -80,6 +80,8 @@ class TfMain : public TLogSender {
   const std::vector<TKVXChannel>& FoundChannels() const { return FFound; }
   const std::string& ExtraSpeed() const { return FExtraSpeed; }
   bool Show420Always() const { return FShow420Always; }
+  // The fields the last save found the module not holding as saved (named to the operator).
+  const std::vector<TPageField>& FieldsNotTaken() const { return FFieldsNotTaken; }
   // Whether a module answered the last connection test's check (its download may still fail).
   bool LastTestAnswered() const { return FLastTestAnswered; }
   // The connected module's readings since connecting, one per measurement tick.
@@ -149,6 +151,7 @@ class TfMain : public TLogSender {
   bool FLastTestAnswered = false;
   // The last connect found the module: "Opakovat" reads it again rather than connecting anew.
   bool FConnected = false;
+  std::vector<TPageField> FFieldsNotTaken;
   std::string FChannelGone;
   std::string FPermissionRefused;
 };

@@ -104,6 +104,7 @@ void TfMain::UpdateSaveButton() {
 
 void TfMain::SaveChanges() {
   if (!FServices.AcceptPendingEntry()) return;
+  FFieldsNotTaken.clear();
   const TKVXrec saved = FEdited;
   bool readBack = false;
   {
@@ -116,10 +117,10 @@ void TfMain::SaveChanges() {
     return;
   }
   Refresh(false);
-  const std::vector<TPageField> notTaken = KeepFieldsNotTaken(saved, FRead, FEdited);
+  FFieldsNotTaken = KeepFieldsNotTaken(saved, FRead, FEdited);
   if (Element("pChannel").GetBool("Visible")) FillChannelPage(FRead, PageChannel());
   UpdateSaveButton();
-  if (!notTaken.empty()) ReportFieldsNotTaken(notTaken);
+  if (!FFieldsNotTaken.empty()) ReportFieldsNotTaken(FFieldsNotTaken);
 }
 
 bool TfMain::UploadAndReadBack() {

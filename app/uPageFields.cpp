@@ -22,6 +22,7 @@ float RangeTop(const TChannelSetup& Setup) {
 // One field: whether Saved and Held agree in it (for the channel given), and how it is copied.
 struct TFieldRule {
   const char* Label;
+  const char* Element;
   bool (*Same)(const TKVXrec& Saved, const TKVXrec& Held, int Channel);
   void (*Copy)(const TKVXrec& From, TKVXrec& To, int Channel);
 };
@@ -60,15 +61,15 @@ void CopyValue(const TKVXrec& From, TKVXrec& To, int Channel) {
 }
 
 const TFieldRule kCommunicationFields[] = {
-    {"lKomunikacniRychlost",
+    {"lKomunikacniRychlost", "cbCommunicationSpeed",
      [](const TKVXrec& saved, const TKVXrec& held, int) { return !SpeedChanged(held, saved); },
      [](const TKVXrec& from, TKVXrec& to, int) { to.Ident.SpeedCode = from.Ident.SpeedCode; }},
-    {"lAdresaModulu",
+    {"lAdresaModulu", "cbADR",
      [](const TKVXrec& saved, const TKVXrec& held, int) {
        return saved.Ident.Address == held.Ident.Address;
      },
      [](const TKVXrec& from, TKVXrec& to, int) { to.Ident.Address = from.Ident.Address; }},
-    {"lUzivatelskaData",
+    {"lUzivatelskaData", "mUserData",
      [](const TKVXrec& saved, const TKVXrec& held, int) {
        return Trim(saved.Ident.UserData) == Trim(held.Ident.UserData);
      },
@@ -76,26 +77,30 @@ const TFieldRule kCommunicationFields[] = {
 };
 
 const TFieldRule kChannelFields[] = {
-    {"Label1", SameTrimmed<kSetup, &TChannelSetup::Name>, CopyValue<kSetup, &TChannelSetup::Name>},
-    {"Label11", SameValue<kSetup, &TChannelSetup::Loop>, CopyValue<kSetup, &TChannelSetup::Loop>},
-    {"Label2", SameTrimmed<kSetup, &TChannelSetup::Unit>, CopyValue<kSetup, &TChannelSetup::Unit>},
+    {"Label1", "eChannelName", SameTrimmed<kSetup, &TChannelSetup::Name>,
+     CopyValue<kSetup, &TChannelSetup::Name>},
+    {"Label11", "cb4_20mA", SameValue<kSetup, &TChannelSetup::Loop>,
+     CopyValue<kSetup, &TChannelSetup::Loop>},
+    {"Label2", "eChannelUnit", SameTrimmed<kSetup, &TChannelSetup::Unit>,
+     CopyValue<kSetup, &TChannelSetup::Unit>},
     // The top follows from bottom and scale: copying the scale with the bottom restores it.
-    {"Label5",
+    {"Label5", "deValueRangeMax",
      [](const TKVXrec& saved, const TKVXrec& held, int channel) {
        return SameReal(RangeTop(saved.Setup[channel]), RangeTop(held.Setup[channel]));
      },
      CopyValue<kSetup, &TChannelSetup::Scale>},
-    {"Label6", SameBits<kSetup, &TChannelSetup::Offset>, CopyValue<kSetup, &TChannelSetup::Offset>},
-    {"Label7", SameValue<kSetup, &TChannelSetup::Decimals>,
+    {"Label6", "deValueRangeMin", SameBits<kSetup, &TChannelSetup::Offset>,
+     CopyValue<kSetup, &TChannelSetup::Offset>},
+    {"Label7", "ieDecimals", SameValue<kSetup, &TChannelSetup::Decimals>,
      CopyValue<kSetup, &TChannelSetup::Decimals>},
-    {"lblChannelGain",
+    {"lblChannelGain", "cbbChannelGain",
      [](const TKVXrec& saved, const TKVXrec& held, int channel) {
        return !held.Setup[channel].GainPresent ||
               saved.Setup[channel].GainIndex == held.Setup[channel].GainIndex;
      },
      CopyValue<kSetup, &TChannelSetup::GainIndex>},
     // Only the watching bit of the flags is on the page.
-    {"Label17",
+    {"Label17", "CheckBox2",
      [](const TKVXrec& saved, const TKVXrec& held, int channel) {
        return ((saved.Watch[channel].Flags ^ held.Watch[channel].Flags) & kWatchOnFlag) == 0;
      },
@@ -104,11 +109,11 @@ const TFieldRule kChannelFields[] = {
        flags = static_cast<std::uint8_t>((flags & ~kWatchOnFlag) |
                                          (from.Watch[channel].Flags & kWatchOnFlag));
      }},
-    {"Label19", SameBits<kWatch, &TChannelWatch::UpperLimit>,
+    {"Label19", "deMaxValue", SameBits<kWatch, &TChannelWatch::UpperLimit>,
      CopyValue<kWatch, &TChannelWatch::UpperLimit>},
-    {"Label20", SameBits<kWatch, &TChannelWatch::LowerLimit>,
+    {"Label20", "deMinValue", SameBits<kWatch, &TChannelWatch::LowerLimit>,
      CopyValue<kWatch, &TChannelWatch::LowerLimit>},
-    {"Label21", SameBits<kWatch, &TChannelWatch::Hysteresis>,
+    {"Label21", "deHystValue", SameBits<kWatch, &TChannelWatch::Hysteresis>,
      CopyValue<kWatch, &TChannelWatch::Hysteresis>},
 };
 
@@ -129,7 +134,7 @@ std::vector<TPageField> KeepFieldsNotTaken(const TKVXrec& Saved, const TKVXrec& 
   const auto check = [&](const TFieldRule& Rule, int Channel) {
     if (Rule.Same(Saved, Held, Channel)) return;
     Rule.Copy(Saved, Edited, Channel);
-    fields.push_back({Rule.Label, Channel});
+    fields.push_back({Rule.Label, Rule.Element, Channel});
   };
   for (const TFieldRule& rule : kCommunicationFields) check(rule, 0);
   for (int channel = 1; channel <= kChannelCount; ++channel)

@@ -38,8 +38,9 @@ inline constexpr std::array<TNumberField, 6> kNumberFields = {{
 const TFieldBounds& NumberFieldBounds(std::string_view Element);
 
 struct TPageField {
-  const char* Label;  // the element whose caption names the field on its page
-  int Channel;        // 1 to 4 on the channel page, 0 on the communication page
+  const char* Label;    // the element whose caption names the field on its page
+  const char* Element;  // the element that edits it
+  int Channel;          // 1 to 4 on the channel page, 0 on the communication page
   bool operator==(const TPageField&) const = default;
 };
 

@@ -71,7 +71,8 @@ void TfMain::ConnectHandlers() {
   OnClick("sTrend", &TfMain::ShowTrend);
   OnClick("sbCommunication", &TfMain::ShowCommunicationPage);
   for (const char* name : kChannelButtons)
-    Element(name).SetHandler("OnClick", [this](TViewElement& b) { ChannelButtonClick(b); });
+    Element(name).SetHandler("OnClick",
+                             [this](TViewElement& button) { ChannelButtonClick(button); });
   OnClick("sSaveChanges1", &TfMain::SaveChanges);
   OnClick("ShapeEx2", &TfMain::Disconnect);
   OnClick("ShapeEx6", &TfMain::Disconnect);

@@ -165,9 +165,9 @@ void MeasurePage(TLayout& layout) {
   TViewElement& trend = layout.Button("sTrend", &page, 580, 6, 90, "Průběh");
   trend.Set("Hint", "Průběh měřených hodnot v čase");
   trend.Set("ShowHint", true);
-  for (int n = 1; n <= 4; ++n) {
-    const int top = 50 + (n - 1) * 70;
-    const std::string prefix = Format("%d", n);
+  for (int channel = 1; channel <= static_cast<int>(kChannelButtons.size()); ++channel) {
+    const int top = 50 + (channel - 1) * 70;
+    const std::string prefix = Format("%d", channel);
     TViewElement& frame = layout.Add("TShapeEx", ("sMeasuringChannel" + prefix + "Panel").c_str(),
                                      &page, 20, top, 650, 60);
     frame.Set("PenColor", kTextColor);

@@ -39,10 +39,10 @@ void TfMain::MeasureTick() {
 }
 
 void TfMain::ShowMeasurements(const std::array<TKVXChannelRecountedValue, kChannelCount>& Values) {
-  for (int n = 1; n <= kChannelCount; ++n) {
-    const TKVXChannelRecountedValue& value = Values[n - 1];
-    TViewElement& text = Element(Format("lMeasuringChannel%dValue", n));
-    TViewElement& frame = Element(Format("sMeasuringChannel%dPanel", n));
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    const TKVXChannelRecountedValue& value = Values[channel - 1];
+    TViewElement& text = Element(Format("lMeasuringChannel%dValue", channel));
+    TViewElement& frame = Element(Format("sMeasuringChannel%dPanel", channel));
     const bool overflow = value.Valid && value.Overflow;
     text.Set("Caption", !value.Valid ? "-" : overflow ? "OVR " : Cp1250ToUtf8(value.Text));
     text.Set("FontColor", overflow ? clRed : kNormalColor);
@@ -52,9 +52,11 @@ void TfMain::ShowMeasurements(const std::array<TKVXChannelRecountedValue, kChann
 }
 
 void TfMain::FillMeasurementNames() {
-  for (int n = 1; n <= kChannelCount; ++n) {
-    Element(Format("lChannel%dName", n)).Set("Caption", Cp1250ToUtf8(FRead.Setup[n].Name));
-    Element(Format("lMeasuringChannel%dUnit", n)).Set("Caption", Cp1250ToUtf8(FRead.Setup[n].Unit));
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    Element(Format("lChannel%dName", channel))
+        .Set("Caption", Cp1250ToUtf8(FRead.Setup[channel].Name));
+    Element(Format("lMeasuringChannel%dUnit", channel))
+        .Set("Caption", Cp1250ToUtf8(FRead.Setup[channel].Unit));
   }
   const std::string user = Trim(FRead.Ident.UserData);
   Element("lModuleName").Set("Caption", user.empty() ? "" : " - " + Cp1250ToUtf8(user));
@@ -66,12 +68,12 @@ void TfMain::AddToTrend(const std::array<TKVXChannelRecountedValue, kChannelCoun
   reading.TimeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::system_clock::now().time_since_epoch())
                        .count();
-  for (int n = 1; n <= kChannelCount; ++n) {
-    const TChannelSetup& setup = FRead.Setup[n];
-    channels[n - 1] = {Cp1250ToUtf8(Trim(setup.Name)), Cp1250ToUtf8(Trim(setup.Unit)),
-                       setup.Decimals};
-    const TKVXChannelRecountedValue& value = Values[n - 1];
-    TTrendValue& entry = reading.Values[n - 1];
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    const TChannelSetup& setup = FRead.Setup[channel];
+    channels[channel - 1] = {Cp1250ToUtf8(Trim(setup.Name)), Cp1250ToUtf8(Trim(setup.Unit)),
+                             setup.Decimals};
+    const TKVXChannelRecountedValue& value = Values[channel - 1];
+    TTrendValue& entry = reading.Values[channel - 1];
     entry.State = !value.Valid     ? TReadingState::Missing
                   : value.Overflow ? TReadingState::Overflow
                                    : TReadingState::Valid;

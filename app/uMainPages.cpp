@@ -96,9 +96,9 @@ void TfMain::UpdateSaveButton() {
   bool changed = FEdited.Ident.UserData != FRead.Ident.UserData ||
                  FEdited.Ident.SpeedCode != FRead.Ident.SpeedCode ||
                  FEdited.Ident.Address != FRead.Ident.Address;
-  for (int ch = 1; ch <= kChannelCount; ++ch)
-    changed =
-        changed || FEdited.Setup[ch] != FRead.Setup[ch] || FEdited.Watch[ch] != FRead.Watch[ch];
+  for (int channel = 1; channel <= kChannelCount; ++channel)
+    changed = changed || FEdited.Setup[channel] != FRead.Setup[channel] ||
+              FEdited.Watch[channel] != FRead.Watch[channel];
   Element("sSaveChanges1").Set("Visible", changed);
 }
 

@@ -16,7 +16,7 @@ void TPlainMainServices::Repaint(TViewElement&) {
   ++FRepaints;
 }
 
-void TPlainMainServices::ShowError(const std::string& Text) {
-  FErrors.push_back(Text);
-  ShowMessage(Text);
+void TPlainMainServices::ShowError(const std::string& Message) {
+  FErrors.push_back(Message);
+  ShowMessage(Message);
 }

@@ -19,7 +19,7 @@ class IMainServices {
   // Draws the element now (the controller blocks the event loop while it searches).
   virtual void Repaint(TViewElement& Element) = 0;
   // The application's report of an error nobody handled.
-  virtual void ShowError(const std::string& Text) = 0;
+  virtual void ShowError(const std::string& Message) = 0;
   // Opens the trend window of the measured values, or brings it to the front.
   virtual void ShowTrend() = 0;
   // Checks the entry of the number field being typed in, as leaving the field would; false
@@ -51,7 +51,7 @@ class TPlainMainServices : public IMainServices {
   void SetBusyCursor(bool Busy) override;
   void ProcessMessages() override;
   void Repaint(TViewElement& Element) override;
-  void ShowError(const std::string& Text) override;
+  void ShowError(const std::string& Message) override;
   void ShowTrend() override { ++FTrendShown; }
   // Without a display every value is entered whole.
   bool AcceptPendingEntry() override { return true; }

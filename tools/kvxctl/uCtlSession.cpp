@@ -77,12 +77,12 @@ void TCtlSession::CheckEdits(const TFieldList& Edits) const {
     if ((kind == TFieldKind::Address || kind == TFieldKind::Speed) && rec.ModuleType != mtRS)
       throw TCtlError(ceUsage, name + ": only the RS model's address and speed can be changed");
     if (!IsChannelField(kind)) continue;
-    const int n = edit.Id.Channel;
-    if (rec.Setup[n].Channel != n)
-      throw TCtlError(ceUsage, Format("%s: the module has no channel %d", name.c_str(), n));
-    if (kind == TFieldKind::Gain && !rec.Setup[n].GainPresent)
+    const int channel = edit.Id.Channel;
+    if (rec.Setup[channel].Channel != channel)
+      throw TCtlError(ceUsage, Format("%s: the module has no channel %d", name.c_str(), channel));
+    if (kind == TFieldKind::Gain && !rec.Setup[channel].GainPresent)
       throw TCtlError(ceUsage, name + ": this channel has no gain setting");
-    if (kind == TFieldKind::Loop && rec.Setup[n].Loop == 0 && !FOptions.Itp)
+    if (kind == TFieldKind::Loop && rec.Setup[channel].Loop == 0 && !FOptions.Itp)
       throw TCtlError(ceUsage, name + ": this channel has no 4-20 mA input (see --itp)");
   }
 }

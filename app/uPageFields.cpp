@@ -27,78 +27,85 @@ struct TFieldRule {
   void (*Copy)(const TKVXrec& From, TKVXrec& To, int Channel);
 };
 
-// The channel records a field lives in.
-constexpr auto kSetup = &TKVXrec::Setup;
-constexpr auto kWatch = &TKVXrec::Watch;
+// Where a field lives: in the identity (the communication page) or in a channel's record.
+template <auto Member>
+struct TIdentField {
+  static auto& Of(const TKVXrec& Rec, int) { return Rec.Ident.*Member; }
+  static auto& Of(TKVXrec& Rec, int) { return Rec.Ident.*Member; }
+};
+template <auto Member>
+struct TSetupField {
+  static auto& Of(const TKVXrec& Rec, int Channel) { return Rec.Setup[Channel].*Member; }
+  static auto& Of(TKVXrec& Rec, int Channel) { return Rec.Setup[Channel].*Member; }
+};
+template <auto Member>
+struct TWatchField {
+  static auto& Of(const TKVXrec& Rec, int Channel) { return Rec.Watch[Channel].*Member; }
+  static auto& Of(TKVXrec& Rec, int Channel) { return Rec.Watch[Channel].*Member; }
+};
 
-template <auto Records, auto Member>
-const auto& FieldOf(const TKVXrec& Rec, int Channel) {
-  return (Rec.*Records)[Channel].*Member;
+template <class Field>
+void CopyValue(const TKVXrec& From, TKVXrec& To, int Channel) {
+  Field::Of(To, Channel) = Field::Of(From, Channel);
 }
 
-template <auto Records, auto Member>
+template <class Field>
 bool SameValue(const TKVXrec& Saved, const TKVXrec& Held, int Channel) {
-  return FieldOf<Records, Member>(Saved, Channel) == FieldOf<Records, Member>(Held, Channel);
+  return Field::Of(Saved, Channel) == Field::Of(Held, Channel);
 }
 
 // Reals bit for bit: the module gives back the single it was sent.
-template <auto Records, auto Member>
+template <class Field>
 bool SameBits(const TKVXrec& Saved, const TKVXrec& Held, int Channel) {
-  return SameReal(FieldOf<Records, Member>(Saved, Channel),
-                  FieldOf<Records, Member>(Held, Channel));
+  return SameReal(Field::Of(Saved, Channel), Field::Of(Held, Channel));
 }
 
 // Texts without the blanks the module pads them with.
-template <auto Records, auto Member>
+template <class Field>
 bool SameTrimmed(const TKVXrec& Saved, const TKVXrec& Held, int Channel) {
-  return Trim(FieldOf<Records, Member>(Saved, Channel)) ==
-         Trim(FieldOf<Records, Member>(Held, Channel));
+  return Trim(Field::Of(Saved, Channel)) == Trim(Field::Of(Held, Channel));
 }
 
-template <auto Records, auto Member>
-void CopyValue(const TKVXrec& From, TKVXrec& To, int Channel) {
-  (To.*Records)[Channel].*Member = FieldOf<Records, Member>(From, Channel);
+template <class Field>
+constexpr TFieldRule ExactRule(const char* Label, const char* Element) {
+  return {Label, Element, SameValue<Field>, CopyValue<Field>};
+}
+template <class Field>
+constexpr TFieldRule RealRule(const char* Label, const char* Element) {
+  return {Label, Element, SameBits<Field>, CopyValue<Field>};
+}
+template <class Field>
+constexpr TFieldRule TextRule(const char* Label, const char* Element) {
+  return {Label, Element, SameTrimmed<Field>, CopyValue<Field>};
 }
 
 const TFieldRule kCommunicationFields[] = {
+    // The speed counts only where the upload sends it.
     {"lKomunikacniRychlost", "cbCommunicationSpeed",
      [](const TKVXrec& saved, const TKVXrec& held, int) { return !SpeedChanged(held, saved); },
-     [](const TKVXrec& from, TKVXrec& to, int) { to.Ident.SpeedCode = from.Ident.SpeedCode; }},
-    {"lAdresaModulu", "cbADR",
-     [](const TKVXrec& saved, const TKVXrec& held, int) {
-       return saved.Ident.Address == held.Ident.Address;
-     },
-     [](const TKVXrec& from, TKVXrec& to, int) { to.Ident.Address = from.Ident.Address; }},
-    {"lUzivatelskaData", "mUserData",
-     [](const TKVXrec& saved, const TKVXrec& held, int) {
-       return Trim(saved.Ident.UserData) == Trim(held.Ident.UserData);
-     },
-     [](const TKVXrec& from, TKVXrec& to, int) { to.Ident.UserData = from.Ident.UserData; }},
+     CopyValue<TIdentField<&TKVXTirmel::SpeedCode>>},
+    ExactRule<TIdentField<&TKVXTirmel::Address>>("lAdresaModulu", "cbADR"),
+    TextRule<TIdentField<&TKVXTirmel::UserData>>("lUzivatelskaData", "mUserData"),
 };
 
 const TFieldRule kChannelFields[] = {
-    {"Label1", "eChannelName", SameTrimmed<kSetup, &TChannelSetup::Name>,
-     CopyValue<kSetup, &TChannelSetup::Name>},
-    {"Label11", "cb4_20mA", SameValue<kSetup, &TChannelSetup::Loop>,
-     CopyValue<kSetup, &TChannelSetup::Loop>},
-    {"Label2", "eChannelUnit", SameTrimmed<kSetup, &TChannelSetup::Unit>,
-     CopyValue<kSetup, &TChannelSetup::Unit>},
+    TextRule<TSetupField<&TChannelSetup::Name>>("Label1", "eChannelName"),
+    ExactRule<TSetupField<&TChannelSetup::Loop>>("Label11", "cb4_20mA"),
+    TextRule<TSetupField<&TChannelSetup::Unit>>("Label2", "eChannelUnit"),
     // The top follows from bottom and scale: copying the scale with the bottom restores it.
     {"Label5", "deValueRangeMax",
      [](const TKVXrec& saved, const TKVXrec& held, int channel) {
        return SameReal(RangeTop(saved.Setup[channel]), RangeTop(held.Setup[channel]));
      },
-     CopyValue<kSetup, &TChannelSetup::Scale>},
-    {"Label6", "deValueRangeMin", SameBits<kSetup, &TChannelSetup::Offset>,
-     CopyValue<kSetup, &TChannelSetup::Offset>},
-    {"Label7", "ieDecimals", SameValue<kSetup, &TChannelSetup::Decimals>,
-     CopyValue<kSetup, &TChannelSetup::Decimals>},
+     CopyValue<TSetupField<&TChannelSetup::Scale>>},
+    RealRule<TSetupField<&TChannelSetup::Offset>>("Label6", "deValueRangeMin"),
+    ExactRule<TSetupField<&TChannelSetup::Decimals>>("Label7", "ieDecimals"),
     {"lblChannelGain", "cbbChannelGain",
      [](const TKVXrec& saved, const TKVXrec& held, int channel) {
        return !held.Setup[channel].GainPresent ||
               saved.Setup[channel].GainIndex == held.Setup[channel].GainIndex;
      },
-     CopyValue<kSetup, &TChannelSetup::GainIndex>},
+     CopyValue<TSetupField<&TChannelSetup::GainIndex>>},
     // Only the watching bit of the flags is on the page.
     {"Label17", "CheckBox2",
      [](const TKVXrec& saved, const TKVXrec& held, int channel) {
@@ -109,12 +116,9 @@ const TFieldRule kChannelFields[] = {
        flags = static_cast<std::uint8_t>((flags & ~kWatchOnFlag) |
                                          (from.Watch[channel].Flags & kWatchOnFlag));
      }},
-    {"Label19", "deMaxValue", SameBits<kWatch, &TChannelWatch::UpperLimit>,
-     CopyValue<kWatch, &TChannelWatch::UpperLimit>},
-    {"Label20", "deMinValue", SameBits<kWatch, &TChannelWatch::LowerLimit>,
-     CopyValue<kWatch, &TChannelWatch::LowerLimit>},
-    {"Label21", "deHystValue", SameBits<kWatch, &TChannelWatch::Hysteresis>,
-     CopyValue<kWatch, &TChannelWatch::Hysteresis>},
+    RealRule<TWatchField<&TChannelWatch::UpperLimit>>("Label19", "deMaxValue"),
+    RealRule<TWatchField<&TChannelWatch::LowerLimit>>("Label20", "deMinValue"),
+    RealRule<TWatchField<&TChannelWatch::Hysteresis>>("Label21", "deHystValue"),
 };
 
 }  // namespace

@@ -76,7 +76,7 @@ TKvxSimState KvxSimFactoryState(TKVXModuleType Model, std::uint16_t SerialNumber
     s.Unit = PadRight(t.Unit, kUnitWidth);
     s.AuxText = PadRight("A" + std::to_string(ch), kAuxTextWidth);
     s.Decimals = t.Decimals;
-    RangeToScale(t.Bottom, t.Top, 10000, s.Offset, s.Scale);
+    RangeToScale(t.Bottom, t.Top, kRangeSpan, s.Offset, s.Scale);
     s.Text17 = PadRight("CAL" + std::to_string(ch), kParamTextWidth);
     s.Text19 = PadRight("", kParamTextWidth);
     s.Loop = t.Loop;

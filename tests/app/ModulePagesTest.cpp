@@ -451,6 +451,24 @@ TEST_F(ModulePagesTest, ASpeedTheModuleKeepsLeavesItConnectedAndIsNamed) {
   EXPECT_TRUE(rig["sSaveChanges1"].GetBool("Visible"));  // to try again
 }
 
+TEST_F(ModulePagesTest, WhatASaveDidNotChangeIsNamedUntilASaveTakesIt) {
+  const TMessageHandler previous = SetMessageHandler([](const std::string&) {});
+  Connect(state);
+  Press("sbChannel2");
+  rig["eChannelUnit"].Edit("Text", "psi");
+  TKvxSimFaults ignoring;
+  ignoring.IgnoreWrites = true;
+  module->SetFaults(ignoring);
+  rig["sSaveChanges1"].Click();
+  EXPECT_THAT(rig.Form().FieldsNotTaken(), ElementsAre(TPageField{"Label2", "eChannelUnit", 2}));
+
+  module->SetFaults({});
+  rig["sSaveChanges1"].Click();
+  SetMessageHandler(previous);
+  EXPECT_EQ(module->State().Channels[2].Setup.Unit, "psi  ");
+  EXPECT_TRUE(rig.Form().FieldsNotTaken().empty());
+}
+
 TEST(MainWindowTest, CreationAndCommandLine) {
   TAppRig rig({"baudrate=38400", "-itp", "baudrate=57600"});
   TfMain& form = rig.Form();

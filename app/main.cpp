@@ -20,37 +20,37 @@
 
 int main(int argc, char** argv) {
   // Our switches are read from the arguments as given, before the toolkit takes its own.
-  std::vector<std::string> Args(argv, argv + argc);
-  SetProgramArgs(Args);
-  QApplication Application(argc, argv);
-  const TDebugLogSession Log;
+  std::vector<std::string> args(argv, argv + argc);
+  SetProgramArgs(args);
+  QApplication application(argc, argv);
+  const TDebugLogSession traceLog;
   LoadFTDILibrary();
-  const TQtServices Services(&Application);
+  const TQtServices services(&application);
 
-  std::optional<QString> DemoDir;
-  if (const char* Script = std::getenv("KVX_DEMO_SCRIPT")) {
+  std::optional<QString> demoDir;
+  if (const char* script = std::getenv("KVX_DEMO_SCRIPT")) {
     try {
-      DemoDir = DemoScreenshotDir(Script);
-    } catch (const std::exception& E) {
-      std::fprintf(stderr, "kvxsetup: %s\n", E.what());
+      demoDir = DemoScreenshotDir(script);
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "kvxsetup: %s\n", error.what());
       return 2;
     }
-    if (!DemoDir) {
-      std::fprintf(stderr, "kvxsetup: KVX_DEMO_SCRIPT '%s' is not screenshots:DIR\n", Script);
+    if (!demoDir) {
+      std::fprintf(stderr, "kvxsetup: KVX_DEMO_SCRIPT '%s' is not screenshots:DIR\n", script);
       return 2;
     }
   }
 
-  TFTDIManager Manager;
-  TQtMainServices MainServices;
-  TfMain Form(Manager, MainServices, std::vector<std::string>(Args.begin() + 1, Args.end()),
-              [](TfMain& F) { InitializeLanguages(F.View()); });
-  TfMainWindow Window(Form.View(), [&Form] { Form.FormShow(); });
-  TfTrendWindow Trend(Form.Trend(), Form.View());
-  MainServices.SetWidgetOf(
-      [&Window](TViewElement& E) { return Window.Binding().Widget(E.Name()); });
-  MainServices.SetShowTrend([&Trend] { Trend.Open(); });
-  if (DemoDir) StartDemoWalk(Form, Window, Trend, *DemoDir);
-  Window.show();
-  return Application.exec();
+  TFTDIManager manager;
+  TQtMainServices mainServices;
+  TfMain form(manager, mainServices, std::vector<std::string>(args.begin() + 1, args.end()),
+              [](TfMain& Form) { InitializeLanguages(Form.View()); });
+  TfMainWindow window(form.View(), [&form] { form.FormShow(); });
+  TfTrendWindow trend(form.Trend(), form.View());
+  mainServices.SetWidgetOf(
+      [&window](TViewElement& Element) { return window.Binding().Widget(Element.Name()); });
+  mainServices.SetShowTrend([&trend] { trend.Open(); });
+  if (demoDir) StartDemoWalk(form, window, trend, *demoDir);
+  window.show();
+  return application.exec();
 }

@@ -19,7 +19,7 @@ class IMainServices {
   // Draws the element now (the controller blocks the event loop while it searches).
   virtual void Repaint(TViewElement& Element) = 0;
   // The application's report of an error nobody handled.
-  virtual void ShowError(const std::string& Message) = 0;
+  virtual void ShowError(const std::string& Text) = 0;
   // Opens the trend window of the measured values, or brings it to the front.
   virtual void ShowTrend() = 0;
   // Checks the entry of the number field being typed in, as leaving the field would; false
@@ -44,27 +44,18 @@ class TBusyCursor {
 };
 
 // Without a display: pending events are those of the main-thread dispatcher; errors go to
-// the operator's message handler and are kept.
+// the operator's message handler; there is nothing to draw and no trend window.
 class TPlainMainServices : public IMainServices {
  public:
   bool BusyCursor() const override { return FBusy; }
-  void SetBusyCursor(bool Busy) override;
+  void SetBusyCursor(bool Busy) override { FBusy = Busy; }
   void ProcessMessages() override;
-  void Repaint(TViewElement& Element) override;
+  void Repaint(TViewElement&) override {}
   void ShowError(const std::string& Message) override;
-  void ShowTrend() override { ++FTrendShown; }
+  void ShowTrend() override {}
   // Without a display every value is entered whole.
   bool AcceptPendingEntry() override { return true; }
 
-  int BusyChanges() const { return FBusyChanges; }
-  int TrendShown() const { return FTrendShown; }
-  int Repaints() const { return FRepaints; }
-  const std::vector<std::string>& Errors() const { return FErrors; }
-
  private:
   bool FBusy = false;
-  int FBusyChanges = 0;
-  int FRepaints = 0;
-  int FTrendShown = 0;
-  std::vector<std::string> FErrors;
 };

@@ -1,3 +1,4 @@
+// kvx-sim's command line: the modules it serves and the errors it names.
 #include "tools/kvx-sim/uKvxSimOptions.h"
 
 #include <gtest/gtest.h>

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "protocol/uKVXxxCommands.h"
+#include "sim/uKvxTransactor.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 #include "usb/uci_FTDIdirect.h"
 

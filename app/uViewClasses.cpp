@@ -18,11 +18,10 @@ const TPropertyDefs kTextEdit = {{"Text", TPropertyKind::Text, ""},
                                  {"ReadOnly", TPropertyKind::Boolean, false}};
 const TPropertyDefs kList = {{"Items", TPropertyKind::Strings, ""},
                              {"ItemIndex", TPropertyKind::Integer, -1}};
-const TPropertyDefs kNumEdit = {
-    {"ReadOnly", TPropertyKind::Boolean, false},
-    {"ShowName", TPropertyKind::Text, "Hodnota"},
-    {"AutoCorrect", TPropertyKind::Boolean, true},
-    {"RangeMessage", TPropertyKind::Text, "%1 musí být v rozmezí od %2 do %3!"}};
+const TPropertyDefs kNumEdit = {{"ReadOnly", TPropertyKind::Boolean, false},
+                                {"ShowName", TPropertyKind::Text, kNumberValueName},
+                                {"AutoCorrect", TPropertyKind::Boolean, true},
+                                {"RangeMessage", TPropertyKind::Text, kNumberRangeMessage}};
 const TPropertyDefs kIntEdit = {{"Value", TPropertyKind::Integer, 0},
                                 {"MinValue", TPropertyKind::Integer, 0},
                                 {"MaxValue", TPropertyKind::Integer, 100},

@@ -14,6 +14,10 @@
 
 #include "support/uVariant.h"
 
+// The number edits' own texts, until a language file gives others.
+inline constexpr const char* kNumberValueName = "Hodnota";
+inline constexpr const char* kNumberRangeMessage = "%1 musí být v rozmezí od %2 do %3!";
+
 // How a property converts what is set into it (texts from a language file, for instance).
 enum class TPropertyKind {
   Text,

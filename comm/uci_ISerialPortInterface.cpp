@@ -1,10 +1,12 @@
 #include "comm/uci_ISerialPortInterface.h"
 
 #include <limits>
+#include <optional>
 #include <typeindex>
 
 #include "serial/AfComPort.h"
 #include "serial/uCommunicationUtils.h"
+#include "support/uNumberText.h"
 #include "support/uStringUtils.h"
 #include "support/uVariant.h"
 
@@ -19,19 +21,11 @@ const char* const ParityNames[] = {"None", "Odd", "Even", "Mark", "Space"};
 
 // A decimal integer, optionally signed; anything else is the conversion error.
 std::int64_t StrToInt(const std::string& Text) {
-  std::size_t i = 0;
-  bool Negative = false;
-  if (i < Text.size() && (Text[i] == '+' || Text[i] == '-')) Negative = Text[i++] == '-';
-  if (i == Text.size()) throw Exception(Format("'%s' is not a valid integer value", Text.c_str()));
-  std::int64_t Value = 0;
-  for (; i < Text.size(); ++i) {
-    if (Text[i] < '0' || Text[i] > '9' || Value > std::numeric_limits<std::int32_t>::max())
-      throw Exception(Format("'%s' is not a valid integer value", Text.c_str()));
-    Value = Value * 10 + (Text[i] - '0');
-  }
-  if (Value > std::numeric_limits<std::int32_t>::max() + std::int64_t(Negative))
+  const std::optional<std::int64_t> value = ParseDecimalInteger(Text);
+  if (!value || *value < std::numeric_limits<std::int32_t>::min() ||
+      *value > std::numeric_limits<std::int32_t>::max())
     throw Exception(Format("'%s' is not a valid integer value", Text.c_str()));
-  return Negative ? -Value : Value;
+  return *value;
 }
 
 std::int64_t StrToIntIn(const std::string& Text, std::int64_t Min, std::int64_t Max) {

@@ -9,6 +9,7 @@
 #include "app/art/uArtwork.h"
 #include "lang/uLanguageSelector.h"
 #include "support/uCodePage.h"
+#include "support/uConversionUtils.h"
 
 namespace {
 
@@ -60,8 +61,8 @@ QSize TFoundModuleDelegate::sizeHint(const QStyleOptionViewItem& Option, const Q
 TAddressTexts AddressTexts(int Address) {
   TAddressTexts Texts;
   if (Address >= 0x20 && Address != 0x7F && Address <= 0xFF) {
-    const std::string Byte(1, static_cast<char>(Address));
-    Texts.Character = QString::fromStdString(Cp1250ToUtf8(Byte));
+    Texts.Character =
+        QString::fromStdString(Cp1250ToUtf8(Byte(static_cast<std::uint8_t>(Address))));
   }
   Texts.Decimal = QString::number(Address);
   Texts.Hex = QStringLiteral("0x") +

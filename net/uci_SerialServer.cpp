@@ -11,6 +11,7 @@
 
 #include "net/uSerialServerUrl.h"
 #include "serial/AfPortMap.h"
+#include "support/uConversionUtils.h"
 #include "support/uErrors.h"
 #include "support/uLogUtils.h"
 #include "support/uStringUtils.h"
@@ -29,10 +30,6 @@ constexpr std::uint8_t kStopSizeOfCode[] = {1, 3, 2};
 std::int32_t WholeMs(Clock::duration Time) {
   return static_cast<std::int32_t>(
       std::ceil(std::chrono::duration<double, std::milli>(Time).count()));
-}
-
-std::string Byte(std::uint8_t Value) {
-  return std::string(1, static_cast<char>(Value));
 }
 
 [[noreturn]] void RaiseRangeError() {

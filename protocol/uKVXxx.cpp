@@ -200,9 +200,7 @@ std::uint8_t TakeByte(std::string& Stream) {
 }
 
 std::uint32_t TakeUnsigned(std::string& Stream, std::size_t n) {
-  std::uint32_t value = 0;
-  for (unsigned char byte : TakeBytes(Stream, n)) value = (value << 8) | byte;
-  return value;
+  return BigEndian(TakeBytes(Stream, n));
 }
 
 float TakeReal(std::string& Stream) {

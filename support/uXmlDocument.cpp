@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "support/uFileUtils.h"
 #include "support/uStringUtils.h"
 
 struct TXMLDocumentData {
@@ -204,17 +205,7 @@ void WriteFileReplacing(const std::string& path, const std::string& content) {
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0)
     throw EXMLError(Format("%s: cannot create file (%s)", path.c_str(), std::strerror(errno)));
-  std::size_t done = 0;
-  int error = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = errno ? errno : EIO;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  int error = WriteAll(fd, content);
   if (!error && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && !error) error = errno;
   if (!error && std::rename(temp.c_str(), path.c_str()) != 0) error = errno;

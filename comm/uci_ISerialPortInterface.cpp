@@ -291,16 +291,6 @@ void TSerialPortInterface::SetPresent(bool Value) {
   if (!Value) Close(true);
 }
 
-bool TSerialPortInterface::ShowSettingsDialog() {
-  bool Confirmed = Port->ShowSetupDialog();
-  if (Confirmed) DoSettingsChanged();
-  return Confirmed;
-}
-
-bool TSerialPortInterface::HasSettingsDialog() {
-  return true;
-}
-
 std::string TSerialPortInterface::GetConnectionString() {
   return TSerialPortCoreInterface::GetConnectionString() +
          Format(";comport=%d", static_cast<int>(Port->ComNumber()));

@@ -94,8 +94,6 @@ class TSerialPortInterface : public TSerialPortCoreInterface {
   std::int32_t InputCount() override;
   std::string GetPortName() override;
   void SetPresent(bool Value) override;
-  bool ShowSettingsDialog() override;
-  bool HasSettingsDialog() override;
   void PurgeInput() override;
   void PurgeOutput() override;
   // The serial settings, then ";comport=N".

@@ -9,7 +9,6 @@
 //   auto byString = Create<TFTDIDevice>("provider=FTD_USB;serial_number=FT1234");
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,11 +35,6 @@ class IFTDISerialPortInterface : public ISerialPortInterface {
 };
 
 class TFTDIDevicecore;
-
-// Shows the adapter's settings (the current speed) and reports whether they were confirmed.
-// The window installs it; without one ShowSettingsDialog answers false.
-using TFTDISettingsDialog = std::function<bool(std::int32_t BaudRate)>;
-void SetFTDISettingsDialog(TFTDISettingsDialog Dialog);
 
 class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInterface {
  public:
@@ -74,8 +68,6 @@ class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInter
   std::string GetPortName() override;
   std::string GetDescription() override;
   void SetPresent(bool Value) override;
-  bool ShowSettingsDialog() override;
-  bool HasSettingsDialog() override;
   void PurgeInput() override;
   void PurgeOutput() override;
 
@@ -104,7 +96,8 @@ class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInter
   void BeforeDestruction() override;
 
  private:
-  // A failing driver call: FT_IO_ERROR closes the device, other statuses change nothing.
+  // A failing driver call, named by Operation in the trace: FT_IO_ERROR and
+  // FT_DEVICE_NOT_FOUND close the device as gone, other statuses change nothing.
   void ErrorHandler(const char* Operation, FT_STATUS Status);
   // Sends data bits, stop bits and parity; on failure the previous values come back.
   void ApplyDataCharacteristics(std::uint8_t DataBits, std::uint8_t StopBits, std::uint8_t Parity);

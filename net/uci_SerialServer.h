@@ -79,6 +79,10 @@ class TSerialServerInterface : public TSerialPortCoreInterface {
   // Sends a command of the COM port control option while the link is up; with Confirm, waits
   // for the server to confirm it (a bounded wait) and logs when it does not.
   void SendComPortCommand(TComPortCommand Command, const std::string& Value, bool Confirm);
+  // Stores a line setting, sends its command and raises settings-changed.
+  void ChangeLineSetting(std::atomic<std::uint8_t>& Setting, std::uint8_t Value,
+                         TComPortCommand Command, std::uint8_t CommandValue);
+  void ChangeControlLine(std::atomic<bool>& Line, bool Value, std::uint8_t ControlCode);
   void SendWire(std::string_view Bytes);  // FLinkLock held
   void ReadLoop();
   void MarkGone(const std::string& Why);  // FLinkLock held; the base keeps the gone state

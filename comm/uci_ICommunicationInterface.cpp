@@ -87,58 +87,58 @@ void TCommunicationInterface::SaveToXML() {
 
 void TCommunicationInterface::SetOnDataReceived(const TCiNotify& Handler) {
   std::lock_guard guard(FHandlerLock);
-  OnDataReceived = Handler;
+  FOnDataReceived = Handler;
 }
 
 TCiNotify TCommunicationInterface::GetOnDataReceived() {
   std::lock_guard guard(FHandlerLock);
-  return OnDataReceived;
+  return FOnDataReceived;
 }
 
 void TCommunicationInterface::SetOnOpened(const TCiNotify& Handler) {
   std::lock_guard guard(FHandlerLock);
-  OnOpened = Handler;
+  FOnOpened = Handler;
 }
 
 TCiNotify TCommunicationInterface::GetOnOpened() {
   std::lock_guard guard(FHandlerLock);
-  return OnOpened;
+  return FOnOpened;
 }
 
 void TCommunicationInterface::SetOnClosed(const TCiNotify& Handler) {
   std::lock_guard guard(FHandlerLock);
-  OnClosed = Handler;
+  FOnClosed = Handler;
 }
 
 TCiNotify TCommunicationInterface::GetOnClosed() {
   std::lock_guard guard(FHandlerLock);
-  return OnClosed;
+  return FOnClosed;
 }
 
 void TCommunicationInterface::SetOnModemLineChange(const TCiNotifyChangeEvent& Handler) {
   std::lock_guard guard(FHandlerLock);
-  OnModemLineChange = Handler;
+  FOnModemLineChange = Handler;
 }
 
 TCiNotifyChangeEvent TCommunicationInterface::GetOnModemLineChange() {
   std::lock_guard guard(FHandlerLock);
-  return OnModemLineChange;
+  return FOnModemLineChange;
 }
 
 TeventerCiNotify& TCommunicationInterface::GetDataReceivedEvents() {
-  return DataReceivedEvents.Get();
+  return FDataReceivedEvents.Get();
 }
 TeventerCiNotify& TCommunicationInterface::GetOpenedEvents() {
-  return OpenedEvents.Get();
+  return FOpenedEvents.Get();
 }
 TeventerCiNotify& TCommunicationInterface::GetClosedEvents() {
-  return ClosedEvents.Get();
+  return FClosedEvents.Get();
 }
 TeventerCiNotify& TCommunicationInterface::GetSettingsChangedEvents() {
-  return SettingsChangedEvents.Get();
+  return FSettingsChangedEvents.Get();
 }
 TeventerCiNotifyChangeEvent& TCommunicationInterface::GetModemLineEvents() {
-  return ModemLineEvents.Get();
+  return FModemLineEvents.Get();
 }
 
 // --- notifications -------------------------------------------------------------------------
@@ -147,7 +147,7 @@ void TCommunicationInterface::DoDataReceived(const TIntfPtr<ICommunicationInterf
   const TIntfPtr<ICommunicationInterface> channel = Channel ? Channel : SelfChannel();
   try {
     if (const TCiNotify handler = GetOnDataReceived()) handler(channel);
-    if (auto* list = DataReceivedEvents.IfCreated()) list->Fire(channel);
+    if (auto* list = FDataReceivedEvents.IfCreated()) list->Fire(channel);
   } catch (...) {
   }
 }
@@ -155,7 +155,7 @@ void TCommunicationInterface::DoDataReceived(const TIntfPtr<ICommunicationInterf
 void TCommunicationInterface::DoOpened() {
   const auto channel = SelfChannel();
   try {
-    if (auto* list = OpenedEvents.IfCreated()) list->Fire(channel);
+    if (auto* list = FOpenedEvents.IfCreated()) list->Fire(channel);
     if (const TCiNotify handler = GetOnOpened()) handler(channel);
   } catch (...) {
   }
@@ -164,7 +164,7 @@ void TCommunicationInterface::DoOpened() {
 void TCommunicationInterface::DoClosed() {
   const auto channel = SelfChannel();
   try {
-    if (auto* list = ClosedEvents.IfCreated()) list->Fire(channel);
+    if (auto* list = FClosedEvents.IfCreated()) list->Fire(channel);
     if (const TCiNotify handler = GetOnClosed()) handler(channel);
   } catch (...) {
   }
@@ -173,7 +173,7 @@ void TCommunicationInterface::DoClosed() {
 void TCommunicationInterface::DoModemLineChange(std::int32_t Line, bool State) {
   const auto channel = SelfChannel();
   try {
-    if (auto* list = ModemLineEvents.IfCreated()) list->Fire(channel, Line, State);
+    if (auto* list = FModemLineEvents.IfCreated()) list->Fire(channel, Line, State);
     if (const TCiNotifyChangeEvent handler = GetOnModemLineChange()) handler(channel, Line, State);
   } catch (...) {
   }
@@ -182,7 +182,7 @@ void TCommunicationInterface::DoModemLineChange(std::int32_t Line, bool State) {
 void TCommunicationInterface::DoSettingsChanged() {
   const auto channel = SelfChannel();
   try {
-    if (auto* list = SettingsChangedEvents.IfCreated()) list->Fire(channel);
+    if (auto* list = FSettingsChangedEvents.IfCreated()) list->Fire(channel);
   } catch (...) {
   }
 }
@@ -207,10 +207,10 @@ void TCommunicationInterface::Read(std::string& Data) {
   Data.clear();
 }
 bool TCommunicationInterface::GetPresent() {
-  return Present.load();
+  return FPresent.load();
 }
 void TCommunicationInterface::SetPresent(bool Value) {
-  Present.store(Value);
+  FPresent.store(Value);
 }
 std::string TCommunicationInterface::GetDescription() {
   return GetPortName();
@@ -228,10 +228,10 @@ void TCommunicationInterface::SetConnectionString(const std::string&) {
   DoSettingsChanged();
 }
 double TCommunicationInterface::GetCharTime() {
-  return CharTime.load();
+  return FCharTime.load();
 }
 void TCommunicationInterface::SetCharTime(double Milliseconds) {
-  CharTime.store(Milliseconds);
+  FCharTime.store(Milliseconds);
 }
 std::int32_t TCommunicationInterface::GetLinkDelay() {
   return 0;
@@ -327,24 +327,24 @@ void TCommunicationInterface::Fetch() {
   std::string chunk;
   Read(chunk);
   std::lock_guard guard(FBufferLock);
-  ReceiveBuffer += chunk;
+  FReceiveBuffer += chunk;
 }
 
 std::int32_t TCommunicationInterface::BufferedCount(bool DoFetch) {
   if (DoFetch) Fetch();
   std::lock_guard guard(FBufferLock);
-  return static_cast<std::int32_t>(ReceiveBuffer.size());
+  return static_cast<std::int32_t>(FReceiveBuffer.size());
 }
 
 void TCommunicationInterface::ReadBuffered(std::int32_t Count, std::string& Data) {
   Data.clear();
   Fetch();
   std::lock_guard guard(FBufferLock);
-  if (Count >= 0 && static_cast<std::size_t>(Count) < ReceiveBuffer.size()) {
-    Data = ReceiveBuffer.substr(0, Count);
-    ReceiveBuffer.erase(0, Count);
+  if (Count >= 0 && static_cast<std::size_t>(Count) < FReceiveBuffer.size()) {
+    Data = FReceiveBuffer.substr(0, Count);
+    FReceiveBuffer.erase(0, Count);
   } else {
-    Data = std::exchange(ReceiveBuffer, {});
+    Data = std::exchange(FReceiveBuffer, {});
   }
 }
 
@@ -352,10 +352,10 @@ void TCommunicationInterface::PeekBuffered(std::int32_t Count, std::string& Data
   Data.clear();
   Fetch();
   std::lock_guard guard(FBufferLock);
-  if (Count < 0 || static_cast<std::size_t>(Count) >= ReceiveBuffer.size())
-    Data = ReceiveBuffer;
+  if (Count < 0 || static_cast<std::size_t>(Count) >= FReceiveBuffer.size())
+    Data = FReceiveBuffer;
   else
-    Data = ReceiveBuffer.substr(0, Count);
+    Data = FReceiveBuffer.substr(0, Count);
 }
 
 // --- channel class registry ----------------------------------------------------------------

@@ -168,40 +168,40 @@ TSerialPortInterface::TSerialPortInterface(const TXMLNode& Element, TIntfPtr<IIn
 }
 
 void TSerialPortInterface::SetUpPort() {
-  Port = std::make_unique<TAfComPort>();
-  Port->SetUserBaudRate(9600);
-  Port->OnPortOpen = [this](TAfCustomSerialPort* Sender) { PortOpened(Sender); };
-  Port->OnPortClose = [this](TAfCustomSerialPort* Sender) { PortClosed(Sender); };
-  Port->OnDataRecived = [this](TAfCustomSerialPort* Sender, std::int32_t Count) {
+  FPort = std::make_unique<TAfComPort>();
+  FPort->SetUserBaudRate(9600);
+  FPort->OnPortOpen = [this](TAfCustomSerialPort* Sender) { PortOpened(Sender); };
+  FPort->OnPortClose = [this](TAfCustomSerialPort* Sender) { PortClosed(Sender); };
+  FPort->OnDataRecived = [this](TAfCustomSerialPort* Sender, std::int32_t Count) {
     PortDataReceived(Sender, Count);
   };
-  Port->OnCTSChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_CTS, 1); };
-  Port->OnDSRChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_DSR, 2); };
-  Port->OnRINGDetected = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RING, 3); };
+  FPort->OnCTSChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_CTS, 1); };
+  FPort->OnDSRChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_DSR, 2); };
+  FPort->OnRINGDetected = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RING, 3); };
   // Carrier detect is reported with code 0, as the channel contract has no code of its own.
-  Port->OnRLSDChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RTS, 4); };
-  Port->SetOutBufSize(10000000);
-  Port->SetInBufSize(10000000);
+  FPort->OnRLSDChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RTS, 4); };
+  FPort->SetOutBufSize(10000000);
+  FPort->SetInBufSize(10000000);
 }
 
 TSerialPortInterface::~TSerialPortInterface() {
-  if (Port->Active()) Port->Close();
+  if (FPort->Active()) FPort->Close();
   DetachPort();
-  Port.reset();
+  FPort.reset();
 }
 
 void TSerialPortInterface::DetachPort() {
-  Port->OnCTSChanged = nullptr;
-  Port->OnDataRecived = nullptr;
-  Port->OnDSRChanged = nullptr;
-  Port->OnRLSDChanged = nullptr;
-  Port->OnRINGDetected = nullptr;
-  Port->OnLineError = nullptr;
-  Port->OnOutBufFree = nullptr;
-  Port->SetOnNonSyncEvent(nullptr);
-  Port->OnPortClose = nullptr;
-  Port->OnPortOpen = nullptr;
-  Port->OnSyncEvent = nullptr;
+  FPort->OnCTSChanged = nullptr;
+  FPort->OnDataRecived = nullptr;
+  FPort->OnDSRChanged = nullptr;
+  FPort->OnRLSDChanged = nullptr;
+  FPort->OnRINGDetected = nullptr;
+  FPort->OnLineError = nullptr;
+  FPort->OnOutBufFree = nullptr;
+  FPort->SetOnNonSyncEvent(nullptr);
+  FPort->OnPortClose = nullptr;
+  FPort->OnPortOpen = nullptr;
+  FPort->OnSyncEvent = nullptr;
 }
 
 void TSerialPortInterface::PortOpened(TAfCustomSerialPort*) {
@@ -209,29 +209,29 @@ void TSerialPortInterface::PortOpened(TAfCustomSerialPort*) {
   DoOpened();
 }
 void TSerialPortInterface::PortClosed(TAfCustomSerialPort*) {
-  SetDeviceGone(Port->DeviceGone());
+  SetDeviceGone(FPort->DeviceGone());
   DoClosed();
 }
 void TSerialPortInterface::PortDataReceived(TAfCustomSerialPort*, std::int32_t) {
   DoDataReceived();
 }
 void TSerialPortInterface::PortLine(std::int32_t LineCode, int ModemLine) {
-  DoModemLineChange(LineCode, Port->ModemLine(ModemLine));
+  DoModemLineChange(LineCode, FPort->ModemLine(ModemLine));
 }
 
 bool TSerialPortInterface::GetActive() {
-  return Port && Port->Active();
+  return FPort && FPort->Active();
 }
 
 bool TSerialPortInterface::Open() {
   TChannelLock Guard(*this);
   SetBaudRate(GetBaudRate());
   try {
-    Port->Open();
+    FPort->Open();
   } catch (const std::exception&) {
     // Missing or busy ports answer false; the reason is kept for whoever asks.
   }
-  switch (Port->OpenError()) {
+  switch (FPort->OpenError()) {
     case TAfOpenError::None:
       SetOpenFailure(TOpenFailure::None);
       break;
@@ -244,46 +244,46 @@ bool TSerialPortInterface::Open() {
     default:
       SetOpenFailure(TOpenFailure::Missing);
   }
-  return Port->Active();
+  return FPort->Active();
 }
 
 bool TSerialPortInterface::Close(bool) {
   TChannelLock Guard(*this);
-  if (!Port->Active()) return false;
-  Port->Close();
-  return !Port->Active();
+  if (!FPort->Active()) return false;
+  FPort->Close();
+  return !FPort->Active();
 }
 
 std::int32_t TSerialPortInterface::Write(const std::string& Data) {
   TChannelLock Guard(*this);
-  if (Port->DeviceGone()) return 0;
+  if (FPort->DeviceGone()) return 0;
   Trace(TRACE_WRITTEN, Data);
-  Port->WriteString(Data);
+  FPort->WriteString(Data);
   return static_cast<std::int32_t>(Data.size());
 }
 
 void TSerialPortInterface::Read(std::string& Data) {
   TChannelLock Guard(*this);
-  Data = Port->ReadString();
+  Data = FPort->ReadString();
   Trace(TRACE_READ, Data);
 }
 
 std::int32_t TSerialPortInterface::InputCount() {
-  return Port->InQueueCount();
+  return FPort->InQueueCount();
 }
 
 void TSerialPortInterface::PurgeInput() {
   TChannelLock Guard(*this);
-  Port->PurgeInput();
+  FPort->PurgeInput();
 }
 
 void TSerialPortInterface::PurgeOutput() {
   TChannelLock Guard(*this);
-  Port->PurgeOutput();
+  FPort->PurgeOutput();
 }
 
 std::string TSerialPortInterface::GetPortName() {
-  return PortLabel;
+  return FPortLabel;
 }
 
 void TSerialPortInterface::SetPresent(bool Value) {
@@ -293,93 +293,93 @@ void TSerialPortInterface::SetPresent(bool Value) {
 
 std::string TSerialPortInterface::GetConnectionString() {
   return TSerialPortCoreInterface::GetConnectionString() +
-         Format(";comport=%d", static_cast<int>(Port->ComNumber()));
+         Format(";comport=%d", static_cast<int>(FPort->ComNumber()));
 }
 
 void TSerialPortInterface::SetConnectionString(const std::string& Text) {
-  if (std::uint16_t Number; ConnectionPortNumber(Text, Number)) Port->SetComNumber(Number);
-  PortLabel = ComPortLabel(Port->ComNumber());
+  if (std::uint16_t Number; ConnectionPortNumber(Text, Number)) FPort->SetComNumber(Number);
+  FPortLabel = ComPortLabel(FPort->ComNumber());
   TSerialPortCoreInterface::SetConnectionString(Text);
   DoSettingsChanged();
 }
 
 std::int32_t TSerialPortInterface::GetBaudRate() {
-  return BaudRateValue(*Port);
+  return BaudRateValue(*FPort);
 }
 
 void TSerialPortInterface::SetBaudRate(std::int32_t Value) {
   // The exchanges wait in step with the line: slow speeds need longer quiet times.
   if (Value > 0) TSerialPortCoreInterface::SetBaudRate(Value);
-  Port->SetBaudRate(brUser);
-  Port->SetUserBaudRate(Value);
+  FPort->SetBaudRate(brUser);
+  FPort->SetUserBaudRate(Value);
   DoSettingsChanged();
 }
 
 bool TSerialPortInterface::GetRTS() {
-  return Port->RTS();
+  return FPort->RTS();
 }
 
 void TSerialPortInterface::SetRTS(bool Value) {
   TChannelLock Guard(*this);
-  Port->SetRTS(Value);
+  FPort->SetRTS(Value);
 }
 
 bool TSerialPortInterface::GetDTR() {
-  return Port->DTR();
+  return FPort->DTR();
 }
 
 void TSerialPortInterface::SetDTR(bool Value) {
   TChannelLock Guard(*this);
-  Port->SetDTR(Value);
+  FPort->SetDTR(Value);
 }
 
 bool TSerialPortInterface::GetCTS() {
-  return Port->ModemLine(1);
+  return FPort->ModemLine(1);
 }
 bool TSerialPortInterface::GetDSR() {
-  return Port->ModemLine(2);
+  return FPort->ModemLine(2);
 }
 
 std::uint8_t TSerialPortInterface::GetStopBits() {
-  return Port->Stopbits();
+  return FPort->Stopbits();
 }
 
 void TSerialPortInterface::SetStopBits(std::uint8_t Value) {
   if (Value > sbTwo) RaiseRangeError();
-  Port->SetStopbits(TAfStopbits(Value));
+  FPort->SetStopbits(TAfStopbits(Value));
   DoSettingsChanged();
 }
 
 std::uint8_t TSerialPortInterface::GetParity() {
-  return Port->Parity();
+  return FPort->Parity();
 }
 
 void TSerialPortInterface::SetParity(std::uint8_t Value) {
   if (Value > paSpace) RaiseRangeError();
-  Port->SetParity(TAfParity(Value));
+  FPort->SetParity(TAfParity(Value));
   DoSettingsChanged();
 }
 
 std::uint8_t TSerialPortInterface::GetDataBits() {
-  return static_cast<std::uint8_t>(Port->Databits() + 4);
+  return static_cast<std::uint8_t>(FPort->Databits() + 4);
 }
 
 void TSerialPortInterface::SetDataBits(std::uint8_t Value) {
   // Counts the component has no setting for are refused rather than passed on as nonsense.
   if (Value < 4 || Value > 8) RaiseRangeError();
-  Port->SetDatabits(TAfDatabits(Value - 4));
+  FPort->SetDatabits(TAfDatabits(Value - 4));
   DoSettingsChanged();
 }
 
 std::int32_t TSerialPortInterface::GetOutBufSize() {
-  return Port->OutBufSize();
+  return FPort->OutBufSize();
 }
 void TSerialPortInterface::SetOutBufSize(std::int32_t Value) {
-  Port->SetOutBufSize(Value);
+  FPort->SetOutBufSize(Value);
 }
 std::int32_t TSerialPortInterface::GetInBufSize() {
-  return Port->InBufSize();
+  return FPort->InBufSize();
 }
 void TSerialPortInterface::SetInBufSize(std::int32_t Value) {
-  Port->SetInBufSize(Value);
+  FPort->SetInBufSize(Value);
 }

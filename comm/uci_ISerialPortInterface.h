@@ -128,6 +128,6 @@ class TSerialPortInterface : public TSerialPortCoreInterface {
   void PortDataReceived(TAfCustomSerialPort* Sender, std::int32_t Count);
   void PortLine(std::int32_t LineCode, int ModemLine);
 
-  std::string PortLabel;
-  std::unique_ptr<TAfComPort> Port;
+  std::string FPortLabel;
+  std::unique_ptr<TAfComPort> FPort;
 };

@@ -11,17 +11,17 @@ namespace {
 
 class TIconv {
  public:
-  TIconv(const char* to, const char* from) : handle_(iconv_open(to, from)) {
-    if (handle_ == reinterpret_cast<iconv_t>(-1))
+  TIconv(const char* to, const char* from) : FHandle(iconv_open(to, from)) {
+    if (FHandle == reinterpret_cast<iconv_t>(-1))
       throw Exception(std::string("Code page conversion not available: ") + from + " -> " + to);
   }
-  ~TIconv() { iconv_close(handle_); }
+  ~TIconv() { iconv_close(FHandle); }
   TIconv(const TIconv&) = delete;
   TIconv& operator=(const TIconv&) = delete;
-  iconv_t get() const { return handle_; }
+  iconv_t get() const { return FHandle; }
 
  private:
-  iconv_t handle_;
+  iconv_t FHandle;
 };
 
 // Length of the well-formed UTF-8 sequence at the start of text, 0 when there is none.

@@ -21,16 +21,16 @@ namespace {
 
 class TFd {
  public:
-  explicit TFd(int fd) : fd_(fd) {}
+  explicit TFd(int fd) : FDescriptor(fd) {}
   ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (FDescriptor >= 0) ::close(FDescriptor);
   }
   TFd(const TFd&) = delete;
   TFd& operator=(const TFd&) = delete;
-  int Get() const { return fd_; }
+  int Get() const { return FDescriptor; }
 
  private:
-  int fd_;
+  int FDescriptor;
 };
 
 int Fail(const std::string& what) {

@@ -23,6 +23,29 @@ TTraceHook HookFromArguments() {
   return HasSwitch("DST") || HasSwitch("STD") ? &MonitorSender : nullptr;
 }
 
+template <typename THandler>
+void StoreHandler(std::mutex& Lock, THandler& Slot, const THandler& Handler) {
+  std::lock_guard guard(Lock);
+  Slot = Handler;
+}
+
+template <typename THandler>
+THandler LoadHandler(std::mutex& Lock, const THandler& Slot) {
+  std::lock_guard guard(Lock);
+  return Slot;
+}
+
+// The list first, then the single handler (fetched only then); a failing listener never
+// reaches the channel kind that raised the notification.
+template <typename TList, typename THandlerOf, typename... TArgs>
+void FireListThenHandler(TLazy<TList>& List, const THandlerOf& HandlerOf, const TArgs&... Args) {
+  try {
+    if (auto* list = List.IfCreated()) list->Fire(Args...);
+    if (const auto handler = HandlerOf()) handler(Args...);
+  } catch (...) {
+  }
+}
+
 std::atomic<TTraceHook>& TraceHook() {
   static std::atomic<TTraceHook> hook{HookFromArguments()};
   return hook;
@@ -86,43 +109,35 @@ void TCommunicationInterface::SaveToXML() {
 // --- handlers and lists --------------------------------------------------------------------
 
 void TCommunicationInterface::SetOnDataReceived(const TCiNotify& Handler) {
-  std::lock_guard guard(FHandlerLock);
-  FOnDataReceived = Handler;
+  StoreHandler(FHandlerLock, FOnDataReceived, Handler);
 }
 
 TCiNotify TCommunicationInterface::GetOnDataReceived() {
-  std::lock_guard guard(FHandlerLock);
-  return FOnDataReceived;
+  return LoadHandler(FHandlerLock, FOnDataReceived);
 }
 
 void TCommunicationInterface::SetOnOpened(const TCiNotify& Handler) {
-  std::lock_guard guard(FHandlerLock);
-  FOnOpened = Handler;
+  StoreHandler(FHandlerLock, FOnOpened, Handler);
 }
 
 TCiNotify TCommunicationInterface::GetOnOpened() {
-  std::lock_guard guard(FHandlerLock);
-  return FOnOpened;
+  return LoadHandler(FHandlerLock, FOnOpened);
 }
 
 void TCommunicationInterface::SetOnClosed(const TCiNotify& Handler) {
-  std::lock_guard guard(FHandlerLock);
-  FOnClosed = Handler;
+  StoreHandler(FHandlerLock, FOnClosed, Handler);
 }
 
 TCiNotify TCommunicationInterface::GetOnClosed() {
-  std::lock_guard guard(FHandlerLock);
-  return FOnClosed;
+  return LoadHandler(FHandlerLock, FOnClosed);
 }
 
 void TCommunicationInterface::SetOnModemLineChange(const TCiNotifyChangeEvent& Handler) {
-  std::lock_guard guard(FHandlerLock);
-  FOnModemLineChange = Handler;
+  StoreHandler(FHandlerLock, FOnModemLineChange, Handler);
 }
 
 TCiNotifyChangeEvent TCommunicationInterface::GetOnModemLineChange() {
-  std::lock_guard guard(FHandlerLock);
-  return FOnModemLineChange;
+  return LoadHandler(FHandlerLock, FOnModemLineChange);
 }
 
 TeventerCiNotify& TCommunicationInterface::GetDataReceivedEvents() {
@@ -153,30 +168,18 @@ void TCommunicationInterface::DoDataReceived(const TIntfPtr<ICommunicationInterf
 }
 
 void TCommunicationInterface::DoOpened() {
-  const auto channel = SelfChannel();
-  try {
-    if (auto* list = FOpenedEvents.IfCreated()) list->Fire(channel);
-    if (const TCiNotify handler = GetOnOpened()) handler(channel);
-  } catch (...) {
-  }
+  FireListThenHandler(
+      FOpenedEvents, [this] { return GetOnOpened(); }, SelfChannel());
 }
 
 void TCommunicationInterface::DoClosed() {
-  const auto channel = SelfChannel();
-  try {
-    if (auto* list = FClosedEvents.IfCreated()) list->Fire(channel);
-    if (const TCiNotify handler = GetOnClosed()) handler(channel);
-  } catch (...) {
-  }
+  FireListThenHandler(
+      FClosedEvents, [this] { return GetOnClosed(); }, SelfChannel());
 }
 
 void TCommunicationInterface::DoModemLineChange(std::int32_t Line, bool State) {
-  const auto channel = SelfChannel();
-  try {
-    if (auto* list = FModemLineEvents.IfCreated()) list->Fire(channel, Line, State);
-    if (const TCiNotifyChangeEvent handler = GetOnModemLineChange()) handler(channel, Line, State);
-  } catch (...) {
-  }
+  FireListThenHandler(
+      FModemLineEvents, [this] { return GetOnModemLineChange(); }, SelfChannel(), Line, State);
 }
 
 void TCommunicationInterface::DoSettingsChanged() {

@@ -315,13 +315,8 @@ bool TFTDIDevice::GetRTS() {
 }
 
 void TFTDIDevice::SetRTS(bool Value) {
-  TChannelLock lock(*this);
-  const FT_HANDLE handle = FHandle.load();
-  const FT_STATUS status = Value ? FTDI().FT_SetRts(handle) : FTDI().FT_ClrRts(handle);
-  if (status != FT_OK)
-    ErrorHandler("SetRTS", status);
-  else
-    FRTS = Value;
+  SetControlLine(FRTS, Value, "SetRTS",
+                 Value ? &TFTDIBinding::FT_SetRts : &TFTDIBinding::FT_ClrRts);
 }
 
 bool TFTDIDevice::GetDTR() {
@@ -329,12 +324,18 @@ bool TFTDIDevice::GetDTR() {
 }
 
 void TFTDIDevice::SetDTR(bool Value) {
-  const FT_HANDLE handle = FHandle.load();
-  const FT_STATUS status = Value ? FTDI().FT_SetDtr(handle) : FTDI().FT_ClrDtr(handle);
+  SetControlLine(FDTR, Value, "SetDTR",
+                 Value ? &TFTDIBinding::FT_SetDtr : &TFTDIBinding::FT_ClrDtr);
+}
+
+void TFTDIDevice::SetControlLine(std::atomic<bool>& Line, bool Value, const char* Operation,
+                                 TLineCall Call) {
+  TChannelLock lock(*this);
+  const FT_STATUS status = (FTDI().*Call)(FHandle.load());
   if (status != FT_OK)
-    ErrorHandler("SetDTR", status);
+    ErrorHandler(Operation, status);
   else
-    FDTR = Value;
+    Line = Value;
 }
 
 bool TFTDIDevice::GetCTS() {

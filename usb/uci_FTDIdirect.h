@@ -101,6 +101,9 @@ class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInter
   void ErrorHandler(const char* Operation, FT_STATUS Status);
   // Sends data bits, stop bits and parity; on failure the previous values come back.
   void ApplyDataCharacteristics(std::uint8_t DataBits, std::uint8_t StopBits, std::uint8_t Parity);
+  using TLineCall = FT_STATUS (TFTDIBinding::*)(FT_HANDLE) const;
+  // Sets or clears a modem control line through Call; the stored state follows on success.
+  void SetControlLine(std::atomic<bool>& Line, bool Value, const char* Operation, TLineCall Call);
   void StopReader();
   void ReapRetiredReaders();
   void SetSerialNumber(std::string Value);

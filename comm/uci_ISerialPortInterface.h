@@ -8,6 +8,7 @@
 // ISerialPortInterface carries only the serial operations: the channel operations are reached
 // through ICommunicationInterface of the same object (TCommunicationInterface derives from
 // that interface non-virtually, so a second copy of it cannot be added here).
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,7 +60,8 @@ bool ConnectionPortNumber(const std::string& Text, std::uint16_t& Number);
 // "COM" and the number, or "COM unknown" for 0.
 std::string ComPortLabel(std::uint16_t Number);
 
-class TSerialPortCoreInterface : public TCommunicationInterface, public ISerialPortInterface {
+class TSerialPortCoreInterface : public TCommunicationInterface,
+                                 public virtual ISerialPortInterface {
  public:
   explicit TSerialPortCoreInterface(std::string ConnectionString = {});
   TSerialPortCoreInterface(const TXMLNode& Element, TIntfPtr<IInterface> Parent);
@@ -78,6 +80,41 @@ class TSerialPortCoreInterface : public TCommunicationInterface, public ISerialP
 
  protected:
   void* FindInterface(const TGUID& iid) override;
+};
+
+// A serial channel that keeps its settings itself rather than in a port component (the USB
+// adapter, the serial device server): the getters answer the kept values, and each kind's
+// setters send a value to its device before keeping it.
+class TKeptSettingsSerialInterface : public TSerialPortCoreInterface {
+ public:
+  std::int32_t GetBaudRate() override { return FBaudRate; }
+  bool GetRTS() override { return FRTS; }
+  bool GetDTR() override { return FDTR; }
+  std::uint8_t GetStopBits() override { return FStopBits; }
+  std::uint8_t GetParity() override { return FParity; }
+  std::uint8_t GetDataBits() override { return FDataBits; }
+
+ protected:
+  // The speed and the state of both control lines until the first setting.
+  TKeptSettingsSerialInterface(std::string ConnectionString, std::int32_t BaudRate,
+                               bool ControlLines)
+      : TSerialPortCoreInterface(std::move(ConnectionString)),
+        FBaudRate(BaudRate),
+        FRTS(ControlLines),
+        FDTR(ControlLines) {}
+  TKeptSettingsSerialInterface(const TXMLNode& Element, TIntfPtr<IInterface> Parent,
+                               std::int32_t BaudRate, bool ControlLines)
+      : TSerialPortCoreInterface(Element, std::move(Parent)),
+        FBaudRate(BaudRate),
+        FRTS(ControlLines),
+        FDTR(ControlLines) {}
+
+  std::atomic<std::int32_t> FBaudRate;
+  std::atomic<bool> FRTS;
+  std::atomic<bool> FDTR;
+  std::atomic<std::uint8_t> FDataBits{8};
+  std::atomic<std::uint8_t> FStopBits{0};
+  std::atomic<std::uint8_t> FParity{0};
 };
 
 class TSerialPortInterface : public TSerialPortCoreInterface {

@@ -28,6 +28,9 @@ std::int32_t WholeMs(Clock::duration Time) {
       std::ceil(std::chrono::duration<double, std::milli>(Time).count()));
 }
 
+// The line's speed until the first setting; both control lines start on, as on a COM port.
+constexpr std::int32_t kServerBaudRate = 9600;
+
 struct TSerialServerRegistration {
   TSerialServerRegistration() {
     RegisterChannelClass(typeid(TSerialServerInterface), "SERIAL_SERVER");
@@ -38,10 +41,10 @@ struct TSerialServerRegistration {
 }  // namespace
 
 TSerialServerInterface::TSerialServerInterface(std::string ConnectionString)
-    : TSerialPortCoreInterface(std::move(ConnectionString)) {}
+    : TKeptSettingsSerialInterface(std::move(ConnectionString), kServerBaudRate, true) {}
 
 TSerialServerInterface::TSerialServerInterface(const TXMLNode& Element, TIntfPtr<IInterface> Parent)
-    : TSerialPortCoreInterface(Element, std::move(Parent)) {}
+    : TKeptSettingsSerialInterface(Element, std::move(Parent), kServerBaudRate, true) {}
 
 TSerialServerInterface::~TSerialServerInterface() = default;
 

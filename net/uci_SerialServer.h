@@ -23,7 +23,7 @@
 // How long connecting, the Telnet negotiation and a confirmed setting may take at most.
 inline constexpr std::chrono::milliseconds kServerTimeLimit{2000};
 
-class TSerialServerInterface : public TSerialPortCoreInterface {
+class TSerialServerInterface : public TKeptSettingsSerialInterface {
  public:
   using Clock = std::chrono::steady_clock;
 
@@ -48,19 +48,13 @@ class TSerialServerInterface : public TSerialPortCoreInterface {
   std::string GetConnectionString() override;
   void SetConnectionString(const std::string& Text) override;
 
-  std::int32_t GetBaudRate() override;
   void SetBaudRate(std::int32_t Value) override;
-  bool GetRTS() override;
   void SetRTS(bool Value) override;
-  bool GetDTR() override;
   void SetDTR(bool Value) override;
   bool GetCTS() override;
   bool GetDSR() override;
-  std::uint8_t GetStopBits() override;
   void SetStopBits(std::uint8_t Value) override;
-  std::uint8_t GetParity() override;
   void SetParity(std::uint8_t Value) override;
-  std::uint8_t GetDataBits() override;
   void SetDataBits(std::uint8_t Value) override;
   std::int32_t GetOutBufSize() override;
   void SetOutBufSize(std::int32_t Value) override;
@@ -93,12 +87,6 @@ class TSerialServerInterface : public TSerialPortCoreInterface {
 
   std::atomic<std::uint16_t> FComNumber{0};
   std::string FPortLabel;
-  std::atomic<std::int32_t> FBaudRate{9600};
-  std::atomic<std::uint8_t> FDataBits{8};
-  std::atomic<std::uint8_t> FStopBits{0};
-  std::atomic<std::uint8_t> FParity{0};
-  std::atomic<bool> FDTR{true};
-  std::atomic<bool> FRTS{true};
   std::atomic<std::int32_t> FInBufSize{10000000};
   std::atomic<std::int32_t> FOutBufSize{10000000};
 

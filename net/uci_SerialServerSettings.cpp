@@ -59,10 +59,6 @@ void TSerialServerInterface::SetConnectionString(const std::string& Text) {
 
 // --- serial settings -----------------------------------------------------------------------
 
-std::int32_t TSerialServerInterface::GetBaudRate() {
-  return FBaudRate;
-}
-
 void TSerialServerInterface::SetBaudRate(std::int32_t Value) {
   TSerialPortCoreInterface::SetBaudRate(Value);
   FBaudRate = Value;
@@ -70,26 +66,14 @@ void TSerialServerInterface::SetBaudRate(std::int32_t Value) {
   DoSettingsChanged();
 }
 
-std::uint8_t TSerialServerInterface::GetDataBits() {
-  return FDataBits;
-}
-
 void TSerialServerInterface::SetDataBits(std::uint8_t Value) {
   if (Value < 4 || Value > 8) RaiseRangeError();
   ChangeLineSetting(FDataBits, Value, cpcSetDataSize, Value);
 }
 
-std::uint8_t TSerialServerInterface::GetStopBits() {
-  return FStopBits;
-}
-
 void TSerialServerInterface::SetStopBits(std::uint8_t Value) {
   if (Value > 2) RaiseRangeError();
   ChangeLineSetting(FStopBits, Value, cpcSetStopSize, kStopSizeOfCode[Value]);
-}
-
-std::uint8_t TSerialServerInterface::GetParity() {
-  return FParity;
 }
 
 void TSerialServerInterface::SetParity(std::uint8_t Value) {
@@ -105,16 +89,8 @@ void TSerialServerInterface::ChangeLineSetting(std::atomic<std::uint8_t>& Settin
   DoSettingsChanged();
 }
 
-bool TSerialServerInterface::GetDTR() {
-  return FDTR;
-}
-
 void TSerialServerInterface::SetDTR(bool Value) {
   ChangeControlLine(FDTR, Value, Value ? kControlDtrOn : kControlDtrOff);
-}
-
-bool TSerialServerInterface::GetRTS() {
-  return FRTS;
 }
 
 void TSerialServerInterface::SetRTS(bool Value) {

@@ -10,6 +10,9 @@
 
 namespace {
 
+// The adapter's speed until the first setting.
+constexpr std::int32_t kAdapterBaudRate = 115200;
+
 struct TFTDIDeviceRegistration {
   TFTDIDeviceRegistration() { RegisterChannelClass(typeid(TFTDIDevice), "FTD_USB"); }
   ~TFTDIDeviceRegistration() { UnregisterChannelClass(typeid(TFTDIDevice)); }
@@ -25,7 +28,9 @@ std::string BufferText(const char* Buffer, std::size_t Size) {
 }  // namespace
 
 TFTDIDevice::TFTDIDevice(std::int32_t Index, std::string Location)
-    : TSerialPortCoreInterface(std::string()), FLocation(std::move(Location)), FDeviceIndex(Index) {
+    : TKeptSettingsSerialInterface(std::string(), kAdapterBaudRate, false),
+      FLocation(std::move(Location)),
+      FDeviceIndex(Index) {
   DWORD count = 0;
   FT_STATUS status = FTDI().FT_CreateDeviceInfoList(&count);
   if (status == FT_OK) {
@@ -44,12 +49,12 @@ TFTDIDevice::TFTDIDevice(std::int32_t Index, std::string Location)
 }
 
 TFTDIDevice::TFTDIDevice(std::string SerialNumber, std::string Location)
-    : TSerialPortCoreInterface(std::string()),
+    : TKeptSettingsSerialInterface(std::string(), kAdapterBaudRate, false),
       FLocation(std::move(Location)),
       FSerialNumber(std::move(SerialNumber)) {}
 
 TFTDIDevice::TFTDIDevice(std::string ConnectionString)
-    : TSerialPortCoreInterface(std::move(ConnectionString)) {}
+    : TKeptSettingsSerialInterface(std::move(ConnectionString), kAdapterBaudRate, false) {}
 
 TFTDIDevice::~TFTDIDevice() = default;
 
@@ -289,10 +294,6 @@ void TFTDIDevice::PurgeOutput() {
   if (status != FT_OK) ErrorHandler("PurgeOutput", status);
 }
 
-std::int32_t TFTDIDevice::GetBaudRate() {
-  return FBaudRate;
-}
-
 void TFTDIDevice::SetBaudRate(std::int32_t Value) {
   TSerialPortCoreInterface::SetBaudRate(Value);  // character time; refuses 0
   {
@@ -310,17 +311,9 @@ void TFTDIDevice::SetBaudRate(std::int32_t Value) {
   DoSettingsChanged();
 }
 
-bool TFTDIDevice::GetRTS() {
-  return FRTS;
-}
-
 void TFTDIDevice::SetRTS(bool Value) {
   SetControlLine(FRTS, Value, "SetRTS",
                  Value ? &TFTDIBinding::FT_SetRts : &TFTDIBinding::FT_ClrRts);
-}
-
-bool TFTDIDevice::GetDTR() {
-  return FDTR;
 }
 
 void TFTDIDevice::SetDTR(bool Value) {
@@ -361,20 +354,11 @@ void TFTDIDevice::ApplyDataCharacteristics(std::uint8_t DataBits, std::uint8_t S
   DoSettingsChanged();
 }
 
-std::uint8_t TFTDIDevice::GetStopBits() {
-  return FStopBits;
-}
 void TFTDIDevice::SetStopBits(std::uint8_t Value) {
   ApplyDataCharacteristics(FDataBits, Value, FParity);
 }
-std::uint8_t TFTDIDevice::GetParity() {
-  return FParity;
-}
 void TFTDIDevice::SetParity(std::uint8_t Value) {
   ApplyDataCharacteristics(FDataBits, FStopBits, Value);
-}
-std::uint8_t TFTDIDevice::GetDataBits() {
-  return FDataBits;
 }
 void TFTDIDevice::SetDataBits(std::uint8_t Value) {
   ApplyDataCharacteristics(Value, FStopBits, FParity);

@@ -17,7 +17,7 @@
 #include "comm/uci_ISerialPortInterface.h"
 #include "usb/uci_FTDIcore.h"
 
-class IFTDISerialPortInterface : public ISerialPortInterface {
+class IFTDISerialPortInterface : public virtual ISerialPortInterface {
  public:
   static constexpr TGUID IID = TGUID::FromText("{CBFAE6C0-8E72-4D7F-8C51-C36038E6F5F5}");
 
@@ -36,7 +36,7 @@ class IFTDISerialPortInterface : public ISerialPortInterface {
 
 class TFTDIDevicecore;
 
-class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInterface {
+class TFTDIDevice : public TKeptSettingsSerialInterface, public IFTDISerialPortInterface {
  public:
   // From the driver's device list: reads serial number and description of entry Index.
   TFTDIDevice(std::int32_t Index, std::string Location);
@@ -72,19 +72,13 @@ class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInter
   void PurgeOutput() override;
 
   // Serial settings
-  std::int32_t GetBaudRate() override;
   void SetBaudRate(std::int32_t Value) override;
-  bool GetRTS() override;
   void SetRTS(bool Value) override;
-  bool GetDTR() override;
   void SetDTR(bool Value) override;
   bool GetCTS() override;
   bool GetDSR() override;
-  std::uint8_t GetStopBits() override;
   void SetStopBits(std::uint8_t Value) override;
-  std::uint8_t GetParity() override;
   void SetParity(std::uint8_t Value) override;
-  std::uint8_t GetDataBits() override;
   void SetDataBits(std::uint8_t Value) override;
   std::int32_t GetOutBufSize() override;
   void SetOutBufSize(std::int32_t Value) override;
@@ -117,7 +111,4 @@ class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInter
   std::string FSerialNumber;
   std::string FDescription;
   std::int32_t FDeviceIndex = -1;
-  std::atomic<std::int32_t> FBaudRate{115200};
-  std::atomic<bool> FRTS{false}, FDTR{false};
-  std::atomic<std::uint8_t> FDataBits{8}, FStopBits{0}, FParity{0};
 };

@@ -19,25 +19,28 @@ const char* const ParityNames[] = {"None", "Odd", "Even", "Mark", "Space"};
 
 // A decimal integer, optionally signed; anything else is the conversion error.
 std::int64_t StrToInt(const std::string& Text) {
-  std::size_t i = 0;
-  bool Negative = false;
-  if (i < Text.size() && (Text[i] == '+' || Text[i] == '-')) Negative = Text[i++] == '-';
-  if (i == Text.size()) throw Exception(Format("'%s' is not a valid integer value", Text.c_str()));
-  std::int64_t Value = 0;
-  for (; i < Text.size(); ++i) {
-    if (Text[i] < '0' || Text[i] > '9' || Value > std::numeric_limits<std::int32_t>::max())
-      throw Exception(Format("'%s' is not a valid integer value", Text.c_str()));
-    Value = Value * 10 + (Text[i] - '0');
-  }
-  if (Value > std::numeric_limits<std::int32_t>::max() + std::int64_t(Negative))
+  std::size_t position = 0;
+  bool negative = false;
+  if (position < Text.size() && (Text[position] == '+' || Text[position] == '-'))
+    negative = Text[position++] == '-';
+  if (position == Text.size())
     throw Exception(Format("'%s' is not a valid integer value", Text.c_str()));
-  return Negative ? -Value : Value;
+  std::int64_t value = 0;
+  for (; position < Text.size(); ++position) {
+    if (Text[position] < '0' || Text[position] > '9' ||
+        value > std::numeric_limits<std::int32_t>::max())
+      throw Exception(Format("'%s' is not a valid integer value", Text.c_str()));
+    value = value * 10 + (Text[position] - '0');
+  }
+  if (value > std::numeric_limits<std::int32_t>::max() + std::int64_t(negative))
+    throw Exception(Format("'%s' is not a valid integer value", Text.c_str()));
+  return negative ? -value : value;
 }
 
 std::int64_t StrToIntIn(const std::string& Text, std::int64_t Min, std::int64_t Max) {
-  std::int64_t Value = StrToInt(Text);
-  if (Value < Min || Value > Max) RaiseRangeError();
-  return Value;
+  std::int64_t value = StrToInt(Text);
+  if (value < Min || value > Max) RaiseRangeError();
+  return value;
 }
 
 const char* BoolText(bool Value) {
@@ -45,10 +48,10 @@ const char* BoolText(bool Value) {
 }
 
 std::string LinesOf(std::string_view Text) {
-  std::string Out(Text);
-  for (char& C : Out)
-    if (C == ';') C = '\n';
-  return Out;
+  std::string lines(Text);
+  for (char& character : lines)
+    if (character == ';') character = '\n';
+  return lines;
 }
 
 struct TSerialPortRegistration {
@@ -59,37 +62,37 @@ struct TSerialPortRegistration {
 }  // namespace
 
 bool FindConnectionValue(std::string_view Text, std::string_view Key, std::string& Value) {
-  const std::string Lines = LinesOf(Text);
-  std::size_t Start = 0;
-  while (Start <= Lines.size()) {
-    std::size_t End = Lines.find_first_of("\r\n", Start);
-    if (End == std::string::npos) End = Lines.size();
-    std::string_view Item(Lines.data() + Start, End - Start);
-    std::size_t Eq = Item.find('=');
-    if (Eq != std::string_view::npos && SameText(Item.substr(0, Eq), Key)) {
-      Value = std::string(Item.substr(Eq + 1));
+  const std::string lines = LinesOf(Text);
+  std::size_t start = 0;
+  while (start <= lines.size()) {
+    std::size_t end = lines.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = lines.size();
+    std::string_view item(lines.data() + start, end - start);
+    std::size_t equals = item.find('=');
+    if (equals != std::string_view::npos && SameText(item.substr(0, equals), Key)) {
+      Value = std::string(item.substr(equals + 1));
       return true;
     }
-    Start = End + 1;
+    start = end + 1;
   }
   return false;
 }
 
 bool ConnectionPortNumber(const std::string& Text, std::uint16_t& Number) {
-  std::string Value;
-  if (FindConnectionValue(Text, "comport", Value)) {
-    Number = static_cast<std::uint16_t>(StrToIntIn(Value, 0, 65535));
+  std::string value;
+  if (FindConnectionValue(Text, "comport", value)) {
+    Number = static_cast<std::uint16_t>(StrToIntIn(value, 0, 65535));
     return true;
   }
   if (UpperCase(Text).rfind("COM", 0) != 0) return false;
-  std::int64_t Parsed;
+  std::int64_t parsed;
   try {
-    Parsed = StrToInt(LinesOf(Text).substr(3));
+    parsed = StrToInt(LinesOf(Text).substr(3));
   } catch (const Exception&) {
     return false;
   }
-  if (Parsed < 0 || Parsed > 65535) RaiseRangeError();
-  Number = static_cast<std::uint16_t>(Parsed);
+  if (parsed < 0 || parsed > 65535) RaiseRangeError();
+  Number = static_cast<std::uint16_t>(parsed);
   return true;
 }
 
@@ -116,43 +119,43 @@ void TSerialPortCoreInterface::SetBaudRate(std::int32_t Value) {
 }
 
 std::string TSerialPortCoreInterface::GetConnectionString() {
-  std::uint8_t Stop = GetStopBits(), Par = GetParity();
+  std::uint8_t stopBits = GetStopBits(), parity = GetParity();
   return Format("baudrate=%d;databits=%d;stopbits=%s;parity=%s;dtr=%s;rts=%s", GetBaudRate(),
-                GetDataBits(), Stop <= 2 ? StopBitNames[Stop] : "",
-                Par <= 4 ? ParityNames[Par] : "", BoolText(GetDTR()), BoolText(GetRTS()));
+                GetDataBits(), stopBits <= 2 ? StopBitNames[stopBits] : "",
+                parity <= 4 ? ParityNames[parity] : "", BoolText(GetDTR()), BoolText(GetRTS()));
 }
 
 void TSerialPortCoreInterface::SetConnectionString(const std::string& Text) {
-  std::string Value;
-  if (FindConnectionValue(Text, "baudrate", Value))
+  std::string value;
+  if (FindConnectionValue(Text, "baudrate", value))
     SetBaudRate(
-        static_cast<std::int32_t>(StrToIntIn(Value, 0, std::numeric_limits<std::int32_t>::max())));
-  if (FindConnectionValue(Text, "databits", Value))
-    SetDataBits(static_cast<std::uint8_t>(StrToIntIn(Value, 0, 255)));
-  if (FindConnectionValue(Text, "stopbits", Value)) {
-    std::string V = UpperCase(Value);
-    std::uint8_t Code = GetStopBits();
-    if (V == "1" || V == "ONE")
-      Code = 0;
-    else if (V == "1.5" || V == "1,5" || V == "ONEANDHALF")
-      Code = 1;
-    else if (V == "2" || V == "TWO")
-      Code = 2;
-    SetStopBits(Code);
+        static_cast<std::int32_t>(StrToIntIn(value, 0, std::numeric_limits<std::int32_t>::max())));
+  if (FindConnectionValue(Text, "databits", value))
+    SetDataBits(static_cast<std::uint8_t>(StrToIntIn(value, 0, 255)));
+  if (FindConnectionValue(Text, "stopbits", value)) {
+    std::string upper = UpperCase(value);
+    std::uint8_t code = GetStopBits();
+    if (upper == "1" || upper == "ONE")
+      code = 0;
+    else if (upper == "1.5" || upper == "1,5" || upper == "ONEANDHALF")
+      code = 1;
+    else if (upper == "2" || upper == "TWO")
+      code = 2;
+    SetStopBits(code);
   }
-  if (FindConnectionValue(Text, "parity", Value)) {
-    std::string V = UpperCase(Value);
-    std::uint8_t Code = GetParity();
-    for (std::uint8_t i = 0; i < 5; ++i)
-      if (V == UpperCase(ParityNames[i])) Code = i;
-    SetParity(Code);
+  if (FindConnectionValue(Text, "parity", value)) {
+    std::string upper = UpperCase(value);
+    std::uint8_t code = GetParity();
+    for (std::uint8_t parityCode = 0; parityCode < 5; ++parityCode)
+      if (upper == UpperCase(ParityNames[parityCode])) code = parityCode;
+    SetParity(code);
   }
-  if (FindConnectionValue(Text, "dtr", Value)) SetDTR(TVariant(Value).ToBool());
-  if (FindConnectionValue(Text, "rts", Value)) SetRTS(TVariant(Value).ToBool());
-  bool Activate =
-      FindConnectionValue(Text, "active", Value) && (UpperCase(Value) == "TRUE" || Value == "1");
+  if (FindConnectionValue(Text, "dtr", value)) SetDTR(TVariant(value).ToBool());
+  if (FindConnectionValue(Text, "rts", value)) SetRTS(TVariant(value).ToBool());
+  bool activate =
+      FindConnectionValue(Text, "active", value) && (UpperCase(value) == "TRUE" || value == "1");
   TCommunicationInterface::SetConnectionString(Text);  // settings-changed
-  if (Activate) Open();
+  if (activate) Open();
 }
 
 // --- TSerialPortInterface ------------------------------------------------------------------
@@ -224,7 +227,7 @@ bool TSerialPortInterface::GetActive() {
 }
 
 bool TSerialPortInterface::Open() {
-  TChannelLock Guard(*this);
+  TChannelLock guard(*this);
   SetBaudRate(GetBaudRate());
   try {
     FPort->Open();
@@ -248,14 +251,14 @@ bool TSerialPortInterface::Open() {
 }
 
 bool TSerialPortInterface::Close(bool) {
-  TChannelLock Guard(*this);
+  TChannelLock guard(*this);
   if (!FPort->Active()) return false;
   FPort->Close();
   return !FPort->Active();
 }
 
 std::int32_t TSerialPortInterface::Write(const std::string& Data) {
-  TChannelLock Guard(*this);
+  TChannelLock guard(*this);
   if (FPort->DeviceGone()) return 0;
   Trace(TRACE_WRITTEN, Data);
   FPort->WriteString(Data);
@@ -263,7 +266,7 @@ std::int32_t TSerialPortInterface::Write(const std::string& Data) {
 }
 
 void TSerialPortInterface::Read(std::string& Data) {
-  TChannelLock Guard(*this);
+  TChannelLock guard(*this);
   Data = FPort->ReadString();
   Trace(TRACE_READ, Data);
 }
@@ -273,12 +276,12 @@ std::int32_t TSerialPortInterface::InputCount() {
 }
 
 void TSerialPortInterface::PurgeInput() {
-  TChannelLock Guard(*this);
+  TChannelLock guard(*this);
   FPort->PurgeInput();
 }
 
 void TSerialPortInterface::PurgeOutput() {
-  TChannelLock Guard(*this);
+  TChannelLock guard(*this);
   FPort->PurgeOutput();
 }
 
@@ -320,7 +323,7 @@ bool TSerialPortInterface::GetRTS() {
 }
 
 void TSerialPortInterface::SetRTS(bool Value) {
-  TChannelLock Guard(*this);
+  TChannelLock guard(*this);
   FPort->SetRTS(Value);
 }
 
@@ -329,7 +332,7 @@ bool TSerialPortInterface::GetDTR() {
 }
 
 void TSerialPortInterface::SetDTR(bool Value) {
-  TChannelLock Guard(*this);
+  TChannelLock guard(*this);
   FPort->SetDTR(Value);
 }
 

@@ -39,8 +39,8 @@ class TIntfPtr {
  public:
   TIntfPtr() = default;
   TIntfPtr(std::nullptr_t) {}
-  // Takes a new reference to p (which may be null).
-  TIntfPtr(I* p) : FInterface(p) {
+  // Takes a new reference to Interface (which may be null).
+  TIntfPtr(I* Interface) : FInterface(Interface) {
     if (FInterface) FInterface->AddRef();
   }
   TIntfPtr(const TIntfPtr& other) : TIntfPtr(other.FInterface) {}
@@ -56,9 +56,9 @@ class TIntfPtr {
   }
 
   // Wraps a pointer whose reference the caller already owns (from QueryInterface).
-  static TIntfPtr Adopt(I* p) {
+  static TIntfPtr Adopt(I* Interface) {
     TIntfPtr result;
-    result.FInterface = p;
+    result.FInterface = Interface;
     return result;
   }
 
@@ -89,8 +89,8 @@ class TIntfPtr {
 
 // Same object, whatever interfaces the two references are typed with.
 template <class A, class B>
-bool SameObject(const TIntfPtr<A>& a, const TIntfPtr<B>& b) {
-  return a.Identity() == b.Identity();
+bool SameObject(const TIntfPtr<A>& First, const TIntfPtr<B>& Second) {
+  return First.Identity() == Second.Identity();
 }
 
 class TMyInterfacedObject : public virtual IInterface {

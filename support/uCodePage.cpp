@@ -26,7 +26,7 @@ class TIconv {
 
 // Length of the well-formed UTF-8 sequence at the start of text, 0 when there is none.
 std::size_t Utf8SequenceLength(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const auto byte = [&](std::size_t index) { return static_cast<unsigned char>(text[index]); };
   const unsigned char lead = byte(0);
   std::size_t length = 0;
   unsigned char low = 0x80, high = 0xBF;  // range of the second byte

@@ -18,8 +18,8 @@ std::string UpperCase(std::string_view text) {
   return result;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && UpperCase(a) == UpperCase(b);
+bool SameText(std::string_view first, std::string_view second) {
+  return first.size() == second.size() && UpperCase(first) == UpperCase(second);
 }
 
 std::string PadRight(std::string_view text, std::size_t width) {

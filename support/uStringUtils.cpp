@@ -13,8 +13,8 @@ std::string Trim(std::string_view text) {
 
 std::string UpperCase(std::string_view text) {
   std::string result(text);
-  for (char& c : result)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (char& character : result)
+    if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 'a' + 'A');
   return result;
 }
 

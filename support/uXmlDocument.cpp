@@ -28,10 +28,10 @@ struct TXMLDocumentData {
 
 namespace {
 
-const xmlChar* X(const std::string& text) {
+const xmlChar* ToXmlChars(const std::string& text) {
   return reinterpret_cast<const xmlChar*>(text.c_str());
 }
-std::string S(const xmlChar* text) {
+std::string FromXmlChars(const xmlChar* text) {
   return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
 }
 
@@ -97,11 +97,11 @@ std::string ReadWholeFile(const std::string& path) {
   char buffer[65536];
   int error = 0;
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) error = errno;
-    if (n <= 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) error = errno;
+    if (count <= 0) break;
+    content.append(buffer, static_cast<std::size_t>(count));
   }
   ::close(fd);
   if (error)
@@ -112,16 +112,16 @@ std::string ReadWholeFile(const std::string& path) {
 // Element and attribute names are checked so that a bad name is refused here instead
 // of producing a file that cannot be read back.
 void CheckName(const std::string& name) {
-  if (name.find('\0') != std::string::npos || xmlValidateName(X(name), 0) != 0)
+  if (name.find('\0') != std::string::npos || xmlValidateName(ToXmlChars(name), 0) != 0)
     throw EXMLError(Format("Invalid XML name '%s'", name.c_str()));
 }
 
 // XML 1.0 cannot carry control characters other than tab, line feed and carriage return.
 void CheckValue(const std::string& value) {
-  for (unsigned char c : value)
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
-      throw EXMLError(Format("Attribute value contains control character 0x%02X", c));
-  if (!xmlCheckUTF8(X(value))) throw EXMLError("Attribute value is not valid UTF-8 text");
+  for (unsigned char character : value)
+    if (character < 0x20 && character != '\t' && character != '\n' && character != '\r')
+      throw EXMLError(Format("Attribute value contains control character 0x%02X", character));
+  if (!xmlCheckUTF8(ToXmlChars(value))) throw EXMLError("Attribute value is not valid UTF-8 text");
 }
 
 bool IsElement(xmlNodePtr node) {
@@ -135,7 +135,8 @@ xmlNodePtr NextElement(xmlNodePtr node) {
 
 // "prefix:name" for names in a prefixed namespace, as written in the file.
 std::string QualifiedName(const xmlChar* name, xmlNsPtr ns) {
-  return ns && ns->prefix ? S(ns->prefix) + ":" + S(name) : S(name);
+  return ns && ns->prefix ? FromXmlChars(ns->prefix) + ":" + FromXmlChars(name)
+                          : FromXmlChars(name);
 }
 
 xmlAttrPtr FindAttribute(xmlNodePtr node, std::string_view name) {
@@ -267,7 +268,7 @@ TXMLNode TXMLNode::AddChild(std::string_view name) {
   if (!FNode) throw EXMLError("Cannot add a child to no node");
   const std::string text(name);
   CheckName(text);
-  xmlNodePtr child = xmlNewDocNode(FNode->doc, nullptr, X(text), nullptr);
+  xmlNodePtr child = xmlNewDocNode(FNode->doc, nullptr, ToXmlChars(text), nullptr);
   if (!child || !xmlAddChild(FNode, child)) {
     xmlFreeNode(child);
     throw EXMLError(Format("Cannot add element '%s'", text.c_str()));
@@ -291,7 +292,7 @@ TVariant TXMLNode::GetAttribute(std::string_view name) const {
   xmlAttrPtr attr = FindAttribute(FNode, name);
   if (!attr) return TVariant::Null();
   xmlChar* value = xmlNodeListGetString(FNode->doc, attr->children, 1);
-  std::string text = S(value);
+  std::string text = FromXmlChars(value);
   xmlFree(value);
   return TVariant(std::move(text));
 }
@@ -303,7 +304,7 @@ void TXMLNode::SetAttribute(std::string_view name, const TVariant& value) {
   CheckName(attrName);
   CheckValue(text);
   if (xmlAttrPtr existing = FindAttribute(FNode, name)) {
-    xmlNodePtr children = xmlNewDocText(FNode->doc, X(text));
+    xmlNodePtr children = xmlNewDocText(FNode->doc, ToXmlChars(text));
     if (!children) throw EXMLError(Format("Cannot set attribute '%s'", attrName.c_str()));
     xmlFreeNodeList(existing->children);
     existing->children = children;
@@ -311,7 +312,7 @@ void TXMLNode::SetAttribute(std::string_view name, const TVariant& value) {
     children->parent = reinterpret_cast<xmlNodePtr>(existing);
     return;
   }
-  if (!xmlNewProp(FNode, X(attrName), X(text)))
+  if (!xmlNewProp(FNode, ToXmlChars(attrName), ToXmlChars(text)))
     throw EXMLError(Format("Cannot set attribute '%s'", attrName.c_str()));
 }
 

@@ -154,6 +154,7 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   bool GetPresent() override;
   void SetPresent(bool Value) override;
   std::string GetDescription() override;  // the port name
+  // No channel kind of this program has a settings dialog: both answer false.
   bool ShowSettingsDialog() override;
   bool HasSettingsDialog() override;
   std::string GetConnectionString() override;                  // empty

@@ -44,27 +44,18 @@ class TBusyCursor {
 };
 
 // Without a display: pending events are those of the main-thread dispatcher; errors go to
-// the operator's message handler and are kept.
+// the operator's message handler; there is nothing to draw and no trend window.
 class TPlainMainServices : public IMainServices {
  public:
   bool BusyCursor() const override { return FBusy; }
-  void SetBusyCursor(bool Busy) override;
+  void SetBusyCursor(bool Busy) override { FBusy = Busy; }
   void ProcessMessages() override;
-  void Repaint(TViewElement& Element) override;
+  void Repaint(TViewElement&) override {}
   void ShowError(const std::string& Text) override;
-  void ShowTrend() override { ++FTrendShown; }
+  void ShowTrend() override {}
   // Without a display every value is entered whole.
   bool AcceptPendingEntry() override { return true; }
 
-  int BusyChanges() const { return FBusyChanges; }
-  int TrendShown() const { return FTrendShown; }
-  int Repaints() const { return FRepaints; }
-  const std::vector<std::string>& Errors() const { return FErrors; }
-
  private:
   bool FBusy = false;
-  int FBusyChanges = 0;
-  int FRepaints = 0;
-  int FTrendShown = 0;
-  std::vector<std::string> FErrors;
 };

@@ -17,22 +17,22 @@ namespace {
 
 // Lets the event loop run (timers, measurement ticks, painting) for Ms milliseconds.
 void Wait(int Ms) {
-  QEventLoop Loop;
-  QTimer::singleShot(Ms, &Loop, &QEventLoop::quit);
-  Loop.exec();
+  QEventLoop loop;
+  QTimer::singleShot(Ms, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 // A left click in the middle of the widget, as the operator makes it.
 void ClickWidget(QWidget* Widget) {
   if (!Widget) throw Exception("demo: a widget to click is missing");
-  const QPointF Centre(Widget->width() / 2.0, Widget->height() / 2.0);
-  const QPointF Global = Widget->mapToGlobal(Centre);
-  QMouseEvent Press(QEvent::MouseButtonPress, Centre, Global, Qt::LeftButton, Qt::LeftButton,
+  const QPointF centre(Widget->width() / 2.0, Widget->height() / 2.0);
+  const QPointF global = Widget->mapToGlobal(centre);
+  QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton,
                     Qt::NoModifier);
-  QMouseEvent Release(QEvent::MouseButtonRelease, Centre, Global, Qt::LeftButton, Qt::NoButton,
+  QMouseEvent release(QEvent::MouseButtonRelease, centre, global, Qt::LeftButton, Qt::NoButton,
                       Qt::NoModifier);
-  QApplication::sendEvent(Widget, &Press);
-  QApplication::sendEvent(Widget, &Release);
+  QApplication::sendEvent(Widget, &press);
+  QApplication::sendEvent(Widget, &release);
 }
 
 class TDemoWalk {
@@ -46,42 +46,43 @@ class TDemoWalk {
     Shot("01-search");
     // The progress page is on screen only while the search blocks the event loop: take it
     // when the search names its first channel.
-    bool Searching = false;
-    const int Listener = FForm.View().AddListener([&](TViewElement& E, const std::string& P) {
-      if (!Searching && E.Name() == "lConnectionDesc" && P == "Caption") {
-        Searching = true;
-        Shot("02-searching");
-      }
-    });
+    bool searching = false;
+    const int listener =
+        FForm.View().AddListener([&](TViewElement& Element, const std::string& Property) {
+          if (!searching && Element.Name() == "lConnectionDesc" && Property == "Caption") {
+            searching = true;
+            Shot("02-searching");
+          }
+        });
     Click("sSearch");
-    FForm.View().RemoveListener(Listener);
+    FForm.View().RemoveListener(listener);
     Wait(300);
     Shot("03-found");
-    const std::size_t Found = FForm.FoundChannels().size();
-    if (Found == 0) {
+    const std::size_t found = FForm.FoundChannels().size();
+    if (found == 0) {
       std::fprintf(stderr, "demo: the search found no module\n");
       return 1;
     }
-    for (std::size_t Row = 0; Row < Found; ++Row) {
-      const QString Module = QString::fromStdString(FForm.Element("lbFoundedModules").Items()[Row])
+    for (std::size_t row = 0; row < found; ++row) {
+      const QString module = QString::fromStdString(FForm.Element("lbFoundedModules").Items()[row])
                                  .section(QLatin1Char('|'), 0, 0)
                                  .toLower();
-      FForm.Element("lbFoundedModules").Edit("ItemIndex", static_cast<int>(Row));
+      FForm.Element("lbFoundedModules").Edit("ItemIndex", static_cast<int>(row));
       Click("sConnect");
       Wait(3500);  // a few measurement ticks
-      Shot(QStringLiteral("%1-measure-%2").arg(4 + Row * 4, 2, 10, QLatin1Char('0')).arg(Module));
+      Shot(QStringLiteral("%1-measure-%2").arg(4 + row * 4, 2, 10, QLatin1Char('0')).arg(module));
       Click("sbCommunication");
       Wait(300);
       Shot(QStringLiteral("%1-communication-%2")
-               .arg(5 + Row * 4, 2, 10, QLatin1Char('0'))
-               .arg(Module));
+               .arg(5 + row * 4, 2, 10, QLatin1Char('0'))
+               .arg(module));
       Click("sbChannel1");
       Wait(300);
-      Shot(QStringLiteral("%1-channel1-%2").arg(6 + Row * 4, 2, 10, QLatin1Char('0')).arg(Module));
+      Shot(QStringLiteral("%1-channel1-%2").arg(6 + row * 4, 2, 10, QLatin1Char('0')).arg(module));
       Click("ShapeEx4");
       Wait(300);
-      Shot(QStringLiteral("%1-channel4-%2").arg(7 + Row * 4, 2, 10, QLatin1Char('0')).arg(Module));
-      if (Row + 1 < Found) {
+      Shot(QStringLiteral("%1-channel4-%2").arg(7 + row * 4, 2, 10, QLatin1Char('0')).arg(module));
+      if (row + 1 < found) {
         Click("ShapeEx2");
         Wait(300);
       }
@@ -105,10 +106,10 @@ class TDemoWalk {
 
   // Picks the English entry of the language list, as the operator would.
   void English() {
-    TViewElement& List = FForm.Element("cbbLanguage");
-    for (std::size_t I = 0; I < List.ItemCount(); ++I)
-      if (List.Items()[I] == "english" || List.Items()[I] == "English") {
-        List.Edit("ItemIndex", static_cast<int>(I));
+    TViewElement& list = FForm.Element("cbbLanguage");
+    for (std::size_t i = 0; i < list.ItemCount(); ++i)
+      if (list.Items()[i] == "english" || list.Items()[i] == "English") {
+        list.Edit("ItemIndex", static_cast<int>(i));
         return;
       }
     std::fprintf(stderr, "demo: no English language file next to the program\n");
@@ -117,8 +118,8 @@ class TDemoWalk {
   // The trend window opened from the measurement page, about 20 seconds of values recorded.
   void TrendWithRecording() {
     Click("sTrend");
-    const QString Csv = FDirectory + QStringLiteral("/23-trend-english.csv");
-    FTrend.StartRecording(Csv);
+    const QString csv = FDirectory + QStringLiteral("/23-trend-english.csv");
+    FTrend.StartRecording(csv);
     Wait(20000);
     FTrend.StopRecording();
     Shot("23-trend-english", FTrend);
@@ -127,9 +128,9 @@ class TDemoWalk {
   }
 
   void Shot(const QString& Name, QWidget& Window) {
-    const QString Path = FDirectory + QLatin1Char('/') + Name + QStringLiteral(".png");
-    if (!Window.grab().save(Path)) {
-      std::fprintf(stderr, "demo: cannot save %s\n", qPrintable(Path));
+    const QString path = FDirectory + QLatin1Char('/') + Name + QStringLiteral(".png");
+    if (!Window.grab().save(path)) {
+      std::fprintf(stderr, "demo: cannot save %s\n", qPrintable(path));
       FFailed = true;
     }
   }
@@ -145,22 +146,22 @@ class TDemoWalk {
 }  // namespace
 
 std::optional<QString> DemoScreenshotDir(const std::string& Script) {
-  const std::string Prefix = "screenshots:";
-  if (!Script.starts_with(Prefix)) return std::nullopt;
-  const std::string Directory = Script.substr(Prefix.size());
-  if (Directory.empty()) throw Exception("KVX_DEMO_SCRIPT: screenshots: needs a directory");
-  return QString::fromStdString(Directory);
+  const std::string prefix = "screenshots:";
+  if (!Script.starts_with(prefix)) return std::nullopt;
+  const std::string directory = Script.substr(prefix.size());
+  if (directory.empty()) throw Exception("KVX_DEMO_SCRIPT: screenshots: needs a directory");
+  return QString::fromStdString(directory);
 }
 
 void StartDemoWalk(TfMain& Form, TfMainWindow& Window, TfTrendWindow& Trend,
                    const QString& Directory) {
   QTimer::singleShot(0, &Window, [&Form, &Window, &Trend, Directory] {
-    int Code = 1;
+    int code = 1;
     try {
-      Code = TDemoWalk(Form, Window, Trend, Directory).Run();
-    } catch (const std::exception& E) {
-      std::fprintf(stderr, "demo: %s\n", E.what());
+      code = TDemoWalk(Form, Window, Trend, Directory).Run();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "demo: %s\n", error.what());
     }
-    QApplication::exit(Code);
+    QApplication::exit(code);
   });
 }

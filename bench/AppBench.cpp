@@ -18,6 +18,7 @@
 
 #include "app/uMain.h"
 #include "protocol/uKVXxxCommands.h"
+#include "sim/uKvxPauseObserver.h"
 #include "sim/uKvxSimModule.h"
 #include "sim/uScriptedPeer.h"
 #include "sim/uSimPty.h"
@@ -58,7 +59,7 @@ struct TSearchRig {
 void BM_AppFullSearchFourPorts(benchmark::State& state) {
   TSearchRig rig;
   std::atomic<long> paused{0};
-  SetKVXPauseObserver([&paused](int ms) { paused += ms; });
+  const TKVXPauseObserver pauses([&paused](int ms) { paused += ms; });
   double total = 0, floor = 0;
   for (auto _ : state) {
     paused = 0;
@@ -69,11 +70,10 @@ void BM_AppFullSearchFourPorts(benchmark::State& state) {
     floor += static_cast<double>(paused.load()) + 2 * 2 * kCheckTimeout + 1000;
     if (rig.Form->FoundChannels().size() != 2) state.SkipWithError("the two modules not found");
   }
-  SetKVXPauseObserver({});
-  const double n = static_cast<double>(state.iterations());
-  state.counters["search_ms"] = total / n;
-  state.counters["floor_ms"] = floor / n;
-  state.counters["over_floor_ms"] = (total - floor) / n;
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["search_ms"] = total / iterations;
+  state.counters["floor_ms"] = floor / iterations;
+  state.counters["over_floor_ms"] = (total - floor) / iterations;
 }
 BENCHMARK(BM_AppFullSearchFourPorts)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 

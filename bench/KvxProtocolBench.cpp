@@ -9,7 +9,9 @@
 
 #include "protocol/uKVXxxCommands.h"
 #include "sim/uInProcessChannel.h"
+#include "sim/uKvxPauseObserver.h"
 #include "sim/uKvxSimModule.h"
+#include "sim/uKvxTransactor.h"
 
 namespace {
 
@@ -41,16 +43,15 @@ struct TRig {
     TKvxSimState state = KvxSimFactoryState(mtRS);
     for (std::size_t code = 0; code < kSpeedCodes.size(); ++code)
       if (kSpeedCodes[code] == baud) state.SpeedCode = static_cast<std::uint8_t>(code);
-    peer = std::make_shared<TCountingPeer>(std::make_shared<TKvxSimModule>(state));
-    channel = Create<TInProcessChannel>("SIM1", peer, "baudrate=" + std::to_string(baud));
-    channel->Open();
-    SetKVXPauseObserver([this](int ms) { pausedMs += ms; });
+    Peer = std::make_shared<TCountingPeer>(std::make_shared<TKvxSimModule>(state));
+    Channel = Create<TInProcessChannel>("SIM1", Peer, "baudrate=" + std::to_string(baud));
+    Channel->Open();
   }
-  ~TRig() { SetKVXPauseObserver({}); }
 
-  std::shared_ptr<TCountingPeer> peer;
-  TKVXChannel channel;
-  double pausedMs = 0;
+  std::shared_ptr<TCountingPeer> Peer;
+  TKVXChannel Channel;
+  double PausedMs = 0;
+  TKVXPauseObserver Pauses{[this](int ms) { PausedMs += ms; }};
 };
 
 // Runs one sequence per iteration and reports wall time against the floor.
@@ -61,22 +62,22 @@ void Measure(benchmark::State& state, Sequence sequence) {
   double wallMs = 0;
   double floorMs = 0;
   for (auto _ : state) {
-    rig.pausedMs = 0;
-    rig.peer->TakeCount();
+    rig.PausedMs = 0;
+    rig.Peer->TakeCount();
     const Clock::time_point start = Clock::now();
     sequence(rig);
     wallMs += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    floorMs += rig.pausedMs + rig.peer->TakeCount() * 10 * 1000.0 / baud;
+    floorMs += rig.PausedMs + rig.Peer->TakeCount() * 10 * 1000.0 / baud;
   }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["floor_ms"] = floorMs / n;
-  state.counters["wall_ms"] = wallMs / n;
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["floor_ms"] = floorMs / iterations;
+  state.counters["wall_ms"] = wallMs / iterations;
   state.counters["ratio"] = wallMs / floorMs;
 }
 
 void BM_Download(benchmark::State& state) {
   Measure(state, [&](TRig& rig) {
-    TKVXChannelTransactor transactor(rig.channel);
+    TKVXChannelTransactor transactor(rig.Channel);
     TKVXrec rec;
     if (!KvxDownloadParams(rec, transactor.Method())) state.SkipWithError("download failed");
   });
@@ -84,7 +85,7 @@ void BM_Download(benchmark::State& state) {
 
 void BM_MeasurementPoll(benchmark::State& state) {
   Measure(state, [&](TRig& rig) {
-    if (ReadMeasurements(rig.channel).size() != 4 * kMeasuredBlockSize)
+    if (ReadMeasurements(rig.Channel).size() != 4 * kMeasuredBlockSize)
       state.SkipWithError("no measured values");
   });
 }

@@ -66,9 +66,9 @@ void BM_ConnectOverRfc2217VersusPty(benchmark::State& state) {
     }
   }
   unsetenv("KVX_COMPORTS");
-  const double n = static_cast<double>(state.iterations());
-  state.counters["pty_ms"] = pty / n;
-  state.counters["rfc2217_ms"] = rfc2217 / n;
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["pty_ms"] = pty / iterations;
+  state.counters["rfc2217_ms"] = rfc2217 / iterations;
   state.counters["ratio"] = pty > 0 ? rfc2217 / pty : 0;
 }
 BENCHMARK(BM_ConnectOverRfc2217VersusPty)

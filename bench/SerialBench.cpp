@@ -25,16 +25,16 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int BenchComNumber = 190;
+constexpr int kBenchComNumber = 190;
 
 struct TPtyRig {
   TPtyRig() {
-    TKvxSimState State = KvxSimFactoryState(mtUSB, 1);
-    State.SpeedCode = 10;  // 115200 bit/s
-    Module = std::make_shared<TKvxSimModule>(State);
+    TKvxSimState state = KvxSimFactoryState(mtUSB, 1);
+    state.SpeedCode = 10;  // 115200 bit/s
+    Module = std::make_shared<TKvxSimModule>(state);
     Pty = std::make_unique<TSimPty>(Module);
-    setenv("KVX_COMPORTS", (std::to_string(BenchComNumber) + "=" + Pty->SlavePath()).c_str(), 1);
-    Channel = Create<TSerialPortInterface>("comport=" + std::to_string(BenchComNumber) +
+    setenv("KVX_COMPORTS", (std::to_string(kBenchComNumber) + "=" + Pty->SlavePath()).c_str(), 1);
+    Channel = Create<TSerialPortInterface>("comport=" + std::to_string(kBenchComNumber) +
                                            ";baudrate=115200");
   }
   ~TPtyRig() {
@@ -46,77 +46,92 @@ struct TPtyRig {
   TIntfPtr<TSerialPortInterface> Channel;
 };
 
+// The times of the iterations that counted: their mean and the worst go into the counters.
+class TLatencies {
+ public:
+  void Add(double Ms) {
+    FTotalMs += Ms;
+    FWorstMs = std::max(FWorstMs, Ms);
+    ++FCount;
+  }
+  void Report(benchmark::State& State, const char* MeanCounter, const char* CountCounter,
+              const char* NoneCounted) const {
+    if (FCount == 0) {
+      State.SkipWithError(NoneCounted);
+      return;
+    }
+    State.counters[MeanCounter] = FTotalMs / static_cast<double>(FCount);
+    State.counters["worst_ms"] = FWorstMs;
+    State.counters[CountCounter] = static_cast<double>(FCount);
+  }
+
+ private:
+  double FTotalMs = 0;
+  double FWorstMs = 0;
+  std::int64_t FCount = 0;
+};
+
 double ProcessCpuSeconds() {
-  timespec T;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &T);
-  return T.tv_sec + T.tv_nsec / 1e9;
+  timespec now;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 void BM_QueryReturnAfterLastReplyByte(benchmark::State& State) {
-  TPtyRig Rig;
-  if (!Rig.Channel->Open()) {
+  TPtyRig rig;
+  if (!rig.Channel->Open()) {
     State.SkipWithError("the pty port did not open");
     return;
   }
-  const std::string Request = BuildFrame(kUniversalAddress, 0, kiReadType, {});
-  auto IsComplete = [](const std::string& Reply) {
-    return static_cast<std::uint16_t>(ValidateFrame(Reply));
+  const std::string request = BuildFrame(kUniversalAddress, 0, kiReadType, {});
+  auto isComplete = [](const std::string& reply) {
+    return static_cast<std::uint16_t>(ValidateFrame(reply));
   };
-  double TotalMs = 0, WorstMs = 0;
-  std::int64_t Answered = 0;
+  TLatencies answered;
   for (auto _ : State) {
-    std::string Reply;
-    Rig.Channel->Query(Request, 250, Reply, IsComplete);
-    auto Returned = Clock::now();
-    if (ValidateFrame(Reply) != 0) continue;
-    double Ms =
-        std::chrono::duration<double, std::milli>(Returned - Rig.Pty->LastReplyByteAt()).count();
-    TotalMs += Ms;
-    WorstMs = std::max(WorstMs, Ms);
-    ++Answered;
+    std::string reply;
+    rig.Channel->Query(request, 250, reply, isComplete);
+    const auto returned = Clock::now();
+    if (ValidateFrame(reply) != 0) continue;
+    answered.Add(
+        std::chrono::duration<double, std::milli>(returned - rig.Pty->LastReplyByteAt()).count());
   }
-  if (Answered == 0) {
-    State.SkipWithError("the module never answered");
-    return;
-  }
-  State.counters["after_last_byte_ms"] = TotalMs / Answered;
-  State.counters["worst_ms"] = WorstMs;
-  State.counters["answered"] = static_cast<double>(Answered);
+  answered.Report(State, "after_last_byte_ms", "answered", "the module never answered");
 }
 BENCHMARK(BM_QueryReturnAfterLastReplyByte)->Unit(benchmark::kMillisecond)->Iterations(200);
 
 void BM_IdleOpenPortCpu(benchmark::State& State) {
-  TPtyRig Rig;
-  if (!Rig.Channel->Open()) {
+  TPtyRig rig;
+  if (!rig.Channel->Open()) {
     State.SkipWithError("the pty port did not open");
     return;
   }
-  auto CpuPercent = [] {
-    double Cpu0 = ProcessCpuSeconds();
-    auto Wall0 = Clock::now();
+  auto cpuPercent = [] {
+    const double cpuBefore = ProcessCpuSeconds();
+    const auto wallBefore = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(3));
-    double Cpu = ProcessCpuSeconds() - Cpu0;
-    return 100.0 * Cpu / std::chrono::duration<double>(Clock::now() - Wall0).count();
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    return 100.0 * cpu / std::chrono::duration<double>(Clock::now() - wallBefore).count();
   };
-  double Open = 0, Closed = 0;
+  double open = 0, closed = 0;
   for (auto _ : State) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the threads settle
-    Open = CpuPercent();
-    Rig.Channel->Close(true);
-    Closed = CpuPercent();  // what the simulator's pty thread costs on its own
+    open = cpuPercent();
+    rig.Channel->Close(true);
+    closed = cpuPercent();  // what the simulator's pty thread costs on its own
   }
-  State.counters["open_port_cpu_percent"] = Open - Closed;
-  State.counters["simulator_cpu_percent"] = Closed;
+  State.counters["open_port_cpu_percent"] = open - closed;
+  State.counters["simulator_cpu_percent"] = closed;
 }
 BENCHMARK(BM_IdleOpenPortCpu)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The kernel's hang-up of the pty's slave side (needs root); false when refused.
 bool HangUp(const std::string& Path) {
-  const int Fd = ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (Fd < 0) return false;
-  const bool Done = ::ioctl(Fd, TIOCVHANGUP) == 0;
-  ::close(Fd);
-  return Done;
+  const int fd = ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool done = ::ioctl(fd, TIOCVHANGUP) == 0;
+  ::close(fd);
+  return done;
 }
 
 struct TClosedFlag {
@@ -136,66 +151,57 @@ struct TPumpedMainThread {
 };
 
 void BM_HangUpToClosedNotification(benchmark::State& State) {
-  TPumpedMainThread Main;
-  double TotalMs = 0, WorstMs = 0;
-  std::int64_t Closed = 0;
+  TPumpedMainThread mainThread;
+  TLatencies closed;
   for (auto _ : State) {
-    TPtyRig Rig;
-    TClosedFlag Flag;
-    Rig.Channel->GetClosedEvents().Add(TCiNotify::Bind<&TClosedFlag::OnClosed>(&Flag));
-    if (!Rig.Channel->Open()) {
+    TPtyRig rig;
+    TClosedFlag flag;
+    rig.Channel->GetClosedEvents().Add(TCiNotify::Bind<&TClosedFlag::OnClosed>(&flag));
+    if (!rig.Channel->Open()) {
       State.SkipWithError("the pty port did not open");
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the threads settle
-    const auto Start = Clock::now();
-    if (!HangUp(Rig.Pty->SlavePath())) {
+    const auto start = Clock::now();
+    if (!HangUp(rig.Pty->SlavePath())) {
       State.SkipWithError("the kernel refused the hang-up (not root?)");
       return;
     }
-    const auto Limit = Start + std::chrono::seconds(5);
-    while (!Flag.Closed && Clock::now() < Limit) Main.Plain->PumpFor(std::chrono::milliseconds(1));
-    if (!Flag.Closed) continue;
-    const double Ms = std::chrono::duration<double, std::milli>(Clock::now() - Start).count();
-    TotalMs += Ms;
-    WorstMs = std::max(WorstMs, Ms);
-    ++Closed;
+    const auto limit = start + std::chrono::seconds(5);
+    while (!flag.Closed && Clock::now() < limit)
+      mainThread.Plain->PumpFor(std::chrono::milliseconds(1));
+    if (!flag.Closed) continue;
+    closed.Add(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
   }
-  if (Closed == 0) {
-    State.SkipWithError("no hang-up was ever reported");
-    return;
-  }
-  State.counters["hangup_to_closed_ms"] = TotalMs / Closed;
-  State.counters["worst_ms"] = WorstMs;
-  State.counters["closed"] = static_cast<double>(Closed);
+  closed.Report(State, "hangup_to_closed_ms", "closed", "no hang-up was ever reported");
 }
 BENCHMARK(BM_HangUpToClosedNotification)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 // The worst case: nobody handles the port's events, so the hung-up port is never closed.
 void BM_HungUpPortCpuOverTenSeconds(benchmark::State& State) {
-  TPumpedMainThread Main;
-  double CpuMs = 0, SimulatorCpuMs = 0;
+  TPumpedMainThread mainThread;
+  double cpuMs = 0, simulatorCpuMs = 0;
   for (auto _ : State) {
-    TPtyRig Rig;
-    if (!Rig.Channel->Open()) {
+    TPtyRig rig;
+    if (!rig.Channel->Open()) {
       State.SkipWithError("the pty port did not open");
       return;
     }
-    if (!HangUp(Rig.Pty->SlavePath())) {
+    if (!HangUp(rig.Pty->SlavePath())) {
       State.SkipWithError("the kernel refused the hang-up (not root?)");
       return;
     }
-    const double Cpu0 = ProcessCpuSeconds();
+    const double cpuBefore = ProcessCpuSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(10));
-    CpuMs = 1000 * (ProcessCpuSeconds() - Cpu0);
-    Main.Plain->ProcessPending();  // now it closes
-    Rig.Channel->Close(true);
-    const double Cpu1 = ProcessCpuSeconds();
+    cpuMs = 1000 * (ProcessCpuSeconds() - cpuBefore);
+    mainThread.Plain->ProcessPending();  // now it closes
+    rig.Channel->Close(true);
+    const double cpuClosed = ProcessCpuSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(10));
-    SimulatorCpuMs = 1000 * (ProcessCpuSeconds() - Cpu1);  // the simulator's pty thread alone
+    simulatorCpuMs = 1000 * (ProcessCpuSeconds() - cpuClosed);  // the simulator's pty thread alone
   }
-  State.counters["hung_up_port_cpu_ms_per_10s"] = CpuMs - SimulatorCpuMs;
-  State.counters["simulator_cpu_ms_per_10s"] = SimulatorCpuMs;
+  State.counters["hung_up_port_cpu_ms_per_10s"] = cpuMs - simulatorCpuMs;
+  State.counters["simulator_cpu_ms_per_10s"] = simulatorCpuMs;
 }
 BENCHMARK(BM_HungUpPortCpuOverTenSeconds)->Unit(benchmark::kMillisecond)->Iterations(1);
 

@@ -93,8 +93,8 @@ class TFuzzTransactor {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-  static const bool Quiet = (SetMessageHandler([](const std::string&) {}), true);
-  (void)Quiet;
+  static const bool quiet = (SetMessageHandler([](const std::string&) {}), true);
+  (void)quiet;
   auto peer = std::make_shared<TFuzzPeer>(FuzzBytes(Data, Size));
   TKVXChannel channel = Create<TInProcessChannel>("FUZZ", peer, "baudrate=0");
   FuzzCheck(channel->Open(), "the in-process channel does not open");

@@ -39,8 +39,8 @@ const std::string& ScratchFile() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-  static const bool Quiet = (SetMessageHandler([](const std::string&) {}), true);
-  (void)Quiet;
+  static const bool quiet = (SetMessageHandler([](const std::string&) {}), true);
+  (void)quiet;
   {
     std::ofstream out(ScratchFile(), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(Data), static_cast<std::streamsize>(Size));

@@ -6,13 +6,14 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "protocol/uKVXxx.h"
+#include "sim/uKvxSimStreams.h"
 #include "support/uErrors.h"
 #include "support/uMessages.h"
 
 template <class Parse, class Encode, class Slot, class Limits>
 void FuzzStream(const std::string& Stream, Parse parse, Encode encode, Slot slot, Limits limits) {
-  static const bool Quiet = (SetMessageHandler([](const std::string&) {}), true);
-  (void)Quiet;
+  static const bool quiet = (SetMessageHandler([](const std::string&) {}), true);
+  (void)quiet;
   TKVXrec rec;
   try {
     parse(rec, Stream);

@@ -4,57 +4,13 @@
 #include <bit>
 #include <variant>
 
+#include "protocol/uKVXStreamItems.h"
 #include "support/uConversionUtils.h"
 #include "support/uErrors.h"
 #include "support/uMessages.h"
 #include "support/uStringUtils.h"
 
 namespace {
-
-constexpr std::uint8_t kChannelCode = 0x01;
-constexpr std::uint8_t kGainCode = 0x1A;
-
-// One item kind of a parameter stream and the record field it feeds. A monostate field is
-// an item whose value byte the stream carries but the record does not keep.
-template <class R>
-struct TStreamItem {
-  std::uint8_t Code;
-  std::variant<std::monostate, std::uint8_t R::*, bool R::*, float R::*, std::string R::*> Field;
-  std::size_t Width = 0;  // texts only
-  bool Written = false;   // part of the change list built from an edited copy
-};
-
-using TSetupItem = TStreamItem<TChannelSetup>;
-using TWatchItem = TStreamItem<TChannelWatch>;
-
-// In the order in which the module sends them and the change lists are built.
-const TSetupItem kSetupItems[] = {
-    {0x11, &TChannelSetup::Name, kNameWidth, false},
-    {0x12, &TChannelSetup::InputRange, kInputRangeWidth, true},
-    {0x13, &TChannelSetup::Unit, kUnitWidth, true},
-    {0x14, &TChannelSetup::AuxText, kAuxTextWidth, false},
-    {0x15, &TChannelSetup::Decimals, 0, true},
-    {0x16, &TChannelSetup::Scale, 0, true},
-    {0x17, &TChannelSetup::Text17, kParamTextWidth, true},
-    {0x18, &TChannelSetup::Offset, 0, true},
-    {0x19, &TChannelSetup::Text19, kParamTextWidth, true},
-    {kGainCode, &TChannelSetup::GainIndex, 0, true},
-    {0x20, &TChannelSetup::Loop, 0, false},
-};
-
-const TWatchItem kWatchItems[] = {
-    {0x12, &TChannelWatch::Flags, 0, true},
-    {0x13, &TChannelWatch::UpperLimit, 0, true},
-    {0x14, &TChannelWatch::Text14, kParamTextWidth, true},
-    {0x15, &TChannelWatch::LowerLimit, 0, true},
-    {0x16, &TChannelWatch::Text16, kParamTextWidth, true},
-    {0x17, &TChannelWatch::Hysteresis, 0, true},
-    {0x18, &TChannelWatch::Text18, kParamTextWidth, true},
-    {0x1A, &TChannelWatch::Option1A, 0, false},
-    {0x1B, std::monostate{}, 0, false},
-    {0x20, std::monostate{}, 0, false},
-    {0x21, std::monostate{}, 0, false},
-};
 
 template <class R, std::size_t N>
 const TStreamItem<R>* FindItem(const TStreamItem<R> (&items)[N], std::uint8_t code) {
@@ -68,38 +24,17 @@ template <class R>
 void TakeItem(const TStreamItem<R>& item, std::string& Stream, R& target) {
   std::visit(
       [&](auto field) {
-        using F = decltype(field);
-        if constexpr (std::is_same_v<F, std::monostate>) {
+        using TField = decltype(field);
+        if constexpr (std::is_same_v<TField, std::monostate>) {
           TakeBytes(Stream, 1);
-        } else if constexpr (std::is_same_v<F, std::uint8_t R::*>) {
+        } else if constexpr (std::is_same_v<TField, std::uint8_t R::*>) {
           target.*field = TakeByte(Stream);
-        } else if constexpr (std::is_same_v<F, bool R::*>) {
+        } else if constexpr (std::is_same_v<TField, bool R::*>) {
           target.*field = TakeByte(Stream) == 1;
-        } else if constexpr (std::is_same_v<F, float R::*>) {
+        } else if constexpr (std::is_same_v<TField, float R::*>) {
           target.*field = TakeReal(Stream);
         } else {
           target.*field = TakeBytes(Stream, item.Width);
-        }
-      },
-      item.Field);
-}
-
-// The value of a field as it travels in a stream (texts padded or cut to their width).
-template <class R>
-std::string EncodeValue(const TStreamItem<R>& item, const R& source) {
-  return std::visit(
-      [&](auto field) -> std::string {
-        using F = decltype(field);
-        if constexpr (std::is_same_v<F, std::monostate>) {
-          return std::string(1, '\0');
-        } else if constexpr (std::is_same_v<F, std::uint8_t R::*>) {
-          return std::string(1, static_cast<char>(source.*field));
-        } else if constexpr (std::is_same_v<F, bool R::*>) {
-          return std::string(1, static_cast<char>(source.*field ? 1 : 0));
-        } else if constexpr (std::is_same_v<F, float R::*>) {
-          return FloatToStrBin(source.*field);
-        } else {
-          return PadRight(source.*field, item.Width);
         }
       },
       item.Field);
@@ -111,20 +46,16 @@ template <class R>
 bool Differs(const TStreamItem<R>& item, const R& a, const R& b) {
   return std::visit(
       [&](auto field) {
-        using F = decltype(field);
-        if constexpr (std::is_same_v<F, std::monostate>) {
+        using TField = decltype(field);
+        if constexpr (std::is_same_v<TField, std::monostate>) {
           return false;
-        } else if constexpr (std::is_same_v<F, float R::*>) {
+        } else if constexpr (std::is_same_v<TField, float R::*>) {
           return std::bit_cast<std::uint32_t>(a.*field) != std::bit_cast<std::uint32_t>(b.*field);
         } else {
           return a.*field != b.*field;
         }
       },
       item.Field);
-}
-
-std::string Item(std::uint8_t code, const std::string& value) {
-  return static_cast<char>(code) + value;
 }
 
 // Walks a stream; Select is called for each 0x01 item with the channel number, Store for
@@ -185,9 +116,9 @@ std::string ProductionText(std::uint16_t ProductNumber, std::uint16_t SerialNumb
   return Format("%.4d.xx.xx/%.4d", ProductNumber, SerialNumber);
 }
 
-std::string TakeBytes(std::string& Stream, std::size_t n) {
+std::string TakeBytes(std::string& Stream, std::size_t Count) {
   if (Stream.empty()) return {};
-  std::string value = Stream.substr(1, n);
+  std::string value = Stream.substr(1, Count);
   Stream.erase(0, 1 + value.size());
   return value;
 }
@@ -199,8 +130,8 @@ std::uint8_t TakeByte(std::string& Stream) {
   return static_cast<std::uint8_t>(TakeBytes(Stream, 1)[0]);
 }
 
-std::uint32_t TakeUnsigned(std::string& Stream, std::size_t n) {
-  return BigEndian(TakeBytes(Stream, n));
+std::uint32_t TakeUnsigned(std::string& Stream, std::size_t Count) {
+  return BigEndian(TakeBytes(Stream, Count));
 }
 
 float TakeReal(std::string& Stream) {
@@ -235,7 +166,7 @@ std::string BuildSetupChanges(const TChannelSetup& Edited, const TChannelSetup& 
     if (!item.Written || !Differs(item, Edited, Read)) continue;
     // A module without an amplifier on this channel has no gain to set.
     if (item.Code == kGainCode && !Read.GainPresent) continue;
-    items += Item(item.Code, EncodeValue(item, Edited));
+    items += EncodeItem(item.Code, EncodeValue(item, Edited));
   }
   return items;
 }
@@ -244,24 +175,8 @@ std::string BuildWatchChanges(const TChannelWatch& Edited, const TChannelWatch& 
   std::string items;
   for (const auto& item : kWatchItems)
     if (item.Written && Differs(item, Edited, Read))
-      items += Item(item.Code, EncodeValue(item, Edited));
+      items += EncodeItem(item.Code, EncodeValue(item, Edited));
   return items;
-}
-
-std::string EncodeSetupStream(const TChannelSetup& Setup) {
-  std::string stream = Item(kChannelCode, std::string(1, static_cast<char>(Setup.Channel)));
-  for (const auto& item : kSetupItems)
-    if (item.Code != kGainCode || Setup.GainPresent)
-      stream += Item(item.Code, EncodeValue(item, Setup));
-  return stream;
-}
-
-std::string EncodeWatchStream(const TChannelWatch& Watch) {
-  std::string stream = Item(kChannelCode, std::string(1, static_cast<char>(Watch.Channel)));
-  for (const auto& item : kWatchItems)
-    if (!std::holds_alternative<std::monostate>(item.Field))
-      stream += Item(item.Code, EncodeValue(item, Watch));
-  return stream;
 }
 
 void DecodeMeasuredValue(std::string_view Block, TKVXChannelRecountedValue& Value) {

@@ -109,18 +109,14 @@ std::string ProductionText(std::uint16_t ProductNumber, std::uint16_t SerialNumb
 
 // Byte codecs: the stream's front byte is the code; these take the value bytes after it
 // and then drop the code byte.
-std::string TakeBytes(std::string& Stream, std::size_t n);
+std::string TakeBytes(std::string& Stream, std::size_t Count);
 std::uint8_t TakeByte(std::string& Stream);
-std::uint32_t TakeUnsigned(std::string& Stream, std::size_t n);
+std::uint32_t TakeUnsigned(std::string& Stream, std::size_t Count);
 float TakeReal(std::string& Stream);
 
 bool ParseSetupStream(TKVXrec& Rec, std::string Stream);
 bool ParseWatchStream(TKVXrec& Rec, std::string Stream);
 std::string BuildSetupChanges(const TChannelSetup& Edited, const TChannelSetup& Read);
 std::string BuildWatchChanges(const TChannelWatch& Edited, const TChannelWatch& Read);
-// One channel's part of a read reply as a module sends it: its 0x01 item, then every item
-// the record keeps (0x1A only with GainPresent).
-std::string EncodeSetupStream(const TChannelSetup& Setup);
-std::string EncodeWatchStream(const TChannelWatch& Watch);
 // Raises "Invalid value data length" unless Block has exactly 18 bytes (Valid stays false).
 void DecodeMeasuredValue(std::string_view Block, TKVXChannelRecountedValue& Value);

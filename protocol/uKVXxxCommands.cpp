@@ -18,7 +18,13 @@ constexpr std::size_t kLoopModesSize = 8;
 constexpr std::size_t kCommParamsSize = 2;
 
 std::mutex gPauseLock;
-TKVXPauseObserver gPauseObserver;
+TKVXPauseFunction gPause;
+
+// Empty unless a pause function is installed.
+TKVXPauseFunction InstalledPause() {
+  std::lock_guard lock(gPauseLock);
+  return gPause;
+}
 
 // Asks until two answers in a row agree and are not empty; at most five attempts.
 bool ConfirmedQuery(const TKVXTransact& transact, std::uint8_t instruction, const std::string& data,
@@ -36,26 +42,27 @@ bool ConfirmedQuery(const TKVXTransact& transact, std::uint8_t instruction, cons
   return false;
 }
 
-void Step(bool ok, const char* failure) {
+void FailUnless(bool ok, const char* failure) {
   if (!ok) throw Exception(failure);
 }
 
 }  // namespace
 
-void KVXPause(int Milliseconds) {
+void KVXSleep(int Milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
-  TKVXPauseObserver observer;
-  {
-    std::lock_guard lock(gPauseLock);
-    observer = gPauseObserver;
-  }
-  if (observer) observer(Milliseconds);
 }
 
-TKVXPauseObserver SetKVXPauseObserver(TKVXPauseObserver Observer) {
+void KVXPause(int Milliseconds) {
+  if (const TKVXPauseFunction pause = InstalledPause())
+    pause(Milliseconds);
+  else
+    KVXSleep(Milliseconds);
+}
+
+TKVXPauseFunction SetKVXPauseFunction(TKVXPauseFunction Pause) {
   std::lock_guard lock(gPauseLock);
-  std::swap(gPauseObserver, Observer);
-  return Observer;
+  std::swap(gPause, Pause);
+  return Pause;
 }
 
 bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
@@ -81,12 +88,6 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
   return true;
 }
 
-bool TKVXChannelTransactor::Transact(std::uint8_t Instruction, const std::string& Data,
-                                     std::uint8_t Address, std::int32_t Timeout,
-                                     std::string& Reply) {
-  return ::Transact(FChannel, Instruction, Data, Address, Timeout, Reply);
-}
-
 bool CheckDevice(const TKVXChannel& Channel) {
   std::string reply;
   if (!Transact(Channel, kiReadType, {}, kUniversalAddress, kCheckTimeout, reply)) return false;
@@ -102,31 +103,34 @@ bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact) {
   const std::string all = Byte(0);
   std::string reply;
 
-  Step(ConfirmedQuery(Transact, kiReadType, {}, reply), "Device not responding ($F3)");
+  FailUnless(ConfirmedQuery(Transact, kiReadType, {}, reply), "Device not responding ($F3)");
   Rec.Ident.TypeText = Trim(reply);
   Rec.ModuleType = ModuleTypeFromText(reply);
   KVXPause(kSettlePause);
 
-  Step(ConfirmedQuery(Transact, kiReadChannelSetup, all, reply) && ParseSetupStream(Rec, reply),
-       "Device not responding");
-  Step(ConfirmedQuery(Transact, kiReadChannelWatch, all, reply) && ParseWatchStream(Rec, reply),
-       "Device not responding");
+  FailUnless(
+      ConfirmedQuery(Transact, kiReadChannelSetup, all, reply) && ParseSetupStream(Rec, reply),
+      "Device not responding");
+  FailUnless(
+      ConfirmedQuery(Transact, kiReadChannelWatch, all, reply) && ParseWatchStream(Rec, reply),
+      "Device not responding");
 
-  Step(ConfirmedQuery(Transact, kiReadLoopModes, {}, reply) && reply.size() >= kLoopModesSize,
-       "Device not responding ($1B)");
+  FailUnless(ConfirmedQuery(Transact, kiReadLoopModes, {}, reply) && reply.size() >= kLoopModesSize,
+             "Device not responding ($1B)");
   for (int ch = 1; ch <= kChannelCount; ++ch)
     Rec.Setup[ch].Loop = static_cast<std::uint8_t>(reply[2 * ch - 1]);
 
-  Step(ConfirmedQuery(Transact, kiReadCommParams, {}, reply) && reply.size() == kCommParamsSize,
-       "Device not responding ($F0)");
+  FailUnless(
+      ConfirmedQuery(Transact, kiReadCommParams, {}, reply) && reply.size() == kCommParamsSize,
+      "Device not responding ($F0)");
   Rec.Ident.Address = static_cast<std::uint8_t>(reply[0]);
   if (static_cast<unsigned char>(reply[1]) < kSpeedCodes.size())
     Rec.Ident.SpeedCode = static_cast<std::uint8_t>(reply[1]);
 
-  Step(ConfirmedQuery(Transact, kiReadUserData, {}, reply), "Device not responding ($F2)");
+  FailUnless(ConfirmedQuery(Transact, kiReadUserData, {}, reply), "Device not responding ($F2)");
   Rec.Ident.UserData = Trim(reply);
 
-  Step(ConfirmedQuery(Transact, kiReadProduction, {}, reply), "Device not responding ($FA)");
+  FailUnless(ConfirmedQuery(Transact, kiReadProduction, {}, reply), "Device not responding ($FA)");
   const std::string_view production(reply);
   TKVXProduction& p = Rec.Ident.Production;
   p.ProductNumber = BigEndian(production.substr(0, 2));
@@ -162,10 +166,10 @@ void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXre
     exchange(kiEnableConfig, {}, address, ignored);
     exchange(instruction, data, address, ignored);
   };
-  const TKVXTirmel& r = Read.Ident;
-  const TKVXTirmel& e = Edited.Ident;
-  if (Trim(e.UserData) != Trim(r.UserData))
-    write(kiWriteUserData, Byte(0) + PadRight(Trim(e.UserData), kUserDataWidth));
+  const TKVXTirmel& readIdent = Read.Ident;
+  const TKVXTirmel& editedIdent = Edited.Ident;
+  if (Trim(editedIdent.UserData) != Trim(readIdent.UserData))
+    write(kiWriteUserData, Byte(0) + PadRight(Trim(editedIdent.UserData), kUserDataWidth));
 
   for (int ch = 1; ch <= kChannelCount; ++ch) {
     const TChannelSetup& es = Edited.Setup[ch];
@@ -185,7 +189,7 @@ void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXre
   // Address and speed go last: a module that takes them at once no longer hears the old
   // address (or speed), and every write after them would be lost.
   if (CommParamsChanged(Read, Edited))
-    write(kiWriteCommParams, Byte(e.Address) + Byte(e.SpeedCode));
+    write(kiWriteCommParams, Byte(editedIdent.Address) + Byte(editedIdent.SpeedCode));
   KVXPause(kSettlePause);
 }
 

@@ -22,12 +22,14 @@ inline constexpr std::int32_t kUploadTimeout = 250;
 inline constexpr int kTransactPause = 25;
 inline constexpr int kSettlePause = 100;
 
-// Every pause of the command set is taken here. The observer (for tests and benchmarks) is
-// told of each pause after it was taken; it cannot shorten it.
-using TKVXPauseObserver = std::function<void(int Milliseconds)>;
+// Every pause of the command set is taken here, by the installed pause function: a sleep,
+// unless a simulator installs one that also counts what was paused.
+using TKVXPauseFunction = std::function<void(int Milliseconds)>;
 void KVXPause(int Milliseconds);
-// Returns the previous observer; an empty one stops observing.
-TKVXPauseObserver SetKVXPauseObserver(TKVXPauseObserver Observer);
+// Returns the previous function; an empty one restores the sleep.
+TKVXPauseFunction SetKVXPauseFunction(TKVXPauseFunction Pause);
+// The sleep of the product, for a pause function that takes the pause in full.
+void KVXSleep(int Milliseconds);
 
 // One exchange. False when the channel is missing or closed or no valid frame came back;
 // raises only what the frame parse raises.
@@ -37,17 +39,6 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
 // The transaction bound to a channel, as the download takes it.
 using TKVXTransact = TMethod<bool(std::uint8_t Instruction, const std::string& Data,
                                   std::uint8_t Address, std::int32_t Timeout, std::string& Reply)>;
-
-class TKVXChannelTransactor {
- public:
-  explicit TKVXChannelTransactor(TKVXChannel Channel) : FChannel(std::move(Channel)) {}
-  bool Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t Address,
-                std::int32_t Timeout, std::string& Reply);
-  TKVXTransact Method() { return Bind<&TKVXChannelTransactor::Transact>(this); }
-
- private:
-  TKVXChannel FChannel;
-};
 
 // True when a KVX module (or a NOVRA) answers the type query at address 254.
 bool CheckDevice(const TKVXChannel& Channel);

@@ -27,9 +27,9 @@ std::int32_t TAfCircularBuffer::LinearReadCount() const {
 }
 
 std::int32_t TAfCircularBuffer::Advance(std::int32_t Pos, std::int32_t Count) const {
-  std::int32_t Next = Pos + Count;
-  if (Next >= FCapacity) Next -= FCapacity;
-  return Next;
+  std::int32_t next = Pos + Count;
+  if (next >= FCapacity) next -= FCapacity;
+  return next;
 }
 
 bool TAfCircularBuffer::Remove(std::int32_t Count) {
@@ -41,13 +41,13 @@ bool TAfCircularBuffer::Remove(std::int32_t Count) {
 
 bool TAfCircularBuffer::Write(const void* Bytes, std::int32_t Count) {
   if (Count < 1 || Count > FreeSpace()) return false;
-  const char* Src = static_cast<const char*>(Bytes);
-  std::int32_t Tail = FCapacity - FWritePos;
-  if (FWritePos < FReadPos || Tail >= Count) {
-    std::memcpy(FData.get() + FWritePos, Src, static_cast<std::size_t>(Count));
+  const char* src = static_cast<const char*>(Bytes);
+  std::int32_t tail = FCapacity - FWritePos;
+  if (FWritePos < FReadPos || tail >= Count) {
+    std::memcpy(FData.get() + FWritePos, src, static_cast<std::size_t>(Count));
   } else {
-    std::memcpy(FData.get() + FWritePos, Src, static_cast<std::size_t>(Tail));
-    std::memcpy(FData.get(), Src + Tail, static_cast<std::size_t>(Count - Tail));
+    std::memcpy(FData.get() + FWritePos, src, static_cast<std::size_t>(tail));
+    std::memcpy(FData.get(), src + tail, static_cast<std::size_t>(Count - tail));
   }
   FWritePos = Advance(FWritePos, Count);
   FFull = FReadPos == FWritePos;

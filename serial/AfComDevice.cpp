@@ -10,20 +10,30 @@ TAfComDeviceFactory GFactory;
 }  // namespace
 
 std::unique_ptr<TAfComDevice> AfOpenComDevice(std::int32_t Port, TAfOpenError& Error) {
-  TAfComDeviceFactory Factory;
+  TAfComDeviceFactory factory;
   {
-    std::lock_guard Guard(GFactoryLock);
-    Factory = GFactory;
+    std::lock_guard guard(GFactoryLock);
+    factory = GFactory;
   }
   Error = TAfOpenError::None;
-  if (Factory) return Factory(Port, Error);
+  if (factory) return factory(Port, Error);
   return AfOpenPosixComDevice(Port, Error);
 }
 
 TAfComDeviceFactory SetAfComDeviceFactory(TAfComDeviceFactory Factory) {
-  std::lock_guard Guard(GFactoryLock);
+  std::lock_guard guard(GFactoryLock);
   std::swap(GFactory, Factory);
   return Factory;
+}
+
+std::uint32_t AfModemEvents(std::uint32_t Before, std::uint32_t Now) {
+  const std::uint32_t changed = Before ^ Now;
+  std::uint32_t events = 0;
+  if (changed & MS_CTS_ON) events |= EV_CTS;
+  if (changed & MS_DSR_ON) events |= EV_DSR;
+  if (changed & MS_RLSD_ON) events |= EV_RLSD;
+  if (changed & Now & MS_RING_ON) events |= EV_RING;
+  return events;
 }
 
 bool AfDcbSupported(const DCB& Dcb) {
@@ -41,14 +51,15 @@ bool AfDcbSupported(const DCB& Dcb) {
     default:
       return false;
   }
-  const std::uint32_t F = Dcb.Flags;
-  if (F & (fOutxDsrFlow | fDsrSensitivity | fErrorChar | fNull | fAbortOnError)) return false;
-  if ((F & fDtrControlMask) == fDtrControlMask || (F & fDtrControlMask) == fDtrControlHandshake)
+  const std::uint32_t flags = Dcb.Flags;
+  if (flags & (fOutxDsrFlow | fDsrSensitivity | fErrorChar | fNull | fAbortOnError)) return false;
+  if ((flags & fDtrControlMask) == fDtrControlMask ||
+      (flags & fDtrControlMask) == fDtrControlHandshake)
     return false;
-  if ((F & fRtsControlMask) == fRtsControlMask) return false;
-  bool CtsOut = F & fOutxCtsFlow;
-  bool RtsIn = (F & fRtsControlMask) == fRtsControlHandshake;
-  if (CtsOut != RtsIn) return false;
-  if ((F & (fOutX | fInX)) && Dcb.XonChar == Dcb.XoffChar) return false;
+  if ((flags & fRtsControlMask) == fRtsControlMask) return false;
+  bool ctsOut = flags & fOutxCtsFlow;
+  bool rtsIn = (flags & fRtsControlMask) == fRtsControlHandshake;
+  if (ctsOut != rtsIn) return false;
+  if ((flags & (fOutX | fInX)) && Dcb.XonChar == Dcb.XoffChar) return false;
   return true;
 }

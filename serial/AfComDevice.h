@@ -1,7 +1,8 @@
 #pragma once
 // The platform device under the port engine: the few operations of a serial line that the
 // engine needs, in the shape it relies on (settings record, event wait, queues, purges, lines).
-// Two implementations: termios (AfPosixComDevice) and a simulated line (AfSimComDevice).
+// Two implementations: termios (AfPosixComDevice) and the tests' simulated line
+// (sim/AfSimComDevice).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -104,6 +105,10 @@ using TAfComDeviceFactory =
 std::unique_ptr<TAfComDevice> AfOpenComDevice(std::int32_t Port, TAfOpenError& Error);
 // Installs a factory (an empty one restores termios); returns the previous one.
 TAfComDeviceFactory SetAfComDeviceFactory(TAfComDeviceFactory Factory);
+
+// The line events a change of the modem status from Before to Now raises (RING only as it
+// comes on).
+std::uint32_t AfModemEvents(std::uint32_t Before, std::uint32_t Now);
 
 // What a line under Linux can do: 5 to 8 data bits, any positive speed, every parity, one stop
 // bit or two (1.5 only with 5 data bits, as UARTs do), XON/XOFF with distinct characters,

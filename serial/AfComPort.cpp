@@ -1,3 +1,6 @@
+// Over 400 lines for a reason: one class and its settings record. About half are the
+// property setters, each a few lines that keep one setting and the record in step; apart they
+// would only be harder to check against each other.
 #include "serial/AfComPort.h"
 
 #include "serial/AfSafeSync.h"
@@ -27,7 +30,7 @@ void Fire(const T& Handler, TAfCustomSerialPort* Sender) {
 }  // namespace
 
 void SetAfComSetupDialog(TAfComSetupDialog Dialog) {
-  std::lock_guard Guard(GDialogLock);
+  std::lock_guard guard(GDialogLock);
   GDialog = std::move(Dialog);
 }
 
@@ -68,8 +71,8 @@ void TAfCustomSerialPort::UpdateDCB() {
   FDCB.XonLim = FXOnLim;
   FDCB.XoffLim = FXOffLim;
   FDCB.Flags = FlowBits[FFlowControl] | fBinary;
-  for (int Option = coParityCheck; Option <= coBreakControl; ++Option)
-    if (FOptions & AfOption(TAfComOption(Option))) FDCB.Flags |= OptionBits[Option];
+  for (int option = coParityCheck; option <= coBreakControl; ++option)
+    if (FOptions & AfOption(TAfComOption(option))) FDCB.Flags |= OptionBits[option];
   if (FDTR && FFlowControl != fwDtrDsr) FDCB.Flags |= fDtrControlEnable;
   if (FRTS && FFlowControl != fwRtsCts) FDCB.Flags |= fRtsControlEnable;
   if (!Active()) return;
@@ -111,12 +114,12 @@ void TAfCustomSerialPort::Close() {
   struct TResetClosing {
     std::atomic<bool>& Flag;
     ~TResetClosing() { Flag = false; }
-  } Reset{FClosing};
+  } reset{FClosing};
   TAfDataDispConnComponent::Close();
   EnableSyncSlot(FSyncSlotId, false);
   FCore->ClosePort();
   {
-    std::lock_guard Guard(FEventLock);
+    std::lock_guard guard(FEventLock);
     FPending.clear();
   }
   Fire(OnPortClose, this);
@@ -129,12 +132,12 @@ void TAfCustomSerialPort::ReadData(void* Buffer, std::int32_t Count) {
 
 std::string TAfCustomSerialPort::ReadString() {
   if (FClosing) return {};
-  std::string Data(FCore->LineStatus().cbInQue, '\0');
-  if (Data.empty()) return Data;
-  std::int32_t Read = FCore->ReadInput(Data.data(), static_cast<std::int32_t>(Data.size()));
+  std::string data(FCore->LineStatus().cbInQue, '\0');
+  if (data.empty()) return data;
+  std::int32_t read = FCore->ReadInput(data.data(), static_cast<std::int32_t>(data.size()));
   // Only what was really read: a short or failed read must not pass on filler bytes.
-  Data.resize(static_cast<std::size_t>(std::max(Read, 0)));
-  return Data;
+  data.resize(static_cast<std::size_t>(std::max(read, 0)));
+  return data;
 }
 
 void TAfCustomSerialPort::WriteData(const void* Buffer, std::int32_t Count) {
@@ -149,9 +152,9 @@ void TAfCustomSerialPort::WriteString(const std::string& Data) {
 }
 
 std::int32_t TAfCustomSerialPort::InQueueCount() {
-  const COMSTAT Stat = FCore->LineStatus();  // may be what finds the line hung up
+  const COMSTAT stat = FCore->LineStatus();  // may be what finds the line hung up
   if (FCore->Gone()) return -1;
-  return static_cast<std::int32_t>(Stat.cbInQue);
+  return static_cast<std::int32_t>(stat.cbInQue);
 }
 
 std::int32_t TAfCustomSerialPort::OutputSpace() {
@@ -167,9 +170,9 @@ void TAfCustomSerialPort::PurgeOutput() {
 }
 
 bool TAfCustomSerialPort::ModemLine(int Line) {
-  static constexpr std::uint32_t Bits[] = {MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON};
+  static constexpr std::uint32_t bits[] = {MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON};
   if (Line < 1 || Line > 4) return false;
-  return (FCore->ModemLines() & Bits[Line - 1]) != 0;
+  return (FCore->ModemLines() & bits[Line - 1]) != 0;
 }
 
 void TAfCustomSerialPort::RaisePortError(const std::string& Message) {
@@ -190,9 +193,9 @@ void TAfCustomSerialPort::TakeDcbProperties(const DCB& Dcb) {
   FDCB = Dcb;
   FBaudRate = brUser;
   FUserBaudRate = static_cast<std::int32_t>(Dcb.BaudRate);
-  for (int Rate = br110; Rate < brUser; ++Rate)
-    if (AfBaudRates[Rate] == Dcb.BaudRate) {
-      FBaudRate = TAfBaudrate(Rate);
+  for (int rate = br110; rate < brUser; ++rate)
+    if (AfBaudRates[rate] == Dcb.BaudRate) {
+      FBaudRate = TAfBaudrate(rate);
       FUserBaudRate = 0;
       break;
     }
@@ -200,14 +203,14 @@ void TAfCustomSerialPort::TakeDcbProperties(const DCB& Dcb) {
   FParity = Dcb.Parity <= paSpace ? TAfParity(Dcb.Parity) : paNone;
   FStopbits = Dcb.StopBits <= sbTwo ? TAfStopbits(Dcb.StopBits) : sbOne;
   FFlowControl = fwNone;
-  for (TAfFlowControl Flow : {fwDtrDsr, fwRtsCts, fwXOnXOff})
-    if ((Dcb.Flags & FlowBits[Flow]) == FlowBits[Flow]) {
-      FFlowControl = Flow;
+  for (TAfFlowControl flow : {fwDtrDsr, fwRtsCts, fwXOnXOff})
+    if ((Dcb.Flags & FlowBits[flow]) == FlowBits[flow]) {
+      FFlowControl = flow;
       break;
     }
   FOptions = 0;
-  for (int Option = coParityCheck; Option <= coBreakControl; ++Option)
-    if (Dcb.Flags & OptionBits[Option]) FOptions |= AfOption(TAfComOption(Option));
+  for (int option = coParityCheck; option <= coBreakControl; ++option)
+    if (Dcb.Flags & OptionBits[option]) FOptions |= AfOption(TAfComOption(option));
   FXOnChar = Dcb.XonChar;
   FXOffChar = Dcb.XoffChar;
   FXOnLim = Dcb.XonLim;
@@ -309,12 +312,12 @@ void TAfCustomSerialPort::SetXOffLim(std::uint16_t Value) {
 }
 
 TAfCPTCoreEvent TAfCustomSerialPort::OnNonSyncEvent() const {
-  std::lock_guard Guard(FEventLock);
+  std::lock_guard guard(FEventLock);
   return FOnNonSyncEvent;
 }
 
 void TAfCustomSerialPort::SetOnNonSyncEvent(TAfCPTCoreEvent Handler) {
-  std::lock_guard Guard(FEventLock);
+  std::lock_guard guard(FEventLock);
   FOnNonSyncEvent = std::move(Handler);
 }
 
@@ -323,18 +326,18 @@ void TAfCustomSerialPort::CoreEvent(TAfCoreEvent Kind, std::uint32_t Data,
   if (FClosing || FDestroying) return;
   // Both need the main thread: one is shown there, the other closes the port.
   if (Kind != ceException && Kind != ceDeviceGone) {
-    if (auto Handler = OnNonSyncEvent()) {
-      Handler(this, Kind, Data);
+    if (auto handler = OnNonSyncEvent()) {
+      handler(this, Kind, Data);
       return;
     }
   }
   {
-    std::lock_guard Guard(FEventLock);
+    std::lock_guard guard(FEventLock);
     FPending.push_back({Kind, Data, Error});
   }
   if (!CallSyncSlot(FSyncSlotId, SyncTimeoutMs)) {
     // Not delivered (the port is closing): this thread's event is the last one queued.
-    std::lock_guard Guard(FEventLock);
+    std::lock_guard guard(FEventLock);
     if (!FPending.empty()) FPending.pop_back();
     throw EAbort();
   }
@@ -342,14 +345,14 @@ void TAfCustomSerialPort::CoreEvent(TAfCoreEvent Kind, std::uint32_t Data,
 
 void TAfCustomSerialPort::SyncDispatch() {
   if (FClosing || FDestroying) return;
-  TPendingEvent Event;
+  TPendingEvent event;
   {
-    std::lock_guard Guard(FEventLock);
+    std::lock_guard guard(FEventLock);
     if (FPending.empty()) return;
-    Event = FPending.front();
+    event = FPending.front();
     FPending.pop_front();
   }
-  const auto [Kind, Data, Error] = Event;
+  const auto [Kind, Data, Error] = event;
   if (OnSyncEvent) OnSyncEvent(this, Kind, Data);
   switch (Kind) {
     case ceOutFree:
@@ -372,8 +375,8 @@ void TAfCustomSerialPort::SyncDispatch() {
 }
 
 void TAfCustomSerialPort::LineNotifications(std::uint32_t Mask) {
-  std::uint32_t Errors = FCore->TakeLineErrors();
-  if ((Mask & EV_ERR) && OnLineError) OnLineError(this, Errors);
+  std::uint32_t errors = FCore->TakeLineErrors();
+  if ((Mask & EV_ERR) && OnLineError) OnLineError(this, errors);
   if (Mask & EV_CTS) Fire(OnCTSChanged, this);
   if (Mask & EV_DSR) Fire(OnDSRChanged, this);
   if (Mask & EV_RING) Fire(OnRINGDetected, this);
@@ -400,17 +403,17 @@ void TAfCustomComPort::OpenDevice() {
 }
 
 bool TAfCustomComPort::ShowSetupDialog() {
-  TAfComSetupDialog Dialog;
+  TAfComSetupDialog dialog;
   {
-    std::lock_guard Guard(GDialogLock);
-    Dialog = GDialog;
+    std::lock_guard guard(GDialogLock);
+    dialog = GDialog;
   }
-  DCB Config;
-  bool HaveConfig =
-      Active() ? Handle()->GetCommState(Config) : ProbeComPort(FComNumber).State != AfPortMissing;
-  Config = Dcb();
-  if (!HaveConfig || !Dialog) return false;
-  bool Confirmed = Dialog(PortName(), Config);
-  if (Confirmed) SetDcbProperties(Config);
-  return Confirmed;
+  DCB config;
+  bool haveConfig =
+      Active() ? Handle()->GetCommState(config) : ProbeComPort(FComNumber).State != AfPortMissing;
+  config = Dcb();
+  if (!haveConfig || !dialog) return false;
+  bool confirmed = dialog(PortName(), config);
+  if (confirmed) SetDcbProperties(config);
+  return confirmed;
 }

@@ -14,46 +14,46 @@ namespace {
 
 bool ParsePortNumber(std::string_view Text, std::int32_t& Port) {
   if (Text.empty() || Text.size() > 5) return false;
-  std::int32_t Value = 0;
-  for (char C : Text) {
-    if (C < '0' || C > '9') return false;
-    Value = Value * 10 + (C - '0');
+  std::int32_t value = 0;
+  for (char c : Text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
   }
-  if (Value < 1 || Value > 65535) return false;
-  Port = Value;
+  if (value < 1 || value > 65535) return false;
+  Port = value;
   return true;
 }
 
 // Says once per distinct text what is wrong with the variable, so a typo does not go unseen.
 void WarnOnce(const std::string& Source, const std::string& Text) {
-  static std::mutex Lock;
-  static std::set<std::string> Said;
-  std::lock_guard Guard(Lock);
-  if (Said.insert(Source + Text).second)
+  static std::mutex lock;
+  static std::set<std::string> said;
+  std::lock_guard guard(lock);
+  if (said.insert(Source + Text).second)
     std::fprintf(stderr, "%s: %s\n", Source.c_str(), Text.c_str());
 }
 
 }  // namespace
 
 std::string AfParseComPortMap(std::string_view Text, std::map<std::int32_t, std::string>& Map) {
-  std::string Error;
+  std::string error;
   while (!Text.empty()) {
-    std::size_t End = Text.find(';');
-    std::string_view Item = Text.substr(0, End);
-    Text = End == std::string_view::npos ? std::string_view() : Text.substr(End + 1);
-    std::string Entry = Trim(Item);
-    if (Entry.empty()) continue;
-    std::size_t Eq = Entry.find('=');
-    std::int32_t Port;
-    std::string Path = Eq == std::string::npos ? std::string() : Trim(Entry.substr(Eq + 1));
-    if (Eq == std::string::npos || !ParsePortNumber(Trim(Entry.substr(0, Eq)), Port) ||
-        Path.empty()) {
-      if (Error.empty()) Error = "malformed entry \"" + Entry + "\" (expected number=path)";
+    std::size_t end = Text.find(';');
+    std::string_view item = Text.substr(0, end);
+    Text = end == std::string_view::npos ? std::string_view() : Text.substr(end + 1);
+    std::string entry = Trim(item);
+    if (entry.empty()) continue;
+    std::size_t eq = entry.find('=');
+    std::int32_t port;
+    std::string path = eq == std::string::npos ? std::string() : Trim(entry.substr(eq + 1));
+    if (eq == std::string::npos || !ParsePortNumber(Trim(entry.substr(0, eq)), port) ||
+        path.empty()) {
+      if (error.empty()) error = "malformed entry \"" + entry + "\" (expected number=path)";
       continue;
     }
-    Map[Port] = Path;
+    Map[port] = path;
   }
-  return Error;
+  return error;
 }
 
 std::string AfPortsFilePath() {
@@ -61,20 +61,20 @@ std::string AfPortsFilePath() {
 }
 
 std::string AfComPortPath(std::int32_t Port) {
-  std::map<std::int32_t, std::string> Map;
-  const std::string FilePath = AfPortsFilePath();
-  if (std::ifstream File{FilePath}) {
-    std::ostringstream Lines;
-    for (std::string Line; std::getline(File, Line);)
-      if (Trim(Line).rfind('#', 0) != 0) Lines << Line << ';';
-    const std::string Error = AfParseComPortMap(Lines.str(), Map);
-    if (!Error.empty()) WarnOnce(FilePath, Error);
+  std::map<std::int32_t, std::string> map;
+  const std::string filePath = AfPortsFilePath();
+  if (std::ifstream file{filePath}) {
+    std::ostringstream lines;
+    for (std::string line; std::getline(file, line);)
+      if (Trim(line).rfind('#', 0) != 0) lines << line << ';';
+    const std::string error = AfParseComPortMap(lines.str(), map);
+    if (!error.empty()) WarnOnce(filePath, error);
   }
-  if (const char* Env = std::getenv("KVX_COMPORTS")) {
-    const std::string Error = AfParseComPortMap(Env, Map);
-    if (!Error.empty()) WarnOnce("KVX_COMPORTS", Error);
+  if (const char* env = std::getenv("KVX_COMPORTS")) {
+    const std::string error = AfParseComPortMap(env, map);
+    if (!error.empty()) WarnOnce("KVX_COMPORTS", error);
   }
-  if (auto It = Map.find(Port); It != Map.end()) return It->second;
+  if (auto it = map.find(Port); it != map.end()) return it->second;
   if (Port >= 1 && Port <= 32) return Format("/dev/ttyS%d", Port - 1);
   if (Port >= 33 && Port <= 64) return Format("/dev/ttyUSB%d", Port - 33);
   if (Port >= 65 && Port <= 96) return Format("/dev/ttyACM%d", Port - 65);
@@ -82,12 +82,12 @@ std::string AfComPortPath(std::int32_t Port) {
 }
 
 bool AfIsEmptyLegacyPort(const std::string& Path) {
-  std::size_t Slash = Path.rfind('/');
-  std::string Name = Path.substr(Slash == std::string::npos ? 0 : Slash + 1);
-  if (Name.size() < 5 || Name.compare(0, 4, "ttyS") != 0 ||
-      Name.find_first_not_of("0123456789", 4) != std::string::npos)
+  std::size_t slash = Path.rfind('/');
+  std::string name = Path.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (name.size() < 5 || name.compare(0, 4, "ttyS") != 0 ||
+      name.find_first_not_of("0123456789", 4) != std::string::npos)
     return false;
-  std::ifstream Type("/sys/class/tty/" + Name + "/type");
-  int Value = -1;
-  return Type >> Value && Value == 0;
+  std::ifstream type("/sys/class/tty/" + name + "/type");
+  int value = -1;
+  return type >> value && value == 0;
 }

@@ -1,3 +1,5 @@
+// Over 400 lines for a reason: this is the one file that calls termios, poll and the modem
+// ioctls, so every platform call of the serial line has one home (see AfComDevice.h).
 #include "serial/AfPosixComDevice.h"
 
 #include <asm/termbits.h>
@@ -35,58 +37,58 @@ bool HungUp(int Error) {
 constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
 
 void DrainEventFd(int Fd) {
-  std::uint64_t Value;
-  while (::read(Fd, &Value, sizeof Value) > 0) {
+  std::uint64_t value;
+  while (::read(Fd, &value, sizeof value) > 0) {
   }
 }
 
 void SignalEventFd(int Fd) {
-  std::uint64_t One = 1;
-  [[maybe_unused]] auto Ignored = ::write(Fd, &One, sizeof One);
+  std::uint64_t one = 1;
+  [[maybe_unused]] auto ignored = ::write(Fd, &one, sizeof one);
 }
 
-DCB DcbFromTermios(const termios2& T) {
-  DCB D;
-  D.BaudRate = T.c_ospeed;
-  switch (T.c_cflag & CSIZE) {
+DCB DcbFromTermios(const termios2& Settings) {
+  DCB dcb;
+  dcb.BaudRate = Settings.c_ospeed;
+  switch (Settings.c_cflag & CSIZE) {
     case CS5:
-      D.ByteSize = 5;
+      dcb.ByteSize = 5;
       break;
     case CS6:
-      D.ByteSize = 6;
+      dcb.ByteSize = 6;
       break;
     case CS7:
-      D.ByteSize = 7;
+      dcb.ByteSize = 7;
       break;
     default:
-      D.ByteSize = 8;
+      dcb.ByteSize = 8;
   }
-  if (T.c_cflag & PARENB) {
-    bool Odd = T.c_cflag & PARODD;
-    if (T.c_cflag & CMSPAR)
-      D.Parity = Odd ? MARKPARITY : SPACEPARITY;
+  if (Settings.c_cflag & PARENB) {
+    bool odd = Settings.c_cflag & PARODD;
+    if (Settings.c_cflag & CMSPAR)
+      dcb.Parity = odd ? MARKPARITY : SPACEPARITY;
     else
-      D.Parity = Odd ? ODDPARITY : EVENPARITY;
+      dcb.Parity = odd ? ODDPARITY : EVENPARITY;
   }
-  if (T.c_cflag & CSTOPB) D.StopBits = D.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS;
-  D.Flags = fBinary | fDtrControlEnable | fRtsControlEnable;
-  if (T.c_iflag & INPCK) D.Flags |= fParity;
-  if (T.c_iflag & IXON) D.Flags |= fOutX;
-  if (T.c_iflag & IXOFF) D.Flags |= fInX;
-  if (T.c_cflag & CRTSCTS)
-    D.Flags = (D.Flags & ~fRtsControlMask) | fOutxCtsFlow | fRtsControlHandshake;
-  D.XonChar = static_cast<char>(T.c_cc[VSTART]);
-  D.XoffChar = static_cast<char>(T.c_cc[VSTOP]);
-  return D;
+  if (Settings.c_cflag & CSTOPB) dcb.StopBits = dcb.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS;
+  dcb.Flags = fBinary | fDtrControlEnable | fRtsControlEnable;
+  if (Settings.c_iflag & INPCK) dcb.Flags |= fParity;
+  if (Settings.c_iflag & IXON) dcb.Flags |= fOutX;
+  if (Settings.c_iflag & IXOFF) dcb.Flags |= fInX;
+  if (Settings.c_cflag & CRTSCTS)
+    dcb.Flags = (dcb.Flags & ~fRtsControlMask) | fOutxCtsFlow | fRtsControlHandshake;
+  dcb.XonChar = static_cast<char>(Settings.c_cc[VSTART]);
+  dcb.XoffChar = static_cast<char>(Settings.c_cc[VSTOP]);
+  return dcb;
 }
 
 class TAfPosixComDevice : public TAfComDevice {
  public:
   TAfPosixComDevice(int Fd, int EventWake, int WriteWake, const termios2& Initial)
       : FFd(Fd), FEventWake(EventWake), FWriteWake(WriteWake), FCurrent(DcbFromTermios(Initial)) {
-    int Lines;
-    FHasLines = ::ioctl(FFd, TIOCMGET, &Lines) == 0;
-    if (FHasLines) FLastModem = ModemBits(Lines);
+    int lines;
+    FHasLines = ::ioctl(FFd, TIOCMGET, &lines) == 0;
+    if (FHasLines) FLastModem = ModemBits(lines);
     FHasCounters = ::ioctl(FFd, TIOCGICOUNT, &FEventCounters) == 0;
     FStatusCounters = FEventCounters;
   }
@@ -118,33 +120,33 @@ class TAfPosixComDevice : public TAfComDevice {
   void WakeEventWait() override { SignalEventFd(FEventWake); }
   std::int32_t Read(void* Buffer, std::int32_t Count) override {
     if (Count <= 0) return Count == 0 ? 0 : -1;
-    ssize_t N;
-    do N = ::read(FFd, Buffer, static_cast<std::size_t>(Count));
-    while (N < 0 && errno == EINTR);
-    if (N < 0) return errno == EAGAIN ? 0 : Failed(-1);
-    FTaken += N;
-    return static_cast<std::int32_t>(N);
+    ssize_t n;
+    do n = ::read(FFd, Buffer, static_cast<std::size_t>(Count));
+    while (n < 0 && errno == EINTR);
+    if (n < 0) return errno == EAGAIN ? 0 : Failed(-1);
+    FTaken += n;
+    return static_cast<std::int32_t>(n);
   }
   TAfWriteResult Write(const void* Buffer, std::int32_t Count, std::int32_t& Written) override;
   void WakeWrite() override { SignalEventFd(FWriteWake); }
   bool ClearCommError(std::uint32_t& Errors, COMSTAT& Stat) override;
   bool PurgeComm(std::uint32_t Flags) override {
-    bool Ok = true;
+    bool ok = true;
     if (Flags & PURGE_RXCLEAR) {
       FInputPurged = true;
-      Ok = Succeeded(::ioctl(FFd, TCFLSH, TCIFLUSH)) && Ok;
+      ok = Succeeded(::ioctl(FFd, TCFLSH, TCIFLUSH)) && ok;
     }
-    if (Flags & PURGE_TXCLEAR) Ok = Succeeded(::ioctl(FFd, TCFLSH, TCOFLUSH)) && Ok;
-    return Ok;
+    if (Flags & PURGE_TXCLEAR) ok = Succeeded(::ioctl(FFd, TCFLSH, TCOFLUSH)) && ok;
+    return ok;
   }
   bool EscapeCommFunction(std::uint32_t Function) override;
   bool GetCommModemStatus(std::uint32_t& Status) override {
-    int Lines = 0;
-    if (!Succeeded(::ioctl(FFd, TIOCMGET, &Lines))) {
+    int lines = 0;
+    if (!Succeeded(::ioctl(FFd, TIOCMGET, &lines))) {
       Status = 0;
       return NoSuchLines(errno);
     }
-    Status = ModemBits(Lines);
+    Status = ModemBits(lines);
     return true;
   }
   bool Gone() const override { return FGone; }
@@ -197,39 +199,39 @@ class TAfPosixComDevice : public TAfComDevice {
 
 bool TAfPosixComDevice::SetCommState(const DCB& Dcb) {
   if (!AfDcbSupported(Dcb)) return false;
-  termios2 T;
-  if (!Succeeded(::ioctl(FFd, TCGETS2, &T))) return false;
-  T.c_iflag = IGNBRK;
-  if (Dcb.Flags & fParity) T.c_iflag |= INPCK;
-  if (Dcb.Flags & fOutX) T.c_iflag |= IXON;
-  if (Dcb.Flags & fInX) T.c_iflag |= IXOFF;
-  T.c_oflag = 0;
-  T.c_lflag = 0;
-  T.c_cflag = (T.c_cflag & HUPCL) | CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
-  static constexpr tcflag_t Sizes[] = {CS5, CS6, CS7, CS8};
-  T.c_cflag |= Sizes[Dcb.ByteSize - 5];
+  termios2 settings;
+  if (!Succeeded(::ioctl(FFd, TCGETS2, &settings))) return false;
+  settings.c_iflag = IGNBRK;
+  if (Dcb.Flags & fParity) settings.c_iflag |= INPCK;
+  if (Dcb.Flags & fOutX) settings.c_iflag |= IXON;
+  if (Dcb.Flags & fInX) settings.c_iflag |= IXOFF;
+  settings.c_oflag = 0;
+  settings.c_lflag = 0;
+  settings.c_cflag = (settings.c_cflag & HUPCL) | CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
+  static constexpr tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+  settings.c_cflag |= sizes[Dcb.ByteSize - 5];
   switch (Dcb.Parity) {
     case ODDPARITY:
-      T.c_cflag |= PARENB | PARODD;
+      settings.c_cflag |= PARENB | PARODD;
       break;
     case EVENPARITY:
-      T.c_cflag |= PARENB;
+      settings.c_cflag |= PARENB;
       break;
     case MARKPARITY:
-      T.c_cflag |= PARENB | CMSPAR | PARODD;
+      settings.c_cflag |= PARENB | CMSPAR | PARODD;
       break;
     case SPACEPARITY:
-      T.c_cflag |= PARENB | CMSPAR;
+      settings.c_cflag |= PARENB | CMSPAR;
       break;
   }
-  if (Dcb.StopBits != ONESTOPBIT) T.c_cflag |= CSTOPB;
-  if (Dcb.Flags & fOutxCtsFlow) T.c_cflag |= CRTSCTS;
-  T.c_cc[VMIN] = 0;
-  T.c_cc[VTIME] = 0;
-  T.c_cc[VSTART] = static_cast<cc_t>(Dcb.XonChar);
-  T.c_cc[VSTOP] = static_cast<cc_t>(Dcb.XoffChar);
-  T.c_ispeed = T.c_ospeed = Dcb.BaudRate;
-  if (!Succeeded(::ioctl(FFd, TCSETS2, &T))) return false;
+  if (Dcb.StopBits != ONESTOPBIT) settings.c_cflag |= CSTOPB;
+  if (Dcb.Flags & fOutxCtsFlow) settings.c_cflag |= CRTSCTS;
+  settings.c_cc[VMIN] = 0;
+  settings.c_cc[VTIME] = 0;
+  settings.c_cc[VSTART] = static_cast<cc_t>(Dcb.XonChar);
+  settings.c_cc[VSTOP] = static_cast<cc_t>(Dcb.XoffChar);
+  settings.c_ispeed = settings.c_ospeed = Dcb.BaudRate;
+  if (!Succeeded(::ioctl(FFd, TCSETS2, &settings))) return false;
   // The control lines follow the record, as a driver sets them when it applies one.
   if ((Dcb.Flags & fDtrControlMask) != fDtrControlHandshake)
     SetLine(TIOCM_DTR, (Dcb.Flags & fDtrControlMask) == fDtrControlEnable);
@@ -240,70 +242,66 @@ bool TAfPosixComDevice::SetCommState(const DCB& Dcb) {
 }
 
 std::uint32_t TAfPosixComDevice::LineChanges() {
-  std::uint32_t Events = 0;
+  std::uint32_t events = 0;
   if (FHasLines) {
-    int Lines;
-    if (Succeeded(::ioctl(FFd, TIOCMGET, &Lines))) {
-      std::uint32_t Now = ModemBits(Lines);
-      std::uint32_t Diff = Now ^ FLastModem;
-      if (Diff & MS_CTS_ON) Events |= EV_CTS;
-      if (Diff & MS_DSR_ON) Events |= EV_DSR;
-      if (Diff & MS_RLSD_ON) Events |= EV_RLSD;
-      if (Diff & Now & MS_RING_ON) Events |= EV_RING;
-      FLastModem = Now;
+    int lines;
+    if (Succeeded(::ioctl(FFd, TIOCMGET, &lines))) {
+      std::uint32_t now = ModemBits(lines);
+      events |= AfModemEvents(FLastModem, now);
+      FLastModem = now;
     }
   }
   if (FHasCounters) {
-    serial_icounter_struct Now;
-    if (Succeeded(::ioctl(FFd, TIOCGICOUNT, &Now))) {
-      std::uint32_t Errors = ErrorBits(FEventCounters, Now);
-      if (Errors & ~CE_BREAK) Events |= EV_ERR;
-      if (Errors & CE_BREAK) Events |= EV_BREAK;
-      FEventCounters = Now;
+    serial_icounter_struct now;
+    if (Succeeded(::ioctl(FFd, TIOCGICOUNT, &now))) {
+      std::uint32_t errors = ErrorBits(FEventCounters, now);
+      if (errors & ~CE_BREAK) events |= EV_ERR;
+      if (errors & CE_BREAK) events |= EV_BREAK;
+      FEventCounters = now;
     }
   }
-  return Events;
+  return events;
 }
 
 TAfWaitResult TAfPosixComDevice::WaitCommEvent(std::uint32_t& Mask, int TimeoutMs) {
-  const auto Deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
   for (;;) {
     if (FMaskCleared.exchange(false)) {
       DrainEventFd(FEventWake);
       Mask = 0;
       return TAfWaitResult::Event;
     }
-    const std::uint32_t Wanted = FMask;
-    std::uint32_t Events = LineChanges();
-    int InCount = 0;
-    if (Succeeded(::ioctl(FFd, FIONREAD, &InCount))) {
+    const std::uint32_t wanted = FMask;
+    std::uint32_t events = LineChanges();
+    int inCount = 0;
+    if (Succeeded(::ioctl(FFd, FIONREAD, &inCount))) {
       // Bytes taken since the last count are not there any more: a queue drained and filled
       // again between two counts must still report its new bytes. (Counted after the queue,
       // so a read in between can only add a report, never lose one.)
-      std::int64_t Left = FInputPurged.exchange(false) ? 0 : FLastInCount;
-      Left = std::max<std::int64_t>(0, Left - FTaken.exchange(0));
-      if (InCount > Left) Events |= EV_RXCHAR;
-      FLastInCount = InCount;
+      std::int64_t left = FInputPurged.exchange(false) ? 0 : FLastInCount;
+      left = std::max<std::int64_t>(0, left - FTaken.exchange(0));
+      if (inCount > left) events |= EV_RXCHAR;
+      FLastInCount = inCount;
     }
     if (FGone) return TAfWaitResult::Gone;
-    Events &= Wanted;
-    if (Events) {
-      Mask = Events;
+    events &= wanted;
+    if (events) {
+      Mask = events;
       return TAfWaitResult::Event;
     }
-    auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now());
-    if (Left.count() <= 0) return TAfWaitResult::Timeout;
-    int Slice = static_cast<int>(Left.count());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return TAfWaitResult::Timeout;
+    int slice = static_cast<int>(left.count());
     // Readable stays true while bytes wait unread: watch the count instead of the fd then.
-    bool WatchInput = (Wanted & EV_RXCHAR) && FLastInCount == 0;
-    if ((Wanted & EV_RXCHAR) && FLastInCount > 0) Slice = std::min(Slice, UnreadSliceMs);
-    if ((FHasLines || FHasCounters) && (Wanted & ~EV_RXCHAR)) Slice = std::min(Slice, LineSliceMs);
-    pollfd Fds[2] = {{FEventWake, POLLIN, 0},
-                     {FFd, static_cast<short>(WatchInput ? POLLIN : 0), 0}};
-    int N = ::poll(Fds, 2, Slice);
-    if (N < 0 && errno != EINTR) return TAfWaitResult::Failed;
-    if (N <= 0) continue;
-    if (Fds[0].revents & POLLIN) {
+    bool watchInput = (wanted & EV_RXCHAR) && FLastInCount == 0;
+    if ((wanted & EV_RXCHAR) && FLastInCount > 0) slice = std::min(slice, UnreadSliceMs);
+    if ((FHasLines || FHasCounters) && (wanted & ~EV_RXCHAR)) slice = std::min(slice, LineSliceMs);
+    pollfd fds[2] = {{FEventWake, POLLIN, 0},
+                     {FFd, static_cast<short>(watchInput ? POLLIN : 0), 0}};
+    int n = ::poll(fds, 2, slice);
+    if (n < 0 && errno != EINTR) return TAfWaitResult::Failed;
+    if (n <= 0) continue;
+    if (fds[0].revents & POLLIN) {
       DrainEventFd(FEventWake);
       if (FMaskCleared.exchange(false)) {
         Mask = 0;
@@ -311,7 +309,7 @@ TAfWaitResult TAfPosixComDevice::WaitCommEvent(std::uint32_t& Mask, int TimeoutM
       }
       return TAfWaitResult::Woken;
     }
-    if (Fds[1].revents & kHangUpEvents) {
+    if (fds[1].revents & kHangUpEvents) {
       // Adapter pulled, the kernel's hang-up, far end of a pty closed: it never comes back.
       FGone = true;
       return TAfWaitResult::Gone;
@@ -321,23 +319,23 @@ TAfWaitResult TAfPosixComDevice::WaitCommEvent(std::uint32_t& Mask, int TimeoutM
 
 TAfWriteResult TAfPosixComDevice::Write(const void* Buffer, std::int32_t Count,
                                         std::int32_t& Written) {
-  const char* Bytes = static_cast<const char*>(Buffer);
+  const char* bytes = static_cast<const char*>(Buffer);
   Written = 0;
   while (Written < Count) {
-    ssize_t N = ::write(FFd, Bytes + Written, static_cast<std::size_t>(Count - Written));
-    if (N > 0) {
-      Written += static_cast<std::int32_t>(N);
+    ssize_t n = ::write(FFd, bytes + Written, static_cast<std::size_t>(Count - Written));
+    if (n > 0) {
+      Written += static_cast<std::int32_t>(n);
       continue;
     }
-    if (N < 0 && errno == EINTR) continue;
-    if (N < 0 && errno != EAGAIN) return Failed(TAfWriteResult::Failed);
-    pollfd Fds[2] = {{FWriteWake, POLLIN, 0}, {FFd, POLLOUT, 0}};
-    if (::poll(Fds, 2, -1) < 0 && errno != EINTR) return TAfWriteResult::Failed;
-    if (Fds[0].revents & POLLIN) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return Failed(TAfWriteResult::Failed);
+    pollfd fds[2] = {{FWriteWake, POLLIN, 0}, {FFd, POLLOUT, 0}};
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) return TAfWriteResult::Failed;
+    if (fds[0].revents & POLLIN) {
       DrainEventFd(FWriteWake);
       return TAfWriteResult::Woken;
     }
-    if (Fds[1].revents & kHangUpEvents) {
+    if (fds[1].revents & kHangUpEvents) {
       FGone = true;
       return TAfWriteResult::Failed;
     }
@@ -346,17 +344,17 @@ TAfWriteResult TAfPosixComDevice::Write(const void* Buffer, std::int32_t Count,
 }
 
 bool TAfPosixComDevice::ClearCommError(std::uint32_t& Errors, COMSTAT& Stat) {
-  int In = 0, Out = 0;
-  if (!Succeeded(::ioctl(FFd, FIONREAD, &In))) return false;
-  if (!Succeeded(::ioctl(FFd, TIOCOUTQ, &Out))) Out = 0;
+  int in = 0, out = 0;
+  if (!Succeeded(::ioctl(FFd, FIONREAD, &in))) return false;
+  if (!Succeeded(::ioctl(FFd, TIOCOUTQ, &out))) out = 0;
   if (FGone) return false;
   Errors = 0;
-  serial_icounter_struct Now;
-  if (FHasCounters && ::ioctl(FFd, TIOCGICOUNT, &Now) == 0) {
-    Errors = ErrorBits(FStatusCounters, Now);
-    FStatusCounters = Now;
+  serial_icounter_struct now;
+  if (FHasCounters && ::ioctl(FFd, TIOCGICOUNT, &now) == 0) {
+    Errors = ErrorBits(FStatusCounters, now);
+    FStatusCounters = now;
   }
-  Stat = COMSTAT{0, static_cast<std::uint32_t>(In), static_cast<std::uint32_t>(Out)};
+  Stat = COMSTAT{0, static_cast<std::uint32_t>(in), static_cast<std::uint32_t>(out)};
   return true;
 }
 
@@ -404,33 +402,33 @@ TAfOpenError ErrorOfOpen(int Error) {
 std::unique_ptr<TAfComDevice> AfOpenPosixComDeviceAt(const std::string& Path, TAfOpenError& Error) {
   Error = TAfOpenError::NotFound;
   if (Path.empty() || AfIsEmptyLegacyPort(Path)) return nullptr;
-  int Fd = ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (Fd < 0) {
+  int fd = ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     Error = ErrorOfOpen(errno);
     return nullptr;
   }
-  termios2 Initial;
-  if (::ioctl(Fd, TCGETS2, &Initial) != 0) {  // not a terminal: no port
-    ::close(Fd);
+  termios2 initial;
+  if (::ioctl(fd, TCGETS2, &initial) != 0) {  // not a terminal: no port
+    ::close(fd);
     return nullptr;
   }
   Error = TAfOpenError::InUse;
-  if (::flock(Fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(Fd, TIOCEXCL) != 0) {
-    ::close(Fd);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+    ::close(fd);
     return nullptr;
   }
   Error = TAfOpenError::CannotOpen;
-  int EventWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  int WriteWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (EventWake < 0 || WriteWake < 0) {
-    if (EventWake >= 0) ::close(EventWake);
-    if (WriteWake >= 0) ::close(WriteWake);
-    ::ioctl(Fd, TIOCNXCL);
-    ::close(Fd);
+  int eventWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  int writeWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (eventWake < 0 || writeWake < 0) {
+    if (eventWake >= 0) ::close(eventWake);
+    if (writeWake >= 0) ::close(writeWake);
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
     return nullptr;
   }
   Error = TAfOpenError::None;
-  return std::make_unique<TAfPosixComDevice>(Fd, EventWake, WriteWake, Initial);
+  return std::make_unique<TAfPosixComDevice>(fd, eventWake, writeWake, initial);
 }
 
 std::unique_ptr<TAfComDevice> AfOpenPosixComDevice(std::int32_t Port, TAfOpenError& Error) {

@@ -10,35 +10,35 @@ TAfPlainDispatcher::TAfPlainDispatcher() : FMainThread(std::this_thread::get_id(
 
 void TAfPlainDispatcher::Post(std::function<void()> Job) {
   {
-    std::lock_guard Guard(FLock);
+    std::lock_guard guard(FLock);
     FJobs.push_back(std::move(Job));
   }
   FPosted.notify_all();
 }
 
 bool TAfPlainDispatcher::IsMainThread() const {
-  std::lock_guard Guard(FLock);
+  std::lock_guard guard(FLock);
   return std::this_thread::get_id() == FMainThread;
 }
 
 void TAfPlainDispatcher::SetMainThread(std::thread::id Id) {
-  std::lock_guard Guard(FLock);
+  std::lock_guard guard(FLock);
   FMainThread = Id;
 }
 
 void TAfPlainDispatcher::ProcessPending() {
-  std::deque<std::function<void()>> Jobs;
+  std::deque<std::function<void()>> jobs;
   {
-    std::lock_guard Guard(FLock);
-    Jobs.swap(FJobs);
+    std::lock_guard guard(FLock);
+    jobs.swap(FJobs);
   }
-  for (auto& Job : Jobs) Job();
+  for (auto& job : jobs) job();
 }
 
 bool TAfPlainDispatcher::PumpFor(std::chrono::milliseconds Timeout) {
   {
-    std::unique_lock Guard(FLock);
-    if (!FPosted.wait_for(Guard, Timeout, [this] { return !FJobs.empty(); })) return false;
+    std::unique_lock guard(FLock);
+    if (!FPosted.wait_for(guard, Timeout, [this] { return !FJobs.empty(); })) return false;
   }
   ProcessPending();
   return true;
@@ -70,14 +70,14 @@ struct TSyncTable {
     return -1;
   }
   bool IsCallable(std::int32_t Id) const {
-    int i = Find(Id);
-    return i >= 0 && Slots[i].Callback && Slots[i].Enabled;
+    int index = Find(Id);
+    return index >= 0 && Slots[index].Callback && Slots[index].Enabled;
   }
 };
 
 TSyncTable& Table() {
-  static TSyncTable Instance;
-  return Instance;
+  static TSyncTable instance;
+  return instance;
 }
 
 std::mutex GDispatcherLock;
@@ -85,23 +85,23 @@ std::shared_ptr<IAfMainThreadDispatcher> GDispatcher;
 
 // What the hidden window does with a call message: runs the slot's callback on the main thread.
 void DeliverSyncCall(std::int32_t Id) {
-  TSyncTable& T = Table();
-  TAfSafeSyncProc Callback;
-  std::shared_ptr<IAfMainThreadDispatcher> Window;
-  int Index;
+  TSyncTable& table = Table();
+  TAfSafeSyncProc callback;
+  std::shared_ptr<IAfMainThreadDispatcher> window;
+  int index;
   {
-    std::lock_guard Guard(T.Lock);
-    if (!T.Created) return;
-    Index = T.Find(Id);
-    if (Index < 0 || !T.IsCallable(Id)) return;
-    Callback = T.Slots[Index].Callback;
-    Window = T.Window;
+    std::lock_guard guard(table.Lock);
+    if (!table.Created) return;
+    index = table.Find(Id);
+    if (index < 0 || !table.IsCallable(Id)) return;
+    callback = table.Slots[index].Callback;
+    window = table.Window;
   }
   try {
-    Callback(Index + 1);
+    callback(index + 1);
   } catch (const EAbort&) {
-  } catch (const std::exception& E) {
-    if (Window->IsMainThread()) ShowMessage(E.what());
+  } catch (const std::exception& error) {
+    if (window->IsMainThread()) ShowMessage(error.what());
   } catch (...) {
   }
 }
@@ -109,89 +109,89 @@ void DeliverSyncCall(std::int32_t Id) {
 }  // namespace
 
 std::shared_ptr<IAfMainThreadDispatcher> AfMainThreadDispatcher() {
-  std::lock_guard Guard(GDispatcherLock);
+  std::lock_guard guard(GDispatcherLock);
   if (!GDispatcher) GDispatcher = std::make_shared<TAfPlainDispatcher>();
   return GDispatcher;
 }
 
 void SetAfMainThreadDispatcher(std::shared_ptr<IAfMainThreadDispatcher> Dispatcher) {
   {
-    std::lock_guard Guard(GDispatcherLock);
+    std::lock_guard guard(GDispatcherLock);
     GDispatcher = Dispatcher;
   }
-  TSyncTable& T = Table();
-  std::lock_guard Guard(T.Lock);
-  if (T.Created) T.Window = std::move(Dispatcher);
+  TSyncTable& table = Table();
+  std::lock_guard guard(table.Lock);
+  if (table.Created) table.Window = std::move(Dispatcher);
 }
 
 std::int32_t AllocateSyncSlot(TAfSafeSyncProc Callback) {
-  auto Window = AfMainThreadDispatcher();
-  TSyncTable& T = Table();
-  std::lock_guard Guard(T.Lock);
-  if (!T.Created) {
-    T.Window = std::move(Window);
-    T.Slots.clear();
-    T.Created = true;
+  auto window = AfMainThreadDispatcher();
+  TSyncTable& table = Table();
+  std::lock_guard guard(table.Lock);
+  if (!table.Created) {
+    table.Window = std::move(window);
+    table.Slots.clear();
+    table.Created = true;
   }
-  auto Free = std::find_if(T.Slots.begin(), T.Slots.end(),
-                           [](const TSyncSlot& Slot) { return !Slot.Callback; });
-  if (Free == T.Slots.end()) Free = T.Slots.insert(T.Slots.end(), TSyncSlot{});
-  Free->Enabled = false;
-  Free->Callback = std::move(Callback);
-  Free->Id = ++T.LastId;
-  return Free->Id;
+  auto freeSlot = std::find_if(table.Slots.begin(), table.Slots.end(),
+                               [](const TSyncSlot& Slot) { return !Slot.Callback; });
+  if (freeSlot == table.Slots.end()) freeSlot = table.Slots.insert(table.Slots.end(), TSyncSlot{});
+  freeSlot->Enabled = false;
+  freeSlot->Callback = std::move(Callback);
+  freeSlot->Id = ++table.LastId;
+  return freeSlot->Id;
 }
 
 bool ReleaseSyncSlot(std::int32_t Id) {
-  TSyncTable& T = Table();
+  TSyncTable& table = Table();
   {
-    std::lock_guard Guard(T.Lock);
-    int i = T.Find(Id);
-    if (i < 0) return false;
-    T.Slots[i] = TSyncSlot{};
+    std::lock_guard guard(table.Lock);
+    int index = table.Find(Id);
+    if (index < 0) return false;
+    table.Slots[index] = TSyncSlot{};
   }
-  T.Changed.notify_all();
+  table.Changed.notify_all();
   return true;
 }
 
 bool EnableSyncSlot(std::int32_t Id, bool Enabled) {
-  TSyncTable& T = Table();
+  TSyncTable& table = Table();
   {
-    std::lock_guard Guard(T.Lock);
-    int i = T.Find(Id);
-    if (i < 0 || !T.Slots[i].Callback) return false;
-    T.Slots[i].Enabled = Enabled;
+    std::lock_guard guard(table.Lock);
+    int index = table.Find(Id);
+    if (index < 0 || !table.Slots[index].Callback) return false;
+    table.Slots[index].Enabled = Enabled;
   }
-  T.Changed.notify_all();
+  table.Changed.notify_all();
   return true;
 }
 
 bool CallSyncSlot(std::int32_t Id, std::uint32_t TimeoutMs) {
-  TSyncTable& T = Table();
-  std::shared_ptr<IAfMainThreadDispatcher> Window;
+  TSyncTable& table = Table();
+  std::shared_ptr<IAfMainThreadDispatcher> window;
   {
-    std::lock_guard Guard(T.Lock);
-    if (!T.IsCallable(Id)) return false;
-    Window = T.Window;
+    std::lock_guard guard(table.Lock);
+    if (!table.IsCallable(Id)) return false;
+    window = table.Window;
   }
-  if (Window->IsMainThread()) {
+  if (window->IsMainThread()) {
     DeliverSyncCall(Id);
   } else {
     // Shared with the posted job, which may run after this wait has given up.
-    auto Done = std::make_shared<bool>(false);
-    Window->Post([Id, Done] {
+    auto done = std::make_shared<bool>(false);
+    window->Post([Id, done] {
       DeliverSyncCall(Id);
-      TSyncTable& Tbl = Table();
+      TSyncTable& tbl = Table();
       {
-        std::lock_guard Guard(Tbl.Lock);
-        *Done = true;
+        std::lock_guard guard(tbl.Lock);
+        *done = true;
       }
-      Tbl.Changed.notify_all();
+      tbl.Changed.notify_all();
     });
-    std::unique_lock Guard(T.Lock);
-    T.Changed.wait_for(Guard, std::chrono::milliseconds(TimeoutMs),
-                       [&] { return *Done || !T.IsCallable(Id); });
+    std::unique_lock guard(table.Lock);
+    table.Changed.wait_for(guard, std::chrono::milliseconds(TimeoutMs),
+                           [&] { return *done || !table.IsCallable(Id); });
   }
-  std::lock_guard Guard(T.Lock);
-  return T.Created && T.IsCallable(Id);
+  std::lock_guard guard(table.Lock);
+  return table.Created && table.IsCallable(Id);
 }

@@ -13,13 +13,13 @@ double CharacterTime(std::int32_t Speed) {
 }
 
 TAfComPortProbe ProbeComPort(std::int32_t PortNumber) {
-  TAfComPortProbe Probe;
-  Probe.Port = static_cast<std::uint16_t>(PortNumber);
-  TAfOpenError Error;
-  auto Device = PortNumber > 0 ? AfOpenComDevice(PortNumber, Error) : nullptr;
-  if (Device)
-    Probe.State = AfPortFree;
+  TAfComPortProbe probe;
+  probe.Port = static_cast<std::uint16_t>(PortNumber);
+  TAfOpenError error;
+  auto device = PortNumber > 0 ? AfOpenComDevice(PortNumber, error) : nullptr;
+  if (device)
+    probe.State = AfPortFree;
   else
-    Probe.State = PortNumber > 0 && Error != TAfOpenError::NotFound ? AfPortInUse : AfPortMissing;
-  return Probe;
+    probe.State = PortNumber > 0 && error != TAfOpenError::NotFound ? AfPortInUse : AfPortMissing;
+  return probe;
 }

@@ -130,37 +130,32 @@ std::optional<ISimPeer::Clock::time_point> TKvxSimModule::NextDue() const {
 }
 
 TKvxSimState TKvxSimModule::State() const {
-  std::lock_guard lock(FLock);
-  return FDevice.State();
+  return Locked([&] { return FDevice.State(); });
 }
 
 void TKvxSimModule::SetState(TKvxSimState State) {
-  std::lock_guard lock(FLock);
-  FDevice.SetState(std::move(State));
+  Locked([&] { FDevice.SetState(std::move(State)); });
 }
 
 TKvxSimFaults TKvxSimModule::Faults() const {
-  std::lock_guard lock(FLock);
-  return FFaults;
+  return Locked([&] { return FFaults; });
 }
 
 void TKvxSimModule::SetFaults(TKvxSimFaults Faults) {
-  std::lock_guard lock(FLock);
-  FFaults = std::move(Faults);
-  FAnswered = 0;
+  Locked([&] {
+    FFaults = std::move(Faults);
+    FAnswered = 0;
+  });
 }
 
 void TKvxSimModule::SetTurnaround(std::chrono::microseconds Turnaround) {
-  std::lock_guard lock(FLock);
-  FTurnaround = Turnaround;
+  Locked([&] { FTurnaround = Turnaround; });
 }
 
 std::vector<TKvxSimRequest> TKvxSimModule::Requests() const {
-  std::lock_guard lock(FLock);
-  return FRequests;
+  return Locked([&] { return FRequests; });
 }
 
 void TKvxSimModule::ClearRequests() {
-  std::lock_guard lock(FLock);
-  FRequests.clear();
+  Locked([&] { FRequests.clear(); });
 }

@@ -49,6 +49,12 @@ class TKvxSimModule : public ISimPeer {
   void Respond(const std::string& frame, Clock::time_point arrived, Clock::duration byteTime);
   void Schedule(const std::string& bytes, Clock::time_point start, Clock::duration byteTime,
                 const TKvxSimFaults& faults);
+  // Runs Action under the module's lock and returns what it returns.
+  template <class TAction>
+  auto Locked(TAction Action) const {
+    std::lock_guard lock(FLock);
+    return Action();
+  }
 
   mutable std::mutex FLock;
   TKvxSimDevice FDevice;

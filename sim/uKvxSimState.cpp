@@ -1,5 +1,7 @@
 #include "sim/uKvxSimState.h"
 
+#include "sim/uKvxSimStreams.h"
+
 #include "support/uConversionUtils.h"
 #include "support/uStringUtils.h"
 
@@ -45,10 +47,6 @@ constexpr TChannelTemplate kChannels[kChannelCount] = {
     {"Pr\xF9tok", "0..50 mV", "m3/h", 2, -5, 45, 2, 0x81, 40, -2, 0.5f},
 };
 
-std::string Byte(int value) {
-  return std::string(1, static_cast<char>(value));
-}
-
 // A channel's stream starts with its two-byte 0x01 item.
 std::string WithAfterChannel(std::string channelStream, std::string_view extra) {
   return channelStream.insert(2, extra);
@@ -58,8 +56,8 @@ std::string WithAfterChannel(std::string channelStream, std::string_view extra) 
 
 TKvxSimState KvxSimFactoryState(TKVXModuleType Model, std::uint16_t SerialNumber) {
   const TModelTemplate* model = &kModels[0];
-  for (const auto& m : kModels)
-    if (m.Model == Model) model = &m;
+  for (const auto& known : kModels)
+    if (known.Model == Model) model = &known;
   TKvxSimState state;
   state.Model = model->Model;
   state.TypeText = model->TypeText;
@@ -68,30 +66,30 @@ TKvxSimState KvxSimFactoryState(TKVXModuleType Model, std::uint16_t SerialNumber
   state.SpeedCode = model->SpeedCode;
   state.UserData = PadRight("Hala 3, linka B", kUserDataWidth);
   for (int ch = 1; ch <= kChannelCount; ++ch) {
-    const TChannelTemplate& t = kChannels[ch - 1];
-    TChannelSetup& s = state.Channels[ch].Setup;
-    s.Channel = static_cast<std::uint8_t>(ch);
-    s.Name = PadRight(t.Name, kNameWidth);
-    s.InputRange = PadRight(t.InputRange, kInputRangeWidth);
-    s.Unit = PadRight(t.Unit, kUnitWidth);
-    s.AuxText = PadRight("A" + std::to_string(ch), kAuxTextWidth);
-    s.Decimals = t.Decimals;
-    RangeToScale(t.Bottom, t.Top, 10000, s.Offset, s.Scale);
-    s.Text17 = PadRight("CAL" + std::to_string(ch), kParamTextWidth);
-    s.Text19 = PadRight("", kParamTextWidth);
-    s.Loop = t.Loop;
-    s.GainPresent = model->Gains && ch >= 3;
-    s.GainIndex = s.GainPresent ? 3 : 0;
-    TChannelWatch& w = state.Channels[ch].Watch;
-    w.Channel = static_cast<std::uint8_t>(ch);
-    w.Flags = t.WatchFlags;
-    w.UpperLimit = t.Upper;
-    w.Text14 = PadRight("HI", kParamTextWidth);
-    w.LowerLimit = t.Lower;
-    w.Text16 = PadRight("LO", kParamTextWidth);
-    w.Hysteresis = t.Hysteresis;
-    w.Text18 = PadRight("", kParamTextWidth);
-    w.Option1A = ch % 2 == 1;
+    const TChannelTemplate& channel = kChannels[ch - 1];
+    TChannelSetup& setup = state.Channels[ch].Setup;
+    setup.Channel = static_cast<std::uint8_t>(ch);
+    setup.Name = PadRight(channel.Name, kNameWidth);
+    setup.InputRange = PadRight(channel.InputRange, kInputRangeWidth);
+    setup.Unit = PadRight(channel.Unit, kUnitWidth);
+    setup.AuxText = PadRight("A" + std::to_string(ch), kAuxTextWidth);
+    setup.Decimals = channel.Decimals;
+    RangeToScale(channel.Bottom, channel.Top, 10000, setup.Offset, setup.Scale);
+    setup.Text17 = PadRight("CAL" + std::to_string(ch), kParamTextWidth);
+    setup.Text19 = PadRight("", kParamTextWidth);
+    setup.Loop = channel.Loop;
+    setup.GainPresent = model->Gains && ch >= 3;
+    setup.GainIndex = setup.GainPresent ? 3 : 0;
+    TChannelWatch& watch = state.Channels[ch].Watch;
+    watch.Channel = static_cast<std::uint8_t>(ch);
+    watch.Flags = channel.WatchFlags;
+    watch.UpperLimit = channel.Upper;
+    watch.Text14 = PadRight("HI", kParamTextWidth);
+    watch.LowerLimit = channel.Lower;
+    watch.Text16 = PadRight("LO", kParamTextWidth);
+    watch.Hysteresis = channel.Hysteresis;
+    watch.Text18 = PadRight("", kParamTextWidth);
+    watch.Option1A = ch % 2 == 1;
   }
   return state;
 }

@@ -36,9 +36,9 @@ class TScriptedPeer : public ISimPeer {
   };
   void Schedule(Clock::time_point due, std::string bytes);
 
-  mutable std::mutex mutex_;
-  std::vector<std::vector<TScriptedChunk>> replies_;  // in request order
-  std::vector<TPending> pending_;                     // ordered by due time
-  std::string written_;
-  std::size_t requests_ = 0;
+  mutable std::mutex FLock;
+  std::vector<std::vector<TScriptedChunk>> FReplies;  // in request order
+  std::vector<TPending> FPending;                     // ordered by due time
+  std::string FWritten;
+  std::size_t FRequests = 0;
 };

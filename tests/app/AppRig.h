@@ -9,11 +9,38 @@
 #include <vector>
 
 #include "app/uMain.h"
+#include "app/uMainServices.h"
 #include "sim/uKvxSimModule.h"
 #include "sim/uSimPty.h"
 #include "tests/serial/SerialTestUtils.h"
 #include "tests/support/TempDir.h"
 #include "usb/uci_FTDImanager.h"
+
+// The plain services of a headless front end, keeping what the controller asked of them.
+class TRecordingMainServices : public TPlainMainServices {
+ public:
+  void Repaint(TViewElement& Element) override {
+    TPlainMainServices::Repaint(Element);
+    ++FRepaints;
+  }
+  void ShowError(const std::string& Text) override {
+    FErrors.push_back(Text);
+    TPlainMainServices::ShowError(Text);
+  }
+  void ShowTrend() override {
+    TPlainMainServices::ShowTrend();
+    ++FTrendShown;
+  }
+
+  int TrendShown() const { return FTrendShown; }
+  int Repaints() const { return FRepaints; }
+  const std::vector<std::string>& Errors() const { return FErrors; }
+
+ private:
+  int FRepaints = 0;
+  int FTrendShown = 0;
+  std::vector<std::string> FErrors;
+};
 
 struct TTraceLine {
   int Point = 0;
@@ -53,7 +80,7 @@ class TAppRig {
   std::string PageShown();
 
   TTestMainThread Main;
-  TPlainMainServices Services;
+  TRecordingMainServices Services;
 
  private:
   void UpdatePortMap();

@@ -6,6 +6,7 @@
 
 #include <set>
 
+#include "sim/uKvxTransactor.h"
 #include "sim/uScriptedPeer.h"
 #include "support/uErrors.h"
 #include "tests/faults/FaultRig.h"

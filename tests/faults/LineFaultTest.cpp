@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "sim/uKvxTransactor.h"
 #include "support/uErrors.h"
 #include "support/uStringUtils.h"
 #include "tests/faults/FaultRig.h"

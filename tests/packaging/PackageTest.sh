@@ -90,6 +90,7 @@ holds_every_file_and_computed_dependencies)
     grep -qx -- "$f" <<<"$files" || fail "$f is not in the package"
   done
   if grep -q 'kvx-sim' <<<"$files"; then fail "kvx-sim is shipped"; fi
+  if grep -q 'kvxsetup-demo' <<<"$files"; then fail "the demo program is shipped"; fi
   depends=$(dpkg-deb -f "$deb" Depends)
   echo "Depends: $depends"
   for lib in libqt6widgets6 libxml2 libudev1 libuuid1 libstdc++6 libc6; do
@@ -130,13 +131,17 @@ unpacked_kvxctl_runs)
 
 unpacked_window_finds_its_translations)
   # The window walks through a search against a simulated module and switches to English,
-  # with no language folder but the installation's own.
+  # with no language folder but the installation's own. The walk is the demo program's (the
+  # installed window has none): it is put beside the installed one, where it looks for the
+  # language files as the installed window does.
   unpack
   start_simulated_module
+  "${CMAKE:-cmake}" --build "$build" --target kvxsetup-demo >/dev/null
+  cp "$build/app/kvxsetup-demo" "$scratch/root/usr/bin/"
   mkdir -p "$scratch/shots"
   HOME=$scratch/home XDG_DATA_HOME=$scratch/home/data XDG_DATA_DIRS=/nonexistent \
     QT_QPA_PLATFORM=offscreen KVX_DEMO_SCRIPT=screenshots:$scratch/shots \
-    "$scratch/root/usr/bin/kvxsetup" >"$scratch/out" 2>&1 || fail "the walk failed: $(cat "$scratch/out")"
+    "$scratch/root/usr/bin/kvxsetup-demo" >"$scratch/out" 2>&1 || fail "the walk failed: $(cat "$scratch/out")"
   if grep -q "no English language file" "$scratch/out"; then fail "English was not offered"; fi
   [ -f "$scratch/shots/22-search-english.png" ] || fail "no English screenshot: $(ls "$scratch/shots")"
   [ -z "${KVX_KEEP_SHOTS:-}" ] || cp -r "$scratch/shots" "$KVX_KEEP_SHOTS"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "protocol/uKVXxx.h"
+#include "sim/uKvxSimStreams.h"
 #include "support/uConversionUtils.h"
 #include "support/uErrors.h"
 #include "support/uMessages.h"

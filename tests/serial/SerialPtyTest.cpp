@@ -16,6 +16,7 @@
 #include "serial/AfPosixComDevice.h"
 #include "serial/uCommunicationUtils.h"
 #include "sim/uKvxSimModule.h"
+#include "sim/uKvxTransactor.h"
 #include "sim/uSimPty.h"
 #include "support/uStringUtils.h"
 #include "tests/serial/KernelHangUp.h"

@@ -8,7 +8,7 @@
 
 #include "serial/AfComDevice.h"
 #include "serial/AfSafeSync.h"
-#include "serial/AfSimComDevice.h"
+#include "sim/AfSimComDevice.h"
 
 // Installs a plain dispatcher whose main thread is the calling one; restores on destruction.
 class TTestMainThread {

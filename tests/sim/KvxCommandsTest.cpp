@@ -7,7 +7,9 @@
 #include "protocol/uKVXxxCommands.h"
 #include "protocol/uTirmel97.h"
 #include "sim/uInProcessChannel.h"
+#include "sim/uKvxPauseObserver.h"
 #include "sim/uKvxSimModule.h"
+#include "sim/uKvxTransactor.h"
 #include "support/uErrors.h"
 #include "support/uMessages.h"
 #include "support/uStringUtils.h"
@@ -41,18 +43,14 @@ TKVXrec RecordOf(const TKvxSimState& s) {
 // Records every pause the command set takes.
 class PauseLog {
  public:
-  PauseLog() {
-    previous_ = SetKVXPauseObserver([this](int ms) {
-      pauses.push_back(ms);
-      if (onPause) onPause(pauses.size());
-    });
-  }
-  ~PauseLog() { SetKVXPauseObserver(previous_); }
   std::vector<int> pauses;
   std::function<void(std::size_t count)> onPause;
 
  private:
-  TKVXPauseObserver previous_;
+  TKVXPauseObserver FObserver{[this](int ms) {
+    pauses.push_back(ms);
+    if (onPause) onPause(pauses.size());
+  }};
 };
 
 class CommandTest : public ::testing::Test {
@@ -92,6 +90,23 @@ class CommandTest : public ::testing::Test {
   std::shared_ptr<TKvxSimModule> sim_;
   TKVXChannel channel_;
 };
+
+TEST(KVXPauseObserver, TheLatestObserverHearsAndTheOneBeforeHearsAgainOnceItIsGone) {
+  std::vector<int> outer;
+  std::vector<int> inner;
+  {
+    const TKVXPauseObserver outerObserver([&](int ms) { outer.push_back(ms); });
+    KVXPause(1);
+    {
+      const TKVXPauseObserver innerObserver([&](int ms) { inner.push_back(ms); });
+      KVXPause(2);
+    }
+    KVXPause(3);
+  }
+  KVXPause(4);
+  EXPECT_THAT(outer, ElementsAre(1, 3));
+  EXPECT_THAT(inner, ElementsAre(2));
+}
 
 TEST_F(CommandTest, TransactAcceptsAnyValidFrame) {
   Start(mtUSB);

@@ -8,6 +8,7 @@
 #include "protocol/uKVXxxCommands.h"
 #include "sim/uInProcessChannel.h"
 #include "sim/uKvxSimModule.h"
+#include "sim/uKvxTransactor.h"
 #include "support/uConversionUtils.h"
 #include "support/uStringUtils.h"
 

@@ -11,42 +11,13 @@
 #include <string>
 
 #include "protocol/uKVXxxCommands.h"
+#include "sim/uKvxTransactor.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
-#include "tools/kvx-sim/uKvxSimOptions.h"
 #include "usb/uci_FTDIdirect.h"
 
 extern char** environ;
 
 namespace {
-
-std::string ErrorOf(const std::vector<std::string>& Args) {
-  try {
-    ParseKvxSimOptions(Args);
-  } catch (const std::exception& E) {
-    return E.what();
-  }
-  return "(no error)";
-}
-
-TEST(KvxSimUsbOption, UsbModulesTakeNoComPort) {
-  auto options = ParseKvxSimOptions({"--usb", "KVX-1", "-n", "-u", "b_2", "-n"});
-  ASSERT_EQ(options.Ports.size(), 3u);
-  EXPECT_EQ(options.Ports[0].UsbSerial, "KVX-1");
-  EXPECT_EQ(options.Ports[0].ComNumber, 0);
-  EXPECT_EQ(options.Ports[1].UsbSerial, "b_2");
-  EXPECT_EQ(options.Ports[2].UsbSerial, "");
-  EXPECT_EQ(options.Ports[2].ComNumber, 100);
-}
-
-TEST(KvxSimUsbOption, BadSerialNumbersAndConflictsAreRefused) {
-  EXPECT_EQ(ErrorOf({"--usb", "a;b"}), "--usb: 'a;b' is not 1 to 15 letters, digits, '-' or '_'");
-  EXPECT_EQ(ErrorOf({"-u", "0123456789ABCDEF"}),
-            "-u: '0123456789ABCDEF' is not 1 to 15 letters, digits, '-' or '_'");
-  EXPECT_EQ(ErrorOf({"--usb"}), "--usb needs a value");
-  EXPECT_EQ(ErrorOf({"-u", "X", "-p", "5"}),
-            "--port and --usb cannot both be given for one module");
-  EXPECT_EQ(ErrorOf({"-u", "X", "-n", "-u", "X"}), "--usb X is given twice");
-}
 
 // Runs kvx-sim until destroyed and keeps the lines it printed.
 class TSimProcess {

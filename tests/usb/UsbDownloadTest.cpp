@@ -7,6 +7,7 @@
 
 #include "protocol/uKVXxxCommands.h"
 #include "sim/uKvxSimModule.h"
+#include "sim/uKvxTransactor.h"
 #include "support/uStringUtils.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 #include "usb/uci_FTDIdirect.h"

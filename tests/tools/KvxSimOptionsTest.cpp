@@ -1,3 +1,4 @@
+// kvx-sim's command line: the modules it serves and the errors it names.
 #include "tools/kvx-sim/uKvxSimOptions.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +44,26 @@ TEST(KvxSimOptions, BadArgumentsAreNamed) {
   EXPECT_EQ(ErrorOf({"-f", "melt"}), "--fault: unknown fault 'melt'");
   EXPECT_EQ(ErrorOf({"-p", "7", "-n", "-p", "7"}), "--port 7 is given twice");
   EXPECT_EQ(ErrorOf({"--bogus"}), "unknown argument '--bogus' (see --help)");
+}
+
+TEST(KvxSimUsbOption, UsbModulesTakeNoComPort) {
+  auto options = ParseKvxSimOptions({"--usb", "KVX-1", "-n", "-u", "b_2", "-n"});
+  ASSERT_EQ(options.Ports.size(), 3u);
+  EXPECT_EQ(options.Ports[0].UsbSerial, "KVX-1");
+  EXPECT_EQ(options.Ports[0].ComNumber, 0);
+  EXPECT_EQ(options.Ports[1].UsbSerial, "b_2");
+  EXPECT_EQ(options.Ports[2].UsbSerial, "");
+  EXPECT_EQ(options.Ports[2].ComNumber, 100);
+}
+
+TEST(KvxSimUsbOption, BadSerialNumbersAndConflictsAreRefused) {
+  EXPECT_EQ(ErrorOf({"--usb", "a;b"}), "--usb: 'a;b' is not 1 to 15 letters, digits, '-' or '_'");
+  EXPECT_EQ(ErrorOf({"-u", "0123456789ABCDEF"}),
+            "-u: '0123456789ABCDEF' is not 1 to 15 letters, digits, '-' or '_'");
+  EXPECT_EQ(ErrorOf({"--usb"}), "--usb needs a value");
+  EXPECT_EQ(ErrorOf({"-u", "X", "-p", "5"}),
+            "--port and --usb cannot both be given for one module");
+  EXPECT_EQ(ErrorOf({"-u", "X", "-n", "-u", "X"}), "--usb X is given twice");
 }
 
 }  // namespace

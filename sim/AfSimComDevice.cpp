@@ -1,4 +1,4 @@
-#include "serial/AfSimComDevice.h"
+#include "sim/AfSimComDevice.h"
 
 #include <chrono>
 #include <cstring>
@@ -10,110 +10,82 @@ TAfSimLine::TAfSimLine() {
 }
 
 void TAfSimLine::Receive(std::string_view Bytes) {
-  {
-    std::lock_guard Guard(FLock);
+  ChangeAndWake([&] {
     FInput.append(Bytes);
     FPending |= EV_RXCHAR;
-  }
-  FChanged.notify_all();
+  });
 }
 
 void TAfSimLine::SetModemStatus(std::uint32_t Status) {
-  {
-    std::lock_guard Guard(FLock);
-    std::uint32_t Diff = FModem ^ Status;
-    if (Diff & MS_CTS_ON) FPending |= EV_CTS;
-    if (Diff & MS_DSR_ON) FPending |= EV_DSR;
-    if (Diff & MS_RLSD_ON) FPending |= EV_RLSD;
-    if (Diff & Status & MS_RING_ON) FPending |= EV_RING;
+  ChangeAndWake([&] {
+    FPending |= AfModemEvents(FModem, Status);
     FModem = Status;
-  }
-  FChanged.notify_all();
+  });
 }
 
 void TAfSimLine::InjectErrors(std::uint32_t Errors) {
-  {
-    std::lock_guard Guard(FLock);
+  ChangeAndWake([&] {
     FErrors |= Errors;
     FPending |= EV_ERR;
-  }
-  FChanged.notify_all();
+  });
 }
 
 void TAfSimLine::SetWriteStalled(bool Stalled) {
-  {
-    std::lock_guard Guard(FLock);
-    FWriteStalled = Stalled;
-  }
-  FChanged.notify_all();
+  ChangeAndWake([&] { FWriteStalled = Stalled; });
 }
 
 void TAfSimLine::SetRefuseSettings(bool Refuse) {
-  std::lock_guard Guard(FLock);
-  FRefuse = Refuse;
+  Locked([&] { FRefuse = Refuse; });
 }
 
 void TAfSimLine::HangUp() {
-  {
-    std::lock_guard Guard(FLock);
-    FHungUp = true;
-  }
-  FChanged.notify_all();
+  ChangeAndWake([&] { FHungUp = true; });
 }
 
 void TAfSimLine::SetDenied(bool Denied) {
-  std::lock_guard Guard(FLock);
-  FDenied = Denied;
+  Locked([&] { FDenied = Denied; });
 }
 
 bool TAfSimLine::Denied() const {
-  std::lock_guard Guard(FLock);
-  return FDenied;
+  return Locked([&] { return FDenied; });
 }
 
 std::string TAfSimLine::Written() const {
-  std::lock_guard Guard(FLock);
-  return FWritten;
+  return Locked([&] { return FWritten; });
 }
 
 std::uint32_t TAfSimLine::InputCount() const {
-  std::lock_guard Guard(FLock);
-  return static_cast<std::uint32_t>(FInput.size());
+  return Locked([&] { return static_cast<std::uint32_t>(FInput.size()); });
 }
 
 DCB TAfSimLine::Settings() const {
-  std::lock_guard Guard(FLock);
-  return FSettings;
+  return Locked([&] { return FSettings; });
 }
 
 std::uint32_t TAfSimLine::ControlLines() const {
-  std::lock_guard Guard(FLock);
-  return FControl;
+  return Locked([&] { return FControl; });
 }
 
 std::vector<std::uint32_t> TAfSimLine::Purges() const {
-  std::lock_guard Guard(FLock);
-  return FPurges;
+  return Locked([&] { return FPurges; });
 }
 
 bool TAfSimLine::IsOpen() const {
-  std::lock_guard Guard(FLock);
-  return FOpen;
+  return Locked([&] { return FOpen; });
 }
 
 std::uint32_t TAfSimLine::Mask() const {
-  std::lock_guard Guard(FLock);
-  return FMask;
+  return Locked([&] { return FMask; });
 }
 
 bool TAfSimLine::WaitForStalledWrite(int TimeoutMs) const {
-  std::unique_lock Guard(FLock);
-  return FChanged.wait_for(Guard, std::chrono::milliseconds(TimeoutMs),
+  std::unique_lock guard(FLock);
+  return FChanged.wait_for(guard, std::chrono::milliseconds(TimeoutMs),
                            [this] { return FWriteWaiting; });
 }
 
 TAfSimComDevice::TAfSimComDevice(std::shared_ptr<TAfSimLine> Line) : FLine(std::move(Line)) {
-  std::lock_guard Guard(FLine->FLock);
+  std::lock_guard guard(FLine->FLock);
   FLine->FOpen = true;
   FLine->FHungUp = false;
   FLine->FPending = 0;
@@ -121,7 +93,7 @@ TAfSimComDevice::TAfSimComDevice(std::shared_ptr<TAfSimLine> Line) : FLine(std::
 }
 
 TAfSimComDevice::~TAfSimComDevice() {
-  std::lock_guard Guard(FLine->FLock);
+  std::lock_guard guard(FLine->FLock);
   FLine->FOpen = false;
   FLine->FMask = 0;
 }
@@ -132,7 +104,7 @@ bool TAfSimComDevice::SetupComm(std::int32_t InQueue, std::int32_t OutQueue) {
 
 bool TAfSimComDevice::SetCommMask(std::uint32_t Mask) {
   {
-    std::lock_guard Guard(FLine->FLock);
+    std::lock_guard guard(FLine->FLock);
     FLine->FMask = Mask;
     if (Mask == 0) FLine->FMaskCleared = true;
   }
@@ -141,52 +113,53 @@ bool TAfSimComDevice::SetCommMask(std::uint32_t Mask) {
 }
 
 bool TAfSimComDevice::SetCommState(const DCB& Dcb) {
-  std::lock_guard Guard(FLine->FLock);
+  std::lock_guard guard(FLine->FLock);
   if (FLine->FRefuse || !AfDcbSupported(Dcb)) return false;
   FLine->FSettings = Dcb;
   // The control lines follow the record, as a driver sets them when it applies one.
-  auto Follow = [&](std::uint32_t Bit, std::uint32_t Control, std::uint32_t Enable) {
+  auto follow = [&](std::uint32_t Bit, std::uint32_t Control, std::uint32_t Enable) {
     if ((Dcb.Flags & Control) == Enable)
       FLine->FControl |= Bit;
     else if ((Dcb.Flags & Control) == 0)
       FLine->FControl &= ~Bit;
   };
-  Follow(TAfSimLine::LineDtr, fDtrControlMask, fDtrControlEnable);
-  Follow(TAfSimLine::LineRts, fRtsControlMask, fRtsControlEnable);
+  follow(TAfSimLine::LineDtr, fDtrControlMask, fDtrControlEnable);
+  follow(TAfSimLine::LineRts, fRtsControlMask, fRtsControlEnable);
   return true;
 }
 
 bool TAfSimComDevice::GetCommState(DCB& Dcb) {
-  std::lock_guard Guard(FLine->FLock);
+  std::lock_guard guard(FLine->FLock);
   Dcb = FLine->FSettings;
   return true;
 }
 
 TAfWaitResult TAfSimComDevice::WaitCommEvent(std::uint32_t& Mask, int TimeoutMs) {
-  TAfSimLine& L = *FLine;
-  std::unique_lock Guard(L.FLock);
-  bool Ended = L.FChanged.wait_for(Guard, std::chrono::milliseconds(TimeoutMs), [&] {
-    return L.FEventWake || L.FMaskCleared || L.FHungUp || (L.FPending & L.FMask) != 0;
+  TAfSimLine& line = *FLine;
+  std::unique_lock guard(line.FLock);
+  bool ended = line.FChanged.wait_for(guard, std::chrono::milliseconds(TimeoutMs), [&] {
+    return line.FEventWake || line.FMaskCleared || line.FHungUp ||
+           (line.FPending & line.FMask) != 0;
   });
-  if (!Ended) return TAfWaitResult::Timeout;
-  if (L.FHungUp && !L.FMaskCleared && !L.FEventWake) return TAfWaitResult::Gone;
-  if (L.FEventWake) {
-    L.FEventWake = false;
+  if (!ended) return TAfWaitResult::Timeout;
+  if (line.FHungUp && !line.FMaskCleared && !line.FEventWake) return TAfWaitResult::Gone;
+  if (line.FEventWake) {
+    line.FEventWake = false;
     return TAfWaitResult::Woken;
   }
-  if (L.FMaskCleared) {
-    L.FMaskCleared = false;
+  if (line.FMaskCleared) {
+    line.FMaskCleared = false;
     Mask = 0;
     return TAfWaitResult::Event;
   }
-  Mask = L.FPending & L.FMask;
-  L.FPending &= ~Mask;
+  Mask = line.FPending & line.FMask;
+  line.FPending &= ~Mask;
   return TAfWaitResult::Event;
 }
 
 void TAfSimComDevice::WakeEventWait() {
   {
-    std::lock_guard Guard(FLine->FLock);
+    std::lock_guard guard(FLine->FLock);
     FLine->FEventWake = true;
   }
   FLine->FChanged.notify_all();
@@ -194,30 +167,31 @@ void TAfSimComDevice::WakeEventWait() {
 
 std::int32_t TAfSimComDevice::Read(void* Buffer, std::int32_t Count) {
   if (Count < 0) return -1;
-  std::lock_guard Guard(FLine->FLock);
+  std::lock_guard guard(FLine->FLock);
   if (FLine->FHungUp) return -1;
-  std::size_t N = std::min<std::size_t>(static_cast<std::size_t>(Count), FLine->FInput.size());
-  std::memcpy(Buffer, FLine->FInput.data(), N);
-  FLine->FInput.erase(0, N);
-  return static_cast<std::int32_t>(N);
+  std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(Count), FLine->FInput.size());
+  std::memcpy(Buffer, FLine->FInput.data(), n);
+  FLine->FInput.erase(0, n);
+  return static_cast<std::int32_t>(n);
 }
 
 TAfWriteResult TAfSimComDevice::Write(const void* Buffer, std::int32_t Count,
                                       std::int32_t& Written) {
-  TAfSimLine& L = *FLine;
+  TAfSimLine& line = *FLine;
   Written = 0;
   {
-    std::unique_lock Guard(L.FLock);
-    L.FWriteWaiting = L.FWriteStalled;
-    L.FChanged.notify_all();
-    L.FChanged.wait(Guard, [&] { return L.FWriteWake || L.FHungUp || !L.FWriteStalled; });
-    L.FWriteWaiting = false;
-    if (L.FHungUp) return TAfWriteResult::Failed;
-    if (L.FWriteWake) {
-      L.FWriteWake = false;
-      if (L.FWriteStalled) return TAfWriteResult::Woken;
+    std::unique_lock guard(line.FLock);
+    line.FWriteWaiting = line.FWriteStalled;
+    line.FChanged.notify_all();
+    line.FChanged.wait(guard,
+                       [&] { return line.FWriteWake || line.FHungUp || !line.FWriteStalled; });
+    line.FWriteWaiting = false;
+    if (line.FHungUp) return TAfWriteResult::Failed;
+    if (line.FWriteWake) {
+      line.FWriteWake = false;
+      if (line.FWriteStalled) return TAfWriteResult::Woken;
     }
-    L.FWritten.append(static_cast<const char*>(Buffer), static_cast<std::size_t>(Count));
+    line.FWritten.append(static_cast<const char*>(Buffer), static_cast<std::size_t>(Count));
   }
   Written = Count;
   return TAfWriteResult::Done;
@@ -225,14 +199,14 @@ TAfWriteResult TAfSimComDevice::Write(const void* Buffer, std::int32_t Count,
 
 void TAfSimComDevice::WakeWrite() {
   {
-    std::lock_guard Guard(FLine->FLock);
+    std::lock_guard guard(FLine->FLock);
     FLine->FWriteWake = true;
   }
   FLine->FChanged.notify_all();
 }
 
 bool TAfSimComDevice::ClearCommError(std::uint32_t& Errors, COMSTAT& Stat) {
-  std::lock_guard Guard(FLine->FLock);
+  std::lock_guard guard(FLine->FLock);
   if (FLine->FHungUp) return false;
   Errors = FLine->FErrors;
   FLine->FErrors = 0;
@@ -241,7 +215,7 @@ bool TAfSimComDevice::ClearCommError(std::uint32_t& Errors, COMSTAT& Stat) {
 }
 
 bool TAfSimComDevice::PurgeComm(std::uint32_t Flags) {
-  std::lock_guard Guard(FLine->FLock);
+  std::lock_guard guard(FLine->FLock);
   if (FLine->FHungUp) return false;
   FLine->FPurges.push_back(Flags);
   if (Flags & PURGE_RXCLEAR) FLine->FInput.clear();
@@ -249,52 +223,49 @@ bool TAfSimComDevice::PurgeComm(std::uint32_t Flags) {
 }
 
 bool TAfSimComDevice::EscapeCommFunction(std::uint32_t Function) {
-  std::lock_guard Guard(FLine->FLock);
-  switch (Function) {
-    case SETDTR:
-      FLine->FControl |= TAfSimLine::LineDtr;
-      return true;
-    case CLRDTR:
-      FLine->FControl &= ~TAfSimLine::LineDtr;
-      return true;
-    case SETRTS:
-      FLine->FControl |= TAfSimLine::LineRts;
-      return true;
-    case CLRRTS:
-      FLine->FControl &= ~TAfSimLine::LineRts;
-      return true;
-  }
-  return false;
+  std::uint32_t line;
+  if (Function == SETDTR || Function == CLRDTR)
+    line = TAfSimLine::LineDtr;
+  else if (Function == SETRTS || Function == CLRRTS)
+    line = TAfSimLine::LineRts;
+  else
+    return false;
+  std::lock_guard guard(FLine->FLock);
+  if (Function == SETDTR || Function == SETRTS)
+    FLine->FControl |= line;
+  else
+    FLine->FControl &= ~line;
+  return true;
 }
 
 bool TAfSimComDevice::GetCommModemStatus(std::uint32_t& Status) {
-  std::lock_guard Guard(FLine->FLock);
+  std::lock_guard guard(FLine->FLock);
   Status = FLine->FHungUp ? 0 : FLine->FModem;
   return !FLine->FHungUp;
 }
 
 bool TAfSimComDevice::Gone() const {
-  std::lock_guard Guard(FLine->FLock);
+  std::lock_guard guard(FLine->FLock);
   return FLine->FHungUp;
 }
 
 TAfComDeviceFactory AfSimComDeviceFactory(
     std::map<std::int32_t, std::shared_ptr<TAfSimLine>> Lines) {
-  return [Lines = std::move(Lines)](std::int32_t Port,
+  return [lines = std::move(Lines)](std::int32_t Port,
                                     TAfOpenError& Error) -> std::unique_ptr<TAfComDevice> {
-    auto It = Lines.find(Port);
-    if (It == Lines.end()) {
+    auto it = lines.find(Port);
+    if (it == lines.end()) {
       Error = TAfOpenError::NotFound;
       return nullptr;
     }
-    if (It->second->IsOpen()) {
+    if (it->second->IsOpen()) {
       Error = TAfOpenError::InUse;
       return nullptr;
     }
-    if (It->second->Denied()) {
+    if (it->second->Denied()) {
       Error = TAfOpenError::Denied;
       return nullptr;
     }
-    return std::make_unique<TAfSimComDevice>(It->second);
+    return std::make_unique<TAfSimComDevice>(it->second);
   };
 }

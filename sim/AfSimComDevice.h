@@ -48,6 +48,19 @@ class TAfSimLine {
 
  private:
   friend class TAfSimComDevice;
+  // Runs Action under the line's lock and returns what it returns.
+  template <class TAction>
+  auto Locked(TAction Action) const {
+    std::lock_guard guard(FLock);
+    return Action();
+  }
+  // Changes the line under its lock, then wakes every wait on it.
+  template <class TChange>
+  void ChangeAndWake(TChange Change) {
+    Locked(Change);
+    FChanged.notify_all();
+  }
+
   mutable std::mutex FLock;
   mutable std::condition_variable FChanged;
   std::string FInput;

@@ -1,0 +1,45 @@
+#pragma once
+// What both worker threads of a port core share: the owning core, a copy of its device
+// handle, and the thread itself, which runs Execute once started. Used by the core only.
+#include <sys/types.h>
+
+#include <atomic>
+#include <exception>
+#include <thread>
+
+#include "serial/AfComPortCore.h"
+
+// The core's FThreadStarted signal: a worker thread has started.
+inline constexpr unsigned kThreadStartedSignal = 1;
+
+// Shows an exception that ended a worker thread, on the main thread.
+void ShowOnMainThread(std::exception_ptr Error);
+
+class TAfComPortCoreThread {
+ public:
+  explicit TAfComPortCoreThread(TAfComPortCore& Core) : FCore(Core), FHandle(Core.FHandle.get()) {}
+  virtual ~TAfComPortCoreThread() { WaitFor(); }
+  TAfComPortCoreThread(const TAfComPortCoreThread&) = delete;
+  TAfComPortCoreThread& operator=(const TAfComPortCoreThread&) = delete;
+
+  void Start();
+  void Terminate() { FTerminated = true; }
+  void WaitFor() {
+    if (FThread.joinable()) FThread.join();
+  }
+  // Best effort: a priority the process may not raise is left as it is.
+  void SetPriority(TThreadPriority Priority);
+
+ protected:
+  virtual void Execute() = 0;
+  // Names the thread and tells the core it runs.
+  void Announce(const char* Name);
+
+  std::atomic<bool> FTerminated{false};
+  TAfComPortCore& FCore;
+  TAfComDevice* const FHandle;
+
+ private:
+  std::atomic<pid_t> FTid{0};
+  std::thread FThread;
+};

@@ -1,10 +1,11 @@
 #pragma once
 // The main window's controller: the pages and the rule that exactly one is shown, the search
 // for modules, connecting and disconnecting, the configuration pages with saving and the
-// measurement view. It knows the window only as view elements, so it runs without a display;
-// everything here belongs to the user-interface thread. The front end runs the element
-// "Timer1" (its Enabled and Interval) by firing its "OnTimer" event, lets the operator's
-// actions in through Click() and Edit(), and shows the window after FormShow().
+// measurement view (uMain.cpp, uMainSearch.cpp, uMainPages.cpp, uMainMeasure.cpp). It knows the
+// window only as view elements, so it runs without a display; everything here belongs to the
+// user-interface thread. The front end runs the element "Timer1" (its Enabled and Interval) by
+// firing its "OnTimer" event, lets the operator's actions in through Click() and Edit(), and shows
+// the window after FormShow().
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -44,7 +45,9 @@ class TfMain : public TLogSender {
   void FormShow();
 
   void ShowPage(TViewElement& Page);
-  bool TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen, std::uint8_t Address);
+  // Opens the channel and looks for a module at each search speed; on an answer downloads its
+  // record into Rec. Unless KeepOpen, the channel gets its state and settings back.
+  bool TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen);
   // True when the channel's module answered and its download succeeded.
   bool Connect(const TKVXChannel& Channel);
   bool Refresh(bool Download);
@@ -77,6 +80,8 @@ class TfMain : public TLogSender {
   const std::vector<TKVXChannel>& FoundChannels() const { return FFound; }
   const std::string& ExtraSpeed() const { return FExtraSpeed; }
   bool Show420Always() const { return FShow420Always; }
+  // The fields the last save found the module not holding as saved (named to the operator).
+  const std::vector<TPageField>& FieldsNotTaken() const { return FFieldsNotTaken; }
   // Whether a module answered the last connection test's check (its download may still fail).
   bool LastTestAnswered() const { return FLastTestAnswered; }
   // The connected module's readings since connecting, one per measurement tick.
@@ -146,6 +151,7 @@ class TfMain : public TLogSender {
   bool FLastTestAnswered = false;
   // The last connect found the module: "Opakovat" reads it again rather than connecting anew.
   bool FConnected = false;
+  std::vector<TPageField> FFieldsNotTaken;
   std::string FChannelGone;
   std::string FPermissionRefused;
 };

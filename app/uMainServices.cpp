@@ -7,6 +7,6 @@ void TPlainMainServices::ProcessMessages() {
   AfMainThreadDispatcher()->ProcessPending();
 }
 
-void TPlainMainServices::ShowError(const std::string& Text) {
-  ShowMessage(Text);
+void TPlainMainServices::ShowError(const std::string& Message) {
+  ShowMessage(Message);
 }

@@ -51,7 +51,7 @@ class TPlainMainServices : public IMainServices {
   void SetBusyCursor(bool Busy) override { FBusy = Busy; }
   void ProcessMessages() override;
   void Repaint(TViewElement&) override {}
-  void ShowError(const std::string& Text) override;
+  void ShowError(const std::string& Message) override;
   void ShowTrend() override {}
   // Without a display every value is entered whole.
   bool AcceptPendingEntry() override { return true; }

@@ -22,7 +22,7 @@ std::string CsvField(const std::string& Text) {
                      (Text.empty() || (Text.front() != ' ' && Text.back() != ' '));
   if (plain) return Text;
   std::string quoted = "\"";
-  for (char c : Text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  for (char letter : Text) quoted += letter == '"' ? std::string("\"\"") : std::string(1, letter);
   return quoted + "\"";
 }
 
@@ -63,14 +63,15 @@ std::string IsoLocalTime(std::int64_t TimeMs) {
 
 std::string CsvHeader(const TTrendChannels& Channels) {
   std::string line = "time";
-  for (int n = 0; n < kTrendChannels; ++n) line += "," + CsvField(ChannelTitle(Channels[n], n + 1));
+  for (int index = 0; index < kTrendChannels; ++index)
+    line += "," + CsvField(ChannelTitle(Channels[index], index + 1));
   return line + "\n";
 }
 
 std::string CsvLine(const TTrendReading& Reading, const TTrendChannels& Channels) {
   std::string line = IsoLocalTime(Reading.TimeMs);
-  for (int n = 0; n < kTrendChannels; ++n)
-    line += "," + ValueText(Reading.Values[n], Channels[n].Decimals);
+  for (int index = 0; index < kTrendChannels; ++index)
+    line += "," + ValueText(Reading.Values[index], Channels[index].Decimals);
   return line + "\n";
 }
 

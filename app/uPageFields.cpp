@@ -1,106 +1,136 @@
 #include "app/uPageFields.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 
 #include "protocol/uKVXxxCommands.h"
 #include "support/uConversionUtils.h"
+#include "support/uErrors.h"
 #include "support/uStringUtils.h"
 
 namespace {
 
-constexpr double kRangeSpan = 10000;
-
-bool SameReal(float a, float b) {
-  return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
+bool SameReal(float Left, float Right) {
+  return std::bit_cast<std::uint32_t>(Left) == std::bit_cast<std::uint32_t>(Right);
 }
 
 float RangeTop(const TChannelSetup& Setup) {
   return ScaleToRange(Setup.Offset, Setup.Scale, kRangeSpan).Max;
 }
 
-// One field: whether Saved and Held agree in it (for channel Ch), and how it is copied.
+// One field: whether Saved and Held agree in it (for the channel given), and how it is copied.
 struct TFieldRule {
   const char* Label;
-  bool (*Same)(const TKVXrec& Saved, const TKVXrec& Held, int Ch);
-  void (*Copy)(const TKVXrec& From, TKVXrec& To, int Ch);
+  const char* Element;
+  bool (*Same)(const TKVXrec& Saved, const TKVXrec& Held, int Channel);
+  void (*Copy)(const TKVXrec& From, TKVXrec& To, int Channel);
 };
 
+// Where a field lives: in the identity (the communication page) or in a channel's record.
+template <auto Member>
+struct TIdentField {
+  static auto& Of(const TKVXrec& Rec, int) { return Rec.Ident.*Member; }
+  static auto& Of(TKVXrec& Rec, int) { return Rec.Ident.*Member; }
+};
+template <auto Member>
+struct TSetupField {
+  static auto& Of(const TKVXrec& Rec, int Channel) { return Rec.Setup[Channel].*Member; }
+  static auto& Of(TKVXrec& Rec, int Channel) { return Rec.Setup[Channel].*Member; }
+};
+template <auto Member>
+struct TWatchField {
+  static auto& Of(const TKVXrec& Rec, int Channel) { return Rec.Watch[Channel].*Member; }
+  static auto& Of(TKVXrec& Rec, int Channel) { return Rec.Watch[Channel].*Member; }
+};
+
+template <class Field>
+void CopyValue(const TKVXrec& From, TKVXrec& To, int Channel) {
+  Field::Of(To, Channel) = Field::Of(From, Channel);
+}
+
+template <class Field>
+bool SameValue(const TKVXrec& Saved, const TKVXrec& Held, int Channel) {
+  return Field::Of(Saved, Channel) == Field::Of(Held, Channel);
+}
+
+// Reals bit for bit: the module gives back the single it was sent.
+template <class Field>
+bool SameBits(const TKVXrec& Saved, const TKVXrec& Held, int Channel) {
+  return SameReal(Field::Of(Saved, Channel), Field::Of(Held, Channel));
+}
+
+// Texts without the blanks the module pads them with.
+template <class Field>
+bool SameTrimmed(const TKVXrec& Saved, const TKVXrec& Held, int Channel) {
+  return Trim(Field::Of(Saved, Channel)) == Trim(Field::Of(Held, Channel));
+}
+
+template <class Field>
+constexpr TFieldRule ExactRule(const char* Label, const char* Element) {
+  return {Label, Element, SameValue<Field>, CopyValue<Field>};
+}
+template <class Field>
+constexpr TFieldRule RealRule(const char* Label, const char* Element) {
+  return {Label, Element, SameBits<Field>, CopyValue<Field>};
+}
+template <class Field>
+constexpr TFieldRule TextRule(const char* Label, const char* Element) {
+  return {Label, Element, SameTrimmed<Field>, CopyValue<Field>};
+}
+
 const TFieldRule kCommunicationFields[] = {
-    {"lKomunikacniRychlost",
-     [](const TKVXrec& s, const TKVXrec& h, int) { return !SpeedChanged(h, s); },
-     [](const TKVXrec& f, TKVXrec& t, int) { t.Ident.SpeedCode = f.Ident.SpeedCode; }},
-    {"lAdresaModulu",
-     [](const TKVXrec& s, const TKVXrec& h, int) { return s.Ident.Address == h.Ident.Address; },
-     [](const TKVXrec& f, TKVXrec& t, int) { t.Ident.Address = f.Ident.Address; }},
-    {"lUzivatelskaData",
-     [](const TKVXrec& s, const TKVXrec& h, int) {
-       return Trim(s.Ident.UserData) == Trim(h.Ident.UserData);
-     },
-     [](const TKVXrec& f, TKVXrec& t, int) { t.Ident.UserData = f.Ident.UserData; }},
+    // The speed counts only where the upload sends it.
+    {"lKomunikacniRychlost", "cbCommunicationSpeed",
+     [](const TKVXrec& saved, const TKVXrec& held, int) { return !SpeedChanged(held, saved); },
+     CopyValue<TIdentField<&TKVXTirmel::SpeedCode>>},
+    ExactRule<TIdentField<&TKVXTirmel::Address>>("lAdresaModulu", "cbADR"),
+    TextRule<TIdentField<&TKVXTirmel::UserData>>("lUzivatelskaData", "mUserData"),
 };
 
 const TFieldRule kChannelFields[] = {
-    {"Label1",
-     [](const TKVXrec& s, const TKVXrec& h, int c) {
-       return Trim(s.Setup[c].Name) == Trim(h.Setup[c].Name);
-     },
-     [](const TKVXrec& f, TKVXrec& t, int c) { t.Setup[c].Name = f.Setup[c].Name; }},
-    {"Label11",
-     [](const TKVXrec& s, const TKVXrec& h, int c) { return s.Setup[c].Loop == h.Setup[c].Loop; },
-     [](const TKVXrec& f, TKVXrec& t, int c) { t.Setup[c].Loop = f.Setup[c].Loop; }},
-    {"Label2",
-     [](const TKVXrec& s, const TKVXrec& h, int c) {
-       return Trim(s.Setup[c].Unit) == Trim(h.Setup[c].Unit);
-     },
-     [](const TKVXrec& f, TKVXrec& t, int c) { t.Setup[c].Unit = f.Setup[c].Unit; }},
+    TextRule<TSetupField<&TChannelSetup::Name>>("Label1", "eChannelName"),
+    ExactRule<TSetupField<&TChannelSetup::Loop>>("Label11", "cb4_20mA"),
+    TextRule<TSetupField<&TChannelSetup::Unit>>("Label2", "eChannelUnit"),
     // The top follows from bottom and scale: copying the scale with the bottom restores it.
-    {"Label5",
-     [](const TKVXrec& s, const TKVXrec& h, int c) {
-       return SameReal(RangeTop(s.Setup[c]), RangeTop(h.Setup[c]));
+    {"Label5", "deValueRangeMax",
+     [](const TKVXrec& saved, const TKVXrec& held, int channel) {
+       return SameReal(RangeTop(saved.Setup[channel]), RangeTop(held.Setup[channel]));
      },
-     [](const TKVXrec& f, TKVXrec& t, int c) { t.Setup[c].Scale = f.Setup[c].Scale; }},
-    {"Label6",
-     [](const TKVXrec& s, const TKVXrec& h, int c) {
-       return SameReal(s.Setup[c].Offset, h.Setup[c].Offset);
+     CopyValue<TSetupField<&TChannelSetup::Scale>>},
+    RealRule<TSetupField<&TChannelSetup::Offset>>("Label6", "deValueRangeMin"),
+    ExactRule<TSetupField<&TChannelSetup::Decimals>>("Label7", "ieDecimals"),
+    {"lblChannelGain", "cbbChannelGain",
+     [](const TKVXrec& saved, const TKVXrec& held, int channel) {
+       return !held.Setup[channel].GainPresent ||
+              saved.Setup[channel].GainIndex == held.Setup[channel].GainIndex;
      },
-     [](const TKVXrec& f, TKVXrec& t, int c) { t.Setup[c].Offset = f.Setup[c].Offset; }},
-    {"Label7",
-     [](const TKVXrec& s, const TKVXrec& h, int c) {
-       return s.Setup[c].Decimals == h.Setup[c].Decimals;
+     CopyValue<TSetupField<&TChannelSetup::GainIndex>>},
+    // Only the watching bit of the flags is on the page.
+    {"Label17", "CheckBox2",
+     [](const TKVXrec& saved, const TKVXrec& held, int channel) {
+       return ((saved.Watch[channel].Flags ^ held.Watch[channel].Flags) & kWatchOnFlag) == 0;
      },
-     [](const TKVXrec& f, TKVXrec& t, int c) { t.Setup[c].Decimals = f.Setup[c].Decimals; }},
-    {"lblChannelGain",
-     [](const TKVXrec& s, const TKVXrec& h, int c) {
-       return !h.Setup[c].GainPresent || s.Setup[c].GainIndex == h.Setup[c].GainIndex;
-     },
-     [](const TKVXrec& f, TKVXrec& t, int c) { t.Setup[c].GainIndex = f.Setup[c].GainIndex; }},
-    {"Label17",
-     [](const TKVXrec& s, const TKVXrec& h, int c) {
-       return ((s.Watch[c].Flags ^ h.Watch[c].Flags) & kWatchOnFlag) == 0;
-     },
-     [](const TKVXrec& f, TKVXrec& t, int c) {
-       t.Watch[c].Flags = static_cast<std::uint8_t>((t.Watch[c].Flags & ~kWatchOnFlag) |
-                                                    (f.Watch[c].Flags & kWatchOnFlag));
+     [](const TKVXrec& from, TKVXrec& to, int channel) {
+       std::uint8_t& flags = to.Watch[channel].Flags;
+       flags = static_cast<std::uint8_t>((flags & ~kWatchOnFlag) |
+                                         (from.Watch[channel].Flags & kWatchOnFlag));
      }},
-    {"Label19",
-     [](const TKVXrec& s, const TKVXrec& h, int c) {
-       return SameReal(s.Watch[c].UpperLimit, h.Watch[c].UpperLimit);
-     },
-     [](const TKVXrec& f, TKVXrec& t, int c) { t.Watch[c].UpperLimit = f.Watch[c].UpperLimit; }},
-    {"Label20",
-     [](const TKVXrec& s, const TKVXrec& h, int c) {
-       return SameReal(s.Watch[c].LowerLimit, h.Watch[c].LowerLimit);
-     },
-     [](const TKVXrec& f, TKVXrec& t, int c) { t.Watch[c].LowerLimit = f.Watch[c].LowerLimit; }},
-    {"Label21",
-     [](const TKVXrec& s, const TKVXrec& h, int c) {
-       return SameReal(s.Watch[c].Hysteresis, h.Watch[c].Hysteresis);
-     },
-     [](const TKVXrec& f, TKVXrec& t, int c) { t.Watch[c].Hysteresis = f.Watch[c].Hysteresis; }},
+    RealRule<TWatchField<&TChannelWatch::UpperLimit>>("Label19", "deMaxValue"),
+    RealRule<TWatchField<&TChannelWatch::LowerLimit>>("Label20", "deMinValue"),
+    RealRule<TWatchField<&TChannelWatch::Hysteresis>>("Label21", "deHystValue"),
 };
 
 }  // namespace
+
+const TFieldBounds& NumberFieldBounds(std::string_view Element) {
+  const auto field =
+      std::find_if(kNumberFields.begin(), kNumberFields.end(),
+                   [&](const TNumberField& each) { return each.Element == Element; });
+  if (field == kNumberFields.end())
+    throw Exception("'" + std::string(Element) + "' is not a number field");
+  return field->Bounds;
+}
 
 std::vector<TPageField> KeepFieldsNotTaken(const TKVXrec& Saved, const TKVXrec& Held,
                                            TKVXrec& Edited) {
@@ -108,11 +138,11 @@ std::vector<TPageField> KeepFieldsNotTaken(const TKVXrec& Saved, const TKVXrec& 
   const auto check = [&](const TFieldRule& Rule, int Channel) {
     if (Rule.Same(Saved, Held, Channel)) return;
     Rule.Copy(Saved, Edited, Channel);
-    fields.push_back({Rule.Label, Channel});
+    fields.push_back({Rule.Label, Rule.Element, Channel});
   };
   for (const TFieldRule& rule : kCommunicationFields) check(rule, 0);
-  for (int ch = 1; ch <= kChannelCount; ++ch)
-    if (Held.Setup[ch].Channel == ch)
-      for (const TFieldRule& rule : kChannelFields) check(rule, ch);
+  for (int channel = 1; channel <= kChannelCount; ++channel)
+    if (Held.Setup[channel].Channel == channel)
+      for (const TFieldRule& rule : kChannelFields) check(rule, channel);
   return fields;
 }

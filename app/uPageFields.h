@@ -1,13 +1,46 @@
 #pragma once
-// The fields of the configuration pages in the module record: after a save, which of them
-// the module does not hold as saved, each named by the label the operator reads beside it.
+// The fields of the configuration pages: the number fields' bounds, and after a save, which
+// fields the module does not hold as saved, each named by the label the operator reads
+// beside it.
+#include <array>
+#include <string_view>
 #include <vector>
 
 #include "protocol/uKVXxx.h"
 
+// The values a number field takes; the window refuses any other with its range message.
+struct TFieldBounds {
+  double Min;
+  double Max;
+  bool Holds(double Value) const { return Value >= Min && Value <= Max; }
+};
+
+inline constexpr TFieldBounds kRangeEndBounds{-99999999, 99999999};
+inline constexpr TFieldBounds kWatchLimitBounds{-10000, 10000};
+inline constexpr TFieldBounds kDecimalsBounds{0, 2};
+
+// A number field of the channel page: its element and its bounds.
+struct TNumberField {
+  const char* Element;
+  TFieldBounds Bounds;
+};
+
+inline constexpr std::array<TNumberField, 6> kNumberFields = {{
+    {"deValueRangeMax", kRangeEndBounds},
+    {"deValueRangeMin", kRangeEndBounds},
+    {"ieDecimals", kDecimalsBounds},
+    {"deMaxValue", kWatchLimitBounds},
+    {"deMinValue", kWatchLimitBounds},
+    {"deHystValue", kWatchLimitBounds},
+}};
+
+// The bounds of the number field Element; raises for an element that is none of them.
+const TFieldBounds& NumberFieldBounds(std::string_view Element);
+
 struct TPageField {
-  const char* Label;  // the element whose caption names the field on its page
-  int Channel;        // 1 to 4 on the channel page, 0 on the communication page
+  const char* Label;    // the element whose caption names the field on its page
+  const char* Element;  // the element that edits it
+  int Channel;          // 1 to 4 on the channel page, 0 on the communication page
   bool operator==(const TPageField&) const = default;
 };
 

@@ -61,23 +61,23 @@ TTrendColumns TTrend::Columns(TTrendSpan Span, int Width,
         static_cast<std::ptrdiff_t>(static_cast<double>(reading->TimeMs - result.From) * scale),
         std::ptrdiff_t{0}, last);
     auto& columns = result.Columns[static_cast<std::size_t>(index)];
-    for (std::size_t ch = 0; ch < kTrendChannels; ++ch) {
-      if (!Shown[ch]) continue;
-      const TTrendValue& value = reading->Values[ch];
+    for (std::size_t channel = 0; channel < kTrendChannels; ++channel) {
+      if (!Shown[channel]) continue;
+      const TTrendValue& value = reading->Values[channel];
       if (!value.IsValue()) {
-        gap[ch] = true;
+        gap[channel] = true;
         continue;
       }
-      TTrendColumn& column = columns[ch];
+      TTrendColumn& column = columns[channel];
       if (!column.Valid) {
-        column = {value.Value, value.Value, value.Value, value.Value, true, gap[ch]};
+        column = {value.Value, value.Value, value.Value, value.Value, true, gap[channel]};
       } else {
         column.Min = std::min(column.Min, value.Value);
         column.Max = std::max(column.Max, value.Value);
         column.Last = value.Value;
-        column.BreakBefore = column.BreakBefore || gap[ch];
+        column.BreakBefore = column.BreakBefore || gap[channel];
       }
-      gap[ch] = false;
+      gap[channel] = false;
     }
   }
   for (const auto& columns : result.Columns)

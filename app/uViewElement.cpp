@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "support/uErrors.h"
+#include "support/uNumberText.h"
 #include "support/uStringUtils.h"
 
 namespace {
@@ -35,11 +36,10 @@ const TDefs kTextEdit = {{"Text", TPropertyKind::Text, ""},
                          {"ReadOnly", TPropertyKind::Boolean, false}};
 const TDefs kList = {{"Items", TPropertyKind::Strings, ""},
                      {"ItemIndex", TPropertyKind::Integer, -1}};
-const TDefs kNumEdit = {
-    {"ReadOnly", TPropertyKind::Boolean, false},
-    {"ShowName", TPropertyKind::Text, "Hodnota"},
-    {"AutoCorrect", TPropertyKind::Boolean, true},
-    {"RangeMessage", TPropertyKind::Text, "%1 musí být v rozmezí od %2 do %3!"}};
+const TDefs kNumEdit = {{"ReadOnly", TPropertyKind::Boolean, false},
+                        {"ShowName", TPropertyKind::Text, kNumberValueName},
+                        {"AutoCorrect", TPropertyKind::Boolean, true},
+                        {"RangeMessage", TPropertyKind::Text, kNumberRangeMessage}};
 const TDefs kIntEdit = {{"Value", TPropertyKind::Integer, 0},
                         {"MinValue", TPropertyKind::Integer, 0},
                         {"MaxValue", TPropertyKind::Integer, 100},
@@ -120,13 +120,9 @@ bool ParseInteger(std::string_view Text, long long& Value) {
     base = 16;
     digits.remove_prefix(2);
   }
-  if (digits.empty()) return false;
-  unsigned long long magnitude = 0;
-  const auto result =
-      std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
-  if (result.ec != std::errc{} || result.ptr != digits.data() + digits.size()) return false;
-  if (magnitude > static_cast<unsigned long long>(LLONG_MAX)) return false;
-  Value = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+  const std::optional<std::uint64_t> magnitude = ParseDigits(digits, base);
+  if (!magnitude || *magnitude > static_cast<unsigned long long>(LLONG_MAX)) return false;
+  Value = negative ? -static_cast<long long>(*magnitude) : static_cast<long long>(*magnitude);
   return true;
 }
 
@@ -148,17 +144,8 @@ int ToInteger(const TVariant& Value) {
 }
 
 double ToReal(const TVariant& Value) {
-  std::string text = Trim(Value.ToText());
-  if (Value.IsText() || Value.IsNumber()) {
-    // Both separators are accepted: texts come from files written under any locale.
-    std::replace(text.begin(), text.end(), ',', '.');
-    std::string_view digits = text;
-    if (!digits.empty() && digits[0] == '+') digits.remove_prefix(1);
-    double real = 0;
-    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), real);
-    if (!digits.empty() && result.ec == std::errc{} && result.ptr == digits.data() + digits.size())
-      return real;
-  }
+  if (Value.IsText() || Value.IsNumber())
+    if (const std::optional<double> real = ParseDecimalReal(Value.ToText())) return *real;
   throw Exception(Format("'%s' is not a valid floating point value", Value.ToText().c_str()));
 }
 

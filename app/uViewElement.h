@@ -21,6 +21,9 @@ constexpr int RGBColor(int Red, int Green, int Blue) {
 constexpr int clWhite = RGBColor(255, 255, 255);
 constexpr int clRed = RGBColor(255, 0, 0);
 constexpr int clBlack = 0;
+// The number edits' own texts, until a language file gives others.
+inline constexpr const char* kNumberValueName = "Hodnota";
+inline constexpr const char* kNumberRangeMessage = "%1 musí být v rozmezí od %2 do %3!";
 
 // How a property converts what is set into it (texts from a language file, for instance).
 enum class TPropertyKind {

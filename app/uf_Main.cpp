@@ -2,6 +2,7 @@
 
 #include <QShowEvent>
 
+#include "app/uMainLayout.h"
 #include "app/uViewElement.h"
 #include "controls/uFormPosUtils.h"
 
@@ -9,7 +10,7 @@ TfMainWindow::TfMainWindow(TViewElement& Form, std::function<void()> OnShow)
     : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       FOnShow(std::move(OnShow)) {
-  setFixedSize(MainClientWidth, MainClientHeight);
+  setFixedSize(kMainWidth, kMainHeight);
   setAutoFillBackground(true);
   FBinding = std::make_unique<TElementBinding>(Form, *this);
 }

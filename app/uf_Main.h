@@ -1,5 +1,5 @@
 #pragma once
-// The main window on screen: a fixed 695 x 551 client area holding the widgets of the
+// The main window on screen: a client area of the layout's fixed size holding the widgets of the
 // controller's view elements. Each time it is shown it centres itself on the first monitor
 // and tells the controller (OnShow).
 #include <QWidget>
@@ -9,9 +9,6 @@
 #include "app/uf_MainBinding.h"
 
 class TViewElement;
-
-inline constexpr int MainClientWidth = 695;
-inline constexpr int MainClientHeight = 551;
 
 class TfMainWindow : public QWidget {
  public:

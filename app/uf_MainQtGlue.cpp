@@ -10,17 +10,17 @@
 TQtMainThreadDispatcher::TQtMainThreadDispatcher(QObject* Context) : FContext(Context) {}
 
 void TQtMainThreadDispatcher::Post(std::function<void()> Job) {
-  std::lock_guard Guard(FLock);
+  std::lock_guard guard(FLock);
   if (FContext) QMetaObject::invokeMethod(FContext, std::move(Job), Qt::QueuedConnection);
 }
 
 bool TQtMainThreadDispatcher::IsMainThread() const {
-  std::lock_guard Guard(FLock);
+  std::lock_guard guard(FLock);
   return FContext && QThread::currentThread() == FContext->thread();
 }
 
 void TQtMainThreadDispatcher::Detach() {
-  std::lock_guard Guard(FLock);
+  std::lock_guard guard(FLock);
   FContext = nullptr;
 }
 
@@ -30,20 +30,20 @@ void TQtMainThreadDispatcher::ProcessPending() {
 
 namespace {
 
-void ShowMessageBox(const std::string& Text) {
+void ShowMessageBox(const std::string& Message) {
   // Widgets live on the GUI thread only: a message from elsewhere is shown from there.
-  if (QCoreApplication* Application = QCoreApplication::instance();
-      Application && QThread::currentThread() != Application->thread()) {
+  if (QCoreApplication* application = QCoreApplication::instance();
+      application && QThread::currentThread() != application->thread()) {
     QMetaObject::invokeMethod(
-        Application, [Text] { ShowMessageBox(Text); }, Qt::QueuedConnection);
+        application, [Message] { ShowMessageBox(Message); }, Qt::QueuedConnection);
     return;
   }
-  QWidget* Owner = QApplication::activeWindow();
-  QMessageBox Box(QMessageBox::Information, Owner ? Owner->windowTitle() : QString(),
-                  QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())),
-                  QMessageBox::Ok, Owner);
-  Box.setWindowModality(Qt::ApplicationModal);
-  Box.exec();
+  QWidget* owner = QApplication::activeWindow();
+  QMessageBox box(QMessageBox::Information, owner ? owner->windowTitle() : QString(),
+                  QString::fromUtf8(Message.data(), static_cast<qsizetype>(Message.size())),
+                  QMessageBox::Ok, owner);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
 }
 
 }  // namespace
@@ -86,14 +86,14 @@ void TQtMainServices::ProcessMessages() {
 }
 
 void TQtMainServices::Repaint(TViewElement& Element) {
-  QWidget* Widget = FWidgetOf ? FWidgetOf(Element) : nullptr;
-  if (Widget && Widget->isVisible()) Widget->repaint();
+  QWidget* widget = FWidgetOf ? FWidgetOf(Element) : nullptr;
+  if (widget && widget->isVisible()) widget->repaint();
 }
 
-void TQtMainServices::ShowError(const std::string& Text) {
-  QWidget* Owner = QApplication::activeWindow();
-  QMessageBox::critical(Owner, Owner ? Owner->windowTitle() : QString(),
-                        QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())));
+void TQtMainServices::ShowError(const std::string& Message) {
+  QWidget* owner = QApplication::activeWindow();
+  QMessageBox::critical(owner, owner ? owner->windowTitle() : QString(),
+                        QString::fromUtf8(Message.data(), static_cast<qsizetype>(Message.size())));
 }
 
 void TQtMainServices::ShowTrend() {

@@ -53,7 +53,7 @@ class TQtMainServices : public IMainServices {
   void SetBusyCursor(bool Busy) override;
   void ProcessMessages() override;
   void Repaint(TViewElement& Element) override;
-  void ShowError(const std::string& Text) override;
+  void ShowError(const std::string& Message) override;
   void SetShowTrend(std::function<void()> ShowTrend) { FShowTrend = std::move(ShowTrend); }
   void ShowTrend() override;
   bool AcceptPendingEntry() override;

@@ -51,12 +51,13 @@ TfTrendWindow::TfTrendWindow(TTrend& Trend, TViewElement& Form)
   white.setColor(QPalette::Window, Qt::white);
   FPlot->setPalette(white);
   auto* legend = new QHBoxLayout;
-  for (int ch = 0; ch < kTrendChannels; ++ch) {
+  for (int index = 0; index < kTrendChannels; ++index) {
     auto* box = new QCheckBox(FPlot);
     box->setChecked(true);
-    box->setIcon(Swatch(TrendColor(ch)));
-    connect(box, &QCheckBox::toggled, this, [this, ch](bool On) { FChart->SetShown(ch, On); });
-    FShown[static_cast<std::size_t>(ch)] = box;
+    box->setIcon(Swatch(TrendColor(index)));
+    connect(box, &QCheckBox::toggled, this,
+            [this, index](bool Shown) { FChart->SetShown(index, Shown); });
+    FShown[static_cast<std::size_t>(index)] = box;
     legend->addWidget(box);
   }
   legend->addStretch(1);
@@ -108,13 +109,13 @@ void TfTrendWindow::UpdateLegend() {
   const TTrendChannels& channels = FTrend.Channels();
   if (channels == FLegend && !FShown[0]->text().isEmpty()) return;
   FLegend = channels;
-  for (int ch = 0; ch < kTrendChannels; ++ch) {
-    const TTrendChannel& channel = channels[static_cast<std::size_t>(ch)];
-    QString text = channel.Name.empty() ? QStringLiteral("%1").arg(ch + 1)
+  for (int index = 0; index < kTrendChannels; ++index) {
+    const TTrendChannel& channel = channels[static_cast<std::size_t>(index)];
+    QString text = channel.Name.empty() ? QStringLiteral("%1").arg(index + 1)
                                         : QString::fromStdString(channel.Name);
     if (!channel.Unit.empty())
       text += QStringLiteral(" [%1]").arg(QString::fromStdString(channel.Unit));
-    FShown[static_cast<std::size_t>(ch)]->setText(text);
+    FShown[static_cast<std::size_t>(index)]->setText(text);
   }
 }
 

@@ -107,12 +107,14 @@ void TTrendChart::Render(QPainter& Painter, const QRect& Area) const {
   }
   if (newest > oldest) {
     const std::int64_t timeStep = TimeStepMs(newest - oldest);
-    for (std::int64_t t = (oldest / timeStep + 1) * timeStep; t <= newest; t += timeStep) {
-      const double x = plot.left() + static_cast<double>(t - oldest) * timeScale;
+    for (std::int64_t tickMs = (oldest / timeStep + 1) * timeStep; tickMs <= newest;
+         tickMs += timeStep) {
+      const double x = plot.left() + static_cast<double>(tickMs - oldest) * timeScale;
       Painter.setPen(kGridColor);
       Painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
       Painter.setPen(kAxisColor);
-      const QString text = QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("HH:mm:ss"));
+      const QString text =
+          QDateTime::fromMSecsSinceEpoch(tickMs).toString(QStringLiteral("HH:mm:ss"));
       Painter.drawText(QRectF(x - 40, plot.bottom() + 4, 80, metrics.height()), Qt::AlignCenter,
                        text);
     }
@@ -122,17 +124,17 @@ void TTrendChart::Render(QPainter& Painter, const QRect& Area) const {
 
   Painter.setClipRect(plot.adjusted(-2, -2, 2, 2));
   QPolygonF line;
-  for (std::size_t ch = 0; ch < kTrendChannels; ++ch) {
-    if (!FShown[ch]) continue;
+  for (std::size_t channel = 0; channel < kTrendChannels; ++channel) {
+    if (!FShown[channel]) continue;
     // A cosmetic pen of one pixel: the thicker, smoothed line costs more than the whole rest.
-    Painter.setPen(QPen(TrendColor(static_cast<int>(ch)), 0));
-    Painter.setBrush(TrendColor(static_cast<int>(ch)));
-    for (std::size_t c = 0; c < columns.Columns.size(); ++c) {
-      const TTrendColumn& column = columns.Columns[c][ch];
+    Painter.setPen(QPen(TrendColor(static_cast<int>(channel)), 0));
+    Painter.setBrush(TrendColor(static_cast<int>(channel)));
+    for (std::size_t place = 0; place < columns.Columns.size(); ++place) {
+      const TTrendColumn& column = columns.Columns[place][channel];
       // Columns without readings lie between two readings of a sparse span: the line runs on.
       if (!column.Valid) continue;
       if (column.BreakBefore) DrawLine(Painter, line);
-      const double x = plot.left() + static_cast<double>(c) + 0.5;
+      const double x = plot.left() + static_cast<double>(place) + 0.5;
       line << QPointF(x, yOf(column.First));
       if (column.Min != column.Max)
         line << QPointF(x, yOf(column.Min)) << QPointF(x, yOf(column.Max));

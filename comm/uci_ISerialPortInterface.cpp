@@ -1,10 +1,12 @@
 #include "comm/uci_ISerialPortInterface.h"
 
 #include <limits>
+#include <optional>
 #include <typeindex>
 
 #include "serial/AfComPort.h"
 #include "serial/uCommunicationUtils.h"
+#include "support/uNumberText.h"
 #include "support/uStringUtils.h"
 #include "support/uVariant.h"
 
@@ -19,22 +21,11 @@ const char* const ParityNames[] = {"None", "Odd", "Even", "Mark", "Space"};
 
 // A decimal integer, optionally signed; anything else is the conversion error.
 std::int64_t StrToInt(const std::string& Text) {
-  std::size_t position = 0;
-  bool negative = false;
-  if (position < Text.size() && (Text[position] == '+' || Text[position] == '-'))
-    negative = Text[position++] == '-';
-  if (position == Text.size())
+  const std::optional<std::int64_t> value = ParseDecimalInteger(Text);
+  if (!value || *value < std::numeric_limits<std::int32_t>::min() ||
+      *value > std::numeric_limits<std::int32_t>::max())
     throw Exception(Format("'%s' is not a valid integer value", Text.c_str()));
-  std::int64_t value = 0;
-  for (; position < Text.size(); ++position) {
-    if (Text[position] < '0' || Text[position] > '9' ||
-        value > std::numeric_limits<std::int32_t>::max())
-      throw Exception(Format("'%s' is not a valid integer value", Text.c_str()));
-    value = value * 10 + (Text[position] - '0');
-  }
-  if (value > std::numeric_limits<std::int32_t>::max() + std::int64_t(negative))
-    throw Exception(Format("'%s' is not a valid integer value", Text.c_str()));
-  return negative ? -value : value;
+  return *value;
 }
 
 std::int64_t StrToIntIn(const std::string& Text, std::int64_t Min, std::int64_t Max) {

@@ -61,6 +61,10 @@ struct TChannelSetup {
   bool operator==(const TChannelSetup&) const;
 };
 
+// A channel's offset and scale map the input's steps 0 to kRangeSpan onto its range, so
+// the range's bottom is the offset and its top the offset plus the scale times the span.
+inline constexpr double kRangeSpan = 10000;
+
 inline constexpr std::uint8_t kWatchOnFlag = 0x80;
 
 struct TChannelWatch {

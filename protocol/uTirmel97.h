@@ -18,6 +18,8 @@ struct TTirmelFormat97 {
 };
 
 constexpr std::uint8_t kUniversalAddress = 254;
+// The addresses a module can be given: every one below the universal address.
+constexpr std::uint8_t kHighestModuleAddress = kUniversalAddress - 1;
 constexpr std::size_t kMaxFrameData = 65530;
 // The largest legal frame: header, the most data, checksum and terminator.
 constexpr std::size_t kMaxFrameSize = kMaxFrameData + 9;

@@ -1,22 +1,18 @@
 #include "sim/uInProcessChannel.h"
 
-#include <charconv>
 #include <optional>
 
 #include "support/uErrors.h"
+#include "support/uNumberText.h"
 #include "support/uStringUtils.h"
 
 namespace {
 constexpr std::uint32_t kMaxBaudRate = 10'000'000;
 
 std::uint32_t ParseBaudRate(const std::string& text) {
-  const std::string value = Trim(text);
-  std::uint32_t result = 0;
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), result);
-  if (value.empty() || error != std::errc() || end != value.data() + value.size() ||
-      result > kMaxBaudRate)
-    throw Exception("'" + text + "' is not a valid baud rate");
-  return result;
+  const std::optional<std::uint64_t> rate = ParseDigits(Trim(text));
+  if (!rate || *rate > kMaxBaudRate) throw Exception("'" + text + "' is not a valid baud rate");
+  return static_cast<std::uint32_t>(*rate);
 }
 }  // namespace
 

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr double kRangeSteps = 10000;
 constexpr double kWavePeriodSeconds = 20;  // one swing of a measured value over its range
 constexpr std::uint8_t kStatusValid = 0x80;
 constexpr std::uint8_t kStatusOverflow = 0x04;
@@ -164,19 +163,18 @@ std::string TKvxSimDevice::MeasuredValues(double Seconds) const {
   std::string reply;
   for (int ch = 1; ch <= kChannelCount; ++ch) {
     const TKvxSimChannel& channel = FState.Channels[ch];
-    const TRange range = ScaleToRange(channel.Setup.Offset, channel.Setup.Scale, kRangeSteps);
+    const TRange range = ScaleToRange(channel.Setup.Offset, channel.Setup.Scale, kRangeSpan);
     if (channel.NotValid) {
       reply += Block(ch, 0, 0, 0, "     -----");
     } else if (channel.Overflow) {
-      reply +=
-          Block(ch, kStatusValid | kStatusOverflow, kRangeSteps + 500, range.Max, "  OVERFLOW");
+      reply += Block(ch, kStatusValid | kStatusOverflow, kRangeSpan + 500, range.Max, "  OVERFLOW");
     } else {
       const double phase = 2 * std::numbers::pi * Seconds / kWavePeriodSeconds + ch;
       const double fraction = 0.5 + 0.45 * std::sin(phase);
       const auto value = static_cast<float>(range.Min + (range.Max - range.Min) * fraction);
       const int decimals = std::min<int>(channel.Setup.Decimals, 6);
       reply +=
-          Block(ch, kStatusValid, static_cast<std::uint16_t>(std::lround(fraction * kRangeSteps)),
+          Block(ch, kStatusValid, static_cast<std::uint16_t>(std::lround(fraction * kRangeSpan)),
                 value, Format("%10.*f", decimals, static_cast<double>(value)));
     }
   }

@@ -74,7 +74,7 @@ TKvxSimState KvxSimFactoryState(TKVXModuleType Model, std::uint16_t SerialNumber
     setup.Unit = PadRight(channel.Unit, kUnitWidth);
     setup.AuxText = PadRight("A" + std::to_string(ch), kAuxTextWidth);
     setup.Decimals = channel.Decimals;
-    RangeToScale(channel.Bottom, channel.Top, 10000, setup.Offset, setup.Scale);
+    RangeToScale(channel.Bottom, channel.Top, kRangeSpan, setup.Offset, setup.Scale);
     setup.Text17 = PadRight("CAL" + std::to_string(ch), kParamTextWidth);
     setup.Text19 = PadRight("", kParamTextWidth);
     setup.Loop = channel.Loop;

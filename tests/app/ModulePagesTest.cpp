@@ -81,6 +81,13 @@ class ModulePagesTest : public ::testing::Test {
     ASSERT_TRUE(channel);
     rig.Form().Connect(channel);
   }
+  // Enters Unit on the page of ChannelButton and saves it to the module behaving as Faults say.
+  void SaveUnit(const char* ChannelButton, const char* Unit, const TKvxSimFaults& Faults) {
+    Press(ChannelButton);
+    rig["eChannelUnit"].Edit("Text", Unit);
+    module->SetFaults(Faults);
+    rig["sSaveChanges1"].Click();
+  }
   // The operator presses a menu button: it goes down, then its handler runs.
   void Press(const char* Name) {
     rig[Name].Set("Down", true);
@@ -394,12 +401,9 @@ TEST_F(ModulePagesTest, SavingSendsOnlyTheChangesAndShowsTheNewState) {
 
 TEST_F(ModulePagesTest, ASilentModuleLeadsToTheErrorPageAndRetryRecovers) {
   Connect(state);
-  Press("sbChannel1");
-  rig["eChannelUnit"].Edit("Text", "bar");
   TKvxSimFaults silent;
   silent.NoAnswer = true;
-  module->SetFaults(silent);
-  rig["sSaveChanges1"].Click();
+  SaveUnit("sbChannel1", "bar", silent);
   EXPECT_EQ(rig.PageShown(), "pError");
   EXPECT_EQ(rig["Label12"].GetText("Caption"), "Chyba při komunikaci s modulem KVX!");
 
@@ -449,6 +453,21 @@ TEST_F(ModulePagesTest, ASpeedTheModuleKeepsLeavesItConnectedAndIsNamed) {
   EXPECT_THAT(rig.Form().CurrentChannel()->GetConnectionString(), ::testing::HasSubstr("115200"));
   EXPECT_THAT(messages, ElementsAre("Modul nepřijal tyto hodnoty:\nKomunikační rychlost"));
   EXPECT_TRUE(rig["sSaveChanges1"].GetBool("Visible"));  // to try again
+}
+
+TEST_F(ModulePagesTest, WhatASaveDidNotChangeIsNamedUntilASaveTakesIt) {
+  const TMessageHandler previous = SetMessageHandler([](const std::string&) {});
+  Connect(state);
+  TKvxSimFaults ignoring;
+  ignoring.IgnoreWrites = true;
+  SaveUnit("sbChannel2", "psi", ignoring);
+  EXPECT_THAT(rig.Form().FieldsNotTaken(), ElementsAre(TPageField{"Label2", "eChannelUnit", 2}));
+
+  module->SetFaults({});
+  rig["sSaveChanges1"].Click();
+  SetMessageHandler(previous);
+  EXPECT_EQ(module->State().Channels[2].Setup.Unit, "psi  ");
+  EXPECT_TRUE(rig.Form().FieldsNotTaken().empty());
 }
 
 TEST(MainWindowTest, CreationAndCommandLine) {

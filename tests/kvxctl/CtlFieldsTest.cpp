@@ -1,8 +1,13 @@
 // Configuration fields: names, the window's bounds and messages, reading a record, JSON.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <set>
+
+#include "app/uPageFields.h"
 #include "support/uCodePage.h"
 #include "support/uLocaleSettings.h"
+#include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
 #include "tools/kvxctl/uCtlFields.h"
 #include "tools/kvxctl/uCtlRecordJson.h"
@@ -84,6 +89,47 @@ TEST(CtlFields, BoundsAreTheWindowsWithEnglishMessagesAndNonNumbersAreSaidToBeSo
   EXPECT_NE(Refusal("speed", "14400"), "(accepted)");
   EXPECT_EQ(Normal("ch1.loop", "ON"), "on");
   EXPECT_EQ(Normal("ch1.watch", "0"), "off");
+}
+
+TEST(CtlFields, EveryNumberFieldTakesExactlyWhatTheWindowsFieldTakes) {
+  for (const char* name :
+       {"ch1.min", "ch1.max", "ch1.decimals", "ch1.upper", "ch1.lower", "ch1.hyst"}) {
+    const TFieldId id = ParseFieldName(name);
+    const TFieldBounds& bounds = NumberFieldBounds(FieldElement(id.Kind));
+    EXPECT_EQ(Refusal(name, Format("%.0f", bounds.Min)), "(accepted)") << name;
+    EXPECT_EQ(Refusal(name, Format("%.0f", bounds.Max)), "(accepted)") << name;
+    EXPECT_NE(Refusal(name, Format("%.0f", bounds.Max + 1)), "(accepted)") << name;
+    EXPECT_NE(Refusal(name, Format("%.0f", bounds.Min - 1)), "(accepted)") << name;
+  }
+}
+
+TEST(CtlFields, EveryFieldTheWindowFindsNotTakenHasItsCommandLineName) {
+  TKVXrec saved = SampleRecord();
+  TKVXrec held;
+  held.ModuleType = mtRS;
+  held.Setup = saved.Setup;  // the same channels, every value different
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    TChannelSetup& setup = saved.Setup[channel];
+    setup.Name = "A";
+    setup.Unit = "B";
+    setup.Offset = 1;
+    setup.Scale = 2;
+    setup.Decimals = 2;
+    setup.Loop = 1;
+    setup.GainIndex = 3;
+    saved.Watch[channel] = {0, kWatchOnFlag, 3, "", 4, "", 5, "", false};
+    held.Setup[channel].GainPresent = true;
+  }
+  saved.Ident.SpeedCode = 10;
+  saved.Ident.Address = 1;
+  TKVXrec edited = held;
+  std::set<std::string> names;
+  for (const TPageField& field : KeepFieldsNotTaken(saved, held, edited))
+    names.insert(FieldName(FieldOfElement(field.Element, field.Channel)));
+  for (const char* name :
+       {"address", "speed", "userdata", "ch1.name", "ch1.unit", "ch1.min", "ch1.max",
+        "ch1.decimals", "ch3.loop", "ch3.gain", "ch1.watch", "ch1.upper", "ch1.lower", "ch1.hyst"})
+    EXPECT_EQ(names.count(name), 1u) << name;
 }
 
 TEST(CtlFields, TextsAreCountedInModuleCharactersAndMustBeKeepable) {

@@ -400,14 +400,19 @@ THungUpRun RunAndHangUp(const std::vector<std::string>& Args, const TSimProcess&
   return result;
 }
 
+// The run ended with exit code 3 naming Port as disconnected, at once rather than after the
+// remaining readings or their time limits.
+void ExpectDisconnectReported(const THungUpRun& Hung, const std::string& Port) {
+  EXPECT_EQ(Hung.Run.Code, 3) << Hung.Run.Out << Hung.Run.Err;
+  EXPECT_NE(Hung.Run.Err.find(Port + " was disconnected"), std::string::npos) << Hung.Run.Err;
+  EXPECT_LT(Hung.AfterHangUp, 5s);
+}
+
 TEST(KvxctlProcess, WatchOnALineThatIsHungUpExitsThreeNamingThePort) {
   TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "81"});
   const THungUpRun watch = RunAndHangUp({"watch", "--count", "60", "COM100"}, sim, "100", 4s);
   if (!watch.Why.empty()) GTEST_SKIP() << watch.Why;
-  EXPECT_EQ(watch.Run.Code, 3) << watch.Run.Out << watch.Run.Err;
-  EXPECT_NE(watch.Run.Err.find("COM100 was disconnected"), std::string::npos) << watch.Run.Err;
-  // At once rather than after the remaining readings or their time limits.
-  EXPECT_LT(watch.AfterHangUp, 5s);
+  ExpectDisconnectReported(watch, "COM100");
 }
 
 TEST(KvxctlProcess, ShowOnALineThatIsHungUpWhileReadingExitsThreeNamingThePort) {
@@ -415,9 +420,7 @@ TEST(KvxctlProcess, ShowOnALineThatIsHungUpWhileReadingExitsThreeNamingThePort) 
   TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "82", "-f", "slow=150"});
   const THungUpRun show = RunAndHangUp({"show", "COM100"}, sim, "100", 1500ms);
   if (!show.Why.empty()) GTEST_SKIP() << show.Why;
-  EXPECT_EQ(show.Run.Code, 3) << show.Run.Out << show.Run.Err;
-  EXPECT_NE(show.Run.Err.find("COM100 was disconnected"), std::string::npos) << show.Run.Err;
-  EXPECT_LT(show.AfterHangUp, 5s);
+  ExpectDisconnectReported(show, "COM100");
 }
 
 TEST(KvxctlProcess, WatchOnAnAdapterPulledOutExitsThreeNamingTheAdapter) {
@@ -425,9 +428,7 @@ TEST(KvxctlProcess, WatchOnAnAdapterPulledOutExitsThreeNamingTheAdapter) {
   TSimProcess sim(KVX_SIM_PROGRAM, {"--usb", "KVXU9", "-b", "115200", "-s", "83"});
   const THungUpRun watch = RunAndHangUp({"watch", "--count", "60", "KVXU9"}, sim, "KVXU9", 4s);
   if (!watch.Why.empty()) GTEST_SKIP() << watch.Why;
-  EXPECT_EQ(watch.Run.Code, 3) << watch.Run.Out << watch.Run.Err;
-  EXPECT_NE(watch.Run.Err.find("KVXU9 was disconnected"), std::string::npos) << watch.Run.Err;
-  EXPECT_LT(watch.AfterHangUp, 5s);
+  ExpectDisconnectReported(watch, "KVXU9");
 }
 
 TEST(KvxctlProcess, ShowOfAPortHeldByAnotherProgramSaysItIsInUse) {

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <set>
 
+#include "protocol/uTirmel97.h"
 #include "support/uErrors.h"
+#include "support/uNumberText.h"
 #include "support/uStringUtils.h"
 
 const char* const KvxSimUsage =
@@ -31,135 +34,142 @@ const char* const KvxSimUsage =
 namespace {
 
 long ParseNumber(const std::string& Option, const std::string& Text, long Min, long Max) {
-  if (Text.empty() || Text.size() > 9 || !std::all_of(Text.begin(), Text.end(), ::isdigit))
-    throw Exception(Option + ": '" + Text + "' is not a number");
-  long Value = std::stol(Text);
-  if (Value < Min || Value > Max)
-    throw Exception(Format("%s: %ld is not in %ld to %ld", Option.c_str(), Value, Min, Max));
-  return Value;
+  // Nine digits at most: what no option's range exceeds is refused as no number at all.
+  const std::optional<std::uint64_t> digits =
+      Text.size() <= 9 ? ParseDigits(Text) : std::optional<std::uint64_t>();
+  if (!digits) throw Exception(Option + ": '" + Text + "' is not a number");
+  const long value = static_cast<long>(*digits);
+  if (value < Min || value > Max)
+    throw Exception(Format("%s: %ld is not in %ld to %ld", Option.c_str(), value, Min, Max));
+  return value;
 }
 
 std::string ParseUsbSerial(const std::string& Option, const std::string& Text) {
-  const bool Valid =
-      !Text.empty() && Text.size() <= 15 && std::all_of(Text.begin(), Text.end(), [](char C) {
-        return std::isalnum(static_cast<unsigned char>(C)) || C == '-' || C == '_';
+  const bool valid =
+      !Text.empty() && Text.size() <= 15 && std::all_of(Text.begin(), Text.end(), [](char Letter) {
+        return std::isalnum(static_cast<unsigned char>(Letter)) || Letter == '-' || Letter == '_';
       });
-  if (!Valid)
+  if (!valid)
     throw Exception(Option + ": '" + Text + "' is not 1 to 15 letters, digits, '-' or '_'");
   return Text;
 }
 
 TKVXModuleType ParseModel(const std::string& Text) {
-  std::string Name = UpperCase(Text);
-  if (Name == "USB") return mtUSB;
-  if (Name == "ETH") return mtETH;
-  if (Name == "RS") return mtRS;
-  if (Name == "NOVRA") return mtNOVRA;
+  const std::string name = UpperCase(Text);
+  if (name == "USB") return mtUSB;
+  if (name == "ETH") return mtETH;
+  if (name == "RS") return mtRS;
+  if (name == "NOVRA") return mtNOVRA;
   throw Exception("--model: '" + Text + "' is not usb, eth, rs or novra");
 }
 
-void ApplyFault(TKvxSimFaults& F, const std::string& Text) {
-  std::size_t Eq = Text.find('=');
-  std::string Name = Text.substr(0, Eq);
-  std::string Value = Eq == std::string::npos ? std::string() : Text.substr(Eq + 1);
-  bool NeedsValue = Name == "slow" || Name == "truncate" || Name == "stop-after";
-  if (NeedsValue == Value.empty() && (NeedsValue || Eq != std::string::npos))
-    throw Exception("--fault: '" + Text + "' " + (NeedsValue ? "needs =N" : "takes no value"));
-  if (Name == "no-answer")
-    F.NoAnswer = true;
-  else if (Name == "wrong-checksum")
-    F.WrongChecksum = true;
-  else if (Name == "alternate")
-    F.AlternateAnswers = true;
-  else if (Name == "noise")
-    F.NoiseBefore = std::string("\x00\x55\xAA", 3);
-  else if (Name == "split") {
-    F.Chunks = 2;
-    F.ChunkGap = std::chrono::milliseconds(30);
-  } else if (Name == "slow")
-    F.ExtraDelay = std::chrono::milliseconds(ParseNumber("--fault slow", Value, 0, 600000));
-  else if (Name == "truncate")
-    F.TruncateBy = static_cast<std::size_t>(ParseNumber("--fault truncate", Value, 1, 1000));
-  else if (Name == "stop-after")
-    F.StopAfter = static_cast<int>(ParseNumber("--fault stop-after", Value, 0, 1000000));
+void ApplyFault(TKvxSimFaults& Faults, const std::string& Text) {
+  const std::size_t equals = Text.find('=');
+  const std::string name = Text.substr(0, equals);
+  const std::string value = equals == std::string::npos ? std::string() : Text.substr(equals + 1);
+  const bool needsValue = name == "slow" || name == "truncate" || name == "stop-after";
+  if (needsValue == value.empty() && (needsValue || equals != std::string::npos))
+    throw Exception("--fault: '" + Text + "' " + (needsValue ? "needs =N" : "takes no value"));
+  if (name == "no-answer")
+    Faults.NoAnswer = true;
+  else if (name == "wrong-checksum")
+    Faults.WrongChecksum = true;
+  else if (name == "alternate")
+    Faults.AlternateAnswers = true;
+  else if (name == "noise")
+    Faults.NoiseBefore = std::string("\x00\x55\xAA", 3);
+  else if (name == "split") {
+    Faults.Chunks = 2;
+    Faults.ChunkGap = std::chrono::milliseconds(30);
+  } else if (name == "slow")
+    Faults.ExtraDelay = std::chrono::milliseconds(ParseNumber("--fault slow", value, 0, 600000));
+  else if (name == "truncate")
+    Faults.TruncateBy = static_cast<std::size_t>(ParseNumber("--fault truncate", value, 1, 1000));
+  else if (name == "stop-after")
+    Faults.StopAfter = static_cast<int>(ParseNumber("--fault stop-after", value, 0, 1000000));
   else
     throw Exception("--fault: unknown fault '" + Text + "'");
 }
 
+// One module as the command line describes it, before the defaults are filled in.
+struct TModuleDraft {
+  std::int32_t Port = 0;
+  TKVXModuleType Model = mtUSB;
+  std::int32_t Serial = -1;
+  std::int32_t Speed = -1;
+  std::int32_t Address = 1;
+  std::string Usb;
+  TKvxSimFaults Faults;
+};
+
 }  // namespace
 
 TKvxSimOptions ParseKvxSimOptions(const std::vector<std::string>& Args) {
-  TKvxSimOptions Options;
-  struct TDraft {
-    std::int32_t Port = 0;
-    TKVXModuleType Model = mtUSB;
-    std::int32_t Serial = -1;
-    std::int32_t Speed = -1;
-    std::int32_t Address = 1;
-    std::string Usb;
-    TKvxSimFaults Faults;
-  };
-  std::vector<TDraft> Drafts(1);
-  for (std::size_t i = 0; i < Args.size(); ++i) {
-    const std::string& A = Args[i];
-    auto Value = [&]() -> const std::string& {
-      if (i + 1 >= Args.size()) throw Exception(A + " needs a value");
-      return Args[++i];
+  TKvxSimOptions options;
+  std::vector<TModuleDraft> drafts(1);
+  for (std::size_t index = 0; index < Args.size(); ++index) {
+    const std::string& arg = Args[index];
+    auto value = [&]() -> const std::string& {
+      if (index + 1 >= Args.size()) throw Exception(arg + " needs a value");
+      return Args[++index];
     };
-    TDraft& D = Drafts.back();
-    if (A == "-h" || A == "--help")
-      Options.Help = true;
-    else if (A == "-n" || A == "--module")
-      Drafts.emplace_back();
-    else if (A == "-p" || A == "--port")
-      D.Port = static_cast<std::int32_t>(ParseNumber(A, Value(), 1, 65535));
-    else if (A == "-m" || A == "--model")
-      D.Model = ParseModel(Value());
-    else if (A == "-s" || A == "--serial")
-      D.Serial = static_cast<std::int32_t>(ParseNumber(A, Value(), 0, 65535));
-    else if (A == "-b" || A == "--speed") {
-      long Baud = ParseNumber(A, Value(), 1, 1000000);
-      auto It = std::find(kSpeedCodes.begin(), kSpeedCodes.end(), static_cast<std::uint32_t>(Baud));
-      if (It == kSpeedCodes.end())
-        throw Exception(Format("%s: %ld is not a module speed", A.c_str(), Baud));
-      D.Speed = static_cast<std::int32_t>(It - kSpeedCodes.begin());
-    } else if (A == "-a" || A == "--address")
-      D.Address = static_cast<std::int32_t>(ParseNumber(A, Value(), 1, 253));
-    else if (A == "-u" || A == "--usb")
-      D.Usb = ParseUsbSerial(A, Value());
-    else if (A == "-f" || A == "--fault")
-      ApplyFault(D.Faults, Value());
+    TModuleDraft& draft = drafts.back();
+    if (arg == "-h" || arg == "--help")
+      options.Help = true;
+    else if (arg == "-n" || arg == "--module")
+      drafts.emplace_back();
+    else if (arg == "-p" || arg == "--port")
+      draft.Port = static_cast<std::int32_t>(ParseNumber(arg, value(), 1, 65535));
+    else if (arg == "-m" || arg == "--model")
+      draft.Model = ParseModel(value());
+    else if (arg == "-s" || arg == "--serial")
+      draft.Serial = static_cast<std::int32_t>(ParseNumber(arg, value(), 0, 65535));
+    else if (arg == "-b" || arg == "--speed") {
+      const long baud = ParseNumber(arg, value(), 1, 1000000);
+      const auto code =
+          std::find(kSpeedCodes.begin(), kSpeedCodes.end(), static_cast<std::uint32_t>(baud));
+      if (code == kSpeedCodes.end())
+        throw Exception(Format("%s: %ld is not a module speed", arg.c_str(), baud));
+      draft.Speed = static_cast<std::int32_t>(code - kSpeedCodes.begin());
+    } else if (arg == "-a" || arg == "--address")
+      draft.Address =
+          static_cast<std::int32_t>(ParseNumber(arg, value(), 1, kHighestModuleAddress));
+    else if (arg == "-u" || arg == "--usb")
+      draft.Usb = ParseUsbSerial(arg, value());
+    else if (arg == "-f" || arg == "--fault")
+      ApplyFault(draft.Faults, value());
     else
-      throw Exception("unknown argument '" + A + "' (see --help)");
+      throw Exception("unknown argument '" + arg + "' (see --help)");
   }
-  std::set<std::int32_t> Taken;
-  std::set<std::string> UsbTaken;
-  for (auto& D : Drafts) {
-    if (D.Port && !Taken.insert(D.Port).second)
-      throw Exception(Format("--port %d is given twice", D.Port));
-    if (D.Port && !D.Usb.empty())
+  std::set<std::int32_t> portsTaken;
+  std::set<std::string> usbTaken;
+  for (const TModuleDraft& draft : drafts) {
+    if (draft.Port && !portsTaken.insert(draft.Port).second)
+      throw Exception(Format("--port %d is given twice", draft.Port));
+    if (draft.Port && !draft.Usb.empty())
       throw Exception("--port and --usb cannot both be given for one module");
-    if (!D.Usb.empty() && !UsbTaken.insert(D.Usb).second)
-      throw Exception("--usb " + D.Usb + " is given twice");
+    if (!draft.Usb.empty() && !usbTaken.insert(draft.Usb).second)
+      throw Exception("--usb " + draft.Usb + " is given twice");
   }
-  std::int32_t NextPort = 100;
-  std::uint16_t NextSerial = 1;
-  for (auto& D : Drafts) {
-    TKvxSimPortSpec Served;
-    if (!D.Port && D.Usb.empty()) {
-      while (Taken.count(NextPort)) ++NextPort;
-      D.Port = NextPort;
-      Taken.insert(NextPort);
+  std::int32_t nextPort = 100;
+  std::uint16_t nextSerial = 1;
+  for (TModuleDraft& draft : drafts) {
+    TKvxSimPortSpec served;
+    if (!draft.Port && draft.Usb.empty()) {
+      while (portsTaken.count(nextPort)) ++nextPort;
+      draft.Port = nextPort;
+      portsTaken.insert(nextPort);
     }
-    Served.ComNumber = D.Port;
-    Served.UsbSerial = D.Usb;
-    std::uint16_t Serial = D.Serial >= 0 ? static_cast<std::uint16_t>(D.Serial) : NextSerial;
-    NextSerial = static_cast<std::uint16_t>(Serial + 1);
-    Served.State = KvxSimFactoryState(D.Model, Serial);
-    if (D.Speed >= 0) Served.State.SpeedCode = static_cast<std::uint8_t>(D.Speed);
-    Served.State.Address = static_cast<std::uint8_t>(D.Address);
-    Served.Faults = D.Faults;
-    Options.Ports.push_back(Served);
+    served.ComNumber = draft.Port;
+    served.UsbSerial = draft.Usb;
+    const std::uint16_t serial =
+        draft.Serial >= 0 ? static_cast<std::uint16_t>(draft.Serial) : nextSerial;
+    nextSerial = static_cast<std::uint16_t>(serial + 1);
+    served.State = KvxSimFactoryState(draft.Model, serial);
+    if (draft.Speed >= 0) served.State.SpeedCode = static_cast<std::uint8_t>(draft.Speed);
+    served.State.Address = static_cast<std::uint8_t>(draft.Address);
+    served.Faults = draft.Faults;
+    options.Ports.push_back(served);
   }
-  return Options;
+  return options;
 }

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
       [](const std::string& Path) { std::cerr << "kvxctl: trace file " << Path << "\n"; });
   LoadFTDILibrary();
   // Messages meant for the window's message box go to the error output.
-  SetMessageHandler([](const std::string& Text) { std::cerr << "kvxctl: " << Text << "\n"; });
+  SetMessageHandler([](const std::string& Message) { std::cerr << "kvxctl: " << Message << "\n"; });
   struct sigaction action {};
   action.sa_handler = Interrupt;
   sigaction(SIGINT, &action, nullptr);

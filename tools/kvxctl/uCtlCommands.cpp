@@ -32,9 +32,9 @@ void PrintFields(const TFieldList& Fields, std::ostream& Out) {
     Out << FieldName(field.Id) << ": " << Shown(field) << "\n";
 }
 
-std::vector<std::string> Split(const std::string& Text, char Separator) {
+std::vector<std::string> Split(const std::string& Row, char Separator) {
   std::vector<std::string> parts;
-  std::istringstream in(Text);
+  std::istringstream in(Row);
   for (std::string part; std::getline(in, part, Separator);) parts.push_back(part);
   return parts;
 }
@@ -127,15 +127,16 @@ int Watch(const TCtlOptions& Options, std::ostream& Out) {
       continue;
     }
     ordered_json values = ordered_json::array(), units = ordered_json::array();
-    for (int n = 1; n <= kChannelCount; ++n) {
+    for (int channel = 1; channel <= kChannelCount; ++channel) {
       values.push_back(
-          Trim(form.Element(Format("lMeasuringChannel%dValue", n)).GetText("Caption")));
-      units.push_back(Trim(form.Element(Format("lMeasuringChannel%dUnit", n)).GetText("Caption")));
+          Trim(form.Element(Format("lMeasuringChannel%dValue", channel)).GetText("Caption")));
+      units.push_back(
+          Trim(form.Element(Format("lMeasuringChannel%dUnit", channel)).GetText("Caption")));
     }
-    for (int n = 0; n < kChannelCount && !Options.Json; ++n) {
-      const std::string value = values[n].get<std::string>();
+    for (int index = 0; index < kChannelCount && !Options.Json; ++index) {
+      const std::string value = values[index].get<std::string>();
       const bool gap = value == "-" || value == "OVR";
-      Out << (n > 0 ? "\t" : "") << value << (gap ? "" : " " + units[n].get<std::string>());
+      Out << (index > 0 ? "\t" : "") << value << (gap ? "" : " " + units[index].get<std::string>());
     }
     if (Options.Json) Out << ordered_json{{"values", values}, {"units", units}}.dump();
     Out << std::endl;

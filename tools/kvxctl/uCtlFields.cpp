@@ -4,60 +4,54 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 
+#include "app/uPageFields.h"
+#include "protocol/uTirmel97.h"
 #include "support/uCodePage.h"
 #include "support/uConversionUtils.h"
+#include "support/uNumberText.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
 
 namespace {
 
-constexpr double kRangeSpan = 10000;
-constexpr double kRangeBound = 99999999;
-constexpr double kLimitBound = 10000;
-
-struct TKindName {
+struct TFieldEntry {
   TFieldKind Kind;
   const char* Name;
+  const char* Element;  // the window's element that edits it; none for what is read only
 };
-constexpr std::array<TKindName, 15> kNames = {{{TFieldKind::Address, "address"},
-                                               {TFieldKind::Speed, "speed"},
-                                               {TFieldKind::UserData, "userdata"},
-                                               {TFieldKind::Name, "name"},
-                                               {TFieldKind::Unit, "unit"},
-                                               {TFieldKind::Input, "input"},
-                                               {TFieldKind::Min, "min"},
-                                               {TFieldKind::Max, "max"},
-                                               {TFieldKind::Decimals, "decimals"},
-                                               {TFieldKind::Loop, "loop"},
-                                               {TFieldKind::Gain, "gain"},
-                                               {TFieldKind::Watch, "watch"},
-                                               {TFieldKind::Upper, "upper"},
-                                               {TFieldKind::Lower, "lower"},
-                                               {TFieldKind::Hyst, "hyst"}}};
+constexpr std::array<TFieldEntry, 15> kFields = {{
+    {TFieldKind::Address, "address", "cbADR"},
+    {TFieldKind::Speed, "speed", "cbCommunicationSpeed"},
+    {TFieldKind::UserData, "userdata", "mUserData"},
+    {TFieldKind::Name, "name", "eChannelName"},
+    {TFieldKind::Unit, "unit", "eChannelUnit"},
+    {TFieldKind::Input, "input", nullptr},
+    {TFieldKind::Min, "min", "deValueRangeMin"},
+    {TFieldKind::Max, "max", "deValueRangeMax"},
+    {TFieldKind::Decimals, "decimals", "ieDecimals"},
+    {TFieldKind::Loop, "loop", "cb4_20mA"},
+    {TFieldKind::Gain, "gain", "cbbChannelGain"},
+    {TFieldKind::Watch, "watch", "CheckBox2"},
+    {TFieldKind::Upper, "upper", "deMaxValue"},
+    {TFieldKind::Lower, "lower", "deMinValue"},
+    {TFieldKind::Hyst, "hyst", "deHystValue"},
+}};
+
+const TFieldEntry& EntryOf(TFieldKind Kind) {
+  return *std::find_if(kFields.begin(), kFields.end(),
+                       [Kind](const TFieldEntry& entry) { return entry.Kind == Kind; });
+}
 
 [[noreturn]] void Refuse(const std::string& Message) {
   throw TCtlError(ceUsage, Message);
 }
 
-std::optional<double> ParseReal(std::string_view Text) {
-  std::string text = Trim(Text);
-  std::replace(text.begin(), text.end(), ',', '.');
-  if (!text.empty() && text.front() == '+') text.erase(0, 1);
-  double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
-      !std::isfinite(value))
-    return std::nullopt;
-  return value;
-}
-
-std::optional<long> ParseWhole(std::string_view Text) {
-  const std::string text = Trim(Text);
-  long value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+std::optional<double> FiniteReal(std::string_view Text) {
+  const std::optional<double> value = ParseDecimalReal(Text);
+  if (!value || !std::isfinite(*value)) return std::nullopt;
   return value;
 }
 
@@ -65,12 +59,21 @@ std::optional<long> ParseWhole(std::string_view Text) {
   Refuse(FieldName(Id) + ": '" + std::string(Value) + "' is not a number");
 }
 
-std::string CheckedReal(const TFieldId& Id, std::string_view Value, double Bound) {
-  const std::optional<double> value = ParseReal(Value);
+// A whole number, blanks around it allowed; refused when it is none.
+std::int64_t CheckedWhole(const TFieldId& Id, std::string_view Value) {
+  const std::optional<std::int64_t> whole = ParseDecimalInteger(Trim(Value));
+  if (!whole) RefuseNumber(Id, Value);
+  return *whole;
+}
+
+// A real within the bounds of the window's field for it.
+std::string CheckedReal(const TFieldId& Id, std::string_view Value) {
+  const std::optional<double> value = FiniteReal(Value);
   if (!value) RefuseNumber(Id, Value);
-  if (*value < -Bound || *value > Bound)
+  const TFieldBounds& bounds = NumberFieldBounds(FieldElement(Id.Kind));
+  if (!bounds.Holds(*value))
     Refuse(Format("%s: %s is not between %.2f and %.2f", FieldName(Id).c_str(),
-                  std::string(Value).c_str(), -Bound, Bound));
+                  std::string(Value).c_str(), bounds.Min, bounds.Max));
   return RealText(static_cast<float>(*value));
 }
 
@@ -84,11 +87,25 @@ std::string CheckedText(const TFieldId& Id, std::string_view Value, std::size_t 
   return std::string(Value);
 }
 
-std::string Switch(bool On) {
+std::string OnOffText(bool On) {
   return On ? "on" : "off";
 }
 
 }  // namespace
+
+const char* FieldElement(TFieldKind Kind) {
+  return EntryOf(Kind).Element;
+}
+
+TFieldId FieldOfElement(std::string_view Element, int Channel) {
+  const auto entry =
+      std::find_if(kFields.begin(), kFields.end(), [Element](const TFieldEntry& each) {
+        return each.Element != nullptr && Element == each.Element;
+      });
+  if (entry == kFields.end())
+    throw TCtlError(ceUsage, "no field is edited by " + std::string(Element));
+  return {entry->Kind, IsChannelField(entry->Kind) ? Channel : 0};
+}
 
 std::string RealText(float Value) {
   std::array<char, 64> text{};
@@ -110,9 +127,8 @@ bool IsRealField(TFieldKind Kind) {
 }
 
 std::string FieldName(const TFieldId& Id) {
-  const auto entry = std::find_if(kNames.begin(), kNames.end(),
-                                  [&](const TKindName& n) { return n.Kind == Id.Kind; });
-  return IsChannelField(Id.Kind) ? Format("ch%d.%s", Id.Channel, entry->Name) : entry->Name;
+  const char* name = EntryOf(Id.Kind).Name;
+  return IsChannelField(Id.Kind) ? Format("ch%d.%s", Id.Channel, name) : name;
 }
 
 TFieldId ParseFieldName(std::string_view Name) {
@@ -123,9 +139,9 @@ TFieldId ParseFieldName(std::string_view Name) {
     id.Channel = Name[2] - '0';
     kind = Name.substr(4);
   }
-  const auto entry = std::find_if(kNames.begin(), kNames.end(),
-                                  [&](const TKindName& n) { return kind == n.Name; });
-  if (entry == kNames.end() || IsChannelField(entry->Kind) != (id.Channel != 0))
+  const auto entry = std::find_if(kFields.begin(), kFields.end(),
+                                  [kind](const TFieldEntry& each) { return kind == each.Name; });
+  if (entry == kFields.end() || IsChannelField(entry->Kind) != (id.Channel != 0))
     Refuse("unknown field '" + std::string(Name) + "'");
   id.Kind = entry->Kind;
   return id;
@@ -142,30 +158,31 @@ TFieldList ReadFields(const TKVXrec& Rec) {
       ident.SpeedCode < kSpeedCodes.size() ? Format("%u", kSpeedCodes[ident.SpeedCode])
                                            : Format("code %u", ident.SpeedCode));
   add(TFieldKind::UserData, 0, Cp1250ToUtf8(ident.UserData));
-  for (int n = 1; n <= kChannelCount; ++n) {
-    const TChannelSetup& setup = Rec.Setup[n];
-    const TChannelWatch& watch = Rec.Watch[n];
-    if (setup.Channel != n) continue;
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    const TChannelSetup& setup = Rec.Setup[channel];
+    const TChannelWatch& watch = Rec.Watch[channel];
+    if (setup.Channel != channel) continue;
     const TRange range = ScaleToRange(setup.Offset, setup.Scale, kRangeSpan);
-    add(TFieldKind::Name, n, Cp1250ToUtf8(Trim(setup.Name)));
-    add(TFieldKind::Unit, n, Cp1250ToUtf8(Trim(setup.Unit)));
-    add(TFieldKind::Input, n, Cp1250ToUtf8(Trim(setup.InputRange)));
-    add(TFieldKind::Min, n, RealText(range.Min));
-    add(TFieldKind::Max, n, RealText(range.Max));
-    add(TFieldKind::Decimals, n, Format("%u", setup.Decimals));
-    if (setup.Loop != 0) add(TFieldKind::Loop, n, Switch(setup.Loop == 1));
-    if (setup.GainPresent) add(TFieldKind::Gain, n, Format("%u", 1u << (setup.GainIndex & 7)));
-    add(TFieldKind::Watch, n, Switch((watch.Flags & kWatchOnFlag) != 0));
-    add(TFieldKind::Upper, n, RealText(watch.UpperLimit));
-    add(TFieldKind::Lower, n, RealText(watch.LowerLimit));
-    add(TFieldKind::Hyst, n, RealText(watch.Hysteresis));
+    add(TFieldKind::Name, channel, Cp1250ToUtf8(Trim(setup.Name)));
+    add(TFieldKind::Unit, channel, Cp1250ToUtf8(Trim(setup.Unit)));
+    add(TFieldKind::Input, channel, Cp1250ToUtf8(Trim(setup.InputRange)));
+    add(TFieldKind::Min, channel, RealText(range.Min));
+    add(TFieldKind::Max, channel, RealText(range.Max));
+    add(TFieldKind::Decimals, channel, Format("%u", setup.Decimals));
+    if (setup.Loop != 0) add(TFieldKind::Loop, channel, OnOffText(setup.Loop == 1));
+    if (setup.GainPresent)
+      add(TFieldKind::Gain, channel, Format("%u", 1u << (setup.GainIndex & 7)));
+    add(TFieldKind::Watch, channel, OnOffText((watch.Flags & kWatchOnFlag) != 0));
+    add(TFieldKind::Upper, channel, RealText(watch.UpperLimit));
+    add(TFieldKind::Lower, channel, RealText(watch.LowerLimit));
+    add(TFieldKind::Hyst, channel, RealText(watch.Hysteresis));
   }
   return list;
 }
 
 const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id) {
-  const auto found =
-      std::find_if(List.begin(), List.end(), [&](const TFieldValue& f) { return f.Id == Id; });
+  const auto found = std::find_if(List.begin(), List.end(),
+                                  [&](const TFieldValue& each) { return each.Id == Id; });
   return found == List.end() ? nullptr : &*found;
 }
 
@@ -173,20 +190,19 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value) {
   const std::string name = FieldName(Id);
   switch (Id.Kind) {
     case TFieldKind::Address: {
-      const std::optional<long> address = ParseWhole(Value);
-      if (!address) RefuseNumber(Id, Value);
-      if (*address < 0 || *address > 253)
-        Refuse("address: '" + std::string(Value) + "' is not 0 to 253");
-      return Format("%ld", *address);
+      const std::int64_t address = CheckedWhole(Id, Value);
+      if (address < 0 || address > kHighestModuleAddress)
+        Refuse(Format("address: '%s' is not 0 to %u", std::string(Value).c_str(),
+                      static_cast<unsigned>(kHighestModuleAddress)));
+      return std::to_string(address);
     }
     case TFieldKind::Speed: {
-      const std::optional<long> speed = ParseWhole(Value);
-      if (!speed) RefuseNumber(Id, Value);
-      if (std::find(kSpeedCodes.begin(), kSpeedCodes.end(), *speed) == kSpeedCodes.end())
+      const std::int64_t speed = CheckedWhole(Id, Value);
+      if (std::find(kSpeedCodes.begin(), kSpeedCodes.end(), speed) == kSpeedCodes.end())
         Refuse("speed: '" + std::string(Value) +
                "' is not 110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or "
                "230400");
-      return Format("%ld", *speed);
+      return std::to_string(speed);
     }
     case TFieldKind::UserData:
       return CheckedText(Id, Value, kUserDataWidth);
@@ -198,25 +214,24 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value) {
       Refuse(name + ": the input range is given by the module and cannot be set");
     case TFieldKind::Min:
     case TFieldKind::Max:
-      return CheckedReal(Id, Value, kRangeBound);
     case TFieldKind::Upper:
     case TFieldKind::Lower:
     case TFieldKind::Hyst:
-      return CheckedReal(Id, Value, kLimitBound);
+      return CheckedReal(Id, Value);
     case TFieldKind::Decimals: {
       // The window corrects such a value silently; a script is told instead.
-      const std::optional<long> decimals = ParseWhole(Value);
-      if (!decimals) RefuseNumber(Id, Value);
-      if (*decimals < 0 || *decimals > 2)
-        Refuse(name + ": " + std::string(Value) + " is not between 0 and 2");
-      return Format("%ld", *decimals);
+      const std::int64_t decimals = CheckedWhole(Id, Value);
+      const TFieldBounds& bounds = NumberFieldBounds(FieldElement(Id.Kind));
+      if (!bounds.Holds(static_cast<double>(decimals)))
+        Refuse(Format("%s: %s is not between %.0f and %.0f", name.c_str(),
+                      std::string(Value).c_str(), bounds.Min, bounds.Max));
+      return std::to_string(decimals);
     }
     case TFieldKind::Gain: {
-      const std::optional<long> gain = ParseWhole(Value);
-      if (!gain) RefuseNumber(Id, Value);
-      if (*gain < 1 || *gain > 128 || (*gain & (*gain - 1)) != 0)
+      const std::int64_t gain = CheckedWhole(Id, Value);
+      if (gain < 1 || gain > 128 || (gain & (gain - 1)) != 0)
         Refuse(name + ": '" + std::string(Value) + "' is not 1, 2, 4, 8, 16, 32, 64 or 128");
-      return Format("%ld", *gain);
+      return std::to_string(gain);
     }
     case TFieldKind::Loop:
     case TFieldKind::Watch: {
@@ -229,16 +244,17 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value) {
   Refuse("unknown field " + name);
 }
 
-bool SameFieldValue(const TFieldId& Id, const std::string& A, const std::string& B) {
-  if (A == B) return true;
+bool SameFieldValue(const TFieldId& Id, const std::string& Left, const std::string& Right) {
+  if (Left == Right) return true;
   // The module keeps its user data padded with blanks.
   if (Id.Kind == TFieldKind::UserData)
-    return A.substr(0, A.find_last_not_of(' ') + 1) == B.substr(0, B.find_last_not_of(' ') + 1);
+    return Left.substr(0, Left.find_last_not_of(' ') + 1) ==
+           Right.substr(0, Right.find_last_not_of(' ') + 1);
   if (!IsRealField(Id.Kind)) return false;
-  const std::optional<double> a = ParseReal(A), b = ParseReal(B);
-  if (!a || !b) return false;
-  if (static_cast<float>(*a) == static_cast<float>(*b)) return true;
+  const std::optional<double> left = FiniteReal(Left), right = FiniteReal(Right);
+  if (!left || !right) return false;
+  if (static_cast<float>(*left) == static_cast<float>(*right)) return true;
   if (Id.Kind != TFieldKind::Min && Id.Kind != TFieldKind::Max) return false;
   // The top of the range comes back through offset + scale * span, rounded twice.
-  return std::fabs(*a - *b) <= 1e-6 * std::max({1.0, std::fabs(*a), std::fabs(*b)});
+  return std::fabs(*left - *right) <= 1e-6 * std::max({1.0, std::fabs(*left), std::fabs(*right)});
 }

@@ -44,6 +44,10 @@ std::string FieldName(const TFieldId& Id);
 TFieldId ParseFieldName(std::string_view Name);
 bool IsChannelField(TFieldKind Kind);
 bool IsRealField(TFieldKind Kind);
+// The window's element that edits fields of Kind; nullptr for a field it only shows.
+const char* FieldElement(TFieldKind Kind);
+// The field the window's element Element edits (on the page of channel Channel).
+TFieldId FieldOfElement(std::string_view Element, int Channel);
 // Fields that show what the module reports and cannot be written.
 bool IsReadOnlyField(TFieldKind Kind);
 
@@ -58,7 +62,7 @@ const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id);
 std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value);
 // Whether two canonical values mean the same setting. Range ends are compared with the
 // precision the module keeps them in (offset and scale in single precision).
-bool SameFieldValue(const TFieldId& Id, const std::string& A, const std::string& B);
+bool SameFieldValue(const TFieldId& Id, const std::string& Left, const std::string& Right);
 
 // Shortest text of a single that reads back as the same single.
 std::string RealText(float Value);

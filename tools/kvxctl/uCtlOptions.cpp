@@ -1,7 +1,11 @@
 #include "tools/kvxctl/uCtlOptions.h"
 
-#include <charconv>
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <optional>
 
+#include "support/uNumberText.h"
 #include "support/uProgramArgs.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
@@ -47,15 +51,32 @@ namespace {
   throw TCtlError(ceUsage, Message + " (see --help)");
 }
 
-long Number(const std::string& Option, const std::string& Text, long Low, long High) {
-  long value = 0;
-  const auto [end, error] = std::from_chars(Text.data(), Text.data() + Text.size(), value);
-  if (Text.empty() || error != std::errc() || end != Text.data() + Text.size() || value < Low ||
-      value > High)
+std::int64_t Number(const std::string& Option, const std::string& Text, std::int64_t Low,
+                    std::int64_t High) {
+  const std::optional<std::int64_t> value = ParseDecimalInteger(Text);
+  if (!value || *value < Low || *value > High)
     Usage(Option + ": '" + Text + "' is not a number from " + std::to_string(Low) + " to " +
           std::to_string(High));
-  return value;
+  return *value;
 }
+
+// The options that only switch something on.
+struct TSwitchOption {
+  const char* Name;
+  bool TCtlOptions::*Field;
+};
+constexpr TSwitchOption kSwitchOptions[] = {
+    {"-h", &TCtlOptions::Help},
+    {"--help", &TCtlOptions::Help},
+    {"--version", &TCtlOptions::Version},
+    {"--json", &TCtlOptions::Json},
+    {"--csv", &TCtlOptions::Csv},
+    {"--dry-run", &TCtlOptions::DryRun},
+    {"--with-comm", &TCtlOptions::WithComm},
+    {"--with-userdata", &TCtlOptions::WithUserData},
+    {"--itp", &TCtlOptions::Itp},
+    {"--debug", &TCtlOptions::Debug},
+};
 
 struct TOperandCount {
   const char* Command;
@@ -92,30 +113,17 @@ std::vector<std::string> TCtlOptions::ProgramArgs(const std::string& Program) co
 TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
   TCtlOptions options;
   std::vector<std::string> words;
-  for (std::size_t i = 0; i < Args.size(); ++i) {
-    const std::string& arg = Args[i];
+  for (std::size_t index = 0; index < Args.size(); ++index) {
+    const std::string& arg = Args[index];
     auto value = [&]() -> const std::string& {
-      if (i + 1 >= Args.size()) Usage(arg + " needs a value");
-      return Args[++i];
+      if (index + 1 >= Args.size()) Usage(arg + " needs a value");
+      return Args[++index];
     };
-    if (arg == "-h" || arg == "--help")
-      options.Help = true;
-    else if (arg == "--version")
-      options.Version = true;
-    else if (arg == "--json")
-      options.Json = true;
-    else if (arg == "--csv")
-      options.Csv = true;
-    else if (arg == "--dry-run")
-      options.DryRun = true;
-    else if (arg == "--with-comm")
-      options.WithComm = true;
-    else if (arg == "--with-userdata")
-      options.WithUserData = true;
-    else if (arg == "--itp")
-      options.Itp = true;
-    else if (arg == "--debug")
-      options.Debug = true;
+    const auto switchOption =
+        std::find_if(std::begin(kSwitchOptions), std::end(kSwitchOptions),
+                     [&arg](const TSwitchOption& option) { return arg == option.Name; });
+    if (switchOption != std::end(kSwitchOptions))
+      options.*(switchOption->Field) = true;
     else if (arg == "--count")
       options.Count = static_cast<int>(Number(arg, value(), 1, 1000000000));
     else if (arg == "--baudrate")

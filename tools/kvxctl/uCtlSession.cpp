@@ -2,27 +2,15 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 
 #include "support/uCodePage.h"
+#include "support/uNumberText.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
 
 namespace {
 
 const char* const kCommunicationError = "communication with the KVX module failed";
-
-double RealOf(const std::string& Text) {
-  double value = 0;
-  std::from_chars(Text.data(), Text.data() + Text.size(), value);
-  return value;
-}
-
-int WholeOf(const std::string& Text) {
-  int value = 0;
-  std::from_chars(Text.data(), Text.data() + Text.size(), value);
-  return value;
-}
 
 }  // namespace
 
@@ -89,58 +77,41 @@ void TCtlSession::CheckEdits(const TFieldList& Edits) const {
     if ((kind == TFieldKind::Address || kind == TFieldKind::Speed) && rec.ModuleType != mtRS)
       throw TCtlError(ceUsage, name + ": only the RS model's address and speed can be changed");
     if (!IsChannelField(kind)) continue;
-    const int n = edit.Id.Channel;
-    if (rec.Setup[n].Channel != n)
-      throw TCtlError(ceUsage, Format("%s: the module has no channel %d", name.c_str(), n));
-    if (kind == TFieldKind::Gain && !rec.Setup[n].GainPresent)
+    const int channel = edit.Id.Channel;
+    if (rec.Setup[channel].Channel != channel)
+      throw TCtlError(ceUsage, Format("%s: the module has no channel %d", name.c_str(), channel));
+    if (kind == TFieldKind::Gain && !rec.Setup[channel].GainPresent)
       throw TCtlError(ceUsage, name + ": this channel has no gain setting");
-    if (kind == TFieldKind::Loop && rec.Setup[n].Loop == 0 && !FOptions.Itp)
+    if (kind == TFieldKind::Loop && rec.Setup[channel].Loop == 0 && !FOptions.Itp)
       throw TCtlError(ceUsage, name + ": this channel has no 4-20 mA input (see --itp)");
   }
 }
 
 void TCtlSession::Enter(const TFieldValue& Edit) {
-  TfMain& form = *FForm;
+  const TFieldKind kind = Edit.Id.Kind;
+  if (IsReadOnlyField(kind)) throw TCtlError(ceUsage, FieldName(Edit.Id) + " cannot be set");
+  if (IsChannelField(kind)) FForm->ShowChannelPage(Edit.Id.Channel);
+  TViewElement& element = FForm->Element(FieldElement(kind));
+  // Values come here checked and in their canonical text.
   const std::string& value = Edit.Value;
-  auto edit = [&form](const char* Element, const char* Property, const TVariant& Value) {
-    form.Element(Element).Edit(Property, Value);
-  };
-  if (IsChannelField(Edit.Id.Kind)) form.ShowChannelPage(Edit.Id.Channel);
-  switch (Edit.Id.Kind) {
+  const auto whole = [&value] { return static_cast<int>(ParseDecimalInteger(value).value_or(0)); };
+  switch (kind) {
     case TFieldKind::Address:
-      return edit("cbADR", "ItemIndex", WholeOf(value));
+      return element.Edit("ItemIndex", whole());
     case TFieldKind::Speed: {
-      const auto code = std::find(kSpeedCodes.begin(), kSpeedCodes.end(), WholeOf(value));
-      return edit("cbCommunicationSpeed", "ItemIndex",
-                  static_cast<int>(code - kSpeedCodes.begin()));
+      const auto code = std::find(kSpeedCodes.begin(), kSpeedCodes.end(), whole());
+      return element.Edit("ItemIndex", static_cast<int>(code - kSpeedCodes.begin()));
     }
-    case TFieldKind::UserData:
-      return edit("mUserData", "Text", value);
-    case TFieldKind::Name:
-      return edit("eChannelName", "Text", value);
-    case TFieldKind::Unit:
-      return edit("eChannelUnit", "Text", value);
-    case TFieldKind::Input:
-      throw TCtlError(ceUsage, FieldName(Edit.Id) + " cannot be set");
-    case TFieldKind::Min:
-      return edit("deValueRangeMin", "Value", RealOf(value));
-    case TFieldKind::Max:
-      return edit("deValueRangeMax", "Value", RealOf(value));
-    case TFieldKind::Decimals:
-      return edit("ieDecimals", "Value", WholeOf(value));
-    case TFieldKind::Loop:
-      return edit("cb4_20mA", "Checked", value == "on");
     case TFieldKind::Gain:
-      return edit("cbbChannelGain", "ItemIndex",
-                  std::countr_zero(static_cast<unsigned>(WholeOf(value))));
+      return element.Edit("ItemIndex", std::countr_zero(static_cast<unsigned>(whole())));
+    case TFieldKind::Decimals:
+      return element.Edit("Value", whole());
+    case TFieldKind::Loop:
     case TFieldKind::Watch:
-      return edit("CheckBox2", "Checked", value == "on");
-    case TFieldKind::Upper:
-      return edit("deMaxValue", "Value", RealOf(value));
-    case TFieldKind::Lower:
-      return edit("deMinValue", "Value", RealOf(value));
-    case TFieldKind::Hyst:
-      return edit("deHystValue", "Value", RealOf(value));
+      return element.Edit("Checked", value == "on");
+    default:
+      if (IsRealField(kind)) return element.Edit("Value", ParseDecimalReal(value).value_or(0));
+      return element.Edit("Text", value);
   }
 }
 
@@ -154,7 +125,7 @@ void TCtlSession::WriteAndVerify(const TFieldList& Edits) {
 std::string TCtlSession::SaveAndVerify() {
   TViewElement& save = FForm->Element("sSaveChanges1");
   if (!save.GetBool("Visible")) return {};  // the module holds all of it already
-  const TFieldList expected = ReadFields(FForm->EditedCopy());
+  const TFieldList written = ReadFields(FForm->EditedCopy());
   // The save follows a new speed to read the module back.
   try {
     save.Click();
@@ -162,13 +133,17 @@ std::string TCtlSession::SaveAndVerify() {
     throw TCtlError(ceCommunication, kCommunicationError);
   }
   if (ErrorPageShown()) throw TCtlError(ceCommunication, kCommunicationError);
+  // The window's own check after a save, named in the command line's words.
   const TFieldList held = ReadFields(FForm->ReadCopy());
+  const auto valueIn = [](const TFieldList& Fields, const TFieldId& Id) {
+    const TFieldValue* field = FindField(Fields, Id);
+    return field ? field->Value : std::string("nothing");
+  };
   std::string failed;
-  for (const TFieldValue& want : expected) {
-    const TFieldValue* got = FindField(held, want.Id);
-    if (got && SameFieldValue(want.Id, want.Value, got->Value)) continue;
-    failed += (failed.empty() ? "" : ", ") + FieldName(want.Id) + " (written '" + want.Value +
-              "', module holds '" + (got ? got->Value : std::string("nothing")) + "')";
+  for (const TPageField& field : FForm->FieldsNotTaken()) {
+    const TFieldId id = FieldOfElement(field.Element, field.Channel);
+    failed += (failed.empty() ? "" : ", ") + FieldName(id) + " (written '" + valueIn(written, id) +
+              "', module holds '" + valueIn(held, id) + "')";
   }
   return failed;
 }

@@ -10,6 +10,7 @@
 #include "app/uf_MainFonts.h"
 #include "lang/uLanguageSelector.h"
 #include "support/uCodePage.h"
+#include "support/uConversionUtils.h"
 
 namespace {
 
@@ -56,8 +57,8 @@ QSize TFoundModuleDelegate::sizeHint(const QStyleOptionViewItem& Option, const Q
 TAddressTexts AddressTexts(int Address) {
   TAddressTexts texts;
   if (Address >= 0x20 && Address != 0x7F && Address <= 0xFF) {
-    const std::string Byte(1, static_cast<char>(Address));
-    texts.Character = QString::fromStdString(Cp1250ToUtf8(Byte));
+    texts.Character =
+        QString::fromStdString(Cp1250ToUtf8(Byte(static_cast<std::uint8_t>(Address))));
   }
   texts.Decimal = QString::number(Address);
   texts.Hex = QStringLiteral("0x") +

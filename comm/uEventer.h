@@ -22,27 +22,27 @@ class TEventer {
   TEventer& operator=(const TEventer&) = delete;
   virtual ~TEventer() = default;
 
-  void Lock() { lock_.lock(); }
-  void Unlock() { lock_.unlock(); }
+  void Lock() { FLock.lock(); }
+  void Unlock() { FLock.unlock(); }
 
   // Appends; a handler added twice runs twice.
   void Add(const THandler& handler) {
-    std::lock_guard guard(lock_);
-    Handlers.push_back(handler);
+    std::lock_guard guard(FLock);
+    FHandlers.push_back(handler);
   }
   // Removes the first equal entry; an absent handler is not an error.
   void Remove(const THandler& handler) {
-    std::lock_guard guard(lock_);
-    for (auto it = Handlers.begin(); it != Handlers.end(); ++it) {
+    std::lock_guard guard(FLock);
+    for (auto it = FHandlers.begin(); it != FHandlers.end(); ++it) {
       if (*it == handler) {
-        Handlers.erase(it);
+        FHandlers.erase(it);
         return;
       }
     }
   }
   std::size_t Count() {
-    std::lock_guard guard(lock_);
-    return Handlers.size();
+    std::lock_guard guard(FLock);
+    return FHandlers.size();
   }
 
  protected:
@@ -50,9 +50,9 @@ class TEventer {
   // the pass run in it, and a handler that removes itself skips the one moving into its
   // place. A handler's exception is discarded and the next handler still runs.
   void FireAll(const Args&... args) {
-    std::lock_guard guard(lock_);
-    for (std::size_t i = 0; i < Handlers.size(); ++i) {
-      const THandler handler = Handlers[i];
+    std::lock_guard guard(FLock);
+    for (std::size_t i = 0; i < FHandlers.size(); ++i) {
+      const THandler handler = FHandlers[i];
       try {
         handler(args...);
       } catch (...) {
@@ -61,8 +61,8 @@ class TEventer {
   }
 
  private:
-  std::recursive_mutex lock_;
-  std::vector<THandler> Handlers;
+  std::recursive_mutex FLock;
+  std::vector<THandler> FHandlers;
 };
 
 // The interface arguments are held by a counted reference for the whole firing.

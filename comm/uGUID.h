@@ -36,10 +36,10 @@ struct TGUID {
   }
 
  private:
-  static constexpr int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  static constexpr int HexValue(char Digit) {
+    if (Digit >= '0' && Digit <= '9') return Digit - '0';
+    if (Digit >= 'A' && Digit <= 'F') return Digit - 'A' + 10;
+    if (Digit >= 'a' && Digit <= 'f') return Digit - 'a' + 10;
     return -1;
   }
 };

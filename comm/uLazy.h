@@ -8,17 +8,17 @@ template <class T>
 class TLazy {
  public:
   T& Get() {
-    std::lock_guard guard(mutex_);
-    if (!object_) object_ = std::make_unique<T>();
-    return *object_;
+    std::lock_guard guard(FMutex);
+    if (!FObject) FObject = std::make_unique<T>();
+    return *FObject;
   }
   // The object, or nullptr when nobody has asked for it yet.
   T* IfCreated() {
-    std::lock_guard guard(mutex_);
-    return object_.get();
+    std::lock_guard guard(FMutex);
+    return FObject.get();
   }
 
  private:
-  std::mutex mutex_;
-  std::unique_ptr<T> object_;
+  std::mutex FMutex;
+  std::unique_ptr<T> FObject;
 };

@@ -23,24 +23,24 @@ class TMethod<R(Args...)> {
     return TMethod(object, &Invoke<Function, C>);
   }
 
-  bool IsEmpty() const { return invoker_ == nullptr; }
-  explicit operator bool() const { return invoker_ != nullptr; }
-  const void* Object() const { return object_; }
+  bool IsEmpty() const { return FInvoker == nullptr; }
+  explicit operator bool() const { return FInvoker != nullptr; }
+  const void* Object() const { return FObject; }
 
   // Calling an empty method is a programming error.
   R operator()(Args... args) const {
-    if (!invoker_) throw std::bad_function_call();
-    return invoker_(object_, std::forward<Args>(args)...);
+    if (!FInvoker) throw std::bad_function_call();
+    return FInvoker(FObject, std::forward<Args>(args)...);
   }
 
   bool operator==(const TMethod& other) const {
-    return object_ == other.object_ && invoker_ == other.invoker_;
+    return FObject == other.FObject && FInvoker == other.FInvoker;
   }
 
  private:
   using TInvoker = R (*)(void*, Args...);
 
-  TMethod(void* object, TInvoker invoker) : object_(object), invoker_(invoker) {}
+  TMethod(void* object, TInvoker invoker) : FObject(object), FInvoker(invoker) {}
 
   // One instantiation per (class, function): its address stands for the function.
   template <auto Function, class C>
@@ -48,8 +48,8 @@ class TMethod<R(Args...)> {
     return (static_cast<C*>(object)->*Function)(std::forward<Args>(args)...);
   }
 
-  void* object_ = nullptr;
-  TInvoker invoker_ = nullptr;
+  void* FObject = nullptr;
+  TInvoker FInvoker = nullptr;
 };
 
 namespace method_detail {

@@ -20,33 +20,33 @@ class TReentrantRWLock {
  private:
   bool CanWrite(std::thread::id me) const;
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::thread::id writer_;  // default id: nobody writes
-  int writeDepth_ = 0;
-  std::map<std::thread::id, int> reads_;  // reads held per thread
-  int readCount_ = 0;
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  std::thread::id FWriter;  // default id: nobody writes
+  int FWriteDepth = 0;
+  std::map<std::thread::id, int> FReads;  // reads held per thread
+  int FReadCount = 0;
 };
 
 // Scoped holders for the common case.
 class TReadLock {
  public:
-  explicit TReadLock(TReentrantRWLock& lock) : lock_(lock) { lock_.BeginRead(); }
-  ~TReadLock() { lock_.EndRead(); }
+  explicit TReadLock(TReentrantRWLock& lock) : FLock(lock) { FLock.BeginRead(); }
+  ~TReadLock() { FLock.EndRead(); }
   TReadLock(const TReadLock&) = delete;
   TReadLock& operator=(const TReadLock&) = delete;
 
  private:
-  TReentrantRWLock& lock_;
+  TReentrantRWLock& FLock;
 };
 
 class TWriteLock {
  public:
-  explicit TWriteLock(TReentrantRWLock& lock) : lock_(lock) { lock_.BeginWrite(); }
-  ~TWriteLock() { lock_.EndWrite(); }
+  explicit TWriteLock(TReentrantRWLock& lock) : FLock(lock) { FLock.BeginWrite(); }
+  ~TWriteLock() { FLock.EndWrite(); }
   TWriteLock(const TWriteLock&) = delete;
   TWriteLock& operator=(const TWriteLock&) = delete;
 
  private:
-  TReentrantRWLock& lock_;
+  TReentrantRWLock& FLock;
 };

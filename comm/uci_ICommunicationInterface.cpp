@@ -23,6 +23,29 @@ TTraceHook HookFromArguments() {
   return HasSwitch("DST") || HasSwitch("STD") ? &MonitorSender : nullptr;
 }
 
+template <typename THandler>
+void StoreHandler(std::mutex& Lock, THandler& Slot, const THandler& Handler) {
+  std::lock_guard guard(Lock);
+  Slot = Handler;
+}
+
+template <typename THandler>
+THandler LoadHandler(std::mutex& Lock, const THandler& Slot) {
+  std::lock_guard guard(Lock);
+  return Slot;
+}
+
+// The list first, then the single handler (fetched only then); a failing listener never
+// reaches the channel kind that raised the notification.
+template <typename TList, typename THandlerOf, typename... TArgs>
+void FireListThenHandler(TLazy<TList>& List, const THandlerOf& HandlerOf, const TArgs&... Args) {
+  try {
+    if (auto* list = List.IfCreated()) list->Fire(Args...);
+    if (const auto handler = HandlerOf()) handler(Args...);
+  } catch (...) {
+  }
+}
+
 std::atomic<TTraceHook>& TraceHook() {
   static std::atomic<TTraceHook> hook{HookFromArguments()};
   return hook;
@@ -86,59 +109,51 @@ void TCommunicationInterface::SaveToXML() {
 // --- handlers and lists --------------------------------------------------------------------
 
 void TCommunicationInterface::SetOnDataReceived(const TCiNotify& Handler) {
-  std::lock_guard guard(FHandlerLock);
-  OnDataReceived = Handler;
+  StoreHandler(FHandlerLock, FOnDataReceived, Handler);
 }
 
 TCiNotify TCommunicationInterface::GetOnDataReceived() {
-  std::lock_guard guard(FHandlerLock);
-  return OnDataReceived;
+  return LoadHandler(FHandlerLock, FOnDataReceived);
 }
 
 void TCommunicationInterface::SetOnOpened(const TCiNotify& Handler) {
-  std::lock_guard guard(FHandlerLock);
-  OnOpened = Handler;
+  StoreHandler(FHandlerLock, FOnOpened, Handler);
 }
 
 TCiNotify TCommunicationInterface::GetOnOpened() {
-  std::lock_guard guard(FHandlerLock);
-  return OnOpened;
+  return LoadHandler(FHandlerLock, FOnOpened);
 }
 
 void TCommunicationInterface::SetOnClosed(const TCiNotify& Handler) {
-  std::lock_guard guard(FHandlerLock);
-  OnClosed = Handler;
+  StoreHandler(FHandlerLock, FOnClosed, Handler);
 }
 
 TCiNotify TCommunicationInterface::GetOnClosed() {
-  std::lock_guard guard(FHandlerLock);
-  return OnClosed;
+  return LoadHandler(FHandlerLock, FOnClosed);
 }
 
 void TCommunicationInterface::SetOnModemLineChange(const TCiNotifyChangeEvent& Handler) {
-  std::lock_guard guard(FHandlerLock);
-  OnModemLineChange = Handler;
+  StoreHandler(FHandlerLock, FOnModemLineChange, Handler);
 }
 
 TCiNotifyChangeEvent TCommunicationInterface::GetOnModemLineChange() {
-  std::lock_guard guard(FHandlerLock);
-  return OnModemLineChange;
+  return LoadHandler(FHandlerLock, FOnModemLineChange);
 }
 
 TeventerCiNotify& TCommunicationInterface::GetDataReceivedEvents() {
-  return DataReceivedEvents.Get();
+  return FDataReceivedEvents.Get();
 }
 TeventerCiNotify& TCommunicationInterface::GetOpenedEvents() {
-  return OpenedEvents.Get();
+  return FOpenedEvents.Get();
 }
 TeventerCiNotify& TCommunicationInterface::GetClosedEvents() {
-  return ClosedEvents.Get();
+  return FClosedEvents.Get();
 }
 TeventerCiNotify& TCommunicationInterface::GetSettingsChangedEvents() {
-  return SettingsChangedEvents.Get();
+  return FSettingsChangedEvents.Get();
 }
 TeventerCiNotifyChangeEvent& TCommunicationInterface::GetModemLineEvents() {
-  return ModemLineEvents.Get();
+  return FModemLineEvents.Get();
 }
 
 // --- notifications -------------------------------------------------------------------------
@@ -147,42 +162,30 @@ void TCommunicationInterface::DoDataReceived(const TIntfPtr<ICommunicationInterf
   const TIntfPtr<ICommunicationInterface> channel = Channel ? Channel : SelfChannel();
   try {
     if (const TCiNotify handler = GetOnDataReceived()) handler(channel);
-    if (auto* list = DataReceivedEvents.IfCreated()) list->Fire(channel);
+    if (auto* list = FDataReceivedEvents.IfCreated()) list->Fire(channel);
   } catch (...) {
   }
 }
 
 void TCommunicationInterface::DoOpened() {
-  const auto channel = SelfChannel();
-  try {
-    if (auto* list = OpenedEvents.IfCreated()) list->Fire(channel);
-    if (const TCiNotify handler = GetOnOpened()) handler(channel);
-  } catch (...) {
-  }
+  FireListThenHandler(
+      FOpenedEvents, [this] { return GetOnOpened(); }, SelfChannel());
 }
 
 void TCommunicationInterface::DoClosed() {
-  const auto channel = SelfChannel();
-  try {
-    if (auto* list = ClosedEvents.IfCreated()) list->Fire(channel);
-    if (const TCiNotify handler = GetOnClosed()) handler(channel);
-  } catch (...) {
-  }
+  FireListThenHandler(
+      FClosedEvents, [this] { return GetOnClosed(); }, SelfChannel());
 }
 
 void TCommunicationInterface::DoModemLineChange(std::int32_t Line, bool State) {
-  const auto channel = SelfChannel();
-  try {
-    if (auto* list = ModemLineEvents.IfCreated()) list->Fire(channel, Line, State);
-    if (const TCiNotifyChangeEvent handler = GetOnModemLineChange()) handler(channel, Line, State);
-  } catch (...) {
-  }
+  FireListThenHandler(
+      FModemLineEvents, [this] { return GetOnModemLineChange(); }, SelfChannel(), Line, State);
 }
 
 void TCommunicationInterface::DoSettingsChanged() {
   const auto channel = SelfChannel();
   try {
-    if (auto* list = SettingsChangedEvents.IfCreated()) list->Fire(channel);
+    if (auto* list = FSettingsChangedEvents.IfCreated()) list->Fire(channel);
   } catch (...) {
   }
 }
@@ -207,10 +210,10 @@ void TCommunicationInterface::Read(std::string& Data) {
   Data.clear();
 }
 bool TCommunicationInterface::GetPresent() {
-  return Present.load();
+  return FPresent.load();
 }
 void TCommunicationInterface::SetPresent(bool Value) {
-  Present.store(Value);
+  FPresent.store(Value);
 }
 std::string TCommunicationInterface::GetDescription() {
   return GetPortName();
@@ -228,10 +231,10 @@ void TCommunicationInterface::SetConnectionString(const std::string&) {
   DoSettingsChanged();
 }
 double TCommunicationInterface::GetCharTime() {
-  return CharTime.load();
+  return FCharTime.load();
 }
 void TCommunicationInterface::SetCharTime(double Milliseconds) {
-  CharTime.store(Milliseconds);
+  FCharTime.store(Milliseconds);
 }
 std::int32_t TCommunicationInterface::GetLinkDelay() {
   return 0;
@@ -327,24 +330,24 @@ void TCommunicationInterface::Fetch() {
   std::string chunk;
   Read(chunk);
   std::lock_guard guard(FBufferLock);
-  ReceiveBuffer += chunk;
+  FReceiveBuffer += chunk;
 }
 
 std::int32_t TCommunicationInterface::BufferedCount(bool DoFetch) {
   if (DoFetch) Fetch();
   std::lock_guard guard(FBufferLock);
-  return static_cast<std::int32_t>(ReceiveBuffer.size());
+  return static_cast<std::int32_t>(FReceiveBuffer.size());
 }
 
 void TCommunicationInterface::ReadBuffered(std::int32_t Count, std::string& Data) {
   Data.clear();
   Fetch();
   std::lock_guard guard(FBufferLock);
-  if (Count >= 0 && static_cast<std::size_t>(Count) < ReceiveBuffer.size()) {
-    Data = ReceiveBuffer.substr(0, Count);
-    ReceiveBuffer.erase(0, Count);
+  if (Count >= 0 && static_cast<std::size_t>(Count) < FReceiveBuffer.size()) {
+    Data = FReceiveBuffer.substr(0, Count);
+    FReceiveBuffer.erase(0, Count);
   } else {
-    Data = std::exchange(ReceiveBuffer, {});
+    Data = std::exchange(FReceiveBuffer, {});
   }
 }
 
@@ -352,10 +355,10 @@ void TCommunicationInterface::PeekBuffered(std::int32_t Count, std::string& Data
   Data.clear();
   Fetch();
   std::lock_guard guard(FBufferLock);
-  if (Count < 0 || static_cast<std::size_t>(Count) >= ReceiveBuffer.size())
-    Data = ReceiveBuffer;
+  if (Count < 0 || static_cast<std::size_t>(Count) >= FReceiveBuffer.size())
+    Data = FReceiveBuffer;
   else
-    Data = ReceiveBuffer.substr(0, Count);
+    Data = FReceiveBuffer.substr(0, Count);
 }
 
 // --- channel class registry ----------------------------------------------------------------

@@ -122,13 +122,13 @@ class ICommunicationInterface : public ICommunicationInterfaceCore {
 // Holds a channel's lock for a scope.
 class TChannelLock {
  public:
-  explicit TChannelLock(ICommunicationInterface& Channel) : channel_(Channel) { channel_.Lock(); }
-  ~TChannelLock() { channel_.Unlock(); }
+  explicit TChannelLock(ICommunicationInterface& Channel) : FChannel(Channel) { FChannel.Lock(); }
+  ~TChannelLock() { FChannel.Unlock(); }
   TChannelLock(const TChannelLock&) = delete;
   TChannelLock& operator=(const TChannelLock&) = delete;
 
  private:
-  ICommunicationInterface& channel_;
+  ICommunicationInterface& FChannel;
 };
 
 class TCommunicationInterface : public TNodedInterface, public ICommunicationInterface {
@@ -154,6 +154,7 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   bool GetPresent() override;
   void SetPresent(bool Value) override;
   std::string GetDescription() override;  // the port name
+  // No channel kind of this program has a settings dialog: both answer false.
   bool ShowSettingsDialog() override;
   bool HasSettingsDialog() override;
   std::string GetConnectionString() override;                  // empty
@@ -235,20 +236,20 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   TPendingCreation FPending;
 
   std::mutex FHandlerLock;  // the single handlers may be set while another thread raises
-  TCiNotify OnDataReceived;
-  TCiNotify OnOpened;
-  TLazy<TeventerCiNotify> OpenedEvents;
-  TCiNotify OnClosed;
-  TLazy<TeventerCiNotify> ClosedEvents;
-  TLazy<TeventerCiNotify> DataReceivedEvents;
-  TCiNotifyChangeEvent OnModemLineChange;
-  TLazy<TeventerCiNotifyChangeEvent> ModemLineEvents;
-  TLazy<TeventerCiNotify> SettingsChangedEvents;
+  TCiNotify FOnDataReceived;
+  TCiNotify FOnOpened;
+  TLazy<TeventerCiNotify> FOpenedEvents;
+  TCiNotify FOnClosed;
+  TLazy<TeventerCiNotify> FClosedEvents;
+  TLazy<TeventerCiNotify> FDataReceivedEvents;
+  TCiNotifyChangeEvent FOnModemLineChange;
+  TLazy<TeventerCiNotifyChangeEvent> FModemLineEvents;
+  TLazy<TeventerCiNotify> FSettingsChangedEvents;
   std::recursive_mutex FLock;
   std::mutex FBufferLock;
-  std::string ReceiveBuffer;
-  std::atomic<bool> Present{false};
-  std::atomic<double> CharTime{0.0};
+  std::string FReceiveBuffer;
+  std::atomic<bool> FPresent{false};
+  std::atomic<double> FCharTime{0.0};
   std::atomic<bool> FDeviceGone{false};
   std::atomic<TOpenFailure> FOpenFailure{TOpenFailure::None};
 };

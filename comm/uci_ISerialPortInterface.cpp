@@ -29,9 +29,9 @@ std::int64_t StrToInt(const std::string& Text) {
 }
 
 std::int64_t StrToIntIn(const std::string& Text, std::int64_t Min, std::int64_t Max) {
-  std::int64_t Value = StrToInt(Text);
-  if (Value < Min || Value > Max) RaiseRangeError();
-  return Value;
+  std::int64_t value = StrToInt(Text);
+  if (value < Min || value > Max) RaiseRangeError();
+  return value;
 }
 
 const char* BoolText(bool Value) {
@@ -39,10 +39,10 @@ const char* BoolText(bool Value) {
 }
 
 std::string LinesOf(std::string_view Text) {
-  std::string Out(Text);
-  for (char& C : Out)
-    if (C == ';') C = '\n';
-  return Out;
+  std::string lines(Text);
+  for (char& character : lines)
+    if (character == ';') character = '\n';
+  return lines;
 }
 
 struct TSerialPortRegistration {
@@ -53,37 +53,37 @@ struct TSerialPortRegistration {
 }  // namespace
 
 bool FindConnectionValue(std::string_view Text, std::string_view Key, std::string& Value) {
-  const std::string Lines = LinesOf(Text);
-  std::size_t Start = 0;
-  while (Start <= Lines.size()) {
-    std::size_t End = Lines.find_first_of("\r\n", Start);
-    if (End == std::string::npos) End = Lines.size();
-    std::string_view Item(Lines.data() + Start, End - Start);
-    std::size_t Eq = Item.find('=');
-    if (Eq != std::string_view::npos && SameText(Item.substr(0, Eq), Key)) {
-      Value = std::string(Item.substr(Eq + 1));
+  const std::string lines = LinesOf(Text);
+  std::size_t start = 0;
+  while (start <= lines.size()) {
+    std::size_t end = lines.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = lines.size();
+    std::string_view item(lines.data() + start, end - start);
+    std::size_t equals = item.find('=');
+    if (equals != std::string_view::npos && SameText(item.substr(0, equals), Key)) {
+      Value = std::string(item.substr(equals + 1));
       return true;
     }
-    Start = End + 1;
+    start = end + 1;
   }
   return false;
 }
 
 bool ConnectionPortNumber(const std::string& Text, std::uint16_t& Number) {
-  std::string Value;
-  if (FindConnectionValue(Text, "comport", Value)) {
-    Number = static_cast<std::uint16_t>(StrToIntIn(Value, 0, 65535));
+  std::string value;
+  if (FindConnectionValue(Text, "comport", value)) {
+    Number = static_cast<std::uint16_t>(StrToIntIn(value, 0, 65535));
     return true;
   }
   if (UpperCase(Text).rfind("COM", 0) != 0) return false;
-  std::int64_t Parsed;
+  std::int64_t parsed;
   try {
-    Parsed = StrToInt(LinesOf(Text).substr(3));
+    parsed = StrToInt(LinesOf(Text).substr(3));
   } catch (const Exception&) {
     return false;
   }
-  if (Parsed < 0 || Parsed > 65535) RaiseRangeError();
-  Number = static_cast<std::uint16_t>(Parsed);
+  if (parsed < 0 || parsed > 65535) RaiseRangeError();
+  Number = static_cast<std::uint16_t>(parsed);
   return true;
 }
 
@@ -110,43 +110,43 @@ void TSerialPortCoreInterface::SetBaudRate(std::int32_t Value) {
 }
 
 std::string TSerialPortCoreInterface::GetConnectionString() {
-  std::uint8_t Stop = GetStopBits(), Par = GetParity();
+  std::uint8_t stopBits = GetStopBits(), parity = GetParity();
   return Format("baudrate=%d;databits=%d;stopbits=%s;parity=%s;dtr=%s;rts=%s", GetBaudRate(),
-                GetDataBits(), Stop <= 2 ? StopBitNames[Stop] : "",
-                Par <= 4 ? ParityNames[Par] : "", BoolText(GetDTR()), BoolText(GetRTS()));
+                GetDataBits(), stopBits <= 2 ? StopBitNames[stopBits] : "",
+                parity <= 4 ? ParityNames[parity] : "", BoolText(GetDTR()), BoolText(GetRTS()));
 }
 
 void TSerialPortCoreInterface::SetConnectionString(const std::string& Text) {
-  std::string Value;
-  if (FindConnectionValue(Text, "baudrate", Value))
+  std::string value;
+  if (FindConnectionValue(Text, "baudrate", value))
     SetBaudRate(
-        static_cast<std::int32_t>(StrToIntIn(Value, 0, std::numeric_limits<std::int32_t>::max())));
-  if (FindConnectionValue(Text, "databits", Value))
-    SetDataBits(static_cast<std::uint8_t>(StrToIntIn(Value, 0, 255)));
-  if (FindConnectionValue(Text, "stopbits", Value)) {
-    std::string V = UpperCase(Value);
-    std::uint8_t Code = GetStopBits();
-    if (V == "1" || V == "ONE")
-      Code = 0;
-    else if (V == "1.5" || V == "1,5" || V == "ONEANDHALF")
-      Code = 1;
-    else if (V == "2" || V == "TWO")
-      Code = 2;
-    SetStopBits(Code);
+        static_cast<std::int32_t>(StrToIntIn(value, 0, std::numeric_limits<std::int32_t>::max())));
+  if (FindConnectionValue(Text, "databits", value))
+    SetDataBits(static_cast<std::uint8_t>(StrToIntIn(value, 0, 255)));
+  if (FindConnectionValue(Text, "stopbits", value)) {
+    std::string upper = UpperCase(value);
+    std::uint8_t code = GetStopBits();
+    if (upper == "1" || upper == "ONE")
+      code = 0;
+    else if (upper == "1.5" || upper == "1,5" || upper == "ONEANDHALF")
+      code = 1;
+    else if (upper == "2" || upper == "TWO")
+      code = 2;
+    SetStopBits(code);
   }
-  if (FindConnectionValue(Text, "parity", Value)) {
-    std::string V = UpperCase(Value);
-    std::uint8_t Code = GetParity();
-    for (std::uint8_t i = 0; i < 5; ++i)
-      if (V == UpperCase(ParityNames[i])) Code = i;
-    SetParity(Code);
+  if (FindConnectionValue(Text, "parity", value)) {
+    std::string upper = UpperCase(value);
+    std::uint8_t code = GetParity();
+    for (std::uint8_t parityCode = 0; parityCode < 5; ++parityCode)
+      if (upper == UpperCase(ParityNames[parityCode])) code = parityCode;
+    SetParity(code);
   }
-  if (FindConnectionValue(Text, "dtr", Value)) SetDTR(TVariant(Value).ToBool());
-  if (FindConnectionValue(Text, "rts", Value)) SetRTS(TVariant(Value).ToBool());
-  bool Activate =
-      FindConnectionValue(Text, "active", Value) && (UpperCase(Value) == "TRUE" || Value == "1");
+  if (FindConnectionValue(Text, "dtr", value)) SetDTR(TVariant(value).ToBool());
+  if (FindConnectionValue(Text, "rts", value)) SetRTS(TVariant(value).ToBool());
+  bool activate =
+      FindConnectionValue(Text, "active", value) && (UpperCase(value) == "TRUE" || value == "1");
   TCommunicationInterface::SetConnectionString(Text);  // settings-changed
-  if (Activate) Open();
+  if (activate) Open();
 }
 
 // --- TSerialPortInterface ------------------------------------------------------------------
@@ -162,40 +162,40 @@ TSerialPortInterface::TSerialPortInterface(const TXMLNode& Element, TIntfPtr<IIn
 }
 
 void TSerialPortInterface::SetUpPort() {
-  Port = std::make_unique<TAfComPort>();
-  Port->SetUserBaudRate(9600);
-  Port->OnPortOpen = [this](TAfCustomSerialPort* Sender) { PortOpened(Sender); };
-  Port->OnPortClose = [this](TAfCustomSerialPort* Sender) { PortClosed(Sender); };
-  Port->OnDataRecived = [this](TAfCustomSerialPort* Sender, std::int32_t Count) {
+  FPort = std::make_unique<TAfComPort>();
+  FPort->SetUserBaudRate(9600);
+  FPort->OnPortOpen = [this](TAfCustomSerialPort* Sender) { PortOpened(Sender); };
+  FPort->OnPortClose = [this](TAfCustomSerialPort* Sender) { PortClosed(Sender); };
+  FPort->OnDataRecived = [this](TAfCustomSerialPort* Sender, std::int32_t Count) {
     PortDataReceived(Sender, Count);
   };
-  Port->OnCTSChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_CTS, 1); };
-  Port->OnDSRChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_DSR, 2); };
-  Port->OnRINGDetected = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RING, 3); };
+  FPort->OnCTSChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_CTS, 1); };
+  FPort->OnDSRChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_DSR, 2); };
+  FPort->OnRINGDetected = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RING, 3); };
   // Carrier detect is reported with code 0, as the channel contract has no code of its own.
-  Port->OnRLSDChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RTS, 4); };
-  Port->SetOutBufSize(10000000);
-  Port->SetInBufSize(10000000);
+  FPort->OnRLSDChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RTS, 4); };
+  FPort->SetOutBufSize(10000000);
+  FPort->SetInBufSize(10000000);
 }
 
 TSerialPortInterface::~TSerialPortInterface() {
-  if (Port->Active()) Port->Close();
+  if (FPort->Active()) FPort->Close();
   DetachPort();
-  Port.reset();
+  FPort.reset();
 }
 
 void TSerialPortInterface::DetachPort() {
-  Port->OnCTSChanged = nullptr;
-  Port->OnDataRecived = nullptr;
-  Port->OnDSRChanged = nullptr;
-  Port->OnRLSDChanged = nullptr;
-  Port->OnRINGDetected = nullptr;
-  Port->OnLineError = nullptr;
-  Port->OnOutBufFree = nullptr;
-  Port->SetOnNonSyncEvent(nullptr);
-  Port->OnPortClose = nullptr;
-  Port->OnPortOpen = nullptr;
-  Port->OnSyncEvent = nullptr;
+  FPort->OnCTSChanged = nullptr;
+  FPort->OnDataRecived = nullptr;
+  FPort->OnDSRChanged = nullptr;
+  FPort->OnRLSDChanged = nullptr;
+  FPort->OnRINGDetected = nullptr;
+  FPort->OnLineError = nullptr;
+  FPort->OnOutBufFree = nullptr;
+  FPort->SetOnNonSyncEvent(nullptr);
+  FPort->OnPortClose = nullptr;
+  FPort->OnPortOpen = nullptr;
+  FPort->OnSyncEvent = nullptr;
 }
 
 void TSerialPortInterface::PortOpened(TAfCustomSerialPort*) {
@@ -203,29 +203,29 @@ void TSerialPortInterface::PortOpened(TAfCustomSerialPort*) {
   DoOpened();
 }
 void TSerialPortInterface::PortClosed(TAfCustomSerialPort*) {
-  SetDeviceGone(Port->DeviceGone());
+  SetDeviceGone(FPort->DeviceGone());
   DoClosed();
 }
 void TSerialPortInterface::PortDataReceived(TAfCustomSerialPort*, std::int32_t) {
   DoDataReceived();
 }
 void TSerialPortInterface::PortLine(std::int32_t LineCode, int ModemLine) {
-  DoModemLineChange(LineCode, Port->ModemLine(ModemLine));
+  DoModemLineChange(LineCode, FPort->ModemLine(ModemLine));
 }
 
 bool TSerialPortInterface::GetActive() {
-  return Port && Port->Active();
+  return FPort && FPort->Active();
 }
 
 bool TSerialPortInterface::Open() {
-  TChannelLock Guard(*this);
+  TChannelLock guard(*this);
   SetBaudRate(GetBaudRate());
   try {
-    Port->Open();
+    FPort->Open();
   } catch (const std::exception&) {
     // Missing or busy ports answer false; the reason is kept for whoever asks.
   }
-  switch (Port->OpenError()) {
+  switch (FPort->OpenError()) {
     case TAfOpenError::None:
       SetOpenFailure(TOpenFailure::None);
       break;
@@ -238,46 +238,46 @@ bool TSerialPortInterface::Open() {
     default:
       SetOpenFailure(TOpenFailure::Missing);
   }
-  return Port->Active();
+  return FPort->Active();
 }
 
 bool TSerialPortInterface::Close(bool) {
-  TChannelLock Guard(*this);
-  if (!Port->Active()) return false;
-  Port->Close();
-  return !Port->Active();
+  TChannelLock guard(*this);
+  if (!FPort->Active()) return false;
+  FPort->Close();
+  return !FPort->Active();
 }
 
 std::int32_t TSerialPortInterface::Write(const std::string& Data) {
-  TChannelLock Guard(*this);
-  if (Port->DeviceGone()) return 0;
+  TChannelLock guard(*this);
+  if (FPort->DeviceGone()) return 0;
   Trace(TRACE_WRITTEN, Data);
-  Port->WriteString(Data);
+  FPort->WriteString(Data);
   return static_cast<std::int32_t>(Data.size());
 }
 
 void TSerialPortInterface::Read(std::string& Data) {
-  TChannelLock Guard(*this);
-  Data = Port->ReadString();
+  TChannelLock guard(*this);
+  Data = FPort->ReadString();
   Trace(TRACE_READ, Data);
 }
 
 std::int32_t TSerialPortInterface::InputCount() {
-  return Port->InQueueCount();
+  return FPort->InQueueCount();
 }
 
 void TSerialPortInterface::PurgeInput() {
-  TChannelLock Guard(*this);
-  Port->PurgeInput();
+  TChannelLock guard(*this);
+  FPort->PurgeInput();
 }
 
 void TSerialPortInterface::PurgeOutput() {
-  TChannelLock Guard(*this);
-  Port->PurgeOutput();
+  TChannelLock guard(*this);
+  FPort->PurgeOutput();
 }
 
 std::string TSerialPortInterface::GetPortName() {
-  return PortLabel;
+  return FPortLabel;
 }
 
 void TSerialPortInterface::SetPresent(bool Value) {
@@ -285,105 +285,95 @@ void TSerialPortInterface::SetPresent(bool Value) {
   if (!Value) Close(true);
 }
 
-bool TSerialPortInterface::ShowSettingsDialog() {
-  bool Confirmed = Port->ShowSetupDialog();
-  if (Confirmed) DoSettingsChanged();
-  return Confirmed;
-}
-
-bool TSerialPortInterface::HasSettingsDialog() {
-  return true;
-}
-
 std::string TSerialPortInterface::GetConnectionString() {
   return TSerialPortCoreInterface::GetConnectionString() +
-         Format(";comport=%d", static_cast<int>(Port->ComNumber()));
+         Format(";comport=%d", static_cast<int>(FPort->ComNumber()));
 }
 
 void TSerialPortInterface::SetConnectionString(const std::string& Text) {
-  if (std::uint16_t Number; ConnectionPortNumber(Text, Number)) Port->SetComNumber(Number);
-  PortLabel = ComPortLabel(Port->ComNumber());
+  if (std::uint16_t Number; ConnectionPortNumber(Text, Number)) FPort->SetComNumber(Number);
+  FPortLabel = ComPortLabel(FPort->ComNumber());
   TSerialPortCoreInterface::SetConnectionString(Text);
   DoSettingsChanged();
 }
 
 std::int32_t TSerialPortInterface::GetBaudRate() {
-  return BaudRateValue(*Port);
+  return BaudRateValue(*FPort);
 }
 
 void TSerialPortInterface::SetBaudRate(std::int32_t Value) {
   // The exchanges wait in step with the line: slow speeds need longer quiet times.
   if (Value > 0) TSerialPortCoreInterface::SetBaudRate(Value);
-  Port->SetBaudRate(brUser);
-  Port->SetUserBaudRate(Value);
+  FPort->SetBaudRate(brUser);
+  FPort->SetUserBaudRate(Value);
   DoSettingsChanged();
 }
 
 bool TSerialPortInterface::GetRTS() {
-  return Port->RTS();
+  return FPort->RTS();
 }
 
 void TSerialPortInterface::SetRTS(bool Value) {
-  TChannelLock Guard(*this);
-  Port->SetRTS(Value);
+  TChannelLock guard(*this);
+  FPort->SetRTS(Value);
 }
 
 bool TSerialPortInterface::GetDTR() {
-  return Port->DTR();
+  return FPort->DTR();
 }
 
 void TSerialPortInterface::SetDTR(bool Value) {
-  TChannelLock Guard(*this);
-  Port->SetDTR(Value);
+  TChannelLock guard(*this);
+  FPort->SetDTR(Value);
 }
 
 bool TSerialPortInterface::GetCTS() {
-  return Port->ModemLine(1);
+  return FPort->ModemLine(1);
 }
 bool TSerialPortInterface::GetDSR() {
-  return Port->ModemLine(2);
+  return FPort->ModemLine(2);
 }
 
 std::uint8_t TSerialPortInterface::GetStopBits() {
-  return Port->Stopbits();
+  return FPort->Stopbits();
 }
 
 void TSerialPortInterface::SetStopBits(std::uint8_t Value) {
   if (Value > sbTwo) RaiseRangeError();
-  Port->SetStopbits(TAfStopbits(Value));
+  FPort->SetStopbits(TAfStopbits(Value));
   DoSettingsChanged();
 }
 
 std::uint8_t TSerialPortInterface::GetParity() {
-  return Port->Parity();
+  return FPort->Parity();
 }
 
 void TSerialPortInterface::SetParity(std::uint8_t Value) {
   if (Value > paSpace) RaiseRangeError();
-  Port->SetParity(TAfParity(Value));
+  FPort->SetParity(TAfParity(Value));
   DoSettingsChanged();
 }
 
 std::uint8_t TSerialPortInterface::GetDataBits() {
-  return static_cast<std::uint8_t>(Port->Databits() + 4);
+  return static_cast<std::uint8_t>(FPort->Databits() + 4);
 }
 
 void TSerialPortInterface::SetDataBits(std::uint8_t Value) {
   // Counts the component has no setting for are refused rather than passed on as nonsense.
   if (Value < 4 || Value > 8) RaiseRangeError();
-  Port->SetDatabits(TAfDatabits(Value - 4));
+  FPort->SetDatabits(TAfDatabits(Value - 4));
   DoSettingsChanged();
 }
 
 std::int32_t TSerialPortInterface::GetOutBufSize() {
-  return Port->OutBufSize();
+  return FPort->OutBufSize();
 }
 void TSerialPortInterface::SetOutBufSize(std::int32_t Value) {
-  Port->SetOutBufSize(Value);
+  FPort->SetOutBufSize(Value);
 }
 std::int32_t TSerialPortInterface::GetInBufSize() {
-  return Port->InBufSize();
+  return FPort->InBufSize();
 }
 void TSerialPortInterface::SetInBufSize(std::int32_t Value) {
-  Port->SetInBufSize(Value);
+  FPort->SetInBufSize(Value);
 }

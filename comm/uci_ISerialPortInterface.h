@@ -8,6 +8,7 @@
 // ISerialPortInterface carries only the serial operations: the channel operations are reached
 // through ICommunicationInterface of the same object (TCommunicationInterface derives from
 // that interface non-virtually, so a second copy of it cannot be added here).
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,7 +60,8 @@ bool ConnectionPortNumber(const std::string& Text, std::uint16_t& Number);
 // "COM" and the number, or "COM unknown" for 0.
 std::string ComPortLabel(std::uint16_t Number);
 
-class TSerialPortCoreInterface : public TCommunicationInterface, public ISerialPortInterface {
+class TSerialPortCoreInterface : public TCommunicationInterface,
+                                 public virtual ISerialPortInterface {
  public:
   explicit TSerialPortCoreInterface(std::string ConnectionString = {});
   TSerialPortCoreInterface(const TXMLNode& Element, TIntfPtr<IInterface> Parent);
@@ -80,6 +82,41 @@ class TSerialPortCoreInterface : public TCommunicationInterface, public ISerialP
   void* FindInterface(const TGUID& iid) override;
 };
 
+// A serial channel that keeps its settings itself rather than in a port component (the USB
+// adapter, the serial device server): the getters answer the kept values, and each kind's
+// setters send a value to its device before keeping it.
+class TKeptSettingsSerialInterface : public TSerialPortCoreInterface {
+ public:
+  std::int32_t GetBaudRate() override { return FBaudRate; }
+  bool GetRTS() override { return FRTS; }
+  bool GetDTR() override { return FDTR; }
+  std::uint8_t GetStopBits() override { return FStopBits; }
+  std::uint8_t GetParity() override { return FParity; }
+  std::uint8_t GetDataBits() override { return FDataBits; }
+
+ protected:
+  // The speed and the state of both control lines until the first setting.
+  TKeptSettingsSerialInterface(std::string ConnectionString, std::int32_t BaudRate,
+                               bool ControlLines)
+      : TSerialPortCoreInterface(std::move(ConnectionString)),
+        FBaudRate(BaudRate),
+        FRTS(ControlLines),
+        FDTR(ControlLines) {}
+  TKeptSettingsSerialInterface(const TXMLNode& Element, TIntfPtr<IInterface> Parent,
+                               std::int32_t BaudRate, bool ControlLines)
+      : TSerialPortCoreInterface(Element, std::move(Parent)),
+        FBaudRate(BaudRate),
+        FRTS(ControlLines),
+        FDTR(ControlLines) {}
+
+  std::atomic<std::int32_t> FBaudRate;
+  std::atomic<bool> FRTS;
+  std::atomic<bool> FDTR;
+  std::atomic<std::uint8_t> FDataBits{8};
+  std::atomic<std::uint8_t> FStopBits{0};
+  std::atomic<std::uint8_t> FParity{0};
+};
+
 class TSerialPortInterface : public TSerialPortCoreInterface {
  public:
   explicit TSerialPortInterface(std::string ConnectionString = {});
@@ -94,8 +131,6 @@ class TSerialPortInterface : public TSerialPortCoreInterface {
   std::int32_t InputCount() override;
   std::string GetPortName() override;
   void SetPresent(bool Value) override;
-  bool ShowSettingsDialog() override;
-  bool HasSettingsDialog() override;
   void PurgeInput() override;
   void PurgeOutput() override;
   // The serial settings, then ";comport=N".
@@ -130,6 +165,6 @@ class TSerialPortInterface : public TSerialPortCoreInterface {
   void PortDataReceived(TAfCustomSerialPort* Sender, std::int32_t Count);
   void PortLine(std::int32_t LineCode, int ModemLine);
 
-  std::string PortLabel;
-  std::unique_ptr<TAfComPort> Port;
+  std::string FPortLabel;
+  std::unique_ptr<TAfComPort> FPort;
 };

@@ -24,14 +24,14 @@ Teventer_NodedInterface& NodeDestroying() {
 }
 
 TNodedInterface::TNodedInterface(const TXMLNode& Element, TIntfPtr<IInterface> Parent)
-    : FPendingParent(std::move(Parent)), XMLNode(Element), ID(++NodeIDCounter) {}
+    : FPendingParent(std::move(Parent)), FXMLNode(Element), FID(++NodeIDCounter) {}
 
 TNodedInterface::~TNodedInterface() = default;
 
 void TNodedInterface::AfterConstruction() {
   {
     TWriteLock guard(FLock);
-    Name = ClassName();
+    FName = ClassName();
   }
   SetParent(std::exchange(FPendingParent, {}));
   LoadFromXML(GetXMLNode(), true, false);
@@ -63,18 +63,18 @@ void* TNodedInterface::FindInterface(const TGUID& iid) {
 }
 
 std::int32_t TNodedInterface::GetID() {
-  return ID;
+  return FID;
 }
 
 std::string TNodedInterface::GetName() {
   TReadLock guard(FLock);
-  return Name;
+  return FName;
 }
 
 void TNodedInterface::SetName(const std::string& Value) {
   TWriteLock guard(FLock);
-  Name = Value;
-  if (XMLNode) XMLNode.SetAttribute("name", Value);
+  FName = Value;
+  if (FXMLNode) FXMLNode.SetAttribute("name", Value);
 }
 
 TGUID TNodedInterface::GetGUID() {
@@ -83,17 +83,17 @@ TGUID TNodedInterface::GetGUID() {
 
 std::string TNodedInterface::GetGUIDString() {
   TReadLock guard(FLock);
-  return GUID;
+  return FGUID;
 }
 
 bool TNodedInterface::GetEnabled() {
   TReadLock guard(FLock);
-  return Enabled;
+  return FEnabled;
 }
 
 void TNodedInterface::SetEnabled(bool Value) {
   TWriteLock guard(FLock);
-  Enabled = Value;
+  FEnabled = Value;
 }
 
 bool TNodedInterface::BeginWrite() {
@@ -128,47 +128,47 @@ void TNodedInterface::EndStructureChange() {
 }
 
 void TNodedInterface::ChildDescentAdded(const TIntfPtr<INodedInterface>& Node, std::int32_t Level) {
-  if (auto* list = OnDescentAdded.IfCreated()) list->Fire(Node, Level + 1);
+  if (auto* list = FOnDescentAdded.IfCreated()) list->Fire(Node, Level + 1);
 }
 
 void TNodedInterface::ChildDescentRemoved(const TIntfPtr<INodedInterface>& Node,
                                           std::int32_t Level) {
-  if (auto* list = OnDescentRemoved.IfCreated()) list->Fire(Node, Level + 1);
+  if (auto* list = FOnDescentRemoved.IfCreated()) list->Fire(Node, Level + 1);
 }
 
 TeventerDescentEvent& TNodedInterface::GetOnDescentAdded() {
-  return OnDescentAdded.Get();
+  return FOnDescentAdded.Get();
 }
 TeventerDescentEvent& TNodedInterface::GetOnDescentRemoved() {
-  return OnDescentRemoved.Get();
+  return FOnDescentRemoved.Get();
 }
 
 void TNodedInterface::SetXMLNode(const TXMLNode& Element) {
   TWriteLock guard(FLock);
-  XMLNode = Element;
+  FXMLNode = Element;
 }
 
 void TNodedInterface::LoadFromXML(const TXMLNode& Element, bool Attach, bool ReloadGUID) {
   TWriteLock guard(FLock);
-  if (Attach) XMLNode = Element;
-  if (Element) TryReadAttr(Element, Name, "name");
-  Enabled = ReadAttr(Element, "enabled", true).ToBool();
-  if (ReloadGUID || GUID.empty()) {
-    if (!Element || !TryReadAttr(Element, GUID, "GUID")) GUID = GUIDToString(NewGUID());
+  if (Attach) FXMLNode = Element;
+  if (Element) TryReadAttr(Element, FName, "name");
+  FEnabled = ReadAttr(Element, "enabled", true).ToBool();
+  if (ReloadGUID || FGUID.empty()) {
+    if (!Element || !TryReadAttr(Element, FGUID, "GUID")) FGUID = GUIDToString(NewGUID());
   }
 }
 
 void TNodedInterface::SaveToXML() {
   TWriteLock guard(FLock);
-  if (!XMLNode) return;
-  XMLNode.SetAttribute("name", Name);
-  XMLNode.SetAttribute("enabled", Enabled);
-  XMLNode.SetAttribute("GUID", GUID);
+  if (!FXMLNode) return;
+  FXMLNode.SetAttribute("name", FName);
+  FXMLNode.SetAttribute("enabled", FEnabled);
+  FXMLNode.SetAttribute("GUID", FGUID);
 }
 
 TXMLNode TNodedInterface::GetXMLNode() {
   TReadLock guard(FLock);
-  return XMLNode;
+  return FXMLNode;
 }
 
 void TNodedInterface::AttachXMLNode(const TXMLNode& Element) {
@@ -177,14 +177,14 @@ void TNodedInterface::AttachXMLNode(const TXMLNode& Element) {
 
 TIntfPtr<IInterface> TNodedInterface::GetParent() {
   TReadLock guard(FLock);
-  return Parent;
+  return FParent;
 }
 
 void TNodedInterface::SetParent(const TIntfPtr<IInterface>& NewParent) {
   TWriteLock guard(FLock);
-  if (SameObject(NewParent, Parent)) return;
-  if (auto old = Parent.Query<INodedInterface>()) old->RemoveChild(Self());
-  Parent = NewParent;
+  if (SameObject(NewParent, FParent)) return;
+  if (auto old = FParent.Query<INodedInterface>()) old->RemoveChild(Self());
+  FParent = NewParent;
   if (auto added = NewParent.Query<INodedInterface>()) added->AddChild(Self());
 }
 
@@ -198,23 +198,23 @@ void TNodedInterface::SetParentNode(const TIntfPtr<INodedInterface>& NewParent) 
 
 std::vector<TIntfPtr<IInterface>> TNodedInterface::GetChildren() {
   TReadLock guard(FLock);
-  return Children;
+  return FChildren;
 }
 
 TIntfPtr<INodedInterface> TNodedInterface::GetChild(std::int32_t Index) {
   TReadLock guard(FLock);
-  if (Index < 0 || static_cast<std::size_t>(Index) >= Children.size()) return {};
-  return Children[Index].Query<INodedInterface>();
+  if (Index < 0 || static_cast<std::size_t>(Index) >= FChildren.size()) return {};
+  return FChildren[Index].Query<INodedInterface>();
 }
 
 std::int32_t TNodedInterface::GetChildCount() {
   TReadLock guard(FLock);
-  return static_cast<std::int32_t>(Children.size());
+  return static_cast<std::int32_t>(FChildren.size());
 }
 
 std::int32_t TNodedInterface::IndexOfLocked(const TIntfPtr<IInterface>& Child) const {
-  for (std::size_t i = 0; i < Children.size(); ++i)
-    if (SameObject(Children[i], Child)) return static_cast<std::int32_t>(i);
+  for (std::size_t i = 0; i < FChildren.size(); ++i)
+    if (SameObject(FChildren[i], Child)) return static_cast<std::int32_t>(i);
   return -1;
 }
 
@@ -229,8 +229,8 @@ std::int32_t TNodedInterface::AddChild(const TIntfPtr<IInterface>& Child) {
   {
     TWriteLock guard(FLock);
     if (IndexOfLocked(Child) >= 0) return -1;
-    Children.push_back(Child);
-    index = static_cast<std::int32_t>(Children.size() - 1);
+    FChildren.push_back(Child);
+    index = static_cast<std::int32_t>(FChildren.size() - 1);
   }
   if (auto node = Child.Query<INodedInterface>()) {
     node->BeginWriteAccess();
@@ -252,8 +252,8 @@ std::int32_t TNodedInterface::RemoveChild(const TIntfPtr<IInterface>& Child) {
   TWriteLock guard(FLock);
   const std::int32_t index = IndexOfLocked(Child);
   if (index < 0) return -1;
-  const TIntfPtr<IInterface> removed = Children[index];  // keeps it alive to the end
-  Children.erase(Children.begin() + index);
+  const TIntfPtr<IInterface> removed = FChildren[index];  // keeps it alive to the end
+  FChildren.erase(FChildren.begin() + index);
   if (auto node = removed.Query<INodedInterface>()) {
     ChildDescentRemoved(node, 0);
     if (SameObject(node->GetParent(), Self())) node->SetParent({});
@@ -268,7 +268,7 @@ std::int32_t TNodedInterface::RemoveAllChildren() {
   // have no parent link to break and stay in the list.
   TWriteLock guard(FLock);
   std::int32_t steps = 0;
-  const auto snapshot = Children;
+  const auto snapshot = FChildren;
   for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
     if (auto node = it->Query<INodedInterface>()) {
       node->SetParent({});
@@ -280,8 +280,8 @@ std::int32_t TNodedInterface::RemoveAllChildren() {
 
 void TNodedInterface::ClearTree() {
   TWriteLock guard(FLock);
-  for (std::size_t i = 0; i < Children.size(); ++i) {
-    if (auto node = Children[i].Query<INodedInterface>()) node->ClearTree();
+  for (std::size_t i = 0; i < FChildren.size(); ++i) {
+    if (auto node = FChildren[i].Query<INodedInterface>()) node->ClearTree();
   }
   RemoveAllChildren();
 }

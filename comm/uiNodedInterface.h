@@ -145,15 +145,15 @@ class TNodedInterface : public TMyInterfacedObject, public INodedInterface {
   bool FindBy(bool ByName, const std::string& Text, TIntfPtr<INodedInterface>& Node);
   std::int32_t IndexOfLocked(const TIntfPtr<IInterface>& Child) const;
 
-  TIntfPtr<IInterface> Parent;  // released last
+  TIntfPtr<IInterface> FParent;  // released last
   TIntfPtr<IInterface> FPendingParent;
   TReentrantRWLock FLock;
-  bool Enabled = true;
-  TXMLNode XMLNode;
-  std::string Name;
-  const std::int32_t ID;
-  TLazy<TeventerDescentEvent> OnDescentAdded;
-  TLazy<TeventerDescentEvent> OnDescentRemoved;
-  std::string GUID;
-  std::vector<TIntfPtr<IInterface>> Children;
+  bool FEnabled = true;
+  TXMLNode FXMLNode;
+  std::string FName;
+  const std::int32_t FID;
+  TLazy<TeventerDescentEvent> FOnDescentAdded;
+  TLazy<TeventerDescentEvent> FOnDescentRemoved;
+  std::string FGUID;
+  std::vector<TIntfPtr<IInterface>> FChildren;
 };

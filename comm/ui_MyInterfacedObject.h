@@ -39,56 +39,58 @@ class TIntfPtr {
  public:
   TIntfPtr() = default;
   TIntfPtr(std::nullptr_t) {}
-  // Takes a new reference to p (which may be null).
-  TIntfPtr(I* p) : p_(p) {
-    if (p_) p_->AddRef();
+  // Takes a new reference to Interface (which may be null).
+  TIntfPtr(I* Interface) : FInterface(Interface) {
+    if (FInterface) FInterface->AddRef();
   }
-  TIntfPtr(const TIntfPtr& other) : TIntfPtr(other.p_) {}
-  TIntfPtr(TIntfPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+  TIntfPtr(const TIntfPtr& other) : TIntfPtr(other.FInterface) {}
+  TIntfPtr(TIntfPtr&& other) noexcept : FInterface(std::exchange(other.FInterface, nullptr)) {}
   template <class U>
   requires std::is_convertible_v<U*, I*> TIntfPtr(const TIntfPtr<U>& other)
       : TIntfPtr(static_cast<I*>(other.Get())) {}
   ~TIntfPtr() { Reset(); }
 
   TIntfPtr& operator=(TIntfPtr other) noexcept {
-    std::swap(p_, other.p_);
+    std::swap(FInterface, other.FInterface);
     return *this;
   }
 
   // Wraps a pointer whose reference the caller already owns (from QueryInterface).
-  static TIntfPtr Adopt(I* p) {
+  static TIntfPtr Adopt(I* Interface) {
     TIntfPtr result;
-    result.p_ = p;
+    result.FInterface = Interface;
     return result;
   }
 
   void Reset() {
-    if (I* p = std::exchange(p_, nullptr)) p->Release();
+    if (I* p = std::exchange(FInterface, nullptr)) p->Release();
   }
-  I* Get() const { return p_; }
-  I* operator->() const { return p_; }
-  I& operator*() const { return *p_; }
-  explicit operator bool() const { return p_ != nullptr; }
+  I* Get() const { return FInterface; }
+  I* operator->() const { return FInterface; }
+  I& operator*() const { return *FInterface; }
+  explicit operator bool() const { return FInterface != nullptr; }
 
   // The object's identity: the address of its one IInterface part.
-  IInterface* Identity() const { return p_ ? static_cast<IInterface*>(p_) : nullptr; }
+  IInterface* Identity() const {
+    return FInterface ? static_cast<IInterface*>(FInterface) : nullptr;
+  }
 
   // Another interface of the same object, or empty when it does not implement it.
   template <class I2>
   TIntfPtr<I2> Query() const {
     void* obj = nullptr;
-    if (!p_ || p_->QueryInterface(I2::IID, &obj) != S_OK) return {};
+    if (!FInterface || FInterface->QueryInterface(I2::IID, &obj) != S_OK) return {};
     return TIntfPtr<I2>::Adopt(static_cast<I2*>(obj));
   }
 
  private:
-  I* p_ = nullptr;
+  I* FInterface = nullptr;
 };
 
 // Same object, whatever interfaces the two references are typed with.
 template <class A, class B>
-bool SameObject(const TIntfPtr<A>& a, const TIntfPtr<B>& b) {
-  return a.Identity() == b.Identity();
+bool SameObject(const TIntfPtr<A>& First, const TIntfPtr<B>& Second) {
+  return First.Identity() == Second.Identity();
 }
 
 class TMyInterfacedObject : public virtual IInterface {

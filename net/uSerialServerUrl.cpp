@@ -15,9 +15,9 @@ bool HasScheme(std::string_view Text, std::string_view Scheme) {
 bool IsPortNumber(std::string_view Text) {
   if (Text.empty() || Text.size() > 5) return false;
   int value = 0;
-  for (char c : Text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
+  for (char digit : Text) {
+    if (digit < '0' || digit > '9') return false;
+    value = value * 10 + (digit - '0');
   }
   return value >= 1 && value <= 65535;
 }

@@ -26,11 +26,6 @@ TTelnetComPort::TFlush::~TFlush() {
   FPort.FWire(bytes);
 }
 
-std::string BigEndian32(std::uint32_t Value) {
-  return {static_cast<char>(Value >> 24), static_cast<char>(Value >> 16),
-          static_cast<char>(Value >> 8), static_cast<char>(Value)};
-}
-
 void TTelnetComPort::TFree::operator()(telnet_t* Telnet) const {
   telnet_free(Telnet);
 }

@@ -95,6 +95,3 @@ class TTelnetComPort {
   std::array<std::string, 16> FConfirmed{};
   std::uint8_t FModemState = 0;
 };
-
-// A 32-bit value in network order, as the set-baud-rate command carries it.
-std::string BigEndian32(std::uint32_t Value);

@@ -11,7 +11,7 @@
 
 #include "net/uSerialServerUrl.h"
 #include "serial/AfPortMap.h"
-#include "support/uErrors.h"
+#include "support/uConversionUtils.h"
 #include "support/uLogUtils.h"
 #include "support/uStringUtils.h"
 
@@ -23,21 +23,13 @@ using Clock = std::chrono::steady_clock;
 // a reply may pause that long between packets.
 constexpr double kForwardedChunkChars = 128;
 
-// Stop-size values of the COM port control option, by the channel's stop-bits code.
-constexpr std::uint8_t kStopSizeOfCode[] = {1, 3, 2};
-
 std::int32_t WholeMs(Clock::duration Time) {
   return static_cast<std::int32_t>(
       std::ceil(std::chrono::duration<double, std::milli>(Time).count()));
 }
 
-std::string Byte(std::uint8_t Value) {
-  return std::string(1, static_cast<char>(Value));
-}
-
-[[noreturn]] void RaiseRangeError() {
-  throw Exception("Range check error");
-}
+// The line's speed until the first setting; both control lines start on, as on a COM port.
+constexpr std::int32_t kServerBaudRate = 9600;
 
 struct TSerialServerRegistration {
   TSerialServerRegistration() {
@@ -49,10 +41,10 @@ struct TSerialServerRegistration {
 }  // namespace
 
 TSerialServerInterface::TSerialServerInterface(std::string ConnectionString)
-    : TSerialPortCoreInterface(std::move(ConnectionString)) {}
+    : TKeptSettingsSerialInterface(std::move(ConnectionString), kServerBaudRate, true) {}
 
 TSerialServerInterface::TSerialServerInterface(const TXMLNode& Element, TIntfPtr<IInterface> Parent)
-    : TSerialPortCoreInterface(Element, std::move(Parent)) {}
+    : TKeptSettingsSerialInterface(Element, std::move(Parent), kServerBaudRate, true) {}
 
 TSerialServerInterface::~TSerialServerInterface() = default;
 
@@ -151,22 +143,6 @@ void TSerialServerInterface::Negotiate(Clock::duration TcpRoundTrip, Clock::time
     Log("the server does not answer the COM port control option: its line stays as it is");
   else if (!DeviceGone())
     FLinkDelay = std::max(FLinkDelay.load(), WholeMs(Clock::now() - Asked));
-}
-
-void TSerialServerInterface::ApplyLineSettings() {
-  SendComPortCommand(cpcSetDataSize, Byte(FDataBits), false);
-  SendComPortCommand(cpcSetParity, Byte(FParity + 1), false);
-  SendComPortCommand(cpcSetStopSize, Byte(kStopSizeOfCode[FStopBits]), false);
-  SendComPortCommand(cpcSetControl, Byte(kControlNoFlowControl), false);
-  SendComPortCommand(cpcSetControl, Byte(FDTR ? kControlDtrOn : kControlDtrOff), false);
-  SendComPortCommand(cpcSetControl, Byte(FRTS ? kControlRtsOn : kControlRtsOff), false);
-  // The server answers in order: once the speed is confirmed, the settings before it are done.
-  SendComPortCommand(cpcSetBaudRate, BigEndian32(static_cast<std::uint32_t>(FBaudRate.load())),
-                     true);
-  std::lock_guard lock(FLinkLock);
-  if (FTelnet && FTelnet->ComPortOption() == TTelnetComPort::TOptionState::Accepted &&
-      FTelnet->Confirmations(cpcSetControl) == 0)
-    Log("the server does not confirm the control lines; data goes on");
 }
 
 void TSerialServerInterface::SendComPortCommand(TComPortCommand Command, const std::string& Value,
@@ -311,116 +287,4 @@ void TSerialServerInterface::PurgeInput() {
 void TSerialServerInterface::PurgeOutput() {
   TChannelLock guard(*this);
   SendComPortCommand(cpcPurgeData, Byte(kPurgeTransmitted), false);
-}
-
-// --- naming and connection strings ---------------------------------------------------------
-
-std::string TSerialServerInterface::GetPortName() {
-  return FPortLabel;
-}
-
-std::string TSerialServerInterface::GetDescription() {
-  const std::string url = AfComPortPath(FComNumber);
-  return url.empty() ? FPortLabel : url;
-}
-
-std::string TSerialServerInterface::GetConnectionString() {
-  return TSerialPortCoreInterface::GetConnectionString() +
-         Format(";comport=%d", static_cast<int>(FComNumber.load()));
-}
-
-void TSerialServerInterface::SetConnectionString(const std::string& Text) {
-  if (std::uint16_t number; ConnectionPortNumber(Text, number)) FComNumber = number;
-  FPortLabel = ComPortLabel(FComNumber);
-  TSerialPortCoreInterface::SetConnectionString(Text);
-  DoSettingsChanged();
-}
-
-// --- serial settings -----------------------------------------------------------------------
-
-std::int32_t TSerialServerInterface::GetBaudRate() {
-  return FBaudRate;
-}
-
-void TSerialServerInterface::SetBaudRate(std::int32_t Value) {
-  TSerialPortCoreInterface::SetBaudRate(Value);
-  FBaudRate = Value;
-  SendComPortCommand(cpcSetBaudRate, BigEndian32(static_cast<std::uint32_t>(Value)), true);
-  DoSettingsChanged();
-}
-
-std::uint8_t TSerialServerInterface::GetDataBits() {
-  return FDataBits;
-}
-
-void TSerialServerInterface::SetDataBits(std::uint8_t Value) {
-  if (Value < 4 || Value > 8) RaiseRangeError();
-  FDataBits = Value;
-  SendComPortCommand(cpcSetDataSize, Byte(Value), false);
-  DoSettingsChanged();
-}
-
-std::uint8_t TSerialServerInterface::GetStopBits() {
-  return FStopBits;
-}
-
-void TSerialServerInterface::SetStopBits(std::uint8_t Value) {
-  if (Value > 2) RaiseRangeError();
-  FStopBits = Value;
-  SendComPortCommand(cpcSetStopSize, Byte(kStopSizeOfCode[Value]), false);
-  DoSettingsChanged();
-}
-
-std::uint8_t TSerialServerInterface::GetParity() {
-  return FParity;
-}
-
-void TSerialServerInterface::SetParity(std::uint8_t Value) {
-  if (Value > 4) RaiseRangeError();
-  FParity = Value;
-  SendComPortCommand(cpcSetParity, Byte(Value + 1), false);
-  DoSettingsChanged();
-}
-
-bool TSerialServerInterface::GetDTR() {
-  return FDTR;
-}
-
-void TSerialServerInterface::SetDTR(bool Value) {
-  TChannelLock guard(*this);
-  FDTR = Value;
-  SendComPortCommand(cpcSetControl, Byte(Value ? kControlDtrOn : kControlDtrOff), false);
-}
-
-bool TSerialServerInterface::GetRTS() {
-  return FRTS;
-}
-
-void TSerialServerInterface::SetRTS(bool Value) {
-  TChannelLock guard(*this);
-  FRTS = Value;
-  SendComPortCommand(cpcSetControl, Byte(Value ? kControlRtsOn : kControlRtsOff), false);
-}
-
-bool TSerialServerInterface::GetCTS() {
-  std::lock_guard lock(FLinkLock);
-  return FTelnet && (FTelnet->ModemState() & kModemCts) != 0;
-}
-
-bool TSerialServerInterface::GetDSR() {
-  std::lock_guard lock(FLinkLock);
-  return FTelnet && (FTelnet->ModemState() & kModemDsr) != 0;
-}
-
-std::int32_t TSerialServerInterface::GetOutBufSize() {
-  return FOutBufSize;
-}
-void TSerialServerInterface::SetOutBufSize(std::int32_t Value) {
-  FOutBufSize = Value;
-}
-std::int32_t TSerialServerInterface::GetInBufSize() {
-  return FInBufSize;
-}
-void TSerialServerInterface::SetInBufSize(std::int32_t Value) {
-  FInBufSize = Value;
 }

@@ -23,7 +23,7 @@
 // How long connecting, the Telnet negotiation and a confirmed setting may take at most.
 inline constexpr std::chrono::milliseconds kServerTimeLimit{2000};
 
-class TSerialServerInterface : public TSerialPortCoreInterface {
+class TSerialServerInterface : public TKeptSettingsSerialInterface {
  public:
   using Clock = std::chrono::steady_clock;
 
@@ -48,19 +48,13 @@ class TSerialServerInterface : public TSerialPortCoreInterface {
   std::string GetConnectionString() override;
   void SetConnectionString(const std::string& Text) override;
 
-  std::int32_t GetBaudRate() override;
   void SetBaudRate(std::int32_t Value) override;
-  bool GetRTS() override;
   void SetRTS(bool Value) override;
-  bool GetDTR() override;
   void SetDTR(bool Value) override;
   bool GetCTS() override;
   bool GetDSR() override;
-  std::uint8_t GetStopBits() override;
   void SetStopBits(std::uint8_t Value) override;
-  std::uint8_t GetParity() override;
   void SetParity(std::uint8_t Value) override;
-  std::uint8_t GetDataBits() override;
   void SetDataBits(std::uint8_t Value) override;
   std::int32_t GetOutBufSize() override;
   void SetOutBufSize(std::int32_t Value) override;
@@ -79,6 +73,10 @@ class TSerialServerInterface : public TSerialPortCoreInterface {
   // Sends a command of the COM port control option while the link is up; with Confirm, waits
   // for the server to confirm it (a bounded wait) and logs when it does not.
   void SendComPortCommand(TComPortCommand Command, const std::string& Value, bool Confirm);
+  // Stores a line setting, sends its command and raises settings-changed.
+  void ChangeLineSetting(std::atomic<std::uint8_t>& Setting, std::uint8_t Value,
+                         TComPortCommand Command, std::uint8_t CommandValue);
+  void ChangeControlLine(std::atomic<bool>& Line, bool Value, std::uint8_t ControlCode);
   void SendWire(std::string_view Bytes);  // FLinkLock held
   void ReadLoop();
   void MarkGone(const std::string& Why);  // FLinkLock held; the base keeps the gone state
@@ -89,12 +87,6 @@ class TSerialServerInterface : public TSerialPortCoreInterface {
 
   std::atomic<std::uint16_t> FComNumber{0};
   std::string FPortLabel;
-  std::atomic<std::int32_t> FBaudRate{9600};
-  std::atomic<std::uint8_t> FDataBits{8};
-  std::atomic<std::uint8_t> FStopBits{0};
-  std::atomic<std::uint8_t> FParity{0};
-  std::atomic<bool> FDTR{true};
-  std::atomic<bool> FRTS{true};
   std::atomic<std::int32_t> FInBufSize{10000000};
   std::atomic<std::int32_t> FOutBufSize{10000000};
 

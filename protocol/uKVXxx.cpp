@@ -131,9 +131,7 @@ std::uint8_t TakeByte(std::string& Stream) {
 }
 
 std::uint32_t TakeUnsigned(std::string& Stream, std::size_t Count) {
-  std::uint32_t value = 0;
-  for (unsigned char byte : TakeBytes(Stream, Count)) value = (value << 8) | byte;
-  return value;
+  return BigEndian(TakeBytes(Stream, Count));
 }
 
 float TakeReal(std::string& Stream) {

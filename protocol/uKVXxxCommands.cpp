@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "protocol/uTirmel97.h"
+#include "support/uConversionUtils.h"
 #include "support/uErrors.h"
 #include "support/uLogUtils.h"
 #include "support/uStringUtils.h"
@@ -25,10 +26,6 @@ TKVXPauseFunction InstalledPause() {
   return gPause;
 }
 
-std::string Byte(int value) {
-  return std::string(1, static_cast<char>(value));
-}
-
 // Asks until two answers in a row agree and are not empty; at most five attempts.
 bool ConfirmedQuery(const TKVXTransact& transact, std::uint8_t instruction, const std::string& data,
                     std::string& reply) {
@@ -47,12 +44,6 @@ bool ConfirmedQuery(const TKVXTransact& transact, std::uint8_t instruction, cons
 
 void FailUnless(bool ok, const char* failure) {
   if (!ok) throw Exception(failure);
-}
-
-std::uint16_t BigEndian(std::string_view bytes) {
-  std::uint16_t value = 0;
-  for (unsigned char b : bytes) value = static_cast<std::uint16_t>((value << 8) | b);
-  return value;
 }
 
 }  // namespace

@@ -18,10 +18,6 @@ constexpr std::uint8_t kStatusValid = 0x80;
 constexpr std::uint8_t kStatusOverflow = 0x04;
 constexpr char kUnknownCode = 0x05;  // defined in neither stream
 
-std::string Byte(int value) {
-  return std::string(1, static_cast<char>(value));
-}
-
 bool ValidChannel(unsigned char ch) {
   return ch >= 1 && ch <= kChannelCount;
 }

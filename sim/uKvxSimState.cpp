@@ -47,10 +47,6 @@ constexpr TChannelTemplate kChannels[kChannelCount] = {
     {"Pr\xF9tok", "0..50 mV", "m3/h", 2, -5, 45, 2, 0x81, 40, -2, 0.5f},
 };
 
-std::string Byte(int value) {
-  return std::string(1, static_cast<char>(value));
-}
-
 // A channel's stream starts with its two-byte 0x01 item.
 std::string WithAfterChannel(std::string channelStream, std::string_view extra) {
   return channelStream.insert(2, extra);

@@ -11,22 +11,22 @@ namespace {
 
 class TIconv {
  public:
-  TIconv(const char* to, const char* from) : handle_(iconv_open(to, from)) {
-    if (handle_ == reinterpret_cast<iconv_t>(-1))
+  TIconv(const char* to, const char* from) : FHandle(iconv_open(to, from)) {
+    if (FHandle == reinterpret_cast<iconv_t>(-1))
       throw Exception(std::string("Code page conversion not available: ") + from + " -> " + to);
   }
-  ~TIconv() { iconv_close(handle_); }
+  ~TIconv() { iconv_close(FHandle); }
   TIconv(const TIconv&) = delete;
   TIconv& operator=(const TIconv&) = delete;
-  iconv_t get() const { return handle_; }
+  iconv_t get() const { return FHandle; }
 
  private:
-  iconv_t handle_;
+  iconv_t FHandle;
 };
 
 // Length of the well-formed UTF-8 sequence at the start of text, 0 when there is none.
 std::size_t Utf8SequenceLength(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const auto byte = [&](std::size_t index) { return static_cast<unsigned char>(text[index]); };
   const unsigned char lead = byte(0);
   std::size_t length = 0;
   unsigned char low = 0x80, high = 0xBF;  // range of the second byte

@@ -28,14 +28,25 @@ double ShortestDecimal(float Value) {
 }
 
 std::string FloatToStrBin(float Value) {
-  const auto bits = std::bit_cast<std::uint32_t>(Value);
-  return std::string{static_cast<char>(bits >> 24), static_cast<char>(bits >> 16),
-                     static_cast<char>(bits >> 8), static_cast<char>(bits)};
+  return BigEndian32(std::bit_cast<std::uint32_t>(Value));
 }
 
 float StrBinToFloat(std::string_view Text) {
   if (Text.size() != 4) throw Exception("StrBin must be 4 chars length");
-  std::uint32_t bits = 0;
-  for (unsigned char byte : Text) bits = (bits << 8) | byte;
-  return std::bit_cast<float>(bits);
+  return std::bit_cast<float>(BigEndian(Text));
+}
+
+std::string Byte(std::uint8_t Value) {
+  return std::string(1, static_cast<char>(Value));
+}
+
+std::uint32_t BigEndian(std::string_view Bytes) {
+  std::uint32_t value = 0;
+  for (unsigned char byte : Bytes) value = (value << 8) | byte;
+  return value;
+}
+
+std::string BigEndian32(std::uint32_t Value) {
+  return {static_cast<char>(Value >> 24), static_cast<char>(Value >> 16),
+          static_cast<char>(Value >> 8), static_cast<char>(Value)};
 }

@@ -1,5 +1,7 @@
 #pragma once
-// Conversions between a channel's linear scaling and its range, and the 4-byte wire real.
+// Conversions between a channel's linear scaling and its range, the 4-byte wire real, and
+// the bytes of wire numbers (most significant first, as the module and the servers send them).
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,3 +21,9 @@ double ShortestDecimal(float Value);
 std::string FloatToStrBin(float Value);
 // Raises "StrBin must be 4 chars length" unless Text has exactly 4 bytes.
 float StrBinToFloat(std::string_view Text);
+// One byte as a string of one character.
+std::string Byte(std::uint8_t Value);
+// The number that up to four bytes give, most significant first ("" gives 0).
+std::uint32_t BigEndian(std::string_view Bytes);
+// The four bytes of Value, most significant first.
+std::string BigEndian32(std::uint32_t Value);

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "support/uFileUtils.h"
 #include "support/uPaths.h"
 #include "support/uProgramArgs.h"
 #include "support/uStringUtils.h"
@@ -132,14 +133,7 @@ void OpenDayFile(TLogState& state, const TDateTimeParts& now, int32_t today) {
 }
 
 void WriteLine(int fd, const std::string& line) {
-  std::size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-  ::fdatasync(fd);
+  if (WriteAll(fd, line) == 0) ::fdatasync(fd);
 }
 
 }  // namespace

@@ -12,10 +12,10 @@
 std::string GetExeDir() {
   std::string path(256, '\0');
   for (;;) {
-    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n < 0) return "./";
-    if (static_cast<std::size_t>(n) < path.size()) {
-      path.resize(static_cast<std::size_t>(n));
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) return "./";
+    if (static_cast<std::size_t>(length) < path.size()) {
+      path.resize(static_cast<std::size_t>(length));
       break;
     }
     path.resize(path.size() * 2);  // possibly cut off: try again with more room

@@ -13,13 +13,13 @@ std::string Trim(std::string_view text) {
 
 std::string UpperCase(std::string_view text) {
   std::string result(text);
-  for (char& c : result)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (char& character : result)
+    if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 'a' + 'A');
   return result;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && UpperCase(a) == UpperCase(b);
+bool SameText(std::string_view first, std::string_view second) {
+  return first.size() == second.size() && UpperCase(first) == UpperCase(second);
 }
 
 std::string PadRight(std::string_view text, std::size_t width) {

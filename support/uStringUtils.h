@@ -9,7 +9,7 @@ std::string Trim(std::string_view text);
 // ASCII-only upper case; bytes above 0x7F are left as they are.
 std::string UpperCase(std::string_view text);
 // Case-insensitive (ASCII) equality.
-bool SameText(std::string_view a, std::string_view b);
+bool SameText(std::string_view first, std::string_view second);
 // Text, padded with blanks and cut to exactly Width characters.
 std::string PadRight(std::string_view text, std::size_t width);
 // "%.*d"-style formatting without the C varargs at every call site.

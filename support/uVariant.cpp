@@ -32,15 +32,15 @@ bool TextToNumber(std::string_view text, double& value) {
 }  // namespace
 
 std::string TVariant::ToText() const {
-  if (const auto* text = std::get_if<std::string>(&value_)) return *text;
-  if (const auto* flag = std::get_if<bool>(&value_)) return *flag ? "True" : "False";
-  if (const auto* number = std::get_if<double>(&value_)) return NumberToText(*number);
+  if (const auto* text = std::get_if<std::string>(&FValue)) return *text;
+  if (const auto* flag = std::get_if<bool>(&FValue)) return *flag ? "True" : "False";
+  if (const auto* number = std::get_if<double>(&FValue)) return NumberToText(*number);
   return std::string();
 }
 
 bool TVariant::ToBool() const {
-  if (const auto* flag = std::get_if<bool>(&value_)) return *flag;
-  if (const auto* number = std::get_if<double>(&value_)) return *number != 0;
+  if (const auto* flag = std::get_if<bool>(&FValue)) return *flag;
+  if (const auto* number = std::get_if<double>(&FValue)) return *number != 0;
   const std::string text = ToText();
   if (IsText()) {
     if (SameText(Trim(text), "True")) return true;

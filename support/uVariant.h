@@ -13,19 +13,19 @@ class TVariant {
     bool operator==(const NullTag&) const = default;
   };
 
-  TVariant() : value_(EmptyTag{}) {}
+  TVariant() : FValue(EmptyTag{}) {}
   static TVariant Null() { return TVariant(NullTag{}); }
-  TVariant(const char* text) : value_(std::string(text)) {}
-  TVariant(std::string text) : value_(std::move(text)) {}
-  TVariant(bool value) : value_(value) {}
-  TVariant(int value) : value_(static_cast<double>(value)) {}
-  TVariant(double value) : value_(value) {}
+  TVariant(const char* text) : FValue(std::string(text)) {}
+  TVariant(std::string text) : FValue(std::move(text)) {}
+  TVariant(bool value) : FValue(value) {}
+  TVariant(int value) : FValue(static_cast<double>(value)) {}
+  TVariant(double value) : FValue(value) {}
 
-  bool IsEmpty() const { return std::holds_alternative<EmptyTag>(value_); }
-  bool IsNull() const { return std::holds_alternative<NullTag>(value_); }
-  bool IsText() const { return std::holds_alternative<std::string>(value_); }
-  bool IsBool() const { return std::holds_alternative<bool>(value_); }
-  bool IsNumber() const { return std::holds_alternative<double>(value_); }
+  bool IsEmpty() const { return std::holds_alternative<EmptyTag>(FValue); }
+  bool IsNull() const { return std::holds_alternative<NullTag>(FValue); }
+  bool IsText() const { return std::holds_alternative<std::string>(FValue); }
+  bool IsBool() const { return std::holds_alternative<bool>(FValue); }
+  bool IsNumber() const { return std::holds_alternative<double>(FValue); }
 
   // Text form: Booleans as "True"/"False", numbers in the shortest exact form,
   // empty and null as "".
@@ -37,6 +37,6 @@ class TVariant {
   bool operator==(const TVariant& other) const = default;
 
  private:
-  explicit TVariant(NullTag tag) : value_(tag) {}
-  std::variant<EmptyTag, NullTag, std::string, bool, double> value_;
+  explicit TVariant(NullTag tag) : FValue(tag) {}
+  std::variant<EmptyTag, NullTag, std::string, bool, double> FValue;
 };

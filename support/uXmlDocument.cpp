@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "support/uFileUtils.h"
 #include "support/uStringUtils.h"
 
 struct TXMLDocumentData {
@@ -27,10 +28,10 @@ struct TXMLDocumentData {
 
 namespace {
 
-const xmlChar* X(const std::string& text) {
+const xmlChar* ToXmlChars(const std::string& text) {
   return reinterpret_cast<const xmlChar*>(text.c_str());
 }
-std::string S(const xmlChar* text) {
+std::string FromXmlChars(const xmlChar* text) {
   return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
 }
 
@@ -96,11 +97,11 @@ std::string ReadWholeFile(const std::string& path) {
   char buffer[65536];
   int error = 0;
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) error = errno;
-    if (n <= 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) error = errno;
+    if (count <= 0) break;
+    content.append(buffer, static_cast<std::size_t>(count));
   }
   ::close(fd);
   if (error)
@@ -111,16 +112,16 @@ std::string ReadWholeFile(const std::string& path) {
 // Element and attribute names are checked so that a bad name is refused here instead
 // of producing a file that cannot be read back.
 void CheckName(const std::string& name) {
-  if (name.find('\0') != std::string::npos || xmlValidateName(X(name), 0) != 0)
+  if (name.find('\0') != std::string::npos || xmlValidateName(ToXmlChars(name), 0) != 0)
     throw EXMLError(Format("Invalid XML name '%s'", name.c_str()));
 }
 
 // XML 1.0 cannot carry control characters other than tab, line feed and carriage return.
 void CheckValue(const std::string& value) {
-  for (unsigned char c : value)
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
-      throw EXMLError(Format("Attribute value contains control character 0x%02X", c));
-  if (!xmlCheckUTF8(X(value))) throw EXMLError("Attribute value is not valid UTF-8 text");
+  for (unsigned char character : value)
+    if (character < 0x20 && character != '\t' && character != '\n' && character != '\r')
+      throw EXMLError(Format("Attribute value contains control character 0x%02X", character));
+  if (!xmlCheckUTF8(ToXmlChars(value))) throw EXMLError("Attribute value is not valid UTF-8 text");
 }
 
 bool IsElement(xmlNodePtr node) {
@@ -134,7 +135,8 @@ xmlNodePtr NextElement(xmlNodePtr node) {
 
 // "prefix:name" for names in a prefixed namespace, as written in the file.
 std::string QualifiedName(const xmlChar* name, xmlNsPtr ns) {
-  return ns && ns->prefix ? S(ns->prefix) + ":" + S(name) : S(name);
+  return ns && ns->prefix ? FromXmlChars(ns->prefix) + ":" + FromXmlChars(name)
+                          : FromXmlChars(name);
 }
 
 xmlAttrPtr FindAttribute(xmlNodePtr node, std::string_view name) {
@@ -204,17 +206,7 @@ void WriteFileReplacing(const std::string& path, const std::string& content) {
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0)
     throw EXMLError(Format("%s: cannot create file (%s)", path.c_str(), std::strerror(errno)));
-  std::size_t done = 0;
-  int error = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = errno ? errno : EIO;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  int error = WriteAll(fd, content);
   if (!error && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && !error) error = errno;
   if (!error && std::rename(temp.c_str(), path.c_str()) != 0) error = errno;
@@ -227,23 +219,23 @@ void WriteFileReplacing(const std::string& path, const std::string& content) {
 }  // namespace
 
 TXMLNode::TXMLNode(std::shared_ptr<TXMLDocumentData> document, _xmlNode* node)
-    : document_(std::move(document)), node_(node) {}
+    : FDocument(std::move(document)), FNode(node) {}
 
 std::string TXMLNode::NodeName() const {
-  return node_ ? QualifiedName(node_->name, node_->ns) : std::string();
+  return FNode ? QualifiedName(FNode->name, FNode->ns) : std::string();
 }
 
 std::vector<TXMLNode> TXMLNode::ChildNodes() const {
   std::vector<TXMLNode> result;
-  for (xmlNodePtr child = node_ ? NextElement(node_->children) : nullptr; child;
+  for (xmlNodePtr child = FNode ? NextElement(FNode->children) : nullptr; child;
        child = NextElement(child->next))
-    result.emplace_back(document_, child);
+    result.emplace_back(FDocument, child);
   return result;
 }
 
 int TXMLNode::ChildCount() const {
   int count = 0;
-  for (xmlNodePtr child = node_ ? NextElement(node_->children) : nullptr; child;
+  for (xmlNodePtr child = FNode ? NextElement(FNode->children) : nullptr; child;
        child = NextElement(child->next))
     ++count;
   return count;
@@ -251,9 +243,9 @@ int TXMLNode::ChildCount() const {
 
 TXMLNode TXMLNode::Child(int index) const {
   if (index < 0) return TXMLNode();
-  xmlNodePtr child = node_ ? NextElement(node_->children) : nullptr;
+  xmlNodePtr child = FNode ? NextElement(FNode->children) : nullptr;
   for (; child && index > 0; --index) child = NextElement(child->next);
-  return child ? TXMLNode(document_, child) : TXMLNode();
+  return child ? TXMLNode(FDocument, child) : TXMLNode();
 }
 
 TXMLNode TXMLNode::FirstChild() const {
@@ -261,58 +253,58 @@ TXMLNode TXMLNode::FirstChild() const {
 }
 
 TXMLNode TXMLNode::NextSibling() const {
-  xmlNodePtr next = node_ ? NextElement(node_->next) : nullptr;
-  return next ? TXMLNode(document_, next) : TXMLNode();
+  xmlNodePtr next = FNode ? NextElement(FNode->next) : nullptr;
+  return next ? TXMLNode(FDocument, next) : TXMLNode();
 }
 
 TXMLNode TXMLNode::FindChild(std::string_view name) const {
-  for (xmlNodePtr child = node_ ? NextElement(node_->children) : nullptr; child;
+  for (xmlNodePtr child = FNode ? NextElement(FNode->children) : nullptr; child;
        child = NextElement(child->next))
-    if (QualifiedName(child->name, child->ns) == name) return TXMLNode(document_, child);
+    if (QualifiedName(child->name, child->ns) == name) return TXMLNode(FDocument, child);
   return TXMLNode();
 }
 
 TXMLNode TXMLNode::AddChild(std::string_view name) {
-  if (!node_) throw EXMLError("Cannot add a child to no node");
+  if (!FNode) throw EXMLError("Cannot add a child to no node");
   const std::string text(name);
   CheckName(text);
-  xmlNodePtr child = xmlNewDocNode(node_->doc, nullptr, X(text), nullptr);
-  if (!child || !xmlAddChild(node_, child)) {
+  xmlNodePtr child = xmlNewDocNode(FNode->doc, nullptr, ToXmlChars(text), nullptr);
+  if (!child || !xmlAddChild(FNode, child)) {
     xmlFreeNode(child);
     throw EXMLError(Format("Cannot add element '%s'", text.c_str()));
   }
-  return TXMLNode(document_, child);
+  return TXMLNode(FDocument, child);
 }
 
 std::vector<std::string> TXMLNode::AttributeNames() const {
   std::vector<std::string> result;
-  if (IsElement(node_))
-    for (xmlAttrPtr attr = node_->properties; attr; attr = attr->next)
+  if (IsElement(FNode))
+    for (xmlAttrPtr attr = FNode->properties; attr; attr = attr->next)
       result.push_back(QualifiedName(attr->name, attr->ns));
   return result;
 }
 
 bool TXMLNode::HasAttribute(std::string_view name) const {
-  return FindAttribute(node_, name) != nullptr;
+  return FindAttribute(FNode, name) != nullptr;
 }
 
 TVariant TXMLNode::GetAttribute(std::string_view name) const {
-  xmlAttrPtr attr = FindAttribute(node_, name);
+  xmlAttrPtr attr = FindAttribute(FNode, name);
   if (!attr) return TVariant::Null();
-  xmlChar* value = xmlNodeListGetString(node_->doc, attr->children, 1);
-  std::string text = S(value);
+  xmlChar* value = xmlNodeListGetString(FNode->doc, attr->children, 1);
+  std::string text = FromXmlChars(value);
   xmlFree(value);
   return TVariant(std::move(text));
 }
 
 void TXMLNode::SetAttribute(std::string_view name, const TVariant& value) {
-  if (!node_) throw EXMLError("Cannot set an attribute of no node");
+  if (!FNode) throw EXMLError("Cannot set an attribute of no node");
   const std::string attrName(name);
   const std::string text = value.ToText();
   CheckName(attrName);
   CheckValue(text);
-  if (xmlAttrPtr existing = FindAttribute(node_, name)) {
-    xmlNodePtr children = xmlNewDocText(node_->doc, X(text));
+  if (xmlAttrPtr existing = FindAttribute(FNode, name)) {
+    xmlNodePtr children = xmlNewDocText(FNode->doc, ToXmlChars(text));
     if (!children) throw EXMLError(Format("Cannot set attribute '%s'", attrName.c_str()));
     xmlFreeNodeList(existing->children);
     existing->children = children;
@@ -320,7 +312,7 @@ void TXMLNode::SetAttribute(std::string_view name, const TVariant& value) {
     children->parent = reinterpret_cast<xmlNodePtr>(existing);
     return;
   }
-  if (!xmlNewProp(node_, X(attrName), X(text)))
+  if (!xmlNewProp(FNode, ToXmlChars(attrName), ToXmlChars(text)))
     throw EXMLError(Format("Cannot set attribute '%s'", attrName.c_str()));
 }
 
@@ -328,36 +320,36 @@ TXMLDocument::TXMLDocument() {
   InitLibrary();
   xmlDocPtr doc = xmlNewDoc(BAD_CAST "1.0");
   if (!doc) throw EXMLError("Out of memory creating an XML document");
-  data_ = std::make_shared<TXMLDocumentData>(doc);
+  FData = std::make_shared<TXMLDocumentData>(doc);
 }
 
 TXMLDocument TXMLDocument::LoadFromFile(const std::string& path) {
   TXMLDocument result;
-  result.data_ = Parse(ReadWholeFile(path), path);
+  result.FData = Parse(ReadWholeFile(path), path);
   return result;
 }
 
 TXMLDocument TXMLDocument::LoadFromXML(std::string_view text) {
   TXMLDocument result;
-  result.data_ = Parse(text, std::string());
+  result.FData = Parse(text, std::string());
   return result;
 }
 
 void TXMLDocument::SetAutoIndent(bool on) {
-  data_->autoIndent = on;
+  FData->autoIndent = on;
   if (on)
-    if (xmlNodePtr root = xmlDocGetRootElement(data_->doc)) StripIndentation(root);
+    if (xmlNodePtr root = xmlDocGetRootElement(FData->doc)) StripIndentation(root);
 }
 
 TXMLNode TXMLDocument::DocumentElement() const {
-  xmlNodePtr root = xmlDocGetRootElement(data_->doc);
-  return root ? TXMLNode(data_, root) : TXMLNode();
+  xmlNodePtr root = xmlDocGetRootElement(FData->doc);
+  return root ? TXMLNode(FData, root) : TXMLNode();
 }
 
 void TXMLDocument::SaveToFile(const std::string& path) const {
-  WriteFileReplacing(path, Serialize(*data_));
+  WriteFileReplacing(path, Serialize(*FData));
 }
 
 std::string TXMLDocument::SaveToXML() const {
-  return Serialize(*data_);
+  return Serialize(*FData);
 }

@@ -20,8 +20,8 @@ class TXMLNode {
   TXMLNode() = default;
   TXMLNode(std::shared_ptr<TXMLDocumentData> document, _xmlNode* node);
 
-  explicit operator bool() const { return node_ != nullptr; }
-  bool operator==(const TXMLNode& other) const { return node_ == other.node_; }
+  explicit operator bool() const { return FNode != nullptr; }
+  bool operator==(const TXMLNode& other) const { return FNode == other.FNode; }
 
   // The element's name as written ("prefix:name" in a prefixed namespace), case preserved.
   std::string NodeName() const;
@@ -45,8 +45,8 @@ class TXMLNode {
   void SetAttribute(std::string_view name, const TVariant& value);
 
  private:
-  std::shared_ptr<TXMLDocumentData> document_;
-  _xmlNode* node_ = nullptr;
+  std::shared_ptr<TXMLDocumentData> FDocument;
+  _xmlNode* FNode = nullptr;
 };
 
 class TXMLDocument {
@@ -66,7 +66,7 @@ class TXMLDocument {
   std::string SaveToXML() const;
 
  private:
-  std::shared_ptr<TXMLDocumentData> data_;
+  std::shared_ptr<TXMLDocumentData> FData;
 };
 
 class EXMLError : public std::runtime_error {

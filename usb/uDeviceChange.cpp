@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr std::int32_t kHighestComPort = 255;
 // Where the device manager keeps its control socket: without it no event is ever relayed.
 constexpr const char* kDeviceManagerControl = "/run/udev/control";
 
@@ -61,7 +60,7 @@ std::int32_t ComPortOfNode(const std::string& Node, const std::string& Links) {
     if (end > start) names.push_back(Links.substr(start, end - start));
     start = end + 1;
   }
-  for (std::int32_t n = 1; n <= kHighestComPort; ++n) {
+  for (std::int32_t n = 1; n <= kHighestProbedComPort; ++n) {
     const std::string path = AfComPortPath(n);
     if (path.empty()) continue;
     for (const auto& name : names)

@@ -15,6 +15,9 @@
 
 class IAfMainThreadDispatcher;
 
+// COM ports are probed and followed from 1 up to this number.
+inline constexpr std::int32_t kHighestProbedComPort = 255;
+
 inline constexpr std::uint32_t DBT_DEVICEARRIVAL = 0x8000;
 inline constexpr std::uint32_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
 inline constexpr std::uint32_t DBT_DEVTYP_PORT = 3;

@@ -2,20 +2,12 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "support/uLogUtils.h"
 #include "support/uMessages.h"
 #include "support/uStringUtils.h"
-
-namespace {
-
-template <typename F, typename... A>
-FT_STATUS Guarded(F entry, A... args) {
-  return entry ? entry(args...) : kFTNotAvailable;
-}
-
-}  // namespace
 
 void* TFTDIBinding::Lookup(const char* name) {
   dlerror();
@@ -36,39 +28,8 @@ TFTDIBinding::TFTDIBinding(const std::string& libraryName) {
     FLoaderTexts.push_back(text ? text : libraryName + ": not loaded");
     return;
   }
-  // Same order as the slots are declared.
-  FWrite = reinterpret_cast<TFT_Write>(Lookup("FT_Write"));
-  FOpen = reinterpret_cast<TFT_Open>(Lookup("FT_Open"));
-  FClose = reinterpret_cast<TFT_Close>(Lookup("FT_Close"));
-  FRead = reinterpret_cast<TFT_Read>(Lookup("FT_Read"));
-  FSetBaudRate = reinterpret_cast<TFT_SetBaudRate>(Lookup("FT_SetBaudRate"));
-  FSetDataCharacteristics =
-      reinterpret_cast<TFT_SetDataCharacteristics>(Lookup("FT_SetDataCharacteristics"));
-  FSetFlowControl = reinterpret_cast<TFT_SetFlowControl>(Lookup("FT_SetFlowControl"));
-  FResetDevice = reinterpret_cast<TFT_HandleOnly>(Lookup("FT_ResetDevice"));
-  FSetDtr = reinterpret_cast<TFT_HandleOnly>(Lookup("FT_SetDtr"));
-  FClrDtr = reinterpret_cast<TFT_HandleOnly>(Lookup("FT_ClrDtr"));
-  FSetRts = reinterpret_cast<TFT_HandleOnly>(Lookup("FT_SetRts"));
-  FClrRts = reinterpret_cast<TFT_HandleOnly>(Lookup("FT_ClrRts"));
-  FGetModemStatus = reinterpret_cast<TFT_GetModemStatus>(Lookup("FT_GetModemStatus"));
-  FSetChars = reinterpret_cast<TFT_SetChars>(Lookup("FT_SetChars"));
-  FPurge = reinterpret_cast<TFT_Purge>(Lookup("FT_Purge"));
-  FSetTimeouts = reinterpret_cast<TFT_SetTimeouts>(Lookup("FT_SetTimeouts"));
-  FGetQueueStatus = reinterpret_cast<TFT_GetQueueStatus>(Lookup("FT_GetQueueStatus"));
-  FListDevices = reinterpret_cast<TFT_ListDevices>(Lookup("FT_ListDevices"));
-  FListDevices2 = reinterpret_cast<TFT_ListDevices>(Lookup("FT_ListDevices"));
-  FListDevices3 = reinterpret_cast<TFT_ListDevices>(Lookup("FT_ListDevices"));
-  FOpenEx = reinterpret_cast<TFT_OpenEx>(Lookup("FT_OpenEx"));
-  FGetDeviceInfoList = reinterpret_cast<TFT_GetDeviceInfoList>(Lookup("FT_GetDeviceInfoList"));
-  FCreateDeviceInfoList =
-      reinterpret_cast<TFT_CreateDeviceInfoList>(Lookup("FT_CreateDeviceInfoList"));
-  FGetDeviceInfoDetail =
-      reinterpret_cast<TFT_GetDeviceInfoDetail>(Lookup("FT_GetDeviceInfoDetail"));
-  FSetEventNotification =
-      reinterpret_cast<TFT_SetEventNotification>(Lookup("FT_SetEventNotification"));
-  FEraseEE = reinterpret_cast<TFT_HandleOnly>(Lookup("FT_EraseEE"));
-  FEE_Read = reinterpret_cast<TFT_EE_Data>(Lookup("FT_EE_Read"));
-  FEE_Program = reinterpret_cast<TFT_EE_Data>(Lookup("FT_EE_Program"));
+  for (std::size_t slot = 0; slot < kFTEntryPoints.size(); ++slot)
+    FSlots[slot] = Lookup(std::string(kFTEntryPoints[slot]).c_str());
 }
 
 TFTDIBinding::~TFTDIBinding() {
@@ -76,115 +37,86 @@ TFTDIBinding::~TFTDIBinding() {
 }
 
 int TFTDIBinding::BoundCount() const {
-  const void* slots[] = {
-      reinterpret_cast<const void*>(FWrite),
-      reinterpret_cast<const void*>(FOpen),
-      reinterpret_cast<const void*>(FClose),
-      reinterpret_cast<const void*>(FRead),
-      reinterpret_cast<const void*>(FSetBaudRate),
-      reinterpret_cast<const void*>(FSetDataCharacteristics),
-      reinterpret_cast<const void*>(FSetFlowControl),
-      reinterpret_cast<const void*>(FResetDevice),
-      reinterpret_cast<const void*>(FSetDtr),
-      reinterpret_cast<const void*>(FClrDtr),
-      reinterpret_cast<const void*>(FSetRts),
-      reinterpret_cast<const void*>(FClrRts),
-      reinterpret_cast<const void*>(FGetModemStatus),
-      reinterpret_cast<const void*>(FSetChars),
-      reinterpret_cast<const void*>(FPurge),
-      reinterpret_cast<const void*>(FSetTimeouts),
-      reinterpret_cast<const void*>(FGetQueueStatus),
-      reinterpret_cast<const void*>(FListDevices),
-      reinterpret_cast<const void*>(FListDevices2),
-      reinterpret_cast<const void*>(FListDevices3),
-      reinterpret_cast<const void*>(FOpenEx),
-      reinterpret_cast<const void*>(FGetDeviceInfoList),
-      reinterpret_cast<const void*>(FCreateDeviceInfoList),
-      reinterpret_cast<const void*>(FGetDeviceInfoDetail),
-      reinterpret_cast<const void*>(FSetEventNotification),
-      reinterpret_cast<const void*>(FEraseEE),
-      reinterpret_cast<const void*>(FEE_Read),
-      reinterpret_cast<const void*>(FEE_Program),
-  };
-  int count = 0;
-  for (const void* slot : slots) count += slot != nullptr;
-  return count;
+  return static_cast<int>(
+      std::ranges::count_if(FSlots, [](void* slot) { return slot != nullptr; }));
 }
 
 FT_STATUS TFTDIBinding::FT_Write(FT_HANDLE handle, void* buffer, DWORD count,
                                  DWORD* written) const {
-  return Guarded(FWrite, handle, buffer, count, written);
+  return Call<TFT_Write>(FTSlotOf("FT_Write"), handle, buffer, count, written);
 }
 
 FT_STATUS TFTDIBinding::FT_Read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* read) const {
-  return Guarded(FRead, handle, buffer, count, read);
+  return Call<TFT_Read>(FTSlotOf("FT_Read"), handle, buffer, count, read);
 }
 
 FT_STATUS TFTDIBinding::FT_Close(FT_HANDLE handle) const {
-  return Guarded(FClose, handle);
+  return Call<TFT_Close>(FTSlotOf("FT_Close"), handle);
 }
 
 FT_STATUS TFTDIBinding::FT_SetBaudRate(FT_HANDLE handle, ULONG rate) const {
-  return Guarded(FSetBaudRate, handle, rate);
+  return Call<TFT_SetBaudRate>(FTSlotOf("FT_SetBaudRate"), handle, rate);
 }
 
 FT_STATUS TFTDIBinding::FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength,
                                                   UCHAR stopBits, UCHAR parity) const {
-  return Guarded(FSetDataCharacteristics, handle, wordLength, stopBits, parity);
+  return Call<TFT_SetDataCharacteristics>(FTSlotOf("FT_SetDataCharacteristics"), handle, wordLength,
+                                          stopBits, parity);
 }
 
 FT_STATUS TFTDIBinding::FT_ResetDevice(FT_HANDLE handle) const {
   if (!handle) return kFTNotAvailable;
-  return Guarded(FResetDevice, handle);
+  return Call<TFT_HandleOnly>(FTSlotOf("FT_ResetDevice"), handle);
 }
 
 FT_STATUS TFTDIBinding::FT_SetDtr(FT_HANDLE handle) const {
-  return Guarded(FSetDtr, handle);
+  return Call<TFT_HandleOnly>(FTSlotOf("FT_SetDtr"), handle);
 }
 FT_STATUS TFTDIBinding::FT_ClrDtr(FT_HANDLE handle) const {
-  return Guarded(FClrDtr, handle);
+  return Call<TFT_HandleOnly>(FTSlotOf("FT_ClrDtr"), handle);
 }
 FT_STATUS TFTDIBinding::FT_SetRts(FT_HANDLE handle) const {
-  return Guarded(FSetRts, handle);
+  return Call<TFT_HandleOnly>(FTSlotOf("FT_SetRts"), handle);
 }
 FT_STATUS TFTDIBinding::FT_ClrRts(FT_HANDLE handle) const {
-  return Guarded(FClrRts, handle);
+  return Call<TFT_HandleOnly>(FTSlotOf("FT_ClrRts"), handle);
 }
 
 FT_STATUS TFTDIBinding::FT_Purge(FT_HANDLE handle, ULONG mask) const {
-  return Guarded(FPurge, handle, mask);
+  return Call<TFT_Purge>(FTSlotOf("FT_Purge"), handle, mask);
 }
 
 FT_STATUS TFTDIBinding::FT_GetQueueStatus(FT_HANDLE handle, DWORD* waiting) const {
-  return Guarded(FGetQueueStatus, handle, waiting);
+  return Call<TFT_GetQueueStatus>(FTSlotOf("FT_GetQueueStatus"), handle, waiting);
 }
 
 FT_STATUS TFTDIBinding::FT_ListDevices(void* arg1, void* arg2, DWORD flags) const {
-  return Guarded(FListDevices, arg1, arg2, flags);
+  return Call<TFT_ListDevices>(FTSlotOf("FT_ListDevices"), arg1, arg2, flags);
 }
 
 FT_STATUS TFTDIBinding::FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) const {
-  return Guarded(FOpenEx, arg, flags, handle);
+  return Call<TFT_OpenEx>(FTSlotOf("FT_OpenEx"), arg, flags, handle);
 }
 
 FT_STATUS TFTDIBinding::FT_CreateDeviceInfoList(DWORD* count) const {
-  return Guarded(FCreateDeviceInfoList, count);
+  return Call<TFT_CreateDeviceInfoList>(FTSlotOf("FT_CreateDeviceInfoList"), count);
 }
 
 FT_STATUS TFTDIBinding::FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
                                                DWORD* locationId, void* serialNumber,
                                                void* description, FT_HANDLE* handle) const {
-  return Guarded(FGetDeviceInfoDetail, index, flags, type, id, locationId, serialNumber,
-                 description, handle);
+  return Call<TFT_GetDeviceInfoDetail>(FTSlotOf("FT_GetDeviceInfoDetail"), index, flags, type, id,
+                                       locationId, serialNumber, description, handle);
 }
 
 FT_STATUS TFTDIBinding::FT_SetEventNotification(FT_HANDLE handle, DWORD mask,
                                                 EVENT_HANDLE* event) const {
-  return Guarded(FSetEventNotification, handle, mask, static_cast<void*>(event));
+  return Call<TFT_SetEventNotification>(FTSlotOf("FT_SetEventNotification"), handle, mask,
+                                        static_cast<void*>(event));
 }
 
 FT_STATUS TFTDIBinding::FT_EraseEE(FT_HANDLE handle) const {
-  return Guarded(FEraseEE, handle);
+  return Call<TFT_HandleOnly>(FTSlotOf("FT_EraseEE"), handle);
 }
 
 std::string FTDILibraryName() {

@@ -4,9 +4,11 @@
 // through a guard that answers kFTNotAvailable when the library or the entry point is missing.
 #include <pthread.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using FT_HANDLE = void*;
@@ -46,26 +48,59 @@ inline constexpr std::size_t kFTDescriptionSize = 64;
 
 // Entry point types (the library's calling conventions on this platform).
 using TFT_Write = FT_STATUS (*)(FT_HANDLE, void*, DWORD, DWORD*);
-using TFT_Open = FT_STATUS (*)(int, FT_HANDLE*);
 using TFT_Close = FT_STATUS (*)(FT_HANDLE);
 using TFT_Read = FT_STATUS (*)(FT_HANDLE, void*, DWORD, DWORD*);
 using TFT_SetBaudRate = FT_STATUS (*)(FT_HANDLE, ULONG);
 using TFT_SetDataCharacteristics = FT_STATUS (*)(FT_HANDLE, UCHAR, UCHAR, UCHAR);
-using TFT_SetFlowControl = FT_STATUS (*)(FT_HANDLE, USHORT, UCHAR, UCHAR);
 using TFT_HandleOnly = FT_STATUS (*)(FT_HANDLE);
-using TFT_GetModemStatus = FT_STATUS (*)(FT_HANDLE, ULONG*);
-using TFT_SetChars = FT_STATUS (*)(FT_HANDLE, UCHAR, UCHAR, UCHAR, UCHAR);
 using TFT_Purge = FT_STATUS (*)(FT_HANDLE, ULONG);
-using TFT_SetTimeouts = FT_STATUS (*)(FT_HANDLE, ULONG, ULONG);
 using TFT_GetQueueStatus = FT_STATUS (*)(FT_HANDLE, DWORD*);
 using TFT_ListDevices = FT_STATUS (*)(void*, void*, DWORD);
 using TFT_OpenEx = FT_STATUS (*)(void*, DWORD, FT_HANDLE*);
-using TFT_GetDeviceInfoList = FT_STATUS (*)(void*, DWORD*);
 using TFT_CreateDeviceInfoList = FT_STATUS (*)(DWORD*);
 using TFT_GetDeviceInfoDetail = FT_STATUS (*)(DWORD, DWORD*, DWORD*, DWORD*, DWORD*, void*, void*,
                                               FT_HANDLE*);
 using TFT_SetEventNotification = FT_STATUS (*)(FT_HANDLE, DWORD, void*);
-using TFT_EE_Data = FT_STATUS (*)(FT_HANDLE, void*);
+
+// The entry points the binding looks up; the position is the slot. FT_ListDevices fills
+// three slots, one for each way the driver's list is asked for.
+inline constexpr std::array<std::string_view, 28> kFTEntryPoints = {
+    "FT_Write",
+    "FT_Open",
+    "FT_Close",
+    "FT_Read",
+    "FT_SetBaudRate",
+    "FT_SetDataCharacteristics",
+    "FT_SetFlowControl",
+    "FT_ResetDevice",
+    "FT_SetDtr",
+    "FT_ClrDtr",
+    "FT_SetRts",
+    "FT_ClrRts",
+    "FT_GetModemStatus",
+    "FT_SetChars",
+    "FT_Purge",
+    "FT_SetTimeouts",
+    "FT_GetQueueStatus",
+    "FT_ListDevices",
+    "FT_ListDevices",
+    "FT_ListDevices",
+    "FT_OpenEx",
+    "FT_GetDeviceInfoList",
+    "FT_CreateDeviceInfoList",
+    "FT_GetDeviceInfoDetail",
+    "FT_SetEventNotification",
+    "FT_EraseEE",
+    "FT_EE_Read",
+    "FT_EE_Program",
+};
+
+// The (first) slot of the named entry point; a name missing from the table does not compile.
+consteval std::size_t FTSlotOf(std::string_view name) {
+  for (std::size_t slot = 0; slot < kFTEntryPoints.size(); ++slot)
+    if (kFTEntryPoints[slot] == name) return slot;
+  throw "entry point missing from kFTEntryPoints";
+}
 
 // The loaded library and its entry points. One instance serves the process (FTDI());
 // tests may create others. Filled once by the constructor, read-only afterwards, so the
@@ -110,37 +145,16 @@ class TFTDIBinding {
 
  private:
   void* Lookup(const char* name);
+  // Calls the entry point in Slot with its type, or answers kFTNotAvailable for an empty slot.
+  template <typename TEntry, typename... TArgs>
+  FT_STATUS Call(std::size_t slot, TArgs... args) const {
+    const auto entry = reinterpret_cast<TEntry>(FSlots[slot]);
+    return entry ? entry(args...) : kFTNotAvailable;
+  }
 
   void* FLibrary = nullptr;
   std::vector<std::string> FLoaderTexts;
-  TFT_Write FWrite = nullptr;
-  TFT_Open FOpen = nullptr;
-  TFT_Close FClose = nullptr;
-  TFT_Read FRead = nullptr;
-  TFT_SetBaudRate FSetBaudRate = nullptr;
-  TFT_SetDataCharacteristics FSetDataCharacteristics = nullptr;
-  TFT_SetFlowControl FSetFlowControl = nullptr;
-  TFT_HandleOnly FResetDevice = nullptr;
-  TFT_HandleOnly FSetDtr = nullptr;
-  TFT_HandleOnly FClrDtr = nullptr;
-  TFT_HandleOnly FSetRts = nullptr;
-  TFT_HandleOnly FClrRts = nullptr;
-  TFT_GetModemStatus FGetModemStatus = nullptr;
-  TFT_SetChars FSetChars = nullptr;
-  TFT_Purge FPurge = nullptr;
-  TFT_SetTimeouts FSetTimeouts = nullptr;
-  TFT_GetQueueStatus FGetQueueStatus = nullptr;
-  TFT_ListDevices FListDevices = nullptr;
-  TFT_ListDevices FListDevices2 = nullptr;
-  TFT_ListDevices FListDevices3 = nullptr;
-  TFT_OpenEx FOpenEx = nullptr;
-  TFT_GetDeviceInfoList FGetDeviceInfoList = nullptr;
-  TFT_CreateDeviceInfoList FCreateDeviceInfoList = nullptr;
-  TFT_GetDeviceInfoDetail FGetDeviceInfoDetail = nullptr;
-  TFT_SetEventNotification FSetEventNotification = nullptr;
-  TFT_HandleOnly FEraseEE = nullptr;
-  TFT_EE_Data FEE_Read = nullptr;
-  TFT_EE_Data FEE_Program = nullptr;
+  std::array<void*, kFTEntryPoints.size()> FSlots{};
 };
 
 // Name of the library file: $KVX_FTD2XX_LIBRARY when set and not empty, else "libftd2xx.so".

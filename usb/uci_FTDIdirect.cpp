@@ -1,238 +1,36 @@
 #include "usb/uci_FTDIdirect.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <condition_variable>
-#include <ctime>
 #include <thread>
 #include <typeindex>
-#include <vector>
 
-#include "support/uMessages.h"
-
-// The event a driver signals when data arrive (monotonic clock, for the reader's waits).
-struct TDriverEvent {
-  TDriverEvent() {
-    pthread_condattr_t attr;
-    pthread_condattr_init(&attr);
-    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-    pthread_cond_init(&Event.Cond, &attr);
-    pthread_condattr_destroy(&attr);
-    pthread_mutex_init(&Event.Mutex, nullptr);
-    Event.Value = 0;
-  }
-  ~TDriverEvent() {
-    pthread_cond_destroy(&Event.Cond);
-    pthread_mutex_destroy(&Event.Mutex);
-  }
-  TDriverEvent(const TDriverEvent&) = delete;
-  TDriverEvent& operator=(const TDriverEvent&) = delete;
-  EVENT_HANDLE Event;
-};
-
-// The reader thread of an open device. It holds the device without a count, so that an
-// open device whose last reference goes is still destroyed: its destruction closes it and
-// ends this thread (or, when a listener on this thread dropped that reference, tells it so).
-// The thread shares ownership of this object, so that a close from a notification on the
-// thread itself can let it run out on its own ("retire" it).
-class TFTDIDevicecore : public std::enable_shared_from_this<TFTDIDevicecore> {
- public:
-  TFTDIDevicecore(IFTDISerialPortInterface* Device, ICommunicationInterface* Channel,
-                  FT_HANDLE Handle);
-  ~TFTDIDevicecore();
-  TFTDIDevicecore(const TFTDIDevicecore&) = delete;
-  TFTDIDevicecore& operator=(const TFTDIDevicecore&) = delete;
-
-  void Start();
-  // Sets the terminate flag and the stop event: the thread ends at once.
-  void Terminate();
-  // From another thread: waits until the thread has ended.
-  void WaitFor();
-  // From the thread itself: it runs out on its own, keeping this object alive meanwhile.
-  void Retire();
-  // Waits until the thread's last round is over, whether it was retired or not.
-  void WaitForRounds();
-  bool OnReaderThread() const { return std::this_thread::get_id() == FThreadId; }
-  // From the thread itself, during a round: the device has been destroyed.
-  void DeviceGone() { FDeviceGone = true; }
-  // Sets the data event (auto-reset), so a further notification follows.
-  void SetDataEvent();
-  // The driver failed to let go of the handle: its event must outlive this reader (and the
-  // device), as the driver may still signal it.
-  void KeepEventForDriver();
-
- private:
-  enum class TWake { Timeout, Data, Stop };
-  TWake Wait(std::chrono::milliseconds Limit);
-  void Execute();
-
-  IFTDISerialPortInterface* FDevice;
-  ICommunicationInterface* FChannel;
-  std::shared_ptr<TDriverEvent> FEventHolder;  // the data event, handed to the driver
-  EVENT_HANDLE& FEvent;
-  bool FStopped = false;  // the stop event (manual-reset), under FEvent.Mutex
-  std::atomic<bool> FTerminated{false};
-  bool FDeviceGone = false;  // only touched on the reader thread
-  std::thread FThread;
-  std::thread::id FThreadId;
-  std::mutex FDoneLock;
-  std::condition_variable FDoneChanged;
-  bool FDone = false;
-};
+#include "support/uLogUtils.h"
+#include "support/uStringUtils.h"
+#include "usb/uFTDIReader.h"
 
 namespace {
 
-std::mutex gDialogLock;
-TFTDISettingsDialog gDialog;
-
-// Events of handles the driver failed to close: kept for the rest of the run.
-struct TKeptEvents {
-  std::mutex Lock;
-  std::vector<std::shared_ptr<TDriverEvent>> Events;
-  // At exit, after the threads that kept them.
-  ~TKeptEvents() {
-    std::lock_guard lock(Lock);
-    Events.clear();
-  }
-} gKeptEvents;
+// The adapter's speed until the first setting.
+constexpr std::int32_t kAdapterBaudRate = 115200;
 
 struct TFTDIDeviceRegistration {
   TFTDIDeviceRegistration() { RegisterChannelClass(typeid(TFTDIDevice), "FTD_USB"); }
   ~TFTDIDeviceRegistration() { UnregisterChannelClass(typeid(TFTDIDevice)); }
 } FTDIDeviceRegistration;
 
-timespec DeadlineAfter(std::chrono::milliseconds Limit) {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  const long ns = t.tv_nsec + static_cast<long>(Limit.count()) * 1000000L;
-  t.tv_sec += ns / 1000000000L;
-  t.tv_nsec = ns % 1000000000L;
-  return t;
-}
-
 // Text of a driver buffer, which may lack its terminating zero.
 std::string BufferText(const char* Buffer, std::size_t Size) {
-  std::size_t n = 0;
-  while (n < Size && Buffer[n]) ++n;
-  return std::string(Buffer, n);
+  std::size_t length = 0;
+  while (length < Size && Buffer[length]) ++length;
+  return std::string(Buffer, length);
 }
 
 }  // namespace
 
-void SetFTDISettingsDialog(TFTDISettingsDialog Dialog) {
-  std::lock_guard lock(gDialogLock);
-  gDialog = std::move(Dialog);
-}
-
-// --- TFTDIDevicecore -------------------------------------------------------------------
-
-TFTDIDevicecore::TFTDIDevicecore(IFTDISerialPortInterface* Device, ICommunicationInterface* Channel,
-                                 FT_HANDLE Handle)
-    : FDevice(Device),
-      FChannel(Channel),
-      FEventHolder(std::make_shared<TDriverEvent>()),
-      FEvent(FEventHolder->Event) {
-  const FT_STATUS status =
-      FTDI().FT_SetEventNotification(Handle, FT_EVENT_RXCHAR | FT_EVENT_MODEM_STATUS, &FEvent);
-  // The thread still polls every 100 ms without the driver's event.
-  if (status != FT_OK) ShowMessage(std::to_string(status));
-}
-
-void TFTDIDevicecore::Start() {
-  FThread = std::thread([self = shared_from_this()] { self->Execute(); });
-  FThreadId = FThread.get_id();
-}
-
-TFTDIDevicecore::~TFTDIDevicecore() {
-  if (FThread.joinable()) {
-    Terminate();
-    FThread.join();
-  }
-}
-
-void TFTDIDevicecore::KeepEventForDriver() {
-  std::lock_guard lock(gKeptEvents.Lock);
-  gKeptEvents.Events.push_back(FEventHolder);
-}
-
-void TFTDIDevicecore::Terminate() {
-  FTerminated = true;
-  pthread_mutex_lock(&FEvent.Mutex);
-  FStopped = true;
-  pthread_cond_broadcast(&FEvent.Cond);
-  pthread_mutex_unlock(&FEvent.Mutex);
-}
-
-void TFTDIDevicecore::WaitFor() {
-  if (FThread.joinable()) FThread.join();
-}
-
-void TFTDIDevicecore::Retire() {
-  FThread.detach();
-}
-
-void TFTDIDevicecore::WaitForRounds() {
-  std::unique_lock lock(FDoneLock);
-  FDoneChanged.wait(lock, [this] { return FDone; });
-}
-
-void TFTDIDevicecore::SetDataEvent() {
-  pthread_mutex_lock(&FEvent.Mutex);
-  FEvent.Value = 1;
-  pthread_cond_broadcast(&FEvent.Cond);
-  pthread_mutex_unlock(&FEvent.Mutex);
-}
-
-TFTDIDevicecore::TWake TFTDIDevicecore::Wait(std::chrono::milliseconds Limit) {
-  const timespec until = DeadlineAfter(Limit);
-  pthread_mutex_lock(&FEvent.Mutex);
-  int rc = 0;
-  if (!FStopped && !FEvent.Value) rc = pthread_cond_timedwait(&FEvent.Cond, &FEvent.Mutex, &until);
-  TWake wake = TWake::Timeout;
-  if (FStopped)
-    wake = TWake::Stop;
-  else if (FEvent.Value || rc == 0)  // our own signal, or the driver's broadcast
-    wake = TWake::Data;
-  FEvent.Value = 0;
-  pthread_mutex_unlock(&FEvent.Mutex);
-  return wake;
-}
-
-void TFTDIDevicecore::Execute() {
-  pthread_setname_np(pthread_self(), "kvx-usb-reader");
-  // Best effort: a thread without the right to raise its priority keeps the normal one.
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -10);
-  bool data = false;
-  while (!FTerminated) {
-    if (FChannel->TryLock()) {
-      if (data || FChannel->InputCount() > 0) {
-        data = false;
-        FDevice->NotifyDataReceived();
-      }
-      // A listener dropped the last reference: the device is gone, and its destruction gave
-      // back the lock of this round.
-      if (FDeviceGone) break;
-      FChannel->Unlock();
-    } else {
-      std::this_thread::yield();
-    }
-    // A close from the notification on this thread has set the flag.
-    if (FTerminated) break;
-    const TWake wake = Wait(std::chrono::milliseconds(data ? 1 : 100));
-    if (wake == TWake::Stop) break;
-    if (wake == TWake::Data) data = true;
-  }
-  std::lock_guard lock(FDoneLock);
-  FDone = true;
-  FDoneChanged.notify_all();
-}
-
-// --- TFTDIDevice -----------------------------------------------------------------------
-
 TFTDIDevice::TFTDIDevice(std::int32_t Index, std::string Location)
-    : TSerialPortCoreInterface(std::string()), FLocation(std::move(Location)), FDeviceIndex(Index) {
+    : TKeptSettingsSerialInterface(std::string(), kAdapterBaudRate, false),
+      FLocation(std::move(Location)),
+      FDeviceIndex(Index) {
   DWORD count = 0;
   FT_STATUS status = FTDI().FT_CreateDeviceInfoList(&count);
   if (status == FT_OK) {
@@ -251,12 +49,12 @@ TFTDIDevice::TFTDIDevice(std::int32_t Index, std::string Location)
 }
 
 TFTDIDevice::TFTDIDevice(std::string SerialNumber, std::string Location)
-    : TSerialPortCoreInterface(std::string()),
+    : TKeptSettingsSerialInterface(std::string(), kAdapterBaudRate, false),
       FLocation(std::move(Location)),
       FSerialNumber(std::move(SerialNumber)) {}
 
 TFTDIDevice::TFTDIDevice(std::string ConnectionString)
-    : TSerialPortCoreInterface(std::move(ConnectionString)) {}
+    : TKeptSettingsSerialInterface(std::move(ConnectionString), kAdapterBaudRate, false) {}
 
 TFTDIDevice::~TFTDIDevice() = default;
 
@@ -286,7 +84,10 @@ void* TFTDIDevice::FindInterface(const TGUID& iid) {
   return TSerialPortCoreInterface::FindInterface(iid);
 }
 
-void TFTDIDevice::ErrorHandler(const char*, FT_STATUS Status) {
+void TFTDIDevice::ErrorHandler(const char* Operation, FT_STATUS Status) {
+  // On real hardware the failing call is what tells a driver fault from a pulled cable.
+  DebugLog(Format("USB adapter %s: %s failed, status %u%s", GetSerialNumber().c_str(), Operation,
+                  static_cast<unsigned>(Status), FTStatusText(Status).c_str()));
   // What the driver answers for an adapter pulled while open: the device is gone.
   if (Status == FT_IO_ERROR || Status == FT_DEVICE_NOT_FOUND) {
     if (!GetActive()) return;
@@ -483,19 +284,6 @@ void TFTDIDevice::SetPresent(bool Value) {
   Close(true);
 }
 
-bool TFTDIDevice::ShowSettingsDialog() {
-  TFTDISettingsDialog dialog;
-  {
-    std::lock_guard lock(gDialogLock);
-    dialog = gDialog;
-  }
-  return dialog && dialog(GetBaudRate());
-}
-
-bool TFTDIDevice::HasSettingsDialog() {
-  return true;
-}
-
 void TFTDIDevice::PurgeInput() {
   const FT_STATUS status = FTDI().FT_Purge(FHandle.load(), FT_PURGE_RX);
   if (status != FT_OK) ErrorHandler("PurgeInput", status);
@@ -504,10 +292,6 @@ void TFTDIDevice::PurgeInput() {
 void TFTDIDevice::PurgeOutput() {
   const FT_STATUS status = FTDI().FT_Purge(FHandle.load(), FT_PURGE_TX);
   if (status != FT_OK) ErrorHandler("PurgeOutput", status);
-}
-
-std::int32_t TFTDIDevice::GetBaudRate() {
-  return FBaudRate;
 }
 
 void TFTDIDevice::SetBaudRate(std::int32_t Value) {
@@ -527,31 +311,24 @@ void TFTDIDevice::SetBaudRate(std::int32_t Value) {
   DoSettingsChanged();
 }
 
-bool TFTDIDevice::GetRTS() {
-  return FRTS;
-}
-
 void TFTDIDevice::SetRTS(bool Value) {
-  TChannelLock lock(*this);
-  const FT_HANDLE handle = FHandle.load();
-  const FT_STATUS status = Value ? FTDI().FT_SetRts(handle) : FTDI().FT_ClrRts(handle);
-  if (status != FT_OK)
-    ErrorHandler("SetRTS", status);
-  else
-    FRTS = Value;
-}
-
-bool TFTDIDevice::GetDTR() {
-  return FDTR;
+  SetControlLine(FRTS, Value, "SetRTS",
+                 Value ? &TFTDIBinding::FT_SetRts : &TFTDIBinding::FT_ClrRts);
 }
 
 void TFTDIDevice::SetDTR(bool Value) {
-  const FT_HANDLE handle = FHandle.load();
-  const FT_STATUS status = Value ? FTDI().FT_SetDtr(handle) : FTDI().FT_ClrDtr(handle);
+  SetControlLine(FDTR, Value, "SetDTR",
+                 Value ? &TFTDIBinding::FT_SetDtr : &TFTDIBinding::FT_ClrDtr);
+}
+
+void TFTDIDevice::SetControlLine(std::atomic<bool>& Line, bool Value, const char* Operation,
+                                 TLineCall Call) {
+  TChannelLock lock(*this);
+  const FT_STATUS status = (FTDI().*Call)(FHandle.load());
   if (status != FT_OK)
-    ErrorHandler("SetDTR", status);
+    ErrorHandler(Operation, status);
   else
-    FDTR = Value;
+    Line = Value;
 }
 
 bool TFTDIDevice::GetCTS() {
@@ -577,20 +354,11 @@ void TFTDIDevice::ApplyDataCharacteristics(std::uint8_t DataBits, std::uint8_t S
   DoSettingsChanged();
 }
 
-std::uint8_t TFTDIDevice::GetStopBits() {
-  return FStopBits;
-}
 void TFTDIDevice::SetStopBits(std::uint8_t Value) {
   ApplyDataCharacteristics(FDataBits, Value, FParity);
 }
-std::uint8_t TFTDIDevice::GetParity() {
-  return FParity;
-}
 void TFTDIDevice::SetParity(std::uint8_t Value) {
   ApplyDataCharacteristics(FDataBits, FStopBits, Value);
-}
-std::uint8_t TFTDIDevice::GetDataBits() {
-  return FDataBits;
 }
 void TFTDIDevice::SetDataBits(std::uint8_t Value) {
   ApplyDataCharacteristics(Value, FStopBits, FParity);

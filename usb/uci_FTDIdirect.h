@@ -9,7 +9,6 @@
 //   auto byString = Create<TFTDIDevice>("provider=FTD_USB;serial_number=FT1234");
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,7 +17,7 @@
 #include "comm/uci_ISerialPortInterface.h"
 #include "usb/uci_FTDIcore.h"
 
-class IFTDISerialPortInterface : public ISerialPortInterface {
+class IFTDISerialPortInterface : public virtual ISerialPortInterface {
  public:
   static constexpr TGUID IID = TGUID::FromText("{CBFAE6C0-8E72-4D7F-8C51-C36038E6F5F5}");
 
@@ -37,12 +36,7 @@ class IFTDISerialPortInterface : public ISerialPortInterface {
 
 class TFTDIDevicecore;
 
-// Shows the adapter's settings (the current speed) and reports whether they were confirmed.
-// The window installs it; without one ShowSettingsDialog answers false.
-using TFTDISettingsDialog = std::function<bool(std::int32_t BaudRate)>;
-void SetFTDISettingsDialog(TFTDISettingsDialog Dialog);
-
-class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInterface {
+class TFTDIDevice : public TKeptSettingsSerialInterface, public IFTDISerialPortInterface {
  public:
   // From the driver's device list: reads serial number and description of entry Index.
   TFTDIDevice(std::int32_t Index, std::string Location);
@@ -74,25 +68,17 @@ class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInter
   std::string GetPortName() override;
   std::string GetDescription() override;
   void SetPresent(bool Value) override;
-  bool ShowSettingsDialog() override;
-  bool HasSettingsDialog() override;
   void PurgeInput() override;
   void PurgeOutput() override;
 
   // Serial settings
-  std::int32_t GetBaudRate() override;
   void SetBaudRate(std::int32_t Value) override;
-  bool GetRTS() override;
   void SetRTS(bool Value) override;
-  bool GetDTR() override;
   void SetDTR(bool Value) override;
   bool GetCTS() override;
   bool GetDSR() override;
-  std::uint8_t GetStopBits() override;
   void SetStopBits(std::uint8_t Value) override;
-  std::uint8_t GetParity() override;
   void SetParity(std::uint8_t Value) override;
-  std::uint8_t GetDataBits() override;
   void SetDataBits(std::uint8_t Value) override;
   std::int32_t GetOutBufSize() override;
   void SetOutBufSize(std::int32_t Value) override;
@@ -104,10 +90,14 @@ class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInter
   void BeforeDestruction() override;
 
  private:
-  // A failing driver call: FT_IO_ERROR closes the device, other statuses change nothing.
+  // A failing driver call, named by Operation in the trace: FT_IO_ERROR and
+  // FT_DEVICE_NOT_FOUND close the device as gone, other statuses change nothing.
   void ErrorHandler(const char* Operation, FT_STATUS Status);
   // Sends data bits, stop bits and parity; on failure the previous values come back.
   void ApplyDataCharacteristics(std::uint8_t DataBits, std::uint8_t StopBits, std::uint8_t Parity);
+  using TLineCall = FT_STATUS (TFTDIBinding::*)(FT_HANDLE) const;
+  // Sets or clears a modem control line through Call; the stored state follows on success.
+  void SetControlLine(std::atomic<bool>& Line, bool Value, const char* Operation, TLineCall Call);
   void StopReader();
   void ReapRetiredReaders();
   void SetSerialNumber(std::string Value);
@@ -121,7 +111,4 @@ class TFTDIDevice : public TSerialPortCoreInterface, public IFTDISerialPortInter
   std::string FSerialNumber;
   std::string FDescription;
   std::int32_t FDeviceIndex = -1;
-  std::atomic<std::int32_t> FBaudRate{115200};
-  std::atomic<bool> FRTS{false}, FDTR{false};
-  std::atomic<std::uint8_t> FDataBits{8}, FStopBits{0}, FParity{0};
 };

@@ -14,8 +14,6 @@
 #include "comm/uci_ICommunicationInterface.h"
 #include "usb/uDeviceChange.h"
 
-inline constexpr std::int32_t kHighestProbedComPort = 255;
-
 class TFTDIManager {
  public:
   // Starts following device changes where the platform offers them.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/uConversionUtils.h"
+
 namespace {
 
 constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kWill = '\xfb', kWont = '\xfc',

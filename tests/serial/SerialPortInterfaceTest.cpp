@@ -262,4 +262,13 @@ TEST_F(SerialPortInterfaceTest, MonitorSeesWritesAndReadsWithTheirDirections) {
   unsetenv("XDG_RUNTIME_DIR");
 }
 
+TEST_F(SerialPortInterfaceTest, TheComPortChannelOffersNoSettingsDialog) {
+  auto Channel = Create<TSerialPortInterface>("comport=3");
+  TListener Listener;
+  Channel->GetSettingsChangedEvents().Add(TCiNotify::Bind<&TListener::Settings>(&Listener));
+  EXPECT_FALSE(Channel->HasSettingsDialog());
+  EXPECT_FALSE(Channel->ShowSettingsDialog());
+  EXPECT_TRUE(Listener.Seen.empty());
+}
+
 }  // namespace

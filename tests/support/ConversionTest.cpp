@@ -99,3 +99,22 @@ TEST(StrBin, EveryFiniteFloatRoundTripsBitExactly) {
   // All patterns but NaN and infinity: 2^32 - 2^24.
   EXPECT_EQ(positive.checked + negative.checked, (uint64_t{1} << 32) - (uint64_t{1} << 24));
 }
+
+// The module's production record and the server's speed command carry numbers most
+// significant byte first.
+TEST(WireNumbers, ReadMostSignificantByteFirst) {
+  EXPECT_EQ(BigEndian(std::string("\x12\x34", 2)), 0x1234u);
+  EXPECT_EQ(BigEndian(std::string("\x00\x01\xC2\x00", 4)), 115200u);
+  EXPECT_EQ(BigEndian(std::string("\xFF", 1)), 0xFFu);
+  EXPECT_EQ(BigEndian(""), 0u);
+}
+
+TEST(WireNumbers, WriteFourBytesMostSignificantFirstAndReadBack) {
+  EXPECT_EQ(BigEndian32(115200), std::string("\x00\x01\xC2\x00", 4));
+  EXPECT_EQ(BigEndian(BigEndian32(0xDEADBEEFu)), 0xDEADBEEFu);
+}
+
+TEST(WireNumbers, AByteIsOneCharacterOfThatValue) {
+  EXPECT_EQ(Byte(0), std::string(1, '\0'));
+  EXPECT_EQ(Byte(0xFE), std::string(1, '\xFE'));
+}

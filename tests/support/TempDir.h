@@ -12,21 +12,21 @@ class TTempDir {
   TTempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kvx_support_XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    FPath = pattern;
   }
   ~TTempDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(FPath, ignored);
   }
   TTempDir(const TTempDir&) = delete;
   TTempDir& operator=(const TTempDir&) = delete;
 
   // The directory with a trailing '/'.
-  std::string Dir() const { return path_.string() + "/"; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string Dir() const { return FPath.string() + "/"; }
+  std::string File(const std::string& name) const { return (FPath / name).string(); }
 
  private:
-  std::filesystem::path path_;
+  std::filesystem::path FPath;
 };
 
 inline std::string ReadBytes(const std::string& path) {

@@ -7,7 +7,10 @@
 #include <mutex>
 #include <thread>
 
+#include "support/uLogUtils.h"
 #include "support/uMessages.h"
+#include "support/uProgramArgs.h"
+#include "tests/support/TempDir.h"
 #include "tests/usb/EchoPeer.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 #include "usb/uci_FTDIdirect.h"
@@ -288,6 +291,37 @@ TEST_F(FTDIDeviceTest, IoErrorClosesTheDeviceOtherFailuresDoNot) {
   FakeFtdi_Plug("S1");
   EXPECT_TRUE(device->Open());
   EXPECT_TRUE(device->Close(false));
+}
+
+// On real hardware the trace is how a failing driver call is found: it names the call.
+TEST_F(FTDIDeviceTest, AFailingDriverCallIsNamedInTheTrace) {
+  TTempDir logDir;
+  SetProgramArgs({"kvxsetup", "DEBUG"});
+  SetDebugLogDirectory(logDir.Dir());
+  StartDebugLog();
+  FakeFtdi_AddAdapter("S1", "", nullptr);
+  auto device = Channel("S1");
+  ASSERT_TRUE(device->Open());
+  FakeFtdi_FailEntry("FT_Write", FT_INVALID_PARAMETER);
+  EXPECT_EQ(device->Write("abc"), 0);
+  FakeFtdi_FailEntry("FT_Write", 0);
+  EXPECT_TRUE(device->Close(false));
+  const std::string trace = ReadBytes(DebugLogFileName());
+  ShutdownDebugLog();
+  SetDebugLogDirectory("");
+  SetProgramArgs({"kvxsetup"});
+  EXPECT_NE(trace.find("USB adapter S1: Write failed, status 6 - Invalid Parameter"),
+            std::string::npos)
+      << trace;
+}
+
+TEST_F(FTDIDeviceTest, TheAdapterOffersNoSettingsDialog) {
+  FakeFtdi_AddAdapter("S1", "", nullptr);
+  auto device = Channel("S1");
+  device->SetConnectionString("baudrate=9600");
+  EXPECT_FALSE(device->HasSettingsDialog());
+  EXPECT_FALSE(device->ShowSettingsDialog());
+  EXPECT_NE(device->GetConnectionString().find("baudrate=9600"), std::string::npos);
 }
 
 TEST_F(FTDIDeviceTest, FailedCloseLeavesTheDeviceClosed) {

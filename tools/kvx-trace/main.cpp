@@ -21,16 +21,16 @@ namespace {
 
 class TFd {
  public:
-  explicit TFd(int fd) : fd_(fd) {}
+  explicit TFd(int fd) : FDescriptor(fd) {}
   ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (FDescriptor >= 0) ::close(FDescriptor);
   }
   TFd(const TFd&) = delete;
   TFd& operator=(const TFd&) = delete;
-  int Get() const { return fd_; }
+  int Get() const { return FDescriptor; }
 
  private:
-  int fd_;
+  int FDescriptor;
 };
 
 int Fail(const std::string& what) {
@@ -99,14 +99,14 @@ int main(int argc, char** argv) {
     }
     if (fds[1].revents) break;
     if (fds[0].revents & POLLIN) {
-      const ssize_t n = ::recv(socketFd.Get(), buffer.data(), buffer.size(), 0);
-      if (n < 0) {
+      const ssize_t received = ::recv(socketFd.Get(), buffer.data(), buffer.size(), 0);
+      if (received < 0) {
         if (errno == EINTR) continue;
         result = Fail("recv");
         break;
       }
-      const std::string line =
-          FormatTraceLine(std::chrono::system_clock::now(), std::string_view(buffer.data(), n));
+      const std::string line = FormatTraceLine(std::chrono::system_clock::now(),
+                                               std::string_view(buffer.data(), received));
       if (!line.empty()) {
         std::fputs((line + "\n").c_str(), stdout);
         std::fflush(stdout);

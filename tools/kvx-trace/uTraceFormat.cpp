@@ -18,10 +18,10 @@ std::string FormatTraceLine(std::chrono::system_clock::time_point time, std::str
   line += direction == 1 ? "->" : direction == 2 ? "<-" : Format("?%u", direction);
   const std::string_view data = message.substr(1);
   std::string text;
-  for (const char c : data) {
-    const auto byte = static_cast<unsigned char>(c);
+  for (const char character : data) {
+    const auto byte = static_cast<unsigned char>(character);
     line += Format(" %02X", byte);
-    text += byte >= 0x20 && byte < 0x7F ? c : '.';
+    text += byte >= 0x20 && byte < 0x7F ? character : '.';
   }
   return line + "  |" + text + "|";
 }

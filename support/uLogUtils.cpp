@@ -11,43 +11,22 @@
 #include <unistd.h>
 
 #include "support/uFileUtils.h"
+#include "support/uLogState.h"
 #include "support/uPaths.h"
 #include "support/uProgramArgs.h"
 #include "support/uStringUtils.h"
 
 namespace {
 
-constexpr char TimeSeparator = ':';
+constexpr char kTimeSeparator = ':';
 
 std::atomic<bool> gDebugSwitch{false};
 std::atomic<bool> gClosing{true};
 std::atomic<pid_t> gMainThread{0};
 
-struct TLogState {
-  std::mutex lock;
-  int fd = -1;
-  int32_t logDay = 0;
-  std::string fileName;
-  std::string directory;
-  std::function<TDateTime()> clock;
-  std::function<void(const std::string&)> onOpened;
-
-  void Close() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-    logDay = 0;
-    fileName.clear();
-  }
-};
-
-TLogState& State() {
-  static TLogState state;
-  return state;
-}
-
 std::string FormatTime(const TDateTimeParts& t) {
-  return Format("%02d%c%02d%c%02d%c%03d", t.Hour, TimeSeparator, t.Minute, TimeSeparator, t.Second,
-                TimeSeparator, t.Millisecond);
+  return Format("%02d%c%02d%c%02d%c%03d", t.Hour, kTimeSeparator, t.Minute, kTimeSeparator,
+                t.Second, kTimeSeparator, t.Millisecond);
 }
 
 // Seconds since 1970 at which the machine booted, 0 when unknown.
@@ -98,7 +77,7 @@ std::string ThreadFields() {
   if (FileTimeToDateTime(*created, time)) {
     const TDateTimeParts t = DecodeDateTime(time);
     fields += Format("%04d-%02d-%02d %02d%c%02d%c%02d", t.Year, t.Month, t.Day, t.Hour,
-                     TimeSeparator, t.Minute, TimeSeparator, t.Second);
+                     kTimeSeparator, t.Minute, kTimeSeparator, t.Second);
   }
   return fields;
 }
@@ -113,10 +92,10 @@ bool CreateDayFile(TLogState& state, std::string directory, const TDateTimeParts
     const std::string path = prefix + std::to_string(n) + ".log";
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) {
-      state.fd = fd;
-      state.fileName = path;
-      state.logDay = today;
-      if (state.onOpened) state.onOpened(path);
+      state.FFd = fd;
+      state.FFileName = path;
+      state.FLogDay = today;
+      if (state.FOnOpened) state.FOnOpened(path);
       return true;
     }
     if (errno != EEXIST) return false;
@@ -126,7 +105,7 @@ bool CreateDayFile(TLogState& state, std::string directory, const TDateTimeParts
 
 // Next to the program when it may write there, else in the user's private state folder.
 void OpenDayFile(TLogState& state, const TDateTimeParts& now, int32_t today) {
-  if (CreateDayFile(state, state.directory.empty() ? GetExeDir() : state.directory, now, today))
+  if (CreateDayFile(state, state.FDirectory.empty() ? GetExeDir() : state.FDirectory, now, today))
     return;
   const std::string stateDir = ProgramSubdir(XdgStateHome());
   if (MakePrivateDir(stateDir)) CreateDayFile(state, stateDir, now, today);
@@ -153,23 +132,23 @@ void DebugLog(std::string_view Text, const TLogSender* Sender, int32_t Code, int
     tail += ThreadFields();
     tail += "\r\n";
 
-    TLogState& state = State();
-    std::lock_guard lock(state.lock);
+    TLogState& state = DebugLogState();
+    std::lock_guard lock(state.FLock);
     // A call that passed the first test while shutdown ran must not open a new file.
     if (gClosing.load()) return;
-    const TDateTime moment = state.clock ? state.clock() : Now();
+    const TDateTime moment = state.FClock ? state.FClock() : Now();
     const TDateTimeParts now = DecodeDateTime(moment);
     const int32_t today = DateOf(moment);
-    if (state.fd < 0 || today != state.logDay) {
+    if (state.FFd < 0 || today != state.FLogDay) {
       state.Close();
       OpenDayFile(state, now, today);
     }
-    if (state.fd < 0) return;
+    if (state.FFd < 0) return;
     std::string line = FormatTime(now);
     line += ';';
     line += Text;
     line += tail;
-    WriteLine(state.fd, line);
+    WriteLine(state.FFd, line);
   } catch (...) {
     // The trace never disturbs its caller (a sender that throws, memory running out).
   }
@@ -183,31 +162,18 @@ void StartDebugLog() {
 
 void ShutdownDebugLog() {
   gClosing = true;
-  TLogState& state = State();
-  std::lock_guard lock(state.lock);
+  TLogState& state = DebugLogState();
+  std::lock_guard lock(state.FLock);
   state.Close();
 }
 
-void SetDebugLogDirectory(std::string Directory) {
-  TLogState& state = State();
-  std::lock_guard lock(state.lock);
-  state.directory = std::move(Directory);
-}
-
-void SetDebugLogClock(std::function<TDateTime()> Clock) {
-  TLogState& state = State();
-  std::lock_guard lock(state.lock);
-  state.clock = std::move(Clock);
-}
-
-std::string DebugLogFileName() {
-  TLogState& state = State();
-  std::lock_guard lock(state.lock);
-  return state.fileName;
-}
-
 void SetDebugLogOpenedHandler(std::function<void(const std::string&)> Handler) {
-  TLogState& state = State();
-  std::lock_guard lock(state.lock);
-  state.onOpened = std::move(Handler);
+  TLogState& state = DebugLogState();
+  std::lock_guard lock(state.FLock);
+  state.FOnOpened = std::move(Handler);
+}
+
+TLogState& DebugLogState() {
+  static TLogState state;
+  return state;
 }

@@ -38,13 +38,6 @@ class TDebugLogSession {
   TDebugLogSession& operator=(const TDebugLogSession&) = delete;
 };
 
-// Where the files go first; empty means the program's directory (the default). The state
-// folder remains the second place.
-void SetDebugLogDirectory(std::string Directory);
 // Called with the full path of each file the log creates (under the log's lock: it must not
 // log). Empty: nobody is told.
 void SetDebugLogOpenedHandler(std::function<void(const std::string&)> Handler);
-// The local date-time source; an empty function means Now (the default).
-void SetDebugLogClock(std::function<TDateTime()> Clock);
-// Full path of the open log file, empty when none is open.
-std::string DebugLogFileName();

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "support/uLogUtils.h"
+#include "tests/support/LogTestHooks.h"
 #include "support/uProgramArgs.h"
 #include "support/uStringUtils.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"

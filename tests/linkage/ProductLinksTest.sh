@@ -19,7 +19,7 @@ symbols)
   nm=$2
   shift 2
   # One name of each piece of simulator, test-double and demo code.
-  names='TAfSimLine|TAfSimComDevice|TKvxSimModule|TKvxSimDevice|TInProcessChannel|TScriptedPeer|TSimPty|TKVXChannelTransactor|TKVXPauseObserver|EncodeSetupStream|EncodeWatchStream|StartDemoWalk|DemoScreenshotDir'
+  names='TAfSimLine|TAfSimComDevice|TKvxSimModule|TKvxSimDevice|TInProcessChannel|TScriptedPeer|TSimPty|TKVXChannelTransactor|TKVXPauseObserver|EncodeSetupStream|EncodeWatchStream|TRecordingMainServices|SetDebugLogClock|SetDebugLogDirectory|DebugLogFileName|StartDemoWalk|DemoScreenshotDir'
   status=0
   for program in "$@"; do
     [ -x "$program" ] || { echo "FAIL: $program is not built" >&2; exit 1; }

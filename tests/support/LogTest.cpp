@@ -14,6 +14,7 @@
 #include "ScopedEnv.h"
 #include "TempDir.h"
 #include "support/uLogUtils.h"
+#include "tests/support/LogTestHooks.h"
 #include "support/uProgramArgs.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/uLogUtils.h"
+#include "tests/support/LogTestHooks.h"
 #include "support/uMessages.h"
 #include "support/uProgramArgs.h"
 #include "tests/support/TempDir.h"

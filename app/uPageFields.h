@@ -41,7 +41,11 @@ struct TPageField {
   const char* Label;    // the element whose caption names the field on its page
   const char* Element;  // the element that edits it
   int Channel;          // 1 to 4 on the channel page, 0 on the communication page
-  bool operator==(const TPageField&) const = default;
+  // By text: the same name may stand at two addresses in two translation units.
+  bool operator==(const TPageField& Other) const {
+    return std::string_view(Label) == Other.Label && std::string_view(Element) == Other.Element &&
+           Channel == Other.Channel;
+  }
 };
 
 // The fields in which Held differs from Saved, in page order: the communication page, then

@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "support/uErrors.h"
+#include "support/uFileUtils.h"
 #include "support/uStringUtils.h"
 
 namespace {
@@ -96,11 +97,6 @@ void TCsvRecording::Write(const TTrendReading& Reading) {
 }
 
 void TCsvRecording::WriteLine(const std::string& Line) {
-  std::size_t done = 0;
-  while (done < Line.size()) {
-    const ssize_t written = ::write(FFd, Line.data() + done, Line.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw Exception("cannot write " + FFileName + ": " + std::strerror(errno));
-    done += static_cast<std::size_t>(written);
-  }
+  if (const int error = WriteAll(FFd, Line))
+    throw Exception("cannot write " + FFileName + ": " + std::strerror(error));
 }

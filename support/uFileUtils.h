@@ -1,5 +1,5 @@
 #pragma once
-// Writing to a descriptor, shared by the trace file and the document save.
+// Writing to a descriptor, shared by the trace file, the document save and the CSV recording.
 #include <string_view>
 
 // Writes every byte of Bytes to Descriptor, going on after interrupted and partial writes.

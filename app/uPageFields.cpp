@@ -1,7 +1,6 @@
 #include "app/uPageFields.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 
 #include "protocol/uKVXxxCommands.h"
@@ -10,10 +9,6 @@
 #include "support/uStringUtils.h"
 
 namespace {
-
-bool SameReal(float Left, float Right) {
-  return std::bit_cast<std::uint32_t>(Left) == std::bit_cast<std::uint32_t>(Right);
-}
 
 float RangeTop(const TChannelSetup& Setup) {
   return ScaleToRange(Setup.Offset, Setup.Scale, kRangeSpan).Max;
@@ -56,8 +51,8 @@ bool SameValue(const TKVXrec& Saved, const TKVXrec& Held, int Channel) {
 
 // Reals bit for bit: the module gives back the single it was sent.
 template <class Field>
-bool SameBits(const TKVXrec& Saved, const TKVXrec& Held, int Channel) {
-  return SameReal(Field::Of(Saved, Channel), Field::Of(Held, Channel));
+bool SameRealBits(const TKVXrec& Saved, const TKVXrec& Held, int Channel) {
+  return SameBits(Field::Of(Saved, Channel), Field::Of(Held, Channel));
 }
 
 // Texts without the blanks the module pads them with.
@@ -72,7 +67,7 @@ constexpr TFieldRule ExactRule(const char* Label, const char* Element) {
 }
 template <class Field>
 constexpr TFieldRule RealRule(const char* Label, const char* Element) {
-  return {Label, Element, SameBits<Field>, CopyValue<Field>};
+  return {Label, Element, SameRealBits<Field>, CopyValue<Field>};
 }
 template <class Field>
 constexpr TFieldRule TextRule(const char* Label, const char* Element) {
@@ -95,7 +90,7 @@ const TFieldRule kChannelFields[] = {
     // The top follows from bottom and scale: copying the scale with the bottom restores it.
     {"Label5", "deValueRangeMax",
      [](const TKVXrec& saved, const TKVXrec& held, int channel) {
-       return SameReal(RangeTop(saved.Setup[channel]), RangeTop(held.Setup[channel]));
+       return SameBits(RangeTop(saved.Setup[channel]), RangeTop(held.Setup[channel]));
      },
      CopyValue<TSetupField<&TChannelSetup::Scale>>},
     RealRule<TSetupField<&TChannelSetup::Offset>>("Label6", "deValueRangeMin"),

@@ -1,7 +1,6 @@
 #include "protocol/uKVXxx.h"
 
 #include <algorithm>
-#include <bit>
 #include <variant>
 
 #include "protocol/uKVXStreamItems.h"
@@ -50,7 +49,7 @@ bool Differs(const TStreamItem<R>& item, const R& a, const R& b) {
         if constexpr (std::is_same_v<TField, std::monostate>) {
           return false;
         } else if constexpr (std::is_same_v<TField, float R::*>) {
-          return std::bit_cast<std::uint32_t>(a.*field) != std::bit_cast<std::uint32_t>(b.*field);
+          return !SameBits(a.*field, b.*field);
         } else {
           return a.*field != b.*field;
         }

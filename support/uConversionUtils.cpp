@@ -31,6 +31,10 @@ std::string FloatToStrBin(float Value) {
   return BigEndian32(std::bit_cast<std::uint32_t>(Value));
 }
 
+bool SameBits(float Left, float Right) {
+  return std::bit_cast<std::uint32_t>(Left) == std::bit_cast<std::uint32_t>(Right);
+}
+
 float StrBinToFloat(std::string_view Text) {
   if (Text.size() != 4) throw Exception("StrBin must be 4 chars length");
   return std::bit_cast<float>(BigEndian(Text));

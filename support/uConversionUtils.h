@@ -19,6 +19,9 @@ void RangeToScale(double Min, double Max, double Span, float& Offset, float& Sca
 double ShortestDecimal(float Value);
 // IEEE 754 single, most significant byte first.
 std::string FloatToStrBin(float Value);
+// Whether two singles have the same bits: a module gives back the single it was sent, and
+// reals are compared so (NaN equals itself, -0 differs from 0).
+bool SameBits(float Left, float Right);
 // Raises "StrBin must be 4 chars length" unless Text has exactly 4 bytes.
 float StrBinToFloat(std::string_view Text);
 // One byte as a string of one character.

@@ -70,7 +70,7 @@ class TfMain : public TLogSender {
   bool ShowChannelPage(int Channel);
   void UpdateSaveButton();
   // Uploads the changes, reads the module back and shows what it holds on every page; the
-  // fields it did not take are named to the operator and stay to be saved again.
+  // fields it did not take are named to the operator and dropped from the edited copy.
   void SaveChanges();
   void MeasureTick();
 

@@ -103,6 +103,10 @@ void TfMain::FormShow() {
   Element("cbbLanguage").Set("ItemIndex", 0);
 }
 
+void TfMain::FormClose() {
+  Connect(nullptr);
+}
+
 void TfMain::ShowPage(TViewElement& Page) {
   for (const char* name : kPages)
     if (TViewElement& page = Element(name); &page != &Page) page.Set("Visible", false);

@@ -43,6 +43,9 @@ class TfMain : public TLogSender {
 
   // First show: to the search page, first language item selected.
   void FormShow();
+  // The window closes: the module is let go (polling stops, the trend and its recording end,
+  // the port is closed).
+  void FormClose();
 
   void ShowPage(TViewElement& Page);
   // Opens the channel and looks for a module at each search speed; on an answer downloads its

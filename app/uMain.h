@@ -41,7 +41,8 @@ class TfMain : public TLogSender {
   TViewElement& View() { return FView; }
   TViewElement& Element(std::string_view Name) const { return FView.Component(Name); }
 
-  // First show: to the search page, first language item selected.
+  // First show: to the search page, first language item selected unless the language
+  // remembered from the last run is.
   void FormShow();
   // The window closes: the module is let go (polling stops, the trend and its recording end,
   // the port is closed).

@@ -25,11 +25,12 @@ class TfTrendWindow : public QWidget {
 
   // Shows the window, or brings it to the front.
   void Open();
-  // Records every reading from now on into File; raises Exception when it cannot be written.
-  void StartRecording(const QString& File);
+  // Records every reading from now on into File. A file that cannot be written is reported to
+  // the operator, in the window's language, and the answer is false.
+  bool StartRecording(const QString& File);
   void StopRecording();
   bool Recording() const { return static_cast<bool>(FRecording); }
-  // The legend and the chart as a PNG picture; false when it cannot be written.
+  // The legend and the chart as a PNG picture; reported and false when it cannot be written.
   bool SaveImage(const QString& File) const;
 
   TTrendChart& Chart() const { return *FChart; }
@@ -44,6 +45,7 @@ class TfTrendWindow : public QWidget {
   void RecordClicked();
   void SaveImageClicked();
   QString Text(const char* Name) const;
+  void ShowWriteError(const std::string& File, int Error) const;
 
   TTrend& FTrend;
   TViewElement& FForm;

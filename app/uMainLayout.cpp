@@ -267,6 +267,7 @@ void WindowTexts(TLayout& layout) {
       {"txTrendRecord", "Záznam"},
       {"txTrendStop", "Zastavit záznam"},
       {"txTrendSaveImage", "Uložit obrázek"},
+      {"txTrendOwnScales", "Každý kanál ve vlastním měřítku"},
       {"txCannotWrite", "Soubor %1 nelze zapsat: %2."},
       {"txWriteNoFolder", "složka neexistuje"},
       {"txWriteNoPermission", "chybí oprávnění"},

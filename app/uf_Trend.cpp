@@ -61,7 +61,9 @@ TfTrendWindow::TfTrendWindow(TTrend& Trend, TViewElement& Form)
   FRecord = new QPushButton(this);
   FRecord->setCheckable(true);
   FSaveImage = new QPushButton(this);
+  FOwnScales = new QCheckBox(this);
   tools->addWidget(FSpan);
+  tools->addWidget(FOwnScales);
   tools->addStretch(1);
   tools->addWidget(FRecord);
   tools->addWidget(FSaveImage);
@@ -94,6 +96,8 @@ TfTrendWindow::TfTrendWindow(TTrend& Trend, TViewElement& Form)
 
   connect(FSpan, &QComboBox::activated, this,
           [this](int Index) { FChart->SetSpan(kSpans[std::clamp(Index, 0, kAllIndex)]); });
+  connect(FOwnScales, &QCheckBox::toggled, this,
+          [this](bool OwnScales) { FChart->SetOwnScales(OwnScales); });
   connect(FRecord, &QPushButton::clicked, this, [this] { RecordClicked(); });
   connect(FSaveImage, &QPushButton::clicked, this, [this] { SaveImageClicked(); });
   ApplyTexts();
@@ -125,6 +129,7 @@ void TfTrendWindow::ApplyTexts() {
   FSpan->setCurrentIndex(selected);
   FRecord->setText(Text(Recording() ? "txTrendStop" : "txTrendRecord"));
   FSaveImage->setText(Text("txTrendSaveImage"));
+  FOwnScales->setText(Text("txTrendOwnScales"));
 }
 
 void TfTrendWindow::UpdateLegend() {

@@ -1,6 +1,7 @@
 #pragma once
 // The trend window: the connected module's four channels over time, beside the main window
-// and resizable. A legend with a tick box per channel, the span of the time axis, a
+// and resizable. A legend with a tick box per channel, the span of the time axis, each
+// channel on its own scale or all on one, a
 // recording of every reading into a CSV file and the chart saved as a picture. Its texts
 // are the main window's language items (txTrend...), so a language file reaches them.
 #include <QWidget>
@@ -36,6 +37,7 @@ class TfTrendWindow : public QWidget {
   TTrendChart& Chart() const { return *FChart; }
   QCheckBox& ChannelBox(int Channel) const { return *FShown[static_cast<std::size_t>(Channel)]; }
   QComboBox& SpanList() const { return *FSpan; }
+  QCheckBox& OwnScalesBox() const { return *FOwnScales; }
   QPushButton& RecordButton() const { return *FRecord; }
 
  private:
@@ -54,6 +56,7 @@ class TfTrendWindow : public QWidget {
   TTrendChart* FChart;
   QWidget* FPlot;
   QComboBox* FSpan;
+  QCheckBox* FOwnScales;
   QPushButton* FRecord;
   QPushButton* FSaveImage;
   std::array<QCheckBox*, kTrendChannels> FShown{};

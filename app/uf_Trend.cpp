@@ -191,9 +191,11 @@ bool TfTrendWindow::SaveImage(const QString& File) const {
   QByteArray png;
   QBuffer buffer(&png);
   buffer.open(QIODevice::WriteOnly);
-  FPlot->grab().save(&buffer, "PNG");
-  const int error = WriteWholeFile(
-      File.toStdString(), std::string_view(png.constData(), static_cast<std::size_t>(png.size())));
+  const int error =
+      FPlot->grab().save(&buffer, "PNG")
+          ? WriteWholeFile(File.toStdString(),
+                           std::string_view(png.constData(), static_cast<std::size_t>(png.size())))
+          : EIO;
   if (error != 0) ShowWriteError(File.toStdString(), error);
   return error == 0;
 }

@@ -2,6 +2,7 @@
 // pseudo-terminal connects, and after two readings the main window is closed. With
 // KVX_CLOSE_RECORDING=FILE the trend window is open and records into FILE first. Prints the
 // number of readings that came while recording and exits with the program's own code.
+#include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -35,10 +36,16 @@ int main(int argc, char** argv) {
           }
           if (readings == 3) QTimer::singleShot(0, &window, [&window] { window.close(); });
         });
+        // On a loaded machine a download can miss its time limits: the operator tries again.
         QTimer::singleShot(0, &window, [&form] {
-          form.Element("sSearch").Click();
-          form.Element("lbFoundedModules").Edit("ItemIndex", 0);
-          form.Element("sConnect").Click();
+          for (int attempt = 0; attempt < 3; ++attempt) {
+            form.Element("sSearch").Click();
+            form.Element("lbFoundedModules").Edit("ItemIndex", 0);
+            form.Element("sConnect").Click();
+            if (form.ReadCopy().Setup[1].Channel == 1) return;
+            form.Element("ShapeEx2").Click();
+          }
+          QCoreApplication::exit(2);
         });
       });
   std::printf("%d\n", recorded);

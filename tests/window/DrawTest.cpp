@@ -135,22 +135,6 @@ TEST(Artwork, PicturesAndFlagsHaveTheirSizesAndTellTheFlagsApart) {
 
 namespace {
 
-// Two minutes of ramps: a channel in the thousands beside a 0-16 bar one and two narrow ones.
-TTrend Ramps() {
-  constexpr float kLow[kTrendChannels] = {1000, 0, -1, 100};
-  constexpr float kHigh[kTrendChannels] = {5000, 16, 1, 101};
-  TTrend trend;
-  for (int second = 0; second <= 120; ++second) {
-    TTrendReading reading{1'000'000 + second * 1000LL, {}};
-    for (std::size_t channel = 0; channel < kTrendChannels; ++channel)
-      reading.Values[channel] = {
-          TReadingState::Valid,
-          kLow[channel] + (kHigh[channel] - kLow[channel]) * static_cast<float>(second) / 120.0f};
-    trend.Add(reading);
-  }
-  return trend;
-}
-
 // How many rows of the chart's plot a channel's line reaches.
 int LineHeight(const QImage& Image, int Channel) {
   const QRgb colour = TrendColor(Channel).rgb();
@@ -167,7 +151,17 @@ int LineHeight(const QImage& Image, int Channel) {
 }  // namespace
 
 TEST(TrendChart, OwnScalesDrawEachChannelAcrossItsOwnRange) {
-  const TTrend trend = Ramps();
+  // Ramps: a channel in the thousands beside a 0-16 bar one and two narrow ones.
+  constexpr float kLow[kTrendChannels] = {1000, 0, -1, 100},
+                  kRise[kTrendChannels] = {4000, 16, 2, 1};
+  TTrend trend;
+  for (int second = 0; second <= 120; ++second) {
+    TTrendReading reading{1'000'000 + second * 1000LL, {}};
+    for (std::size_t channel = 0; channel < kTrendChannels; ++channel)
+      reading.Values[channel] = {TReadingState::Valid,
+                                 kLow[channel] + kRise[channel] * static_cast<float>(second) / 120};
+    trend.Add(reading);
+  }
   for (const bool own : {false, true}) {
     SCOPED_TRACE(own ? "own scales" : "one scale");
     TTrendChart chart(trend);

@@ -1,5 +1,6 @@
 #include "lang/uLanguageChoice.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>

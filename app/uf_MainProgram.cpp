@@ -33,9 +33,10 @@ int RunMainProgram(int argc, char** argv, const TMainProgramStart& OnStart) {
   TfMainWindow window(
       form.View(), [&form] { form.FormShow(); },
       [&form, &trend] {
-        form.FormClose();
-        trend.close();
+        // Asked first: the program ends even when letting the module go fails.
         QCoreApplication::quit();
+        trend.close();
+        form.FormClose();
       });
   mainServices.SetWidgetOf(
       [&window](TViewElement& element) { return window.Binding().Widget(element.Name()); });

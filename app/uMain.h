@@ -41,8 +41,12 @@ class TfMain : public TLogSender {
   TViewElement& View() { return FView; }
   TViewElement& Element(std::string_view Name) const { return FView.Component(Name); }
 
-  // First show: to the search page, first language item selected.
+  // First show: to the search page, first language item selected unless the language
+  // remembered from the last run is.
   void FormShow();
+  // The window closes: the module is let go (polling stops, the trend and its recording end,
+  // the port is closed).
+  void FormClose();
 
   void ShowPage(TViewElement& Page);
   // Opens the channel and looks for a module at each search speed; on an answer downloads its

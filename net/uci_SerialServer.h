@@ -66,13 +66,21 @@ class TSerialServerInterface : public TKeptSettingsSerialInterface {
 
  private:
   bool Connect(const std::string& Url);
-  // Waits for the server's answer to the COM port control option; the link's round trip is
-  // the longer of the TCP handshake and that answer.
-  void Negotiate(Clock::duration TcpRoundTrip, Clock::time_point Asked);
+  // Waits for the server's answer to the COM port control option, then takes the link's
+  // round trip.
+  void Negotiate();
   void ApplyLineSettings();
   // Sends a command of the COM port control option while the link is up; with Confirm, waits
-  // for the server to confirm it (a bounded wait) and logs when it does not.
-  void SendComPortCommand(TComPortCommand Command, const std::string& Value, bool Confirm);
+  // for the server to confirm it (a bounded wait), logs when it does not and returns whether
+  // it did.
+  bool SendComPortCommand(TComPortCommand Command, const std::string& Value, bool Confirm);
+  // Asks the server for speed Value; the speed the line then really has.
+  std::int32_t LineSpeedFor(std::int32_t Value);
+  void KeepLineSpeed(std::int32_t Value);
+  // Keeps Problem for the operator; the trace gets it once.
+  void Report(const std::string& Problem);
+  // Ends a connection whose server breaks the Telnet protocol; FLinkLock held.
+  void Refuse(const std::string& Violation);
   // Stores a line setting, sends its command and raises settings-changed.
   void ChangeLineSetting(std::atomic<std::uint8_t>& Setting, std::uint8_t Value,
                          TComPortCommand Command, std::uint8_t CommandValue);

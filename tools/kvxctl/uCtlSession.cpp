@@ -45,7 +45,10 @@ void TCtlSession::Connect(const std::string& Name) {
   bool answered = false;
   for (int attempt = 0; attempt < 2; ++attempt) {
     const bool connected = FForm->Connect(channel);
-    if (IsDeviceGone(*channel)) RaiseGone(Name);
+    if (IsDeviceGone(*channel)) {
+      RaiseProblem(*channel);
+      RaiseGone(Name);
+    }
     CheckConnected();
     if (connected) return;
     answered = answered || FForm->LastTestAnswered();
@@ -55,14 +58,27 @@ void TCtlSession::Connect(const std::string& Name) {
     throw TCtlError(ceCommunication, Name + " is in use by another program");
   if (channel->GetOpenFailure() == TOpenFailure::Denied)
     throw TCtlError(ceCommunication, Name + ": permission denied (" + kPermissionFix + ")");
+  RaiseProblem(*channel);
   throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
 }
 
 void TCtlSession::CheckConnected() {
   FServices.ProcessMessages();
-  if (!FForm->ChannelGone().empty()) RaiseGone(Cp1250ToUtf8(FForm->ChannelGone()));
+  if (!FForm->ChannelGone().empty()) {
+    if (!FForm->ChannelProblem().empty())
+      throw TCtlError(ceCommunication, Cp1250ToUtf8(FForm->ChannelProblem()));
+    RaiseGone(Cp1250ToUtf8(FForm->ChannelGone()));
+  }
   const TKVXChannel& channel = FForm->CurrentChannel();
-  if (channel && IsDeviceGone(*channel)) RaiseGone(FChannelName);
+  if (channel && IsDeviceGone(*channel)) {
+    RaiseProblem(*channel);
+    RaiseGone(FChannelName);
+  }
+}
+
+void TCtlSession::RaiseProblem(ICommunicationInterface& Channel) const {
+  if (const std::string problem = Channel.GetProblem(); !problem.empty())
+    throw TCtlError(ceCommunication, Cp1250ToUtf8(problem));
 }
 
 void TCtlSession::RaiseGone(const std::string& Port) const {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <typeindex>
 
-#include "net/uSerialServerUrl.h"
+#include "serial/uSerialServerUrl.h"
 #include "serial/AfPortMap.h"
 #include "support/uConversionUtils.h"
 #include "support/uLogUtils.h"

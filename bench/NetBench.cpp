@@ -1,6 +1,8 @@
 // Connecting to a module (check and download) through ser2net over RFC 2217 on this machine,
 // as a ratio to the same connect on the pseudo-terminal the server serves, both at the
 // module's 9600 bit/s. Skipped when ser2net is not installed.
+// A search with one module and two device server entries by host name behind a name server
+// that never answers, as a ratio to the search with the module alone.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -13,6 +15,7 @@
 #include "sim/uSimPty.h"
 #include "support/uStringUtils.h"
 #include "tests/net/Ser2net.h"
+#include "tests/net/SilentNameServer.h"
 #include "usb/uci_FTDImanager.h"
 
 namespace {
@@ -74,6 +77,57 @@ void BM_ConnectOverRfc2217VersusPty(benchmark::State& state) {
 BENCHMARK(BM_ConnectOverRfc2217VersusPty)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5)
+    ->UseRealTime();
+
+// Milliseconds of one search of the main window that finds exactly one module.
+double SearchMs(TfMain& Form) {
+  const auto start = Clock::now();
+  Form.ScanCIs();
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  return Form.FoundChannels().size() == 1 ? ms : -1;
+}
+
+// Enters private namespaces for the rest of the run: registered last, and needs a process
+// whose other threads have ended.
+void BM_SearchBehindSilentNameServer(benchmark::State& state) {
+  TSilentNameServer nameServer;
+  if (const std::string why = nameServer.Enter(); !why.empty()) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  TSimPty module(std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, 201)));
+  std::string map;
+  for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
+  const std::string alone = map + "201=" + module.SlavePath();
+  const std::string named =
+      alone + ";202=rfc2217://gw-hall3.plant.lan:4001;203=tcp://gw-hall4.plant.lan:4001";
+  double aloneMs = 0, namedMs = 0;
+  {
+    TFTDIManager manager;
+    TPlainMainServices services;
+    TfMain form(manager, services, {});
+    for (auto _ : state) {
+      setenv("KVX_COMPORTS", alone.c_str(), 1);
+      const double once = SearchMs(form);
+      setenv("KVX_COMPORTS", named.c_str(), 1);
+      const double withNames = SearchMs(form);
+      if (once < 0 || withNames < 0) {
+        state.SkipWithError("the module was not found");
+        break;
+      }
+      aloneMs += once;
+      namedMs += withNames;
+    }
+  }
+  unsetenv("KVX_COMPORTS");
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["alone_ms"] = aloneMs / iterations;
+  state.counters["with_names_ms"] = namedMs / iterations;
+  state.counters["ratio"] = aloneMs > 0 ? namedMs / aloneMs : 0;
+}
+BENCHMARK(BM_SearchBehindSilentNameServer)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
     ->UseRealTime();
 
 }  // namespace

@@ -52,13 +52,13 @@ void TCtlSession::Connect(const std::string& Name) {
     CheckConnected();
     if (connected) return;
     answered = answered || FForm->LastTestAnswered();
+    if (!answered) RaiseProblem(*channel);  // a named fault does not go away on a second try
   }
   if (answered) throw TCtlError(ceCommunication, kCommunicationError);
   if (channel->GetOpenFailure() == TOpenFailure::InUse)
     throw TCtlError(ceCommunication, Name + " is in use by another program");
   if (channel->GetOpenFailure() == TOpenFailure::Denied)
     throw TCtlError(ceCommunication, Name + ": permission denied (" + kPermissionFix + ")");
-  RaiseProblem(*channel);
   throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
 }
 

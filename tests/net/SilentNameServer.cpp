@@ -31,10 +31,10 @@ struct TPipeClose {
 
 TSilentNameServer::~TSilentNameServer() {
   if (FSocket >= 0) close(FSocket);
-  if (!FConfig.empty()) unlink(FConfig.c_str());
+  for (const std::string& file : FFiles) unlink(file.c_str());
 }
 
-std::string TSilentNameServer::Enter() {
+std::string TSilentNameServer::Enter(const std::string& Hosts) {
   if (unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET) != 0)
     return Failed("no private namespaces (unshare)");
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
@@ -56,14 +56,19 @@ std::string TSilentNameServer::Enter() {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (FSocket < 0 || bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
     return Failed("no name server socket");
-  char path[] = "/tmp/kvx-resolv-XXXXXX";
+  if (std::string why = Replace("/etc/resolv.conf", "nameserver 127.0.0.1\n"); !why.empty())
+    return why;
+  return Hosts.empty() ? std::string() : Replace("/etc/hosts", Hosts);
+}
+
+std::string TSilentNameServer::Replace(const char* Target, const std::string& Text) {
+  char path[] = "/tmp/kvx-names-XXXXXX";
   const int file = mkstemp(path);
-  if (file < 0) return Failed("no resolver configuration");
+  if (file < 0) return Failed("no file to replace a system file");
   close(file);
-  FConfig = path;
-  std::ofstream(FConfig) << "nameserver 127.0.0.1\n";
-  if (mount(FConfig.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
-    return Failed("resolver configuration not replaced");
+  FFiles.emplace_back(path);
+  std::ofstream(path) << Text;
+  if (mount(path, Target, nullptr, MS_BIND, nullptr) != 0) return Failed(Target);
   return {};
 }
 

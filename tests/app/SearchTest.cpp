@@ -193,7 +193,7 @@ TEST(SearchTest, SearchThatFindsNothingNamesAPortTheUserMayNotOpen) {
 TEST(SearchTest, ADeviceServerThatKeepsItsLineSpeedIsTriedOnceAndSaysSo) {
   struct TCase {
     const char* Name;
-    THostileBehaviour Behaviour;
+    THostileServer::TBehaviour Behaviour;
     const char* Shown;
   };
   const TCase cases[] = {

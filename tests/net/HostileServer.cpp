@@ -36,12 +36,12 @@ std::string Confirmations(std::string& Wire, std::optional<std::uint32_t> Speed)
 
 }  // namespace
 
-void THostileLink::Pause(std::chrono::milliseconds Time) {
+void THostileServer::Pause(std::chrono::milliseconds Time) {
   const auto end = std::chrono::steady_clock::now() + Time;
   while (!FStopping && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(kStep);
 }
 
-void THostileLink::ConfirmCommands(std::optional<std::uint32_t> Speed) {
+void THostileServer::ConfirmCommands(std::optional<std::uint32_t> Speed) {
   std::string wire;
   while (!FStopping && FServer.Connected()) {
     wire += FServer.Receive(1, kStep);
@@ -50,18 +50,16 @@ void THostileLink::ConfirmCommands(std::optional<std::uint32_t> Speed) {
   }
 }
 
-void THostileLink::Ignore() {
+void THostileServer::Ignore() {
   while (!FStopping && FServer.Connected()) FServer.Receive(1, kStep);
 }
 
-THostileServer::THostileServer(THostileBehaviour Behaviour)
+THostileServer::THostileServer(TBehaviour Behaviour)
     : FThread([this, behaviour = std::move(Behaviour)] {
         while (!FStopping && !FServer.Accept(kStep)) {
         }
-        if (FStopping) return;
-        THostileLink link(FServer, FStopping);
         try {
-          behaviour(link);
+          if (!FStopping) behaviour(*this);
         } catch (const std::exception&) {
           // The client hung up while the rig was still talking: nothing more to do.
         }
@@ -74,37 +72,37 @@ THostileServer::~THostileServer() {
 
 namespace hostile {
 
-void Silent(THostileLink& Link) {
-  Link.Ignore();
+void Silent(THostileServer& Server) {
+  Server.Ignore();
 }
 
-void LateNegotiation(THostileLink& Link) {
-  Link.Pause(kLateNegotiation);
-  Link.Send(kTakeComPort);
-  Link.ConfirmCommands();
+void LateNegotiation(THostileServer& Server) {
+  Server.Pause(kLateNegotiation);
+  Server.Send(kTakeComPort);
+  Server.ConfirmCommands();
 }
 
-void UnterminatedSubnegotiation(THostileLink& Link) {
-  Link.Send(kTakeComPort);
-  Link.Send(std::string{kIac, kSb, static_cast<char>(kComPortOption)} + std::string(1000, 'x') +
-            "*data");
-  Link.ConfirmCommands();
+void UnterminatedSubnegotiation(THostileServer& Server) {
+  Server.Send(kTakeComPort);
+  Server.Send(std::string{kIac, kSb, static_cast<char>(kComPortOption)} + std::string(1000, 'x') +
+              "*data");
+  Server.ConfirmCommands();
 }
 
-void RefusedComPort(THostileLink& Link) {
-  Link.Send(std::string{kIac, kDont, static_cast<char>(kComPortOption)});
-  Link.Ignore();
+void RefusedComPort(THostileServer& Server) {
+  Server.Send(std::string{kIac, kDont, static_cast<char>(kComPortOption)});
+  Server.Ignore();
 }
 
-void WrongSpeed(THostileLink& Link) {
-  Link.Send(kTakeComPort);
-  Link.ConfirmCommands(19200);
+void WrongSpeed(THostileServer& Server) {
+  Server.Send(kTakeComPort);
+  Server.ConfirmCommands(19200);
 }
 
-void UnaskedCompression(THostileLink& Link) {
-  Link.Send(kTakeComPort);
-  Link.Send(std::string{kIac, kSb, kCompress2, kIac, kSe} + "\x78\x9c compressed");
-  Link.ConfirmCommands();
+void UnaskedCompression(THostileServer& Server) {
+  Server.Send(kTakeComPort);
+  Server.Send(std::string{kIac, kSb, kCompress2, kIac, kSe} + "\x78\x9c compressed");
+  Server.ConfirmCommands();
 }
 
 }  // namespace hostile

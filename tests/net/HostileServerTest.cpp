@@ -9,7 +9,7 @@ namespace {
 
 struct THostileCase {
   const char* Name;
-  THostileBehaviour Behaviour;
+  THostileServer::TBehaviour Behaviour;
   const char* Problem;
   bool StaysConnected;
   std::int32_t LineSpeed;  // after asking for 115200, when it stays connected

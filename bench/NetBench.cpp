@@ -3,19 +3,24 @@
 // module's 9600 bit/s. Skipped when ser2net is not installed.
 // A search with one module and two device server entries by host name behind a name server
 // that never answers, as a ratio to the search with the module alone.
+// A connection whose link stalls for five seconds, and how long a dead link takes to be
+// noticed, busy and idle.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/uMain.h"
+#include "net/uci_SerialServer.h"
 #include "sim/uKvxSimModule.h"
 #include "sim/uSimPty.h"
 #include "support/uStringUtils.h"
 #include "tests/net/Ser2net.h"
 #include "tests/net/SilentNameServer.h"
+#include "tests/net/TestServer.h"
 #include "usb/uci_FTDImanager.h"
 
 namespace {
@@ -129,5 +134,55 @@ BENCHMARK(BM_SearchBehindSilentNameServer)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
     ->UseRealTime();
+
+// Seconds until the channel finds its connection gone after the link went dead (negative when
+// not within a minute); with Busy, a request is waiting for acknowledgement meanwhile.
+double DeadNoticedSeconds(bool Busy) {
+  TTestServer server;
+  setenv("KVX_COMPORTS", ("9=" + server.Url("tcp")).c_str(), 1);
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  if (!channel->Open() || !server.Accept()) return -1;
+  SetLoopbackUp(false);
+  const auto start = Clock::now();
+  if (Busy) channel->Write("*a");
+  while (channel->InputCount() >= 0 && Clock::now() - start < std::chrono::minutes(1))
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  SetLoopbackUp(true);
+  return channel->InputCount() < 0 ? seconds : -1;
+}
+
+// Whether a connection whose link stalls for Stall with a request waiting stays, and the
+// request reaches the server once the link is back.
+bool SurvivesStall(std::chrono::seconds Stall) {
+  TTestServer server;
+  setenv("KVX_COMPORTS", ("9=" + server.Url("tcp")).c_str(), 1);
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  if (!channel->Open() || !server.Accept()) return false;
+  SetLoopbackUp(false);
+  channel->Write("*a");
+  std::this_thread::sleep_for(Stall);
+  SetLoopbackUp(true);
+  return server.Receive(2) == "*a" && channel->GetActive();
+}
+
+// Runs inside the namespaces the search above entered.
+void BM_StalledAndDeadLinks(benchmark::State& state) {
+  if (!SetLoopbackUp(true)) {
+    state.SkipWithError("no private network namespace");
+    return;
+  }
+  double stalled = 0, busy = 0, idle = 0;
+  for (auto _ : state) {
+    stalled = SurvivesStall(std::chrono::seconds(5)) ? 1 : 0;
+    busy = DeadNoticedSeconds(true);
+    idle = DeadNoticedSeconds(false);
+  }
+  unsetenv("KVX_COMPORTS");
+  state.counters["stall_5s_survived"] = stalled;
+  state.counters["dead_busy_s"] = busy;
+  state.counters["dead_idle_s"] = idle;
+}
+BENCHMARK(BM_StalledAndDeadLinks)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 }  // namespace

@@ -39,16 +39,7 @@ std::string TSilentNameServer::Enter(const std::string& Hosts) {
     return Failed("no private namespaces (unshare)");
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     return Failed("mounts not private");
-  const int control = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ifreq loopback{};
-  std::strncpy(loopback.ifr_name, "lo", IFNAMSIZ - 1);
-  bool up = control >= 0 && ioctl(control, SIOCGIFFLAGS, &loopback) == 0;
-  if (up) {
-    loopback.ifr_flags |= IFF_UP;
-    up = ioctl(control, SIOCSIFFLAGS, &loopback) == 0;
-  }
-  if (control >= 0) close(control);
-  if (!up) return Failed("loopback not up");
+  if (!SetLoopbackUp(true)) return Failed("loopback not up");
   FSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -70,6 +61,20 @@ std::string TSilentNameServer::Replace(const char* Target, const std::string& Te
   std::ofstream(path) << Text;
   if (mount(path, Target, nullptr, MS_BIND, nullptr) != 0) return Failed(Target);
   return {};
+}
+
+bool SetLoopbackUp(bool Up) {
+  const int control = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ifreq loopback{};
+  std::strncpy(loopback.ifr_name, "lo", IFNAMSIZ - 1);
+  bool done = control >= 0 && ioctl(control, SIOCGIFFLAGS, &loopback) == 0;
+  if (done) {
+    loopback.ifr_flags =
+        static_cast<short>(Up ? loopback.ifr_flags | IFF_UP : loopback.ifr_flags & ~IFF_UP);
+    done = ioctl(control, SIOCSIFFLAGS, &loopback) == 0;
+  }
+  if (control >= 0) close(control);
+  return done;
 }
 
 int RunThisProgram(const std::string& Arguments, const char* Name, std::string& Output) {

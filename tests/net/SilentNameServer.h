@@ -26,6 +26,10 @@ class TSilentNameServer {
   std::vector<std::string> FFiles;
 };
 
+// Takes the loopback interface of the private network namespace up or down (a link that
+// stalls: nothing passes, nothing is refused).
+bool SetLoopbackUp(bool Up);
+
 // Runs this program again with Arguments and the variable Name set to 1, its output in
 // Output; its exit status.
 int RunThisProgram(const std::string& Arguments, const char* Name, std::string& Output);

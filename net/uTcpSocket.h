@@ -1,6 +1,7 @@
 #pragma once
-// A non-blocking TCP connection to a serial device server, closed with its object. Nothing
-// here listens: the program only ever connects out.
+// A non-blocking TCP connection to a serial device server, closed with its object. Host names
+// are looked up on threads of their own, so a name server that does not answer costs a
+// bounded wait. Nothing here listens: the program only ever connects out.
 #include <chrono>
 #include <string>
 #include <string_view>

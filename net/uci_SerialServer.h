@@ -1,10 +1,13 @@
 #pragma once
 // The channel of a serial device server: a COM number whose port map entry is a connection
 // URL (rfc2217://HOST:PORT or tcp://HOST:PORT). It offers the serial-port contract of a COM
-// port: over RFC 2217 the settings change the server's line; over raw TCP they are kept and
-// change nothing. A connection that is reset, closed or silent beyond the time limit is the
-// device gone, like a pulled cable: GetActive turns false, the closed notification fires once,
-// InputCount gives -1 until the next Open, which makes a fresh connection.
+// port: over RFC 2217 the settings change the server's line, and GetBaudRate is the speed the
+// server confirms (or keeps, when it does not set its line); over raw TCP they are kept and
+// change nothing. A connection that is reset, closed, dead (a stall recovers, a dead link is
+// noticed within seconds) or broken by a server that breaks the Telnet protocol is the device
+// gone, like a pulled cable: GetActive turns false, the closed notification fires once,
+// InputCount gives -1 until the next Open, which makes a fresh connection. GetProblem names
+// what the operator should know: a name that does not resolve, a bad URL, a broken server.
 //
 //   auto channel = Create<TSerialServerInterface>("comport=9");  //
 //   KVX_COMPORTS='9=rfc2217://gw:4001'
@@ -20,7 +23,8 @@
 #include "net/uTcpSocket.h"
 #include "net/uTelnetComPort.h"
 
-// How long connecting, the Telnet negotiation and a confirmed setting may take at most.
+// How long resolving the host, connecting, the Telnet negotiation and a confirmed setting may
+// each take at most.
 inline constexpr std::chrono::milliseconds kServerTimeLimit{2000};
 
 class TSerialServerInterface : public TKeptSettingsSerialInterface {

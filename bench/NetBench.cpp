@@ -3,6 +3,8 @@
 // module's 9600 bit/s. Skipped when ser2net is not installed.
 // A search with one module and two device server entries by host name behind a name server
 // that never answers, as a ratio to the search with the module alone.
+// A search over one device server that negotiates a second late, as a ratio to the same search
+// over a server that never answers.
 // A connection whose link stalls for five seconds, and how long a dead link takes to be
 // noticed, busy and idle.
 #include <benchmark/benchmark.h>
@@ -12,12 +14,14 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "app/uMain.h"
 #include "net/uci_SerialServer.h"
 #include "sim/uKvxSimModule.h"
 #include "sim/uSimPty.h"
 #include "support/uStringUtils.h"
+#include "tests/net/HostileServer.h"
 #include "tests/net/Ser2net.h"
 #include "tests/net/SilentNameServer.h"
 #include "tests/net/TestServer.h"
@@ -131,6 +135,37 @@ void BM_SearchBehindSilentNameServer(benchmark::State& state) {
   state.counters["ratio"] = aloneMs > 0 ? namedMs / aloneMs : 0;
 }
 BENCHMARK(BM_SearchBehindSilentNameServer)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
+
+// Milliseconds of a search whose only channel is a device server behaving as Behaviour.
+double SearchOneServerMs(THostileServer::TBehaviour Behaviour) {
+  THostileServer server(std::move(Behaviour));
+  std::string map;
+  for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
+  setenv("KVX_COMPORTS", (map + "201=" + server.Url()).c_str(), 1);
+  TFTDIManager manager;
+  TPlainMainServices services;
+  TfMain form(manager, services, {});
+  const auto start = Clock::now();
+  form.ScanCIs();
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void BM_SearchOverALateNegotiationVersusASilentServer(benchmark::State& state) {
+  double late = 0, silent = 0;
+  for (auto _ : state) {
+    late += SearchOneServerMs(hostile::LateNegotiation);
+    silent += SearchOneServerMs(hostile::Silent);
+  }
+  unsetenv("KVX_COMPORTS");
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["late_ms"] = late / iterations;
+  state.counters["silent_ms"] = silent / iterations;
+  state.counters["ratio"] = silent > 0 ? late / silent : 0;
+}
+BENCHMARK(BM_SearchOverALateNegotiationVersusASilentServer)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
     ->UseRealTime();

@@ -4,8 +4,8 @@
 // port: over RFC 2217 the settings change the server's line, and GetBaudRate is the speed the
 // server confirms (or keeps, when it does not set its line); over raw TCP they are kept and
 // change nothing. A connection that is reset, closed, dead (a stall recovers, a dead link is
-// noticed within seconds) or broken by a server that breaks the Telnet protocol is the device
-// gone, like a pulled cable: GetActive turns false, the closed notification fires once,
+// noticed within about twelve seconds) or broken by a server that breaks the Telnet protocol is the
+// device gone, like a pulled cable: GetActive turns false, the closed notification fires once,
 // InputCount gives -1 until the next Open, which makes a fresh connection. GetProblem names
 // what the operator should know: a name that does not resolve, a bad URL, a broken server.
 //

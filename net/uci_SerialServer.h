@@ -3,10 +3,10 @@
 // URL (rfc2217://HOST:PORT or tcp://HOST:PORT). It offers the serial-port contract of a COM
 // port: over RFC 2217 the settings change the server's line, and GetBaudRate is the speed the
 // server confirms (or keeps, when it does not set its line); over raw TCP they are kept and
-// change nothing. A connection that is reset, closed, dead (a stall recovers, a dead link is
-// noticed within about twelve seconds) or broken by a server that breaks the Telnet protocol is the
-// device gone, like a pulled cable: GetActive turns false, the closed notification fires once,
-// InputCount gives -1 until the next Open, which makes a fresh connection. GetProblem names
+// change nothing. A connection that is reset, closed, dead (a stall recovers; a dead link is
+// noticed within about twelve seconds) or broken by a server that breaks the Telnet protocol
+// is the device gone, like a pulled cable: GetActive turns false, the closed notification fires
+// once, InputCount gives -1 until the next Open, which makes a fresh connection. GetProblem names
 // what the operator should know: a name that does not resolve, a bad URL, a broken server.
 //
 //   auto channel = Create<TSerialServerInterface>("comport=9");  //

@@ -67,6 +67,9 @@ class TfMain : public TLogSender {
   // The port of the module the window was connected to when its device went away; empty
   // while no such message is shown.
   const std::string& ChannelGone() const { return FChannelGone; }
+  // What the channel named about why it went or why it could not be used, when it did:
+  // shown in place of the plain texts.
+  const std::string& ChannelProblem() const { return FChannelProblem; }
   // A port the last search could not open for want of permission, when it found no module.
   const std::string& PermissionRefused() const { return FPermissionRefused; }
 
@@ -96,7 +99,8 @@ class TfMain : public TLogSender {
   void ConnectHandlers();
   void OnClick(std::string_view Name, void (TfMain::*Handler)());
   void OnChange(std::string_view Name, void (TfMain::*Handler)(TViewElement&));
-  void ShowChannelGone(const std::string& Port);
+  void ShowChannelGone(const std::string& Port, const std::string& Problem = {});
+  void ShowChannelProblem(const std::string& Problem);
   void ShowPermissionRefused(const std::string& Port);
   // Element Label shows the text of element Template with %s replaced by Port (hidden when
   // Port is empty).
@@ -157,5 +161,6 @@ class TfMain : public TLogSender {
   bool FConnected = false;
   std::vector<TPageField> FFieldsNotTaken;
   std::string FChannelGone;
+  std::string FChannelProblem;
   std::string FPermissionRefused;
 };

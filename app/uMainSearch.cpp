@@ -2,7 +2,9 @@
 // as channels come and go.
 #include <chrono>
 #include <exception>
+#include <set>
 #include <thread>
+#include <utility>
 
 #include "app/uMain.h"
 #include "app/uMainLayout.h"
@@ -72,8 +74,10 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
   TChannelRestore restore(Channel, KeepOpen);
 
   const bool opened = Channel->Open();
-  DebugLog("Open CI " + description + (opened ? " OK" : " fail") + OpenFailureText(*Channel), this,
-           0, 2);
+  const std::string problem = opened ? std::string() : Channel->GetProblem();
+  DebugLog("Open CI " + description + (opened ? " OK" : " fail") + OpenFailureText(*Channel) +
+               (problem.empty() ? std::string() : " (" + problem + ")"),
+           this, 0, 2);
   bool answered = false;
   if (Channel->GetActive()) {
     const bool usb = IsUsbChannel(Channel);
@@ -83,8 +87,22 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
     else
       speeds = {{"baudrate=9600", 6}, {"baudrate=115200", 7}};
     if (!FExtraSpeed.empty()) speeds.emplace_back(FExtraSpeed, usb ? 5 : 7);
+    // A line whose speed cannot be set (a device server that keeps its own) is tried once.
+    std::set<std::int32_t> tried;
+    bool named = false;
+    const auto serial = Channel.Query<ISerialPortInterface>();
     for (const auto& [speed, point] : speeds) {
       Channel->SetConnectionString(speed);
+      const std::int32_t line = serial ? serial->GetBaudRate() : 0;
+      if (Format("baudrate=%d", line) != speed && tried.contains(line)) {
+        if (!std::exchange(named, true))
+          DebugLog(Channel->GetPortName() +
+                       ": the device server does not set the line speed; tried at its own "
+                       "speed only",
+                   this);
+        continue;
+      }
+      tried.insert(line);
       answered = CheckDevice(Channel);
       DebugLog("CheckDevice (result=" + ResultDigit(answered) + ")", this, 0, point);
       if (answered) break;
@@ -112,7 +130,7 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
 void TfMain::ScanCIs() {
   ShowChannelGone({});
   ShowPermissionRefused({});
-  std::string refused;
+  std::string refused, problem;
   TViewElement& searching = Element("pSearching");
   ShowPage(searching);
   FServices.Repaint(searching);
@@ -147,6 +165,7 @@ void TfMain::ScanCIs() {
       }
       if (channel->GetOpenFailure() == TOpenFailure::Denied && refused.empty())
         refused = channel->GetPortName();
+      if (!found && problem.empty()) problem = channel->GetProblem();
       if (found) {
         DebugLog("TestCI (result=1)", this, 0, 11);
         AddFoundModule(channel, scratch);
@@ -165,6 +184,7 @@ void TfMain::ScanCIs() {
     FServices.ProcessMessages();
   }
   ShowPage(Element("pSearch"));
+  if (FFound.empty() && refused.empty()) ShowChannelProblem(problem);
   if (FFound.empty()) ShowPermissionRefused(refused);
 }
 
@@ -199,7 +219,7 @@ void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
   if (Channel && SameObject(Channel, FCurrent)) {
     Connect(nullptr);
     if (Channel->GetActive()) Channel->Close(true);
-    ShowChannelGone(Channel->GetPortName());
+    ShowChannelGone(Channel->GetPortName(), Channel->GetProblem());
   }
   TViewElement& list = Element("lbFoundedModules");
   for (std::size_t row = FFound.size(); row-- > 0;) {
@@ -217,10 +237,21 @@ void TfMain::ShowPortMessage(const char* Label, const char* Template, const std:
   message.Set("Caption", FillIn(Text(Template), {Cp1250ToUtf8(Port)}));
 }
 
-void TfMain::ShowChannelGone(const std::string& Port) {
+void TfMain::ShowChannelGone(const std::string& Port, const std::string& Problem) {
   FChannelGone = Port;
   ShowPortMessage("lChannelGone", "lChannelGoneText", Port);
   if (!Port.empty()) DebugLog("Channel gone " + Port, this);
+  if (Problem.empty())
+    FChannelProblem.clear();
+  else
+    ShowChannelProblem(Problem);
+}
+
+void TfMain::ShowChannelProblem(const std::string& Problem) {
+  FChannelProblem = Problem;
+  TViewElement& message = Element("lChannelGone");
+  message.Set("Visible", !Problem.empty());
+  if (!Problem.empty()) message.Set("Caption", Cp1250ToUtf8(Problem));
 }
 
 void TfMain::ShowPermissionRefused(const std::string& Port) {

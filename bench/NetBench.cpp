@@ -1,18 +1,30 @@
 // Connecting to a module (check and download) through ser2net over RFC 2217 on this machine,
 // as a ratio to the same connect on the pseudo-terminal the server serves, both at the
 // module's 9600 bit/s. Skipped when ser2net is not installed.
+// A search with one module and two device server entries by host name behind a name server
+// that never answers, as a ratio to the search with the module alone.
+// A search over one device server that negotiates a second late, as a ratio to the same search
+// over a server that never answers.
+// A connection whose link stalls for five seconds, and how long a dead link takes to be
+// noticed, busy and idle.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "app/uMain.h"
+#include "net/uci_SerialServer.h"
 #include "sim/uKvxSimModule.h"
 #include "sim/uSimPty.h"
 #include "support/uStringUtils.h"
+#include "tests/net/HostileServer.h"
 #include "tests/net/Ser2net.h"
+#include "tests/net/SilentNameServer.h"
+#include "tests/net/TestServer.h"
 #include "usb/uci_FTDImanager.h"
 
 namespace {
@@ -75,5 +87,137 @@ BENCHMARK(BM_ConnectOverRfc2217VersusPty)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5)
     ->UseRealTime();
+
+// Milliseconds of one search of the main window that finds exactly one module.
+double SearchMs(TfMain& Form) {
+  const auto start = Clock::now();
+  Form.ScanCIs();
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  return Form.FoundChannels().size() == 1 ? ms : -1;
+}
+
+// Enters private namespaces for the rest of the run: registered last, and needs a process
+// whose other threads have ended.
+void BM_SearchBehindSilentNameServer(benchmark::State& state) {
+  TSilentNameServer nameServer;
+  if (const std::string why = nameServer.Enter(); !why.empty()) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  TSimPty module(std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, 201)));
+  std::string map;
+  for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
+  const std::string alone = map + "201=" + module.SlavePath();
+  const std::string named =
+      alone + ";202=rfc2217://gw-hall3.plant.lan:4001;203=tcp://gw-hall4.plant.lan:4001";
+  double aloneMs = 0, namedMs = 0;
+  {
+    TFTDIManager manager;
+    TPlainMainServices services;
+    TfMain form(manager, services, {});
+    for (auto _ : state) {
+      setenv("KVX_COMPORTS", alone.c_str(), 1);
+      const double once = SearchMs(form);
+      setenv("KVX_COMPORTS", named.c_str(), 1);
+      const double withNames = SearchMs(form);
+      if (once < 0 || withNames < 0) {
+        state.SkipWithError("the module was not found");
+        break;
+      }
+      aloneMs += once;
+      namedMs += withNames;
+    }
+  }
+  unsetenv("KVX_COMPORTS");
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["alone_ms"] = aloneMs / iterations;
+  state.counters["with_names_ms"] = namedMs / iterations;
+  state.counters["ratio"] = aloneMs > 0 ? namedMs / aloneMs : 0;
+}
+BENCHMARK(BM_SearchBehindSilentNameServer)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
+
+// Milliseconds of a search whose only channel is a device server behaving as Behaviour.
+double SearchOneServerMs(THostileServer::TBehaviour Behaviour) {
+  THostileServer server(std::move(Behaviour));
+  std::string map;
+  for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
+  setenv("KVX_COMPORTS", (map + "201=" + server.Url()).c_str(), 1);
+  TFTDIManager manager;
+  TPlainMainServices services;
+  TfMain form(manager, services, {});
+  const auto start = Clock::now();
+  form.ScanCIs();
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void BM_SearchOverALateNegotiationVersusASilentServer(benchmark::State& state) {
+  double late = 0, silent = 0;
+  for (auto _ : state) {
+    late += SearchOneServerMs(hostile::LateNegotiation);
+    silent += SearchOneServerMs(hostile::Silent);
+  }
+  unsetenv("KVX_COMPORTS");
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["late_ms"] = late / iterations;
+  state.counters["silent_ms"] = silent / iterations;
+  state.counters["ratio"] = silent > 0 ? late / silent : 0;
+}
+BENCHMARK(BM_SearchOverALateNegotiationVersusASilentServer)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
+
+// Seconds until the channel finds its connection gone after the link went dead (negative when
+// not within a minute); with Busy, a request is waiting for acknowledgement meanwhile.
+double DeadNoticedSeconds(bool Busy) {
+  TTestServer server;
+  setenv("KVX_COMPORTS", ("9=" + server.Url("tcp")).c_str(), 1);
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  if (!channel->Open() || !server.Accept()) return -1;
+  SetLoopbackUp(false);
+  const auto start = Clock::now();
+  if (Busy) channel->Write("*a");
+  while (channel->InputCount() >= 0 && Clock::now() - start < std::chrono::minutes(1))
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  SetLoopbackUp(true);
+  return channel->InputCount() < 0 ? seconds : -1;
+}
+
+// Whether a connection whose link stalls for Stall with a request waiting stays, and the
+// request reaches the server once the link is back.
+bool SurvivesStall(std::chrono::seconds Stall) {
+  TTestServer server;
+  setenv("KVX_COMPORTS", ("9=" + server.Url("tcp")).c_str(), 1);
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  if (!channel->Open() || !server.Accept()) return false;
+  SetLoopbackUp(false);
+  channel->Write("*a");
+  std::this_thread::sleep_for(Stall);
+  SetLoopbackUp(true);
+  return server.Receive(2) == "*a" && channel->GetActive();
+}
+
+// Runs inside the namespaces the search above entered.
+void BM_StalledAndDeadLinks(benchmark::State& state) {
+  if (!SetLoopbackUp(true)) {
+    state.SkipWithError("no private network namespace");
+    return;
+  }
+  double stalled = 0, busy = 0, idle = 0;
+  for (auto _ : state) {
+    stalled = SurvivesStall(std::chrono::seconds(5)) ? 1 : 0;
+    busy = DeadNoticedSeconds(true);
+    idle = DeadNoticedSeconds(false);
+  }
+  unsetenv("KVX_COMPORTS");
+  state.counters["stall_5s_survived"] = stalled;
+  state.counters["dead_busy_s"] = busy;
+  state.counters["dead_idle_s"] = idle;
+}
+BENCHMARK(BM_StalledAndDeadLinks)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 }  // namespace

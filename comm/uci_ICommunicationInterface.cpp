@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <thread>
+#include <utility>
 
 #include "comm/uTraceMonitor.h"
 #include "support/uProgramArgs.h"
@@ -235,6 +236,14 @@ double TCommunicationInterface::GetCharTime() {
 }
 void TCommunicationInterface::SetCharTime(double Milliseconds) {
   FCharTime.store(Milliseconds);
+}
+std::string TCommunicationInterface::GetProblem() {
+  std::lock_guard guard(FProblemLock);
+  return FProblem;
+}
+bool TCommunicationInterface::SetProblem(const std::string& Text) {
+  std::lock_guard guard(FProblemLock);
+  return std::exchange(FProblem, Text) != Text;
 }
 std::int32_t TCommunicationInterface::GetLinkDelay() {
   return 0;

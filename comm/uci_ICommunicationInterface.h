@@ -114,6 +114,9 @@ class ICommunicationInterface : public ICommunicationInterfaceCore {
   virtual void Unlock() = 0;
   // Why the last Open failed (None after one that succeeded, or before any).
   virtual TOpenFailure GetOpenFailure() = 0;
+  // What the operator is told about the latest fault the channel found beyond a missing
+  // module, naming the port ("COM9: cannot resolve gw-hall3.plant.lan"); empty when none.
+  virtual std::string GetProblem() = 0;
 
  protected:
   ~ICommunicationInterface() = default;
@@ -188,6 +191,7 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   void Lock() override;
   void Unlock() override;
   TOpenFailure GetOpenFailure() override { return FOpenFailure; }
+  std::string GetProblem() override;
 
   // Node binding plus the "connectionstring" attribute.
   void LoadFromXML(const TXMLNode& Element, bool Attach, bool ReloadGUID) override;
@@ -219,6 +223,8 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   // Query ends at once) and every other operation returns its fixed value without raising.
   void SetDeviceGone(bool Gone) { FDeviceGone = Gone; }
   void SetOpenFailure(TOpenFailure Failure) { FOpenFailure = Failure; }
+  // For channel kinds; true when Text differs from the problem kept so far.
+  bool SetProblem(const std::string& Text);
   TIntfPtr<ICommunicationInterface> SelfChannel() {
     return TIntfPtr<ICommunicationInterface>(this);
   }
@@ -252,6 +258,8 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   std::atomic<double> FCharTime{0.0};
   std::atomic<bool> FDeviceGone{false};
   std::atomic<TOpenFailure> FOpenFailure{TOpenFailure::None};
+  std::mutex FProblemLock;
+  std::string FProblem;
 };
 
 // Whether Channel was closed because its device went away: closed, and InputCount -1.

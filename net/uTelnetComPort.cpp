@@ -6,6 +6,10 @@
 
 namespace {
 
+// Far more than any subnegotiation of the COM port control option needs.
+constexpr std::size_t kSubnegotiationLimit = 256;
+constexpr std::uint8_t kCompressOption = 85;
+
 // The library negotiates nothing by itself in proxy mode; the table is only its end marker.
 const telnet_telopt_t kNoOptions[] = {{-1, 0, 0}};
 
@@ -18,6 +22,12 @@ bool ServerMayPerform(std::uint8_t Option) {
 }
 
 }  // namespace
+
+TTelnetComPort::TScan TTelnetComPort::AfterCommand(std::uint8_t Byte) {
+  if (Byte == TELNET_SB) return TScan::SubOption;
+  if (Byte >= TELNET_WILL && Byte <= TELNET_DONT) return TScan::Option;
+  return TScan::Data;
+}
 
 // The library hands its output over in pieces; the server gets each call's output at once.
 TTelnetComPort::TFlush::~TFlush() {
@@ -92,9 +102,58 @@ void TTelnetComPort::Negotiation(std::uint8_t Verb, std::uint8_t Option) {
 
 void TTelnetComPort::Receive(std::string_view Bytes, std::string& Data) {
   const TFlush flush(*this);
+  const std::size_t taken = Screen(Bytes);
   FData = &Data;
-  telnet_recv(FTelnet.get(), Bytes.data(), Bytes.size());
+  telnet_recv(FTelnet.get(), Bytes.data(), taken);
   FData = nullptr;
+}
+
+std::size_t TTelnetComPort::Screen(std::string_view Bytes) {
+  if (!FViolation.empty()) return 0;
+  for (std::size_t i = 0; i < Bytes.size(); ++i) {
+    const auto byte = static_cast<std::uint8_t>(Bytes[i]);
+    switch (FScan) {
+      case TScan::Data:
+        if (byte == TELNET_IAC) FScan = TScan::Command;
+        break;
+      case TScan::Command:
+        FScan = AfterCommand(byte);
+        break;
+      case TScan::Option:
+        FScan = TScan::Data;
+        break;
+      case TScan::SubOption:
+        if (byte == TELNET_TELOPT_COMPRESS2 || byte == kCompressOption) {
+          FViolation = "it starts compression it was not asked for";
+          return i;
+        }
+        FScan = TScan::Sub;
+        FSubLength = 0;
+        break;
+      case TScan::Sub:
+        if (byte == TELNET_IAC)
+          FScan = TScan::SubCommand;
+        else if (!CountSubnegotiationByte())
+          return i;
+        break;
+      case TScan::SubCommand:
+        // IAC IAC is a byte of the subnegotiation; any other command ends it, as SE does.
+        if (byte != TELNET_IAC) {
+          FScan = byte == TELNET_SE ? TScan::Data : AfterCommand(byte);
+          break;
+        }
+        FScan = TScan::Sub;
+        if (!CountSubnegotiationByte()) return i;
+        break;
+    }
+  }
+  return Bytes.size();
+}
+
+bool TTelnetComPort::CountSubnegotiationByte() {
+  if (++FSubLength <= kSubnegotiationLimit) return true;
+  FViolation = "it sends a subnegotiation without end";
+  return false;
 }
 
 void TTelnetComPort::SendData(std::string_view Data) {

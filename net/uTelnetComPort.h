@@ -55,8 +55,11 @@ class TTelnetComPort {
 
   // Asks for binary transmission both ways and for the COM port control option.
   void Start();
-  // Takes wire bytes from the server; the data bytes among them are appended to Data.
+  // Takes wire bytes from the server; the data bytes among them are appended to Data. Once
+  // the server breaks the protocol nothing more is taken.
   void Receive(std::string_view Bytes, std::string& Data);
+  // What the server did that cannot be followed; empty while it keeps to the protocol.
+  const std::string& Violation() const { return FViolation; }
   void SendData(std::string_view Data);
   // Sends a command of the COM port control option; nothing unless the server took it.
   void SendCommand(TComPortCommand Command, std::string_view Value);
@@ -69,6 +72,14 @@ class TTelnetComPort {
 
  private:
   enum TSide : std::uint8_t { sNo, sAsked, sYes };
+  enum class TScan : std::uint8_t { Data, Command, Option, SubOption, Sub, SubCommand };
+
+  // Follows the command structure ahead of the library, which would swallow the data of a
+  // subnegotiation that never ends or start decompressing on the server's word alone. How
+  // many of Bytes may be handed on.
+  std::size_t Screen(std::string_view Bytes);
+  static TScan AfterCommand(std::uint8_t Byte);
+  bool CountSubnegotiationByte();  // false once the subnegotiation is too long
 
   static void Event(telnet_t* Telnet, union telnet_event_t* Event, void* Self);
   void Ask(std::array<TSide, 256>& Side, std::uint8_t Verb, std::uint8_t Option);
@@ -94,4 +105,7 @@ class TTelnetComPort {
   std::array<std::uint32_t, 16> FConfirmations{};
   std::array<std::string, 16> FConfirmed{};
   std::uint8_t FModemState = 0;
+  TScan FScan = TScan::Data;
+  std::size_t FSubLength = 0;
+  std::string FViolation;
 };

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <typeindex>
 
-#include "net/uSerialServerUrl.h"
+#include "serial/uSerialServerUrl.h"
 #include "serial/AfPortMap.h"
 #include "support/uConversionUtils.h"
 #include "support/uLogUtils.h"
@@ -30,6 +30,9 @@ std::int32_t WholeMs(Clock::duration Time) {
 
 // The line's speed until the first setting; both control lines start on, as on a COM port.
 constexpr std::int32_t kServerBaudRate = 9600;
+
+// A round trip longer than this is counted as this: such a link fails exchanges anyway.
+constexpr std::chrono::milliseconds kLinkDelayLimit{1000};
 
 struct TSerialServerRegistration {
   TSerialServerRegistration() {
@@ -75,6 +78,7 @@ bool TSerialServerInterface::Open() {
   if (GetActive()) return true;
   ShutDownLink();  // a connection found gone is replaced by a fresh one
   FOpen = false;
+  SetProblem({});
   TSerialPortCoreInterface::SetBaudRate(FBaudRate);
   if (!Connect(AfComPortPath(FComNumber))) {
     ShutDownLink();
@@ -91,20 +95,26 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
   try {
     target = ParseSerialServerUrl(Url);
   } catch (const std::exception& error) {
-    Log(error.what());
+    Report(FPortLabel + ": " + error.what());
+    SetOpenFailure(TOpenFailure::Missing);
     return false;
   }
   TTcpSocket socket;
   std::string error;
-  const auto start = Clock::now();
-  if (socket.Connect(target.Host, target.Port, kServerTimeLimit, error) != TTcpResult::Done) {
+  const TTcpResult connected = socket.Connect(target.Host, target.Port, kServerTimeLimit, error);
+  if (connected == TTcpResult::Unresolved) {
+    Log(Url + ": " + error);
+    Report(FPortLabel + ": cannot resolve " + target.Host);
+    SetOpenFailure(TOpenFailure::Missing);
+    return false;
+  }
+  if (connected != TTcpResult::Done) {
     // Refused or unanswered: the server is gone, as a pulled cable is.
     Log(Url + ": " + error);
     SetDeviceGone(true);
     SetOpenFailure(TOpenFailure::Missing);
     return false;
   }
-  const auto tcpRoundTrip = Clock::now() - start;
   FWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (FWake < 0) {
     Log(std::string("eventfd: ") + std::strerror(errno));
@@ -124,46 +134,73 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
       FTelnet->Start();  // before the reader runs: the server's own offers then answer it
     }
   }
-  const auto asked = Clock::now();
   FReader = std::thread(&TSerialServerInterface::ReadLoop, this);
-  Negotiate(tcpRoundTrip, asked);
+  Negotiate();
   ApplyLineSettings();
   if (DeviceGone()) Log(Url + ": lost while connecting");
   return !DeviceGone();
 }
 
-void TSerialServerInterface::Negotiate(Clock::duration TcpRoundTrip, Clock::time_point Asked) {
-  FLinkDelay = WholeMs(TcpRoundTrip);
+void TSerialServerInterface::Negotiate() {
   std::unique_lock lock(FLinkLock);
-  if (!FTelnet) return;
-  const bool answered = FLinkChanged.wait_until(lock, Asked + kServerTimeLimit, [this] {
-    return DeviceGone() || FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Asked;
-  });
-  if (!answered)
+  if (FTelnet && !FLinkChanged.wait_for(lock, kServerTimeLimit, [this] {
+        return DeviceGone() || FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Asked;
+      }))
     Log("the server does not answer the COM port control option: its line stays as it is");
-  else if (!DeviceGone())
-    FLinkDelay = std::max(FLinkDelay.load(), WholeMs(Clock::now() - Asked));
+  // Measured by the system on the connection's own segments, so a server that is slow to
+  // negotiate does not stretch every later exchange; a link slower still is one too slow.
+  FLinkDelay = WholeMs(std::min<Clock::duration>(FSocket.RoundTrip(), kLinkDelayLimit));
 }
 
-void TSerialServerInterface::SendComPortCommand(TComPortCommand Command, const std::string& Value,
+bool TSerialServerInterface::SendComPortCommand(TComPortCommand Command, const std::string& Value,
                                                 bool Confirm) {
   std::unique_lock lock(FLinkLock);
   if (!FTelnet || DeviceGone() ||
       FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Accepted)
-    return;
+    return false;
   const std::uint32_t before = FTelnet->Confirmations(Command);
   FTelnet->SendCommand(Command, Value);
-  if (!Confirm) return;
+  if (!Confirm) return false;
   const auto limit = std::chrono::milliseconds(2 * FLinkDelay + 500);
-  if (!FLinkChanged.wait_for(
+  if (FLinkChanged.wait_for(
           lock, limit, [&] { return DeviceGone() || FTelnet->Confirmations(Command) != before; }))
-    Log(Format("the server does not confirm setting %d; data goes on", static_cast<int>(Command)));
+    return !DeviceGone();
+  Log(Format("the server does not confirm setting %d; data goes on", static_cast<int>(Command)));
+  return false;
+}
+
+std::int32_t TSerialServerInterface::LineSpeedFor(std::int32_t Value) {
+  const bool confirmed =
+      SendComPortCommand(cpcSetBaudRate, BigEndian32(static_cast<std::uint32_t>(Value)), true);
+  std::lock_guard lock(FLinkLock);
+  // Raw TCP keeps the speed as the channel's own setting; a closed channel for its next open.
+  if (!FTelnet || DeviceGone()) return Value;
+  if (FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Accepted) {
+    Report(FPortLabel + ": the device server does not set the line speed");
+    return FBaudRate;
+  }
+  const auto line = static_cast<std::int32_t>(BigEndian(FTelnet->ConfirmedValue(cpcSetBaudRate)));
+  if (!confirmed || line <= 0 || line == Value) return Value;
+  Report(Format("%s: the device server set %d bit/s when asked for %d", FPortLabel.c_str(),
+                static_cast<int>(line), static_cast<int>(Value)));
+  return line;
+}
+
+void TSerialServerInterface::Report(const std::string& Problem) {
+  if (SetProblem(Problem)) DebugLog(Problem);
 }
 
 void TSerialServerInterface::SendWire(std::string_view Bytes) {
   if (DeviceGone()) return;
   std::string error;
   if (FSocket.Send(Bytes, kServerTimeLimit, error) != TTcpResult::Done) MarkGone(error);
+}
+
+void TSerialServerInterface::Refuse(const std::string& Violation) {
+  Report(FPortLabel + ": the device server breaks the Telnet protocol (" + Violation +
+         "); connection closed");
+  MarkGone(Violation);
+  FSocket.Close();
 }
 
 void TSerialServerInterface::MarkGone(const std::string& Why) {
@@ -196,6 +233,10 @@ void TSerialServerInterface::ReadLoop() {
         FTelnet->Receive(bytes, FInput);
       else
         FInput += bytes;
+      if (FTelnet && !FTelnet->Violation().empty()) {
+        Refuse(FTelnet->Violation());
+        return;
+      }
       // Bounded like a port's input buffer: a server that never stops talking cannot grow it.
       if (FInput.size() > static_cast<std::size_t>(FInBufSize.load())) FInput.resize(FInBufSize);
       arrived = FInput.size() > before;

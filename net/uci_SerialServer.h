@@ -1,10 +1,13 @@
 #pragma once
 // The channel of a serial device server: a COM number whose port map entry is a connection
 // URL (rfc2217://HOST:PORT or tcp://HOST:PORT). It offers the serial-port contract of a COM
-// port: over RFC 2217 the settings change the server's line; over raw TCP they are kept and
-// change nothing. A connection that is reset, closed or silent beyond the time limit is the
-// device gone, like a pulled cable: GetActive turns false, the closed notification fires once,
-// InputCount gives -1 until the next Open, which makes a fresh connection.
+// port: over RFC 2217 the settings change the server's line, and GetBaudRate is the speed the
+// server confirms (or keeps, when it does not set its line); over raw TCP they are kept and
+// change nothing. A connection that is reset, closed, dead (a stall recovers; a dead link is
+// noticed within about twelve seconds) or broken by a server that breaks the Telnet protocol
+// is the device gone, like a pulled cable: GetActive turns false, the closed notification fires
+// once, InputCount gives -1 until the next Open, which makes a fresh connection. GetProblem names
+// what the operator should know: a name that does not resolve, a bad URL, a broken server.
 //
 //   auto channel = Create<TSerialServerInterface>("comport=9");  //
 //   KVX_COMPORTS='9=rfc2217://gw:4001'
@@ -20,7 +23,8 @@
 #include "net/uTcpSocket.h"
 #include "net/uTelnetComPort.h"
 
-// How long connecting, the Telnet negotiation and a confirmed setting may take at most.
+// How long resolving the host, connecting, the Telnet negotiation and a confirmed setting may
+// each take at most.
 inline constexpr std::chrono::milliseconds kServerTimeLimit{2000};
 
 class TSerialServerInterface : public TKeptSettingsSerialInterface {
@@ -66,13 +70,21 @@ class TSerialServerInterface : public TKeptSettingsSerialInterface {
 
  private:
   bool Connect(const std::string& Url);
-  // Waits for the server's answer to the COM port control option; the link's round trip is
-  // the longer of the TCP handshake and that answer.
-  void Negotiate(Clock::duration TcpRoundTrip, Clock::time_point Asked);
+  // Waits for the server's answer to the COM port control option, then takes the link's
+  // round trip.
+  void Negotiate();
   void ApplyLineSettings();
   // Sends a command of the COM port control option while the link is up; with Confirm, waits
-  // for the server to confirm it (a bounded wait) and logs when it does not.
-  void SendComPortCommand(TComPortCommand Command, const std::string& Value, bool Confirm);
+  // for the server to confirm it (a bounded wait), logs when it does not and returns whether
+  // it did.
+  bool SendComPortCommand(TComPortCommand Command, const std::string& Value, bool Confirm);
+  // Asks the server for speed Value; the speed the line then really has.
+  std::int32_t LineSpeedFor(std::int32_t Value);
+  void KeepLineSpeed(std::int32_t Value);
+  // Keeps Problem for the operator; the trace gets it once.
+  void Report(const std::string& Problem);
+  // Ends a connection whose server breaks the Telnet protocol; FLinkLock held.
+  void Refuse(const std::string& Violation);
   // Stores a line setting, sends its command and raises settings-changed.
   void ChangeLineSetting(std::atomic<std::uint8_t>& Setting, std::uint8_t Value,
                          TComPortCommand Command, std::uint8_t CommandValue);

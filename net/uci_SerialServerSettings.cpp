@@ -26,8 +26,7 @@ void TSerialServerInterface::ApplyLineSettings() {
   SendComPortCommand(cpcSetControl, Byte(FDTR ? kControlDtrOn : kControlDtrOff), false);
   SendComPortCommand(cpcSetControl, Byte(FRTS ? kControlRtsOn : kControlRtsOff), false);
   // The server answers in order: once the speed is confirmed, the settings before it are done.
-  SendComPortCommand(cpcSetBaudRate, BigEndian32(static_cast<std::uint32_t>(FBaudRate.load())),
-                     true);
+  KeepLineSpeed(LineSpeedFor(FBaudRate));
   std::lock_guard lock(FLinkLock);
   if (FTelnet && FTelnet->ComPortOption() == TTelnetComPort::TOptionState::Accepted &&
       FTelnet->Confirmations(cpcSetControl) == 0)
@@ -60,10 +59,14 @@ void TSerialServerInterface::SetConnectionString(const std::string& Text) {
 // --- serial settings -----------------------------------------------------------------------
 
 void TSerialServerInterface::SetBaudRate(std::int32_t Value) {
+  TSerialPortCoreInterface::SetBaudRate(Value);  // a speed of 0 raises before anything is sent
+  KeepLineSpeed(LineSpeedFor(Value));
+  DoSettingsChanged();
+}
+
+void TSerialServerInterface::KeepLineSpeed(std::int32_t Value) {
   TSerialPortCoreInterface::SetBaudRate(Value);
   FBaudRate = Value;
-  SendComPortCommand(cpcSetBaudRate, BigEndian32(static_cast<std::uint32_t>(Value)), true);
-  DoSettingsChanged();
 }
 
 void TSerialServerInterface::SetDataBits(std::uint8_t Value) {

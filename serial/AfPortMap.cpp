@@ -2,58 +2,79 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <mutex>
 #include <set>
 #include <sstream>
 
+#include "serial/uSerialServerUrl.h"
+#include "support/uLogUtils.h"
 #include "support/uPaths.h"
 #include "support/uStringUtils.h"
 
 namespace {
 
-bool ParsePortNumber(std::string_view Text, std::int32_t& Port) {
-  if (Text.empty() || Text.size() > 5) return false;
-  std::int32_t value = 0;
-  for (char c : Text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value < 1 || value > 65535) return false;
-  Port = value;
-  return true;
+bool IsNumber(std::string_view Text) {
+  return !Text.empty() && Text.size() <= 5 &&
+         Text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-// Says once per distinct text what is wrong with the variable, so a typo does not go unseen.
+// Says once per distinct text what is wrong with the entries, so a typo does not go unseen.
 void WarnOnce(const std::string& Source, const std::string& Text) {
   static std::mutex lock;
   static std::set<std::string> said;
   std::lock_guard guard(lock);
-  if (said.insert(Source + Text).second)
-    std::fprintf(stderr, "%s: %s\n", Source.c_str(), Text.c_str());
+  if (!said.insert(Source + Text).second) return;
+  std::istringstream lines(Text);
+  for (std::string line; std::getline(lines, line);) {
+    std::fprintf(stderr, "%s: %s\n", Source.c_str(), line.c_str());
+    DebugLog(Source + ": " + line);
+  }
+}
+
+// Takes one entry "N=path" into Map; what is wrong with it, or an empty text.
+std::string ParseEntry(const std::string& Entry, std::map<std::int32_t, std::string>& Map) {
+  const std::string named = "malformed entry \"" + Entry + "\" (";
+  const std::size_t eq = Entry.find('=');
+  const std::string path = eq == std::string::npos ? std::string() : Trim(Entry.substr(eq + 1));
+  const std::string number = eq == std::string::npos ? std::string() : Trim(Entry.substr(0, eq));
+  if (path.empty() || !IsNumber(number)) return named + "expected number=path)";
+  const std::int32_t port = std::stoi(number);
+  if (port < 1 || port > kHighestProbedComPort)
+    return named + Format("COM numbers 1 to %d)", static_cast<int>(kHighestProbedComPort));
+  // A bad URL still claims its number: the port then says what is wrong when it is opened,
+  // rather than falling back to the device node of that number.
+  Map[port] = path;
+  if (path.find("://") == std::string::npos) return {};
+  try {
+    ParseSerialServerUrl(path);
+  } catch (const std::exception& error) {
+    return named + error.what() + ")";
+  }
+  return {};
+}
+
+// Takes the entries of Text, separated by ';', into Map; each error goes to Errors on a line
+// of its own, after Where.
+void ParseEntries(std::string_view Text, const std::string& Where,
+                  std::map<std::int32_t, std::string>& Map, std::string& Errors) {
+  while (!Text.empty()) {
+    const std::size_t end = Text.find(';');
+    const std::string entry = Trim(Text.substr(0, end));
+    Text = end == std::string_view::npos ? std::string_view() : Text.substr(end + 1);
+    if (entry.empty()) continue;
+    if (const std::string error = ParseEntry(entry, Map); !error.empty())
+      Errors += (Errors.empty() ? "" : "\n") + Where + error;
+  }
 }
 
 }  // namespace
 
 std::string AfParseComPortMap(std::string_view Text, std::map<std::int32_t, std::string>& Map) {
-  std::string error;
-  while (!Text.empty()) {
-    std::size_t end = Text.find(';');
-    std::string_view item = Text.substr(0, end);
-    Text = end == std::string_view::npos ? std::string_view() : Text.substr(end + 1);
-    std::string entry = Trim(item);
-    if (entry.empty()) continue;
-    std::size_t eq = entry.find('=');
-    std::int32_t port;
-    std::string path = eq == std::string::npos ? std::string() : Trim(entry.substr(eq + 1));
-    if (eq == std::string::npos || !ParsePortNumber(Trim(entry.substr(0, eq)), port) ||
-        path.empty()) {
-      if (error.empty()) error = "malformed entry \"" + entry + "\" (expected number=path)";
-      continue;
-    }
-    Map[port] = path;
-  }
-  return error;
+  std::string errors;
+  ParseEntries(Text, {}, Map, errors);
+  return errors;
 }
 
 std::string AfPortsFilePath() {
@@ -64,11 +85,14 @@ std::string AfComPortPath(std::int32_t Port) {
   std::map<std::int32_t, std::string> map;
   const std::string filePath = AfPortsFilePath();
   if (std::ifstream file{filePath}) {
-    std::ostringstream lines;
-    for (std::string line; std::getline(file, line);)
-      if (Trim(line).rfind('#', 0) != 0) lines << line << ';';
-    const std::string error = AfParseComPortMap(lines.str(), map);
-    if (!error.empty()) WarnOnce(filePath, error);
+    std::string errors;
+    int number = 0;
+    for (std::string line; std::getline(file, line);) {
+      ++number;
+      if (Trim(line).rfind('#', 0) != 0)
+        ParseEntries(line, Format("line %d: ", number), map, errors);
+    }
+    if (!errors.empty()) WarnOnce(filePath, errors);
   }
   if (const char* env = std::getenv("KVX_COMPORTS")) {
     const std::string error = AfParseComPortMap(env, map);

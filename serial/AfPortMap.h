@@ -9,10 +9,14 @@
 #include <string>
 #include <string_view>
 
+// COM ports are listed, probed and followed from 1 up to this number.
+inline constexpr std::int32_t kHighestProbedComPort = 255;
+
 // The node (or connection URL) of port Port, or an empty text when the number maps to none.
 std::string AfComPortPath(std::int32_t Port);
-// Parses a KVX_COMPORTS text into Map (entries added or replaced). Returns an error text
-// naming the first malformed entry, or an empty text; good entries are taken either way.
+// Parses a KVX_COMPORTS text into Map (entries added or replaced). Returns what is wrong
+// with each malformed entry, naming it, one a line, or an empty text; good entries are taken
+// either way, and so is a malformed URL, so that its port names the fault when opened.
 std::string AfParseComPortMap(std::string_view Text, std::map<std::int32_t, std::string>& Map);
 // A legacy /dev/ttySn node with no UART behind it (its sysfs type is 0): no port at all.
 bool AfIsEmptyLegacyPort(const std::string& Path);

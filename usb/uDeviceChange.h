@@ -12,11 +12,9 @@
 #include <thread>
 
 #include "comm/uGUID.h"
+#include "serial/AfPortMap.h"
 
 class IAfMainThreadDispatcher;
-
-// COM ports are probed and followed from 1 up to this number.
-inline constexpr std::int32_t kHighestProbedComPort = 255;
 
 inline constexpr std::uint32_t DBT_DEVICEARRIVAL = 0x8000;
 inline constexpr std::uint32_t DBT_DEVICEREMOVECOMPLETE = 0x8004;

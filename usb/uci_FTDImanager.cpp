@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "comm/uci_ISerialPortInterface.h"
-#include "net/uSerialServerUrl.h"
+#include "serial/uSerialServerUrl.h"
 #include "net/uci_SerialServer.h"
 #include "serial/AfPortMap.h"
 #include "serial/AfSafeSync.h"

@@ -3,9 +3,9 @@
 #include <cstdlib>
 
 #include "support/uLogUtils.h"
-#include "tests/support/LogTestHooks.h"
 #include "support/uProgramArgs.h"
 #include "support/uStringUtils.h"
+#include "tests/support/LogTestHooks.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 #include "usb/uDeviceChange.h"
 
@@ -47,7 +47,11 @@ std::shared_ptr<TKvxSimModule> TAppRig::AddComModule(int Port, const TKvxSimStat
 
 void TAppRig::AddComPeer(int Port, std::shared_ptr<ISimPeer> Peer) {
   FPtys.push_back(std::make_unique<TSimPty>(std::move(Peer)));
-  FPorts.emplace_back(Port, FPtys.back()->SlavePath());
+  AddComEntry(Port, FPtys.back()->SlavePath());
+}
+
+void TAppRig::AddComEntry(int Port, const std::string& Path) {
+  FPorts.emplace_back(Port, Path);
   UpdatePortMap();
 }
 

@@ -59,6 +59,8 @@ class TAppRig {
   std::shared_ptr<TKvxSimModule> AddComModule(int Port, const TKvxSimState& State);
   // Any peer on COM port Port (a silent one: a port without a module).
   void AddComPeer(int Port, std::shared_ptr<ISimPeer> Peer);
+  // A port entry of COM port Port naming Path (a node or a device server's URL).
+  void AddComEntry(int Port, const std::string& Path);
   // The pseudo-terminal that serves COM port Port (empty when none does).
   std::string ComPath(int Port) const;
   // A module behind a plugged-in USB adapter.

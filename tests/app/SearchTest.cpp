@@ -9,6 +9,7 @@
 
 #include "sim/uScriptedPeer.h"
 #include "tests/app/AppRig.h"
+#include "tests/net/HostileServer.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 
 using ::testing::ElementsAre;
@@ -187,6 +188,36 @@ TEST(SearchTest, SearchThatFindsNothingNamesAPortTheUserMayNotOpen) {
   refused->SetDenied(false);
   rig["sSearch"].Click();
   EXPECT_FALSE(rig["lNoPermission"].GetBool("Visible"));
+}
+
+TEST(SearchTest, ADeviceServerThatKeepsItsLineSpeedIsTriedOnceAndSaysSo) {
+  struct TCase {
+    const char* Name;
+    THostileServer::TBehaviour Behaviour;
+    const char* Shown;
+  };
+  const TCase cases[] = {
+      {"refused COM port option", hostile::RefusedComPort,
+       "COM9: the device server does not set the line speed"},
+      {"another speed confirmed", hostile::WrongSpeed,
+       "COM9: the device server set 19200 bit/s when asked for 115200"},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.Name);
+    TAppRig rig;
+    THostileServer server(test.Behaviour);
+    rig.AddComEntry(9, server.Url());
+    rig["sSearch"].Click();
+    EXPECT_TRUE(rig.Form().FoundChannels().empty());
+    std::vector<std::string> checks;
+    for (const std::string& text : Texts(rig.TraceOfTest(server.Url())))
+      if (text.starts_with("CheckDevice") || text.ends_with("speed only")) checks.push_back(text);
+    EXPECT_THAT(checks, ElementsAre("CheckDevice (result=0)",
+                                    "COM9: the device server does not set the line speed; tried "
+                                    "at its own speed only"));
+    EXPECT_TRUE(rig["lChannelGone"].GetBool("Visible"));
+    EXPECT_EQ(rig["lChannelGone"].GetText("Caption"), test.Shown);
+  }
 }
 
 TEST(SearchTest, AnArrivingChannelWithAModuleAddsItsRow) {

@@ -451,6 +451,30 @@ TEST(KvxctlProcess, SearchWithAnExtraSpeedFindsAModuleAnsweringOnlyAt1200) {
   EXPECT_NE(search.Out.find("VIROD|COM100|0012\n"), std::string::npos) << search.Out;
 }
 
+TEST(KvxctlProcess, ABadDeviceServerEntryIsNamedRatherThanReportedAsNoModule) {
+  struct TCase {
+    const char* Entry;
+    const char* Said;
+  };
+  const TCase cases[] = {
+      {"9=rfc2217://",
+       "KVX_COMPORTS: malformed entry \"9=rfc2217://\" ('rfc2217://' is not a "
+       "serial device server URL (HOST:PORT expected))"},
+      {"9=tcp://[::1",
+       "KVX_COMPORTS: malformed entry \"9=tcp://[::1\" ('tcp://[::1' is not a "
+       "serial device server URL (unclosed '['))"},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.Entry);
+    const TRunResult show =
+        RunKvxctl({"show", "COM9"}, {std::string("KVX_COMPORTS=") + test.Entry});
+    EXPECT_EQ(show.Code, 3);
+    EXPECT_NE(show.Err.find(test.Said), std::string::npos) << show.Err;
+    EXPECT_NE(show.Err.find("COM9: '"), std::string::npos) << show.Err;
+    EXPECT_EQ(show.Err.find("no KVX module answers"), std::string::npos) << show.Err;
+  }
+}
+
 TEST(KvxctlProcess, ChannelsWithoutModulesAndBadCommandLines) {
   TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "usb", "-b", "115200", "-f", "no-answer"});
   EXPECT_EQ(RunKvxctl({"show", "COM100"}, sim.Env()).Code, 1);

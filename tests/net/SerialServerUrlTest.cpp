@@ -1,4 +1,4 @@
-#include "net/uSerialServerUrl.h"
+#include "serial/uSerialServerUrl.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +21,9 @@ TEST(SerialServerUrl, BothSchemesWithNamesAndAddressesAreRead) {
 }
 
 TEST(SerialServerUrl, IncompleteUrlsAreRefusedNamingTheText) {
-  for (const char* bad : {"rfc2217://gw", "tcp://:4001", "tcp://gw:0", "tcp://gw:70000",
-                          "tcp://gw:40x1", "rfc2217://[::1:4001", "telnet://gw:23"}) {
+  for (const char* bad :
+       {"rfc2217://gw", "tcp://:4001", "tcp://gw:0", "tcp://gw:70000", "tcp://gw:40x1",
+        "rfc2217://[::1:4001", "telnet://gw:23", "tcp://a:b:c", "tcp://fe80::1:4001"}) {
     SCOPED_TRACE(bad);
     try {
       ParseSerialServerUrl(bad);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -31,6 +32,14 @@ int RemainingMs(Clock::time_point Deadline) {
 }
 
 }  // namespace
+
+TPortEntry::TPortEntry(const std::string& Url) {
+  setenv("KVX_COMPORTS", ("9=" + Url).c_str(), 1);
+}
+
+TPortEntry::~TPortEntry() {
+  unsetenv("KVX_COMPORTS");
+}
 
 int FreeLocalPort() {
   int port = 0;
@@ -68,6 +77,7 @@ std::string TTestServer::Receive(std::size_t Count, std::chrono::milliseconds Li
     if (poll(&waiting, 1, RemainingMs(deadline)) <= 0) break;
     char buffer[512];
     const ssize_t got = recv(FConnection, buffer, sizeof buffer, 0);
+    if (got == 0) Hangup();
     if (got <= 0) break;
     received.append(buffer, static_cast<std::size_t>(got));
   }

@@ -5,6 +5,15 @@
 #include <string>
 #include <string_view>
 
+// Points COM9 at Url for the lifetime of the object.
+class TPortEntry {
+ public:
+  explicit TPortEntry(const std::string& Url);
+  ~TPortEntry();
+  TPortEntry(const TPortEntry&) = delete;
+  TPortEntry& operator=(const TPortEntry&) = delete;
+};
+
 // A port on 127.0.0.1 that nothing listens on at the moment of the call.
 int FreeLocalPort();
 
@@ -19,10 +28,13 @@ class TTestServer {
   std::string Url(const char* Scheme) const;
   // Takes the next connection, waiting up to Limit; false when none came.
   bool Accept(std::chrono::milliseconds Limit = std::chrono::seconds(5));
-  // What the client sent, once at least Count bytes are there or Limit has passed.
+  // What the client sent, once at least Count bytes are there or Limit has passed; the
+  // connection ends when the client hung up.
   std::string Receive(std::size_t Count, std::chrono::milliseconds Limit = std::chrono::seconds(5));
   void Send(std::string_view Bytes);
   void Hangup();
+  // Whether a connection is open: taken, and neither side has hung up as far as seen.
+  bool Connected() const { return FConnection >= 0; }
 
  private:
   int FListener = -1;

@@ -69,4 +69,61 @@ TEST(AfPortMap, OnlyLegacyUartNodesAreCheckedInSysfs) {
   EXPECT_FALSE(AfIsEmptyLegacyPort("/dev/ttyS99999"));  // no sysfs entry: not judged empty
 }
 
+TEST(AfPortMap, EveryMalformedEntryIsNamedWithWhatIsWrong) {
+  struct TCase {
+    const char* Entry;
+    const char* Error;
+  };
+  const TCase cases[] = {
+      {"0=/dev/a", "malformed entry \"0=/dev/a\" (COM numbers 1 to 255)"},
+      {"256=/dev/a", "malformed entry \"256=/dev/a\" (COM numbers 1 to 255)"},
+      {"a:b:c", "malformed entry \"a:b:c\" (expected number=path)"},
+      {"9=tcp://gw:70000",
+       "malformed entry \"9=tcp://gw:70000\" ('tcp://gw:70000' is not a "
+       "serial device server URL (port 1 to 65535 expected))"},
+      {"9=tcp://gw:0",
+       "malformed entry \"9=tcp://gw:0\" ('tcp://gw:0' is not a serial device "
+       "server URL (port 1 to 65535 expected))"},
+      {"9=rfc2217://",
+       "malformed entry \"9=rfc2217://\" ('rfc2217://' is not a serial device "
+       "server URL (HOST:PORT expected))"},
+      {"9=tcp://a:b:c",
+       "malformed entry \"9=tcp://a:b:c\" ('tcp://a:b:c' is not a serial "
+       "device server URL (an IPv6 address goes in [ ]))"},
+      {"9=rfc2217://[::1",
+       "malformed entry \"9=rfc2217://[::1\" ('rfc2217://[::1' is not a "
+       "serial device server URL (unclosed '['))"},
+  };
+  std::string all, expected;
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.Entry);
+    std::map<std::int32_t, std::string> map;
+    EXPECT_EQ(AfParseComPortMap(std::string("7=/dev/a;") + test.Entry, map), test.Error);
+    EXPECT_EQ(map[7], "/dev/a");
+    all += std::string(test.Entry) + ";";
+    expected += (expected.empty() ? "" : "\n") + std::string(test.Error);
+  }
+  std::map<std::int32_t, std::string> map;
+  EXPECT_EQ(AfParseComPortMap(all, map), expected);
+}
+
+TEST(AfPortMap, BadLinesOfThePortsFileAreEachNamedByNumberAndABadUrlStillClaimsItsPort) {
+  TTempDir config;
+  setenv("XDG_CONFIG_HOME", config.Dir().c_str(), 1);
+  std::filesystem::create_directories(config.File("kvxsetup"));
+  WriteBytes(config.File("kvxsetup/ports"),
+             "# hall 3\n9=rfc2217://gw-hall3:0\n10=tcp://gw:4002\n300=/dev/pts/1\n");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(AfComPortPath(9), "rfc2217://gw-hall3:0");
+  const std::string said = testing::internal::GetCapturedStderr();
+  const std::string file = config.File("kvxsetup/ports");
+  EXPECT_EQ(said, file +
+                      ": line 2: malformed entry \"9=rfc2217://gw-hall3:0\" "
+                      "('rfc2217://gw-hall3:0' is not a serial device server URL (port 1 to "
+                      "65535 expected))\n" +
+                      file +
+                      ": line 4: malformed entry \"300=/dev/pts/1\" (COM numbers 1 to 255)\n");
+  unsetenv("XDG_CONFIG_HOME");
+}
+
 }  // namespace

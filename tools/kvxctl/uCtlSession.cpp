@@ -45,10 +45,14 @@ void TCtlSession::Connect(const std::string& Name) {
   bool answered = false;
   for (int attempt = 0; attempt < 2; ++attempt) {
     const bool connected = FForm->Connect(channel);
-    if (IsDeviceGone(*channel)) RaiseGone(Name);
+    if (IsDeviceGone(*channel)) {
+      RaiseProblem(*channel);
+      RaiseGone(Name);
+    }
     CheckConnected();
     if (connected) return;
     answered = answered || FForm->LastTestAnswered();
+    if (!answered) RaiseProblem(*channel);  // a named fault does not go away on a second try
   }
   if (answered) throw TCtlError(ceCommunication, kCommunicationError);
   if (channel->GetOpenFailure() == TOpenFailure::InUse)
@@ -60,9 +64,21 @@ void TCtlSession::Connect(const std::string& Name) {
 
 void TCtlSession::CheckConnected() {
   FServices.ProcessMessages();
-  if (!FForm->ChannelGone().empty()) RaiseGone(Cp1250ToUtf8(FForm->ChannelGone()));
+  if (!FForm->ChannelGone().empty()) {
+    if (!FForm->ChannelProblem().empty())
+      throw TCtlError(ceCommunication, Cp1250ToUtf8(FForm->ChannelProblem()));
+    RaiseGone(Cp1250ToUtf8(FForm->ChannelGone()));
+  }
   const TKVXChannel& channel = FForm->CurrentChannel();
-  if (channel && IsDeviceGone(*channel)) RaiseGone(FChannelName);
+  if (channel && IsDeviceGone(*channel)) {
+    RaiseProblem(*channel);
+    RaiseGone(FChannelName);
+  }
+}
+
+void TCtlSession::RaiseProblem(ICommunicationInterface& Channel) const {
+  if (const std::string problem = Channel.GetProblem(); !problem.empty())
+    throw TCtlError(ceCommunication, Cp1250ToUtf8(problem));
 }
 
 void TCtlSession::RaiseGone(const std::string& Port) const {

@@ -44,6 +44,8 @@ class TCtlSession {
   std::string SaveAndVerify();
   bool ErrorPageShown() const;
   [[noreturn]] void RaiseGone(const std::string& Port) const;
+  // Raises the fault the channel named, if it named one.
+  void RaiseProblem(ICommunicationInterface& Channel) const;
 
   const TCtlOptions& FOptions;
   TFTDIManager FManager;

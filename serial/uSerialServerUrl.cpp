@@ -1,4 +1,4 @@
-#include "net/uSerialServerUrl.h"
+#include "serial/uSerialServerUrl.h"
 
 #include "support/uErrors.h"
 #include "support/uStringUtils.h"
@@ -54,6 +54,7 @@ TSerialServerUrl ParseSerialServerUrl(std::string_view Text) {
     colon = rest.rfind(':');
     if (colon == std::string_view::npos) throw malformed("HOST:PORT expected");
     url.Host = std::string(rest.substr(0, colon));
+    if (url.Host.find(':') != std::string::npos) throw malformed("an IPv6 address goes in [ ]");
   }
   url.Port = std::string(rest.substr(colon + 1));
   if (url.Host.empty()) throw malformed("no host");

@@ -1,0 +1,85 @@
+// Device server entries by host name: a name server that never answers costs its time limit
+// and is named, and a host whose first address is dead is still reached. Each test runs again
+// in a child of this program, in namespaces of its own where the name server never answers.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "net/uci_SerialServer.h"
+#include "tests/net/SilentNameServer.h"
+#include "tests/net/TestServer.h"
+
+namespace {
+
+constexpr char kChildVariable[] = "KVX_SILENT_NAME_SERVER_CHILD";
+constexpr int kCannotEnter = 77;
+
+// In the test program: runs the current test again in a child and judges its result; false.
+// In the child: enters Server (with Hosts as /etc/hosts) and returns true to run the test.
+bool InChildBehindSilentNameServer(TSilentNameServer& Server, const std::string& Hosts = {}) {
+  if (!getenv(kChildVariable)) {
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string output;
+    const int status = RunThisProgram(
+        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name(),
+        kChildVariable, output);
+    if (status == kCannotEnter)
+      GTEST_MESSAGE_(("a silent name server cannot be made here: " + output).c_str(),
+                     testing::TestPartResult::kSkip);
+    else
+      EXPECT_EQ(status, 0) << output;
+    return false;
+  }
+  if (const std::string why = Server.Enter(Hosts); !why.empty()) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    std::exit(kCannotEnter);
+  }
+  return true;
+}
+
+TEST(SilentNameServer, AnEntryWhoseNameCannotBeResolvedSaysSoNamingPortAndHost) {
+  TSilentNameServer nameServer;
+  if (!InChildBehindSilentNameServer(nameServer)) return;
+  for (const char* scheme : {"rfc2217", "tcp"}) {
+    SCOPED_TRACE(scheme);
+    TPortEntry entry(std::string(scheme) + "://gw-hall3.plant.lan:4001");
+    auto channel = Create<TSerialServerInterface>("comport=9");
+    EXPECT_FALSE(channel->Open());
+    EXPECT_EQ(channel->GetProblem(), "COM9: cannot resolve gw-hall3.plant.lan");
+    EXPECT_FALSE(IsDeviceGone(*channel));  // not "was disconnected"
+  }
+}
+
+TEST(SilentNameServer, AHostWhoseFirstAddressIsDeadIsReachedAtItsNextOne) {
+  TSilentNameServer nameServer;
+  if (!InChildBehindSilentNameServer(nameServer,
+                                     "::1 gw-dual.plant.lan\n127.0.0.1 gw-dual.plant.lan\n"))
+    return;
+  TTestServer live;  // 127.0.0.1
+  // The same port on ::1 takes no connection: its queue is full, so attempts go unanswered.
+  const int dead = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  setsockopt(dead, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_port = htons(static_cast<std::uint16_t>(live.Port()));
+  address.sin6_addr = in6addr_loopback;
+  ASSERT_EQ(bind(dead, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(dead, 0), 0);
+  const int filler = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+  TPortEntry entry("tcp://gw-dual.plant.lan:" + std::to_string(live.Port()));
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  EXPECT_TRUE(channel->Open()) << channel->GetProblem();
+  ASSERT_TRUE(live.Accept());
+  channel->Write("*a");
+  EXPECT_EQ(live.Receive(2), "*a");
+  close(filler);
+  close(dead);
+}
+
+}  // namespace

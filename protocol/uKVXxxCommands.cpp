@@ -16,6 +16,9 @@ constexpr int kConfirmAttempts = 5;
 constexpr int kMeasureAttempts = 3;
 constexpr std::size_t kLoopModesSize = 8;
 constexpr std::size_t kCommParamsSize = 2;
+// Room in a reply for a few items the streams do not know (a newer module's, or stray codes):
+// they are reported, not fatal.
+constexpr std::size_t kUnknownItemRoom = 64;
 
 std::mutex gPauseLock;
 TKVXPauseFunction gPause;
@@ -65,6 +68,10 @@ TKVXPauseFunction SetKVXPauseFunction(TKVXPauseFunction Pause) {
   return Pause;
 }
 
+std::size_t LongestReplySize() {
+  return LongestStreamSize() + kUnknownItemRoom + kFrameOverhead;
+}
+
 bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
               std::uint8_t Address, std::int32_t Timeout, std::string& Reply) {
   Reply.clear();
@@ -80,7 +87,7 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
         return FrameCannotComplete(bytes) ? kReplyCannotComplete
                                           : static_cast<std::uint16_t>(ValidateFrame(bytes));
       },
-      kMaxFrameSize);
+      LongestReplySize());
   if (ValidateFrame(received) != 0) return false;
   TTirmelFormat97 frame;
   ParseFrame(received, frame);

@@ -48,10 +48,21 @@ TSerialServerInterface::TSerialServerInterface(const TXMLNode& Element, TIntfPtr
 
 TSerialServerInterface::~TSerialServerInterface() = default;
 
+TSerialServerInterface::TReader::~TReader() {
+  if (Wake >= 0) close(Wake);
+}
+
 void TSerialServerInterface::BeforeDestruction() {
   TSerialPortCoreInterface::BeforeDestruction();
   // The reader raises notifications on this object: it stops before any part of it goes.
   ShutDownLink();
+  // Left only when the last reference went in the reader's own notification, which holds
+  // the channel lock: the reader is told to end without the channel, and its lock is given back.
+  for (const auto& reader : std::exchange(FRetiredReaders, {})) {
+    reader->ChannelGone = true;
+    reader->Thread.detach();
+    Unlock();
+  }
 }
 
 void TSerialServerInterface::Log(const std::string& Text) {
@@ -105,8 +116,9 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
     return false;
   }
   const auto tcpRoundTrip = Clock::now() - start;
-  FWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (FWake < 0) {
+  auto reader = std::make_shared<TReader>();
+  reader->Wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (reader->Wake < 0) {
     Log(std::string("eventfd: ") + std::strerror(errno));
     return false;
   }
@@ -125,7 +137,8 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
     }
   }
   const auto asked = Clock::now();
-  FReader = std::thread(&TSerialServerInterface::ReadLoop, this);
+  reader->Thread = std::thread([this, reader] { ReadLoop(*reader); });
+  FReader = std::move(reader);
   Negotiate(tcpRoundTrip, asked);
   ApplyLineSettings();
   if (DeviceGone()) Log(Url + ": lost while connecting");
@@ -172,8 +185,8 @@ void TSerialServerInterface::MarkGone(const std::string& Why) {
   FLinkChanged.notify_all();
 }
 
-void TSerialServerInterface::ReadLoop() {
-  pollfd waits[2] = {{FSocket.Handle(), POLLIN, 0}, {FWake, POLLIN, 0}};
+void TSerialServerInterface::ReadLoop(TReader& Reader) {
+  pollfd waits[2] = {{FSocket.Handle(), POLLIN, 0}, {Reader.Wake, POLLIN, 0}};
   for (;;) {
     if (poll(waits, 2, -1) < 0) {
       if (errno == EINTR) continue;
@@ -204,22 +217,33 @@ void TSerialServerInterface::ReadLoop() {
     // Like the USB reader: the notification only when no exchange holds the channel.
     if (arrived && TryLock()) {
       DoDataReceived();
+      if (Reader.ChannelGone) return;
       Unlock();
     }
   }
 }
 
 void TSerialServerInterface::ShutDownLink() {
-  if (FReader.joinable()) {
+  if (FReader) {
     const std::uint64_t one = 1;
-    if (write(FWake, &one, sizeof one) < 0) Log(std::string("eventfd: ") + std::strerror(errno));
-    FReader.join();
+    if (write(FReader->Wake, &one, sizeof one) < 0)
+      Log(std::string("eventfd: ") + std::strerror(errno));
+    FRetiredReaders.push_back(std::move(FReader));
   }
-  if (FWake >= 0) close(std::exchange(FWake, -1));
+  JoinRetiredReaders();
   std::lock_guard lock(FLinkLock);
   FSocket.Close();
   FTelnet.reset();
   FInput.clear();
+}
+
+void TSerialServerInterface::JoinRetiredReaders() {
+  // The reader whose notification is running right now cannot be waited for.
+  std::erase_if(FRetiredReaders, [](const std::shared_ptr<TReader>& Reader) {
+    if (Reader->OnThread()) return false;
+    Reader->Thread.join();
+    return true;
+  });
 }
 
 bool TSerialServerInterface::Close(bool) {

@@ -84,3 +84,13 @@ void TTestServer::Hangup() {
   if (FConnection >= 0) close(FConnection);
   FConnection = -1;
 }
+
+bool TTestServer::ClientHungUp(std::chrono::milliseconds Limit) {
+  const auto deadline = Clock::now() + Limit;
+  for (;;) {
+    pollfd waiting{FConnection, POLLIN, 0};
+    if (poll(&waiting, 1, RemainingMs(deadline)) <= 0) return false;
+    char buffer[512];
+    if (recv(FConnection, buffer, sizeof buffer, 0) <= 0) return true;
+  }
+}

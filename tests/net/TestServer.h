@@ -23,6 +23,8 @@ class TTestServer {
   std::string Receive(std::size_t Count, std::chrono::milliseconds Limit = std::chrono::seconds(5));
   void Send(std::string_view Bytes);
   void Hangup();
+  // Whether the client closed the connection within Limit (what it sent meanwhile is dropped).
+  bool ClientHungUp(std::chrono::milliseconds Limit = std::chrono::seconds(5));
 
  private:
   int FListener = -1;

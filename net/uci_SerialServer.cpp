@@ -149,7 +149,7 @@ void TSerialServerInterface::Negotiate(Clock::duration TcpRoundTrip, Clock::time
   FLinkDelay = WholeMs(TcpRoundTrip);
   std::unique_lock lock(FLinkLock);
   if (!FTelnet) return;
-  const bool answered = FLinkChanged.wait_until(lock, Asked + kServerTimeLimit, [this] {
+  const bool answered = WaitForLink(lock, Asked + kServerTimeLimit, [this] {
     return DeviceGone() || FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Asked;
   });
   if (!answered)
@@ -168,9 +168,21 @@ void TSerialServerInterface::SendComPortCommand(TComPortCommand Command, const s
   FTelnet->SendCommand(Command, Value);
   if (!Confirm) return;
   const auto limit = std::chrono::milliseconds(2 * FLinkDelay + 500);
-  if (!FLinkChanged.wait_for(
-          lock, limit, [&] { return DeviceGone() || FTelnet->Confirmations(Command) != before; }))
+  if (!WaitForLink(lock, Clock::now() + limit,
+                   [&] { return DeviceGone() || FTelnet->Confirmations(Command) != before; }))
     Log(Format("the server does not confirm setting %d; data goes on", static_cast<int>(Command)));
+}
+
+bool TSerialServerInterface::WaitForLink(std::unique_lock<std::mutex>& Lock,
+                                         Clock::time_point Until,
+                                         const std::function<bool()>& Done) {
+  // In slices: a program asked to end stops waiting at once.
+  constexpr auto kSlice = std::chrono::milliseconds(10);
+  while (!Done()) {
+    if (ExchangesStopped() || Clock::now() >= Until) return false;
+    FLinkChanged.wait_until(Lock, std::min(Until, Clock::now() + kSlice));
+  }
+  return true;
 }
 
 void TSerialServerInterface::SendWire(std::string_view Bytes) {

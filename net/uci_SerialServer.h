@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -89,6 +90,9 @@ class TSerialServerInterface : public TKeptSettingsSerialInterface {
     std::thread Thread;
   };
 
+  // Waits for FLinkChanged until Done (FLinkLock held), at most until Until; false when not done.
+  bool WaitForLink(std::unique_lock<std::mutex>& Lock, Clock::time_point Until,
+                   const std::function<bool()>& Done);
   void SendWire(std::string_view Bytes);  // FLinkLock held
   void ReadLoop(TReader& Reader);
   void MarkGone(const std::string& Why);  // FLinkLock held; the base keeps the gone state

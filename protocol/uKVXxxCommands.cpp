@@ -52,7 +52,12 @@ void FailUnless(bool ok, const char* failure) {
 }  // namespace
 
 void KVXSleep(int Milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
+  // In slices, so that a program asked to end does not sit out the pause.
+  constexpr auto kSlice = std::chrono::milliseconds(10);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(Milliseconds);
+  for (auto now = std::chrono::steady_clock::now(); now < end && !ExchangesStopped();
+       now = std::chrono::steady_clock::now())
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kSlice, end - now));
 }
 
 void KVXPause(int Milliseconds) {

@@ -17,34 +17,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A pseudo-terminal nobody answers on; its slave is the port.
-class TSilentLine {
- public:
-  TSilentLine() {
-    FMaster = posix_openpt(O_RDWR | O_NOCTTY);
-    if (FMaster >= 0 && grantpt(FMaster) == 0 && unlockpt(FMaster) == 0) FSlave = ptsname(FMaster);
-  }
-  ~TSilentLine() {
-    if (FMaster >= 0) close(FMaster);
-  }
-  TSilentLine(const TSilentLine&) = delete;
-  TSilentLine& operator=(const TSilentLine&) = delete;
-  const std::string& Slave() const { return FSlave; }
-  // Whether a program holds the port for itself (its exclusive mode is set).
-  bool HeldExclusively() const {
-    const int fd = open(FSlave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    int exclusive = 0;
-    if (fd >= 0) {
-      ioctl(fd, TIOCGEXCL, &exclusive);
-      close(fd);
-    }
-    return exclusive != 0;
-  }
-
- private:
-  int FMaster = -1;
-  std::string FSlave;
-};
+// Whether a program holds the port for itself (its exclusive mode is set).
+bool HeldExclusively(const std::string& Port) {
+  const int fd = open(Port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  int exclusive = 0;
+  if (fd >= 0) ioctl(fd, TIOCGEXCL, &exclusive);
+  if (fd >= 0) close(fd);
+  return exclusive != 0;
+}
 
 TEST(KvxctlInterrupt, ASignalEndsTheCommandAndGivesThePortBack) {
   const std::string backup = testing::TempDir() + "kvxctl_interrupted.json";
@@ -59,23 +39,26 @@ TEST(KvxctlInterrupt, ASignalEndsTheCommandAndGivesThePortBack) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Args.front() + " " + std::to_string(c.Signal));
-    TSilentLine line;
-    // Only the silent line: every other number of the machine maps to nothing.
+    // A pseudo-terminal nobody answers on; every other port of the machine maps to nothing.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const std::string port = ptsname(master);
     std::string map;
     for (int n = 1; n <= 96; ++n) map += std::to_string(n) + "=/dev/kvx-no-such-node;";
-    map += "7=" + line.Slave();
+    map += "7=" + port;
     const TRunResult run = RunKvxctl(
         c.Args, {"KVX_COMPORTS=" + map, "XDG_CONFIG_HOME=" + testing::TempDir()}, [&](pid_t Pid) {
           const auto until = std::chrono::steady_clock::now() + 10s;
-          while (!line.HeldExclusively() && std::chrono::steady_clock::now() < until)
+          while (!HeldExclusively(port) && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(1ms);
           kill(Pid, c.Signal);
         });
     EXPECT_EQ(run.Code, 128 + c.Signal) << run.Err;
     EXPECT_EQ(run.Err, "kvxctl: interrupted\n");
-    EXPECT_FALSE(line.HeldExclusively());
+    EXPECT_FALSE(HeldExclusively(port));
     EXPECT_FALSE(std::filesystem::exists(backup));
     EXPECT_FALSE(std::filesystem::exists(backup + ".tmp"));
+    close(master);
   }
 }
 

@@ -147,7 +147,8 @@ void TfMain::ScanCIs() {
     UpdateFoundSection();
     TKVXrec scratch;
     TKVXChannel channel;
-    for (FManager.FirstChannel(channel); channel; FManager.NextChannel(channel)) {
+    for (FManager.FirstChannel(channel); channel && !ExchangesStopped();
+         FManager.NextChannel(channel)) {
       progress.Set("Position", progress.GetInt("Position") + 10);
       FServices.Repaint(progress);
       const std::string text = channel->GetDescription();
@@ -179,7 +180,8 @@ void TfMain::ScanCIs() {
     throw;
   }
   const auto unlocked = std::chrono::steady_clock::now();
-  while (std::chrono::steady_clock::now() - unlocked <= std::chrono::milliseconds(1000)) {
+  while (std::chrono::steady_clock::now() - unlocked <= std::chrono::milliseconds(1000) &&
+         !ExchangesStopped()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     FServices.ProcessMessages();
   }

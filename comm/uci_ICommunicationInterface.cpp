@@ -52,6 +52,10 @@ std::atomic<TTraceHook>& TraceHook() {
   return hook;
 }
 
+// Lock-free, so that a signal handler may set it.
+std::atomic<bool> gExchangesStopped{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 std::chrono::milliseconds WholeMilliseconds(double ms) {
   return std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(ms)));
 }
@@ -292,7 +296,7 @@ void TCommunicationInterface::Query(const std::string& Request, std::int32_t Tim
   constexpr auto kPoll = std::chrono::milliseconds(1);
   Reply.clear();
   TChannelLock guard(*this);
-  if (!GetActive()) return;
+  if (!GetActive() || ExchangesStopped()) return;
   PurgeInput();
   PurgeOutput();
   std::this_thread::sleep_for(kPoll);
@@ -302,7 +306,7 @@ void TCommunicationInterface::Query(const std::string& Request, std::int32_t Tim
   // A talker that never stops restarts the quiet time for ever: the whole reply has its cap.
   const auto end = written + limits.Whole;
   auto deadline = written + limits.FirstReply;
-  for (;;) {
+  while (!ExchangesStopped()) {
     std::this_thread::sleep_for(kPoll);
     const std::int32_t waiting = InputCount();
     if (waiting < 0) break;  // the device went away: nothing more will come
@@ -326,6 +330,14 @@ void TCommunicationInterface::Query(const std::string& Request, std::int32_t Tim
       if (verdict == 0 || verdict == kReplyCannotComplete) break;
     }
   }
+}
+
+void StopExchanges() {
+  gExchangesStopped = true;
+}
+
+bool ExchangesStopped() {
+  return gExchangesStopped;
 }
 
 bool IsDeviceGone(ICommunicationInterface& Channel) {

@@ -262,6 +262,11 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   std::string FProblem;
 };
 
+// The program is ending (an interrupt or termination signal): every exchange ends at once
+// with what it has, and none starts waiting for a reply. Safe to call from a signal handler.
+void StopExchanges();
+bool ExchangesStopped();
+
 // Whether Channel was closed because its device went away: closed, and InputCount -1.
 bool IsDeviceGone(ICommunicationInterface& Channel);
 

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <typeindex>
 
-#include "serial/uSerialServerUrl.h"
 #include "serial/AfPortMap.h"
+#include "serial/uSerialServerUrl.h"
 #include "support/uConversionUtils.h"
 #include "support/uLogUtils.h"
 #include "support/uStringUtils.h"
@@ -51,10 +51,21 @@ TSerialServerInterface::TSerialServerInterface(const TXMLNode& Element, TIntfPtr
 
 TSerialServerInterface::~TSerialServerInterface() = default;
 
+TSerialServerInterface::TReader::~TReader() {
+  if (Wake >= 0) close(Wake);
+}
+
 void TSerialServerInterface::BeforeDestruction() {
   TSerialPortCoreInterface::BeforeDestruction();
   // The reader raises notifications on this object: it stops before any part of it goes.
   ShutDownLink();
+  // Left only when the last reference went in the reader's own notification, which holds
+  // the channel lock: the reader is told to end without the channel, and its lock is given back.
+  for (const auto& reader : std::exchange(FRetiredReaders, {})) {
+    reader->ChannelGone = true;
+    reader->Thread.detach();
+    Unlock();
+  }
 }
 
 void TSerialServerInterface::Log(const std::string& Text) {
@@ -115,8 +126,9 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
     SetOpenFailure(TOpenFailure::Missing);
     return false;
   }
-  FWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (FWake < 0) {
+  auto reader = std::make_shared<TReader>();
+  reader->Wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (reader->Wake < 0) {
     Log(std::string("eventfd: ") + std::strerror(errno));
     return false;
   }
@@ -134,7 +146,8 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
       FTelnet->Start();  // before the reader runs: the server's own offers then answer it
     }
   }
-  FReader = std::thread(&TSerialServerInterface::ReadLoop, this);
+  reader->Thread = std::thread([this, reader] { ReadLoop(*reader); });
+  FReader = std::move(reader);
   Negotiate();
   ApplyLineSettings();
   if (DeviceGone()) Log(Url + ": lost while connecting");
@@ -143,7 +156,7 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
 
 void TSerialServerInterface::Negotiate() {
   std::unique_lock lock(FLinkLock);
-  if (FTelnet && !FLinkChanged.wait_for(lock, kServerTimeLimit, [this] {
+  if (FTelnet && !WaitForLink(lock, Clock::now() + kServerTimeLimit, [this] {
         return DeviceGone() || FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Asked;
       }))
     Log("the server does not answer the COM port control option: its line stays as it is");
@@ -162,8 +175,8 @@ bool TSerialServerInterface::SendComPortCommand(TComPortCommand Command, const s
   FTelnet->SendCommand(Command, Value);
   if (!Confirm) return false;
   const auto limit = std::chrono::milliseconds(2 * FLinkDelay + 500);
-  if (FLinkChanged.wait_for(
-          lock, limit, [&] { return DeviceGone() || FTelnet->Confirmations(Command) != before; }))
+  if (WaitForLink(lock, Clock::now() + limit,
+                  [&] { return DeviceGone() || FTelnet->Confirmations(Command) != before; }))
     return !DeviceGone();
   Log(Format("the server does not confirm setting %d; data goes on", static_cast<int>(Command)));
   return false;
@@ -190,6 +203,18 @@ void TSerialServerInterface::Report(const std::string& Problem) {
   if (SetProblem(Problem)) DebugLog(Problem);
 }
 
+bool TSerialServerInterface::WaitForLink(std::unique_lock<std::mutex>& Lock,
+                                         Clock::time_point Until,
+                                         const std::function<bool()>& Done) {
+  // In slices: a program asked to end stops waiting at once.
+  constexpr auto kSlice = std::chrono::milliseconds(10);
+  while (!Done()) {
+    if (ExchangesStopped() || Clock::now() >= Until) return false;
+    FLinkChanged.wait_until(Lock, std::min(Until, Clock::now() + kSlice));
+  }
+  return true;
+}
+
 void TSerialServerInterface::SendWire(std::string_view Bytes) {
   if (DeviceGone()) return;
   std::string error;
@@ -209,8 +234,8 @@ void TSerialServerInterface::MarkGone(const std::string& Why) {
   FLinkChanged.notify_all();
 }
 
-void TSerialServerInterface::ReadLoop() {
-  pollfd waits[2] = {{FSocket.Handle(), POLLIN, 0}, {FWake, POLLIN, 0}};
+void TSerialServerInterface::ReadLoop(TReader& Reader) {
+  pollfd waits[2] = {{FSocket.Handle(), POLLIN, 0}, {Reader.Wake, POLLIN, 0}};
   for (;;) {
     if (poll(waits, 2, -1) < 0) {
       if (errno == EINTR) continue;
@@ -245,22 +270,33 @@ void TSerialServerInterface::ReadLoop() {
     // Like the USB reader: the notification only when no exchange holds the channel.
     if (arrived && TryLock()) {
       DoDataReceived();
+      if (Reader.ChannelGone) return;
       Unlock();
     }
   }
 }
 
 void TSerialServerInterface::ShutDownLink() {
-  if (FReader.joinable()) {
+  if (FReader) {
     const std::uint64_t one = 1;
-    if (write(FWake, &one, sizeof one) < 0) Log(std::string("eventfd: ") + std::strerror(errno));
-    FReader.join();
+    if (write(FReader->Wake, &one, sizeof one) < 0)
+      Log(std::string("eventfd: ") + std::strerror(errno));
+    FRetiredReaders.push_back(std::move(FReader));
   }
-  if (FWake >= 0) close(std::exchange(FWake, -1));
+  JoinRetiredReaders();
   std::lock_guard lock(FLinkLock);
   FSocket.Close();
   FTelnet.reset();
   FInput.clear();
+}
+
+void TSerialServerInterface::JoinRetiredReaders() {
+  // The reader whose notification is running right now cannot be waited for.
+  std::erase_if(FRetiredReaders, [](const std::shared_ptr<TReader>& Reader) {
+    if (Reader->OnThread()) return false;
+    Reader->Thread.join();
+    return true;
+  });
 }
 
 bool TSerialServerInterface::Close(bool) {

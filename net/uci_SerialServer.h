@@ -14,10 +14,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "comm/uci_ISerialPortInterface.h"
 #include "net/uTcpSocket.h"
@@ -89,12 +91,29 @@ class TSerialServerInterface : public TKeptSettingsSerialInterface {
   void ChangeLineSetting(std::atomic<std::uint8_t>& Setting, std::uint8_t Value,
                          TComPortCommand Command, std::uint8_t CommandValue);
   void ChangeControlLine(std::atomic<bool>& Line, bool Value, std::uint8_t ControlCode);
+  // What a reader thread shares with the channel. It outlives the channel when the last
+  // reference goes during the reader's own notification: the reader then ends without
+  // touching the channel again.
+  struct TReader {
+    ~TReader();
+    bool OnThread() const { return Thread.get_id() == std::this_thread::get_id(); }
+    int Wake = -1;  // eventfd that ends the reader's wait
+    std::atomic<bool> ChannelGone{false};
+    std::thread Thread;
+  };
+
+  // Waits for FLinkChanged until Done (FLinkLock held), at most until Until; false when not done.
+  bool WaitForLink(std::unique_lock<std::mutex>& Lock, Clock::time_point Until,
+                   const std::function<bool()>& Done);
   void SendWire(std::string_view Bytes);  // FLinkLock held
-  void ReadLoop();
+  void ReadLoop(TReader& Reader);
   void MarkGone(const std::string& Why);  // FLinkLock held; the base keeps the gone state
   // Raises the closed notification once when the reader found the connection gone.
   bool NoticeGone();
+  // Ends the reader and closes the connection. Called on the reader's own thread (from its
+  // notification) it only tells the reader to end after the notification; it is joined later.
   void ShutDownLink();
+  void JoinRetiredReaders();
   void Log(const std::string& Text);
 
   std::atomic<std::uint16_t> FComNumber{0};
@@ -110,6 +129,6 @@ class TSerialServerInterface : public TKeptSettingsSerialInterface {
   TTcpSocket FSocket;
   std::unique_ptr<TTelnetComPort> FTelnet;  // none for raw TCP
   std::string FInput;
-  int FWake = -1;  // eventfd that ends the reader's wait
-  std::thread FReader;
+  std::shared_ptr<TReader> FReader;
+  std::vector<std::shared_ptr<TReader>> FRetiredReaders;  // told to end, not yet joined
 };

@@ -6,10 +6,15 @@
 #include "protocol/uKVXStreamItems.h"
 #include "support/uConversionUtils.h"
 #include "support/uErrors.h"
+#include "support/uLogUtils.h"
 #include "support/uMessages.h"
 #include "support/uStringUtils.h"
 
 namespace {
+
+// Unknown codes named in the operator's message; the trace gets the others.
+constexpr std::size_t kShownUnknownCodes = 3;
+constexpr std::size_t kRealSize = 4;
 
 template <class R, std::size_t N>
 const TStreamItem<R>* FindItem(const TStreamItem<R> (&items)[N], std::uint8_t code) {
@@ -57,11 +62,37 @@ bool Differs(const TStreamItem<R>& item, const R& a, const R& b) {
       item.Field);
 }
 
-// Walks a stream; Select is called for each 0x01 item with the channel number, Store for
-// every other known item with the channel selected last.
+// Unknown codes of one stream: the operator gets one message naming the first few and how
+// many there were; the trace gets the rest.
+class TUnknownCodes {
+ public:
+  explicit TUnknownCodes(char StreamLetter) : FStreamLetter(StreamLetter) {}
+  void Add(std::uint8_t Code) {
+    if (FCount < kShownUnknownCodes)
+      FShown += Format("%s#%d (%.2X)", FShown.empty() ? "" : ", ", Code, Code);
+    else
+      FTraced += Format(" %.2X", Code);
+    ++FCount;
+  }
+  void Report() const {
+    if (FCount == 0) return;
+    const std::size_t more = FCount - std::min(FCount, kShownUnknownCodes);
+    if (more > 0)
+      DebugLog(Format("%c Unknown params beyond the first:%s", FStreamLetter, FTraced.c_str()));
+    ShowMessage(Format("%c Unknown param %s", FStreamLetter, FShown.c_str()) +
+                (more > 0 ? Format(" and %zu more", more) : std::string()));
+  }
+
+ private:
+  char FStreamLetter;
+  std::size_t FCount = 0;
+  std::string FShown;
+  std::string FTraced;
+};
+
 template <class R, std::size_t N, class Select, class Store>
-void WalkStream(std::string& Stream, const TStreamItem<R> (&items)[N], char streamLetter,
-                Select select, Store store) {
+void WalkItems(std::string& Stream, const TStreamItem<R> (&items)[N], TUnknownCodes& unknown,
+               Select select, Store store) {
   int channel = 0;
   while (!Stream.empty()) {
     const auto code = static_cast<std::uint8_t>(Stream.front());
@@ -75,7 +106,7 @@ void WalkStream(std::string& Stream, const TStreamItem<R> (&items)[N], char stre
     }
     const TStreamItem<R>* item = FindItem(items, code);
     if (item == nullptr) {
-      ShowMessage(Format("%c Unknown param #%d (%.2X)", streamLetter, code, code));
+      unknown.Add(code);
       Stream.erase(0, 1);
       continue;
     }
@@ -83,6 +114,45 @@ void WalkStream(std::string& Stream, const TStreamItem<R> (&items)[N], char stre
       throw Exception(Format("Parameter $%.2X comes before any channel in the stream", code));
     store(*item, channel);
   }
+}
+
+// Walks a stream; Select is called for each 0x01 item with the channel number, Store for
+// every other known item with the channel selected last.
+template <class R, std::size_t N, class Select, class Store>
+void WalkStream(std::string& Stream, const TStreamItem<R> (&items)[N], char streamLetter,
+                Select select, Store store) {
+  TUnknownCodes unknown(streamLetter);
+  try {
+    WalkItems(Stream, items, unknown, select, store);
+  } catch (...) {
+    unknown.Report();
+    throw;
+  }
+  unknown.Report();
+}
+
+// The bytes one item takes in a stream: its code and its value.
+template <class R>
+std::size_t ItemSize(const TStreamItem<R>& item) {
+  return std::visit(
+      [&](auto field) -> std::size_t {
+        using TField = decltype(field);
+        if constexpr (std::is_same_v<TField, float R::*>)
+          return 1 + kRealSize;
+        else if constexpr (std::is_same_v<TField, std::string R::*>)
+          return 1 + item.Width;
+        else
+          return 2;
+      },
+      item.Field);
+}
+
+// Every item once for each channel, behind its channel item.
+template <class R, std::size_t N>
+std::size_t FullStreamSize(const TStreamItem<R> (&items)[N]) {
+  std::size_t channel = 2;
+  for (const auto& item : items) channel += ItemSize(item);
+  return channel * kChannelCount;
 }
 
 template <class R, std::size_t N>
@@ -100,6 +170,10 @@ bool TChannelSetup::operator==(const TChannelSetup& Other) const {
 
 bool TChannelWatch::operator==(const TChannelWatch& Other) const {
   return Channel == Other.Channel && SameItems(kWatchItems, *this, Other);
+}
+
+std::size_t LongestStreamSize() {
+  return std::max(FullStreamSize(kSetupItems), FullStreamSize(kWatchItems));
 }
 
 std::uint8_t ModuleTypeFromText(std::string_view TypeText) {

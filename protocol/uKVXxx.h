@@ -118,8 +118,12 @@ std::uint8_t TakeByte(std::string& Stream);
 std::uint32_t TakeUnsigned(std::string& Stream, std::size_t Count);
 float TakeReal(std::string& Stream);
 
+// Unknown codes are reported once per stream: one message naming the first few and how many
+// more there were.
 bool ParseSetupStream(TKVXrec& Rec, std::string Stream);
 bool ParseWatchStream(TKVXrec& Rec, std::string Stream);
+// The longest parameter stream a module sends: every item of every channel.
+std::size_t LongestStreamSize();
 std::string BuildSetupChanges(const TChannelSetup& Edited, const TChannelSetup& Read);
 std::string BuildWatchChanges(const TChannelWatch& Edited, const TChannelWatch& Read);
 // Raises "Invalid value data length" unless Block has exactly 18 bytes (Valid stays false).

@@ -16,6 +16,9 @@ constexpr int kConfirmAttempts = 5;
 constexpr int kMeasureAttempts = 3;
 constexpr std::size_t kLoopModesSize = 8;
 constexpr std::size_t kCommParamsSize = 2;
+// Room in a reply for a few items the streams do not know (a newer module's, or stray codes):
+// they are reported, not fatal.
+constexpr std::size_t kUnknownItemRoom = 64;
 
 std::mutex gPauseLock;
 TKVXPauseFunction gPause;
@@ -49,7 +52,12 @@ void FailUnless(bool ok, const char* failure) {
 }  // namespace
 
 void KVXSleep(int Milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
+  // In slices, so that a program asked to end does not sit out the pause.
+  constexpr auto kSlice = std::chrono::milliseconds(10);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(Milliseconds);
+  for (auto now = std::chrono::steady_clock::now(); now < end && !ExchangesStopped();
+       now = std::chrono::steady_clock::now())
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kSlice, end - now));
 }
 
 void KVXPause(int Milliseconds) {
@@ -63,6 +71,10 @@ TKVXPauseFunction SetKVXPauseFunction(TKVXPauseFunction Pause) {
   std::lock_guard lock(gPauseLock);
   std::swap(gPause, Pause);
   return Pause;
+}
+
+std::size_t LongestReplySize() {
+  return LongestStreamSize() + kUnknownItemRoom + kFrameOverhead;
 }
 
 bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
@@ -80,7 +92,7 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
         return FrameCannotComplete(bytes) ? kReplyCannotComplete
                                           : static_cast<std::uint16_t>(ValidateFrame(bytes));
       },
-      kMaxFrameSize);
+      LongestReplySize());
   if (ValidateFrame(received) != 0) return false;
   TTirmelFormat97 frame;
   ParseFrame(received, frame);

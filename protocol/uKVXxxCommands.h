@@ -31,6 +31,10 @@ TKVXPauseFunction SetKVXPauseFunction(TKVXPauseFunction Pause);
 // The sleep of the product, for a pause function that takes the pause in full.
 void KVXSleep(int Milliseconds);
 
+// The longest reply of the command set: a frame around the longest parameter stream. An
+// exchange collects no more, so a talker that keeps looking like a frame is cut off soon.
+std::size_t LongestReplySize();
+
 // One exchange. False when the channel is missing or closed or no valid frame came back;
 // raises only what the frame parse raises.
 bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,

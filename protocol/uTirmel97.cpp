@@ -26,7 +26,7 @@ std::string BuildFrame(std::uint8_t Address, std::uint8_t Signature, std::uint8_
   if (Data.size() > kMaxFrameData) throw Exception("Frame data longer than 65530 bytes");
   const std::size_t length = Data.size() + 5;
   std::string frame;
-  frame.reserve(Data.size() + 9);
+  frame.reserve(Data.size() + kFrameOverhead);
   frame += kPrefix;
   frame += kFormat;
   frame += static_cast<char>(length >> 8);

@@ -21,8 +21,10 @@ constexpr std::uint8_t kUniversalAddress = 254;
 // The addresses a module can be given: every one below the universal address.
 constexpr std::uint8_t kHighestModuleAddress = kUniversalAddress - 1;
 constexpr std::size_t kMaxFrameData = 65530;
-// The largest legal frame: header, the most data, checksum and terminator.
-constexpr std::size_t kMaxFrameSize = kMaxFrameData + 9;
+// The bytes of a frame around its data: header, checksum and terminator.
+constexpr std::size_t kFrameOverhead = 9;
+// The largest legal frame.
+constexpr std::size_t kMaxFrameSize = kMaxFrameData + kFrameOverhead;
 
 // 0xFF minus the low byte of the sum of all bytes. No length limit: the largest legal
 // frame has 65 537 bytes before its checksum.

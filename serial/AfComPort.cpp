@@ -43,6 +43,7 @@ TAfCustomSerialPort::TAfCustomSerialPort() {
 }
 
 TAfCustomSerialPort::~TAfCustomSerialPort() {
+  *FAlive = false;
   FDestroying = true;
   ReleaseSyncSlot(FSyncSlotId);
   FCore.reset();
@@ -111,10 +112,14 @@ void TAfCustomSerialPort::Open() {
 
 void TAfCustomSerialPort::Close() {
   FClosing = true;
+  // The closed notification may destroy the port.
   struct TResetClosing {
     std::atomic<bool>& Flag;
-    ~TResetClosing() { Flag = false; }
-  } reset{FClosing};
+    std::shared_ptr<std::atomic<bool>> Alive;
+    ~TResetClosing() {
+      if (*Alive) Flag = false;
+    }
+  } reset{FClosing, FAlive};
   TAfDataDispConnComponent::Close();
   EnableSyncSlot(FSyncSlotId, false);
   FCore->ClosePort();
@@ -353,14 +358,17 @@ void TAfCustomSerialPort::SyncDispatch() {
     FPending.pop_front();
   }
   const auto [Kind, Data, Error] = event;
+  // A handler may drop the port's owner, and with it the port: nothing of it is touched after.
+  const std::shared_ptr<std::atomic<bool>> alive = FAlive;
   if (OnSyncEvent) OnSyncEvent(this, Kind, Data);
+  if (!*alive) return;
   switch (Kind) {
     case ceOutFree:
       Fire(OnOutBufFree, this);
       break;
     case ceLineEvent:
       if ((Data & EV_RXCHAR) && OnDataRecived) OnDataRecived(this, InQueueCount());
-      LineNotifications(Data);
+      if (*alive) LineNotifications(Data, *alive);
       break;
     case ceNeedReadData:
       if (OnDataRecived) OnDataRecived(this, static_cast<std::int32_t>(Data));
@@ -374,13 +382,14 @@ void TAfCustomSerialPort::SyncDispatch() {
   }
 }
 
-void TAfCustomSerialPort::LineNotifications(std::uint32_t Mask) {
+void TAfCustomSerialPort::LineNotifications(std::uint32_t Mask, const std::atomic<bool>& Alive) {
   std::uint32_t errors = FCore->TakeLineErrors();
   if ((Mask & EV_ERR) && OnLineError) OnLineError(this, errors);
-  if (Mask & EV_CTS) Fire(OnCTSChanged, this);
-  if (Mask & EV_DSR) Fire(OnDSRChanged, this);
-  if (Mask & EV_RING) Fire(OnRINGDetected, this);
-  if (Mask & EV_RLSD) Fire(OnRLSDChanged, this);
+  for (const auto& [event, handler] : {std::pair{EV_CTS, &OnCTSChanged},
+                                       {EV_DSR, &OnDSRChanged},
+                                       {EV_RING, &OnRINGDetected},
+                                       {EV_RLSD, &OnRLSDChanged}})
+    if (Alive && (Mask & event)) Fire(*handler, this);
 }
 
 void TAfCustomComPort::SetComNumber(std::uint16_t Value) {

@@ -173,7 +173,8 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
  private:
   void CoreEvent(TAfCoreEvent Kind, std::uint32_t Data, std::exception_ptr Error);
   void SyncDispatch();
-  void LineNotifications(std::uint32_t Mask);
+  // Each handler only while Alive: one of them may destroy the port.
+  void LineNotifications(std::uint32_t Mask, const std::atomic<bool>& Alive);
   void UpdateFlowLimits();
   // The properties of a DCB (DTR and RTS excepted), without applying it.
   void TakeDcbProperties(const DCB& Dcb);
@@ -182,6 +183,8 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
   TAfBaudrate FBaudRate = br115200;
   std::atomic<bool> FClosing{false};
   std::atomic<bool> FDestroying{false};
+  // False once the destructor runs; shared with a main-thread dispatch in progress.
+  std::shared_ptr<std::atomic<bool>> FAlive = std::make_shared<std::atomic<bool>>(true);
   std::unique_ptr<TAfComPortCore> FCore;
   TAfDatabits FDatabits = db8;
   DCB FDCB;

@@ -14,6 +14,17 @@ TAfComPortCore::TAfComPortCore() = default;
 
 TAfComPortCore::~TAfComPortCore() {
   ClosePort();
+  JoinRetiredEventThreads();
+  // Left only when a handler on that event thread destroys the port during its report.
+  for (auto& thread : FRetiredEventThreads) TAfComPortCoreThread::Orphan(std::move(thread));
+}
+
+void TAfComPortCore::JoinRetiredEventThreads() {
+  std::erase_if(FRetiredEventThreads, [](const std::unique_ptr<TAfComPortEventThread>& Thread) {
+    if (Thread->OnThread()) return false;
+    Thread->WaitFor();
+    return true;
+  });
 }
 
 void TAfComPortCore::WaitThreadStarted() {
@@ -23,6 +34,7 @@ void TAfComPortCore::WaitThreadStarted() {
 
 bool TAfComPortCore::OpenPort(std::int32_t PortNumber) {
   if (FActive) return false;
+  JoinRetiredEventThreads();
   FGone = false;
   FOpenError = TAfOpenError::NotFound;
   if (PortNumber <= 0) throw EAfComPortCoreError(Format("Invalid port number (COM%d)", PortNumber));
@@ -95,10 +107,15 @@ void TAfComPortCore::CloseSequence() {
       FHandle->SetCommMask(0);
       FHandle->PurgeComm(PURGE_RXABORT | PURGE_RXCLEAR);
       FEventThread->Stop();
-      FEventThread.reset();
+      // Closed by a handler on the event thread itself: it ends once its report returns.
+      if (FEventThread->OnThread())
+        FRetiredEventThreads.push_back(std::move(FEventThread));
+      else
+        FEventThread.reset();
     }
   }
   FHandle.reset();
+  JoinRetiredEventThreads();
 }
 
 std::int32_t TAfComPortCore::ReadInput(void* Buffer, std::int32_t Count) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "serial/AfComDevice.h"
 #include "serial/AfSignals.h"
@@ -88,6 +89,9 @@ class TAfComPortCore {
   friend class TAfComPortWriteThread;
 
   void CloseSequence();
+  // Joins the event threads that a close from their own handler left running, except the
+  // caller's own.
+  void JoinRetiredEventThreads();
   // The event thread's poll: gives up (false) when Stop becomes set while the lock is taken by
   // a closer.
   bool PollLineStatus(COMSTAT& Stat, const std::atomic<bool>& Stop);
@@ -112,6 +116,7 @@ class TAfComPortCore {
   std::mutex FStatusLock;
   std::mutex FWriteLock;
   std::unique_ptr<TAfComPortEventThread> FEventThread;
+  std::vector<std::unique_ptr<TAfComPortEventThread>> FRetiredEventThreads;
   TAfSignals FThreadStarted;
   std::atomic<bool> FTransmitDone{false};
   std::unique_ptr<TAfComPortWriteThread> FWriteThread;

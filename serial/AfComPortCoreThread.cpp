@@ -23,7 +23,15 @@ void TAfComPortCoreThread::Start() {
   FThread = std::thread([this] {
     FTid = static_cast<pid_t>(gettid());
     Execute();
+    const auto self = std::move(FSelf);  // an orphaned thread ends with its object
   });
+}
+
+void TAfComPortCoreThread::Orphan(std::unique_ptr<TAfComPortCoreThread> Self) {
+  TAfComPortCoreThread& thread = *Self;
+  thread.Terminate();
+  thread.FThread.detach();
+  thread.FSelf = std::move(Self);
 }
 
 void TAfComPortCoreThread::SetPriority(TThreadPriority Priority) {

@@ -33,6 +33,8 @@ void TAfComPortEventThread::Execute() {
         if (FCore.PollLineStatus(stat, FTerminated) && stat.cbInQue > 0)
           Report(ceNeedReadData, stat.cbInQue);
       }
+      // A handler may have closed the port, or destroyed it: the core may be gone.
+      if (Orphaned() || FTerminated) break;
       if (FCore.FTransmitDone.exchange(false)) Report(ceOutFree, 0);
     }
   } catch (...) {
@@ -45,8 +47,10 @@ void TAfComPortEventThread::Report(TAfCoreEvent Kind, std::uint32_t Data) {
   {
     std::lock_guard guard(FHandlerLock);
     if (!FHandler || !FCore.FReady) return;  // closing has begun
+    // A copy: the handler may clear its own slot when it closes the port.
+    const TAfCoreEventHandler handler = FHandler;
     try {
-      FHandler(&FCore, Kind, Data, nullptr);
+      handler(&FCore, Kind, Data, nullptr);
       return;
     } catch (const EAbort&) {
       return;
@@ -62,8 +66,9 @@ void TAfComPortEventThread::ReportException(std::exception_ptr Error) {
     ShowOnMainThread(Error);
     return;
   }
+  const TAfCoreEventHandler handler = FHandler;
   try {
-    FHandler(&FCore, ceException, 0, Error);
+    handler(&FCore, ceException, 0, Error);
   } catch (...) {
     // The receiver failed to take it; nothing further can be done on this thread.
   }

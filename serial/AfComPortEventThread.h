@@ -17,7 +17,7 @@ class TAfComPortEventThread : public TAfComPortCoreThread {
   }
   ~TAfComPortEventThread() override { WaitFor(); }
 
-  // Waits for a report in progress; none is made afterwards.
+  // Waits for a report in progress (unless it is the caller's own); none is made afterwards.
   void ClearHandler() {
     std::lock_guard guard(FHandlerLock);
     FHandler = nullptr;
@@ -35,6 +35,6 @@ class TAfComPortEventThread : public TAfComPortCoreThread {
   void ReportException(std::exception_ptr Error);
 
   std::atomic<bool> FStop{false};
-  std::mutex FHandlerLock;
+  std::recursive_mutex FHandlerLock;  // a handler may close the port from its report
   TAfCoreEventHandler FHandler;
 };

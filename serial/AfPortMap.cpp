@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -84,7 +85,13 @@ std::string AfPortsFilePath() {
 std::string AfComPortPath(std::int32_t Port) {
   std::map<std::int32_t, std::string> map;
   const std::string filePath = AfPortsFilePath();
-  if (std::ifstream file{filePath}) {
+  // A FIFO would block the open, a device such as /dev/zero never end: only a file is read.
+  std::error_code statusError;
+  const auto type = std::filesystem::status(filePath, statusError).type();
+  if (type != std::filesystem::file_type::regular &&
+      type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none)
+    WarnOnce(filePath, "not a regular file; ignored");
+  else if (std::ifstream file{filePath}) {
     std::string errors;
     int number = 0;
     for (std::string line; std::getline(file, line);) {

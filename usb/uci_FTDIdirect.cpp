@@ -173,9 +173,11 @@ bool TFTDIDevice::Open() {
   FReader =
       std::make_shared<TFTDIDevicecore>(this, static_cast<ICommunicationInterface*>(this), handle);
   FReader->Start();
-  SetBaudRate(FBaudRate);
-  // Setting the speed may have found the adapter gone and closed it again.
-  if (!GetActive()) return false;
+  if (!ApplyBaudRate(FBaudRate)) {
+    // The channel would claim a speed the adapter does not have.
+    Close(true);
+    return false;
+  }
   DoOpened();
   return true;
 }
@@ -295,20 +297,22 @@ void TFTDIDevice::PurgeOutput() {
 }
 
 void TFTDIDevice::SetBaudRate(std::int32_t Value) {
-  TSerialPortCoreInterface::SetBaudRate(Value);  // character time; refuses 0
-  {
-    TChannelLock lock(*this);
-    bool store = true;
-    if (GetActive()) {
-      const FT_STATUS status = FTDI().FT_SetBaudRate(FHandle.load(), static_cast<ULONG>(Value));
-      if (status != FT_OK) {
-        ErrorHandler("SetBaudRate", status);
-        store = false;
-      }
-    }
-    if (store) FBaudRate = Value;
-  }
+  ApplyBaudRate(Value);
   DoSettingsChanged();
+}
+
+bool TFTDIDevice::ApplyBaudRate(std::int32_t Value) {
+  TSerialPortCoreInterface::SetBaudRate(Value);  // character time; refuses 0
+  TChannelLock lock(*this);
+  if (GetActive()) {
+    const FT_STATUS status = FTDI().FT_SetBaudRate(FHandle.load(), static_cast<ULONG>(Value));
+    if (status != FT_OK) {
+      ErrorHandler("SetBaudRate", status);
+      return false;
+    }
+  }
+  FBaudRate = Value;
+  return true;
 }
 
 void TFTDIDevice::SetRTS(bool Value) {

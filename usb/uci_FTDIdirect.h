@@ -97,6 +97,8 @@ class TFTDIDevice : public TKeptSettingsSerialInterface, public IFTDISerialPortI
   void ApplyDataCharacteristics(std::uint8_t DataBits, std::uint8_t StopBits, std::uint8_t Parity);
   using TLineCall = FT_STATUS (TFTDIBinding::*)(FT_HANDLE) const;
   // Sets or clears a modem control line through Call; the stored state follows on success.
+  // False when the open adapter refused the speed (which then stays as it was).
+  bool ApplyBaudRate(std::int32_t Value);
   void SetControlLine(std::atomic<bool>& Line, bool Value, const char* Operation, TLineCall Call);
   void StopReader();
   void ReapRetiredReaders();

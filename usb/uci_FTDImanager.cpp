@@ -29,29 +29,40 @@ std::string SerialNumberOfDevicePath(const std::string& Path) {
   return Path.substr(start, Path.find('#', start) - start);
 }
 
-// Whether Name is a port of the adapter with serial number Serial: the serial number itself,
-// or, on two- and four-port chips, the serial number and the port's letter.
-bool IsPortOfAdapter(const std::string& Name, const std::string& Serial) {
-  if (Name == Serial) return true;
-  return Name.size() == Serial.size() + 1 && Name.starts_with(Serial) && Name.back() >= 'A' &&
-         Name.back() <= 'D';
+// Which of Names are ports of the adapter with serial number Serial: the serial number itself,
+// or, on two- and four-port chips (which list no port under the bare number), the serial
+// number and the port's letter. Another adapter's number may be this one's plus a letter: a
+// port listed under the bare number rules the lettered ones out.
+std::vector<std::size_t> PortsOfAdapter(const std::vector<std::string>& Names,
+                                        const std::string& Serial) {
+  std::vector<std::size_t> exact, lettered;
+  for (std::size_t index = 0; index < Names.size(); ++index) {
+    const std::string& name = Names[index];
+    if (name == Serial)
+      exact.push_back(index);
+    else if (name.size() == Serial.size() + 1 && name.starts_with(Serial) && name.back() >= 'A' &&
+             name.back() <= 'D')
+      lettered.push_back(index);
+  }
+  return exact.empty() ? lettered : exact;
 }
 
 // The driver's listed serial numbers that belong to the adapter Serial.
 std::vector<std::string> DriverPortsOfAdapter(const std::string& Serial) {
-  std::vector<std::string> ports;
+  std::vector<std::string> listed;
   DWORD count = 0;
-  if (FTDI().FT_CreateDeviceInfoList(&count) != FT_OK) return ports;
+  if (FTDI().FT_CreateDeviceInfoList(&count) != FT_OK) return listed;
   for (DWORD index = 0; index < count; ++index) {
     char serial[kFTSerialNumberSize + 1] = {};
     char description[kFTDescriptionSize + 1] = {};
     DWORD flags = 0, type = 0, id = 0, location = 0;
     FT_HANDLE handle = nullptr;
     if (FTDI().FT_GetDeviceInfoDetail(index, &flags, &type, &id, &location, serial, description,
-                                      &handle) == FT_OK &&
-        IsPortOfAdapter(serial, Serial))
-      ports.emplace_back(serial);
+                                      &handle) == FT_OK)
+      listed.emplace_back(serial);
   }
+  std::vector<std::string> ports;
+  for (const std::size_t index : PortsOfAdapter(listed, Serial)) ports.push_back(listed[index]);
   return ports;
 }
 
@@ -215,9 +226,11 @@ void TFTDIManager::Arrival(const std::string& Name) {
 std::vector<TIntfPtr<ICommunicationInterface>> TFTDIManager::ChannelsOfAdapter(
     const std::string& Serial) {
   std::lock_guard lock(FListLock);
+  std::vector<std::string> names;
+  for (const auto& channel : FChannels) names.push_back(channel->GetPortName());
   std::vector<TIntfPtr<ICommunicationInterface>> channels;
-  for (const auto& channel : FChannels)
-    if (IsPortOfAdapter(channel->GetPortName(), Serial)) channels.push_back(channel);
+  for (const std::size_t index : PortsOfAdapter(names, Serial))
+    channels.push_back(FChannels[index]);
   return channels;
 }
 

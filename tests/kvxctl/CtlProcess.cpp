@@ -46,7 +46,8 @@ void ParseExports(const std::string& Line, std::vector<std::string>& Env) {
 
 }  // namespace
 
-TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std::string>& Env) {
+TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std::string>& Env,
+                     const std::function<void(pid_t)>& WhileRunning) {
   char dir[] = "/tmp/kvxctl-run-XXXXXX";
   TRunResult result;
   if (!mkdtemp(dir)) return result;
@@ -66,6 +67,7 @@ TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std
   pid_t pid = -1;
   if (posix_spawn(&pid, KVXCTL_PROGRAM, &actions, nullptr, argvPointers.data(),
                   envPointers.data()) == 0) {
+    if (WhileRunning) WhileRunning(pid);
     int status = 0;
     waitpid(pid, &status, 0);
     result.Code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -3,6 +3,7 @@
 // kvxctl runs with their environment.
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,10 @@ struct TRunResult {
   std::string Err;
 };
 
-// Runs kvxctl with Args, the test's environment plus Env ("NAME=value"), and waits for it.
-TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std::string>& Env);
+// Runs kvxctl with Args, the test's environment plus Env ("NAME=value"), and waits for it;
+// WhileRunning, when given, is called with its process id once it has started.
+TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std::string>& Env,
+                     const std::function<void(pid_t)>& WhileRunning = {});
 
 class TSimProcess {
  public:

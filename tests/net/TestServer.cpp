@@ -94,3 +94,14 @@ void TTestServer::Hangup() {
   if (FConnection >= 0) close(FConnection);
   FConnection = -1;
 }
+
+bool TTestServer::ClientHungUp(std::chrono::milliseconds Limit) {
+  const auto deadline = Clock::now() + Limit;
+  while (FConnection >= 0) {
+    pollfd waiting{FConnection, POLLIN, 0};
+    if (poll(&waiting, 1, RemainingMs(deadline)) <= 0) return false;
+    char buffer[512];
+    if (recv(FConnection, buffer, sizeof buffer, 0) <= 0) Hangup();
+  }
+  return true;
+}

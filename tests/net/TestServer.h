@@ -35,6 +35,8 @@ class TTestServer {
   void Hangup();
   // Whether a connection is open: taken, and neither side has hung up as far as seen.
   bool Connected() const { return FConnection >= 0; }
+  // Whether the client closed the connection within Limit (what it sent meanwhile is dropped).
+  bool ClientHungUp(std::chrono::milliseconds Limit = std::chrono::seconds(5));
 
  private:
   int FListener = -1;

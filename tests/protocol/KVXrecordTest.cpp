@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "protocol/uKVXxx.h"
+#include "protocol/uTirmel97.h"
 #include "sim/uKvxSimStreams.h"
 #include "support/uConversionUtils.h"
 #include "support/uErrors.h"
@@ -206,8 +207,39 @@ TEST_F(StreamTest, UnknownCodeReportedAndOnlyItsByteDropped) {
   EXPECT_EQ(rec_.Setup[1].Decimals, 2);
   messages_.clear();
   ParseWatchStream(rec_, Bytes({0xFE, 0x01, 0x01, 0x11}));
-  EXPECT_THAT(messages_, ElementsAre("B Unknown param #254 (FE)", "B Unknown param #17 (11)"));
+  EXPECT_THAT(messages_, ElementsAre("B Unknown param #254 (FE), #17 (11)"));
   EXPECT_EQ(rec_.Watch[1].Channel, 1);
+}
+
+TEST_F(StreamTest, UnknownCodesGiveOneMessagePerStream) {
+  // The largest frame's data: a channel item, then nothing but unknown codes.
+  const std::string maximal = Bytes({0x01, 0x01}) + std::string(kMaxFrameData - 2, '\x05');
+  const struct {
+    const char* Name;
+    std::string Stream;
+    bool Setup;
+    const char* Message;
+  } cases[] = {
+      {"three", Bytes({0x01, 0x02, 0x05, 0x06, 0xFF}), true,
+       "A Unknown param #5 (05), #6 (06), #255 (FF)"},
+      {"four", Bytes({0x01, 0x02, 0x05, 0x06, 0x07, 0x08}), false,
+       "B Unknown param #5 (05), #6 (06), #7 (07) and 1 more"},
+      {"maximal", maximal, true, "A Unknown param #5 (05), #5 (05), #5 (05) and 65525 more"},
+      {"before the error that stops the parse", Bytes({0x05, 0x15, 0x02}), true,
+       "A Unknown param #5 (05)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    messages_.clear();
+    try {
+      if (c.Setup)
+        ParseSetupStream(rec_, c.Stream);
+      else
+        ParseWatchStream(rec_, c.Stream);
+    } catch (const Exception&) {
+    }
+    EXPECT_THAT(messages_, ElementsAre(c.Message));
+  }
 }
 
 TChannelSetup SampleSetup() {

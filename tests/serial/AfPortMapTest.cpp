@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "tests/support/TempDir.h"
 
@@ -42,6 +44,25 @@ TEST(AfPortMap, PortsFileEntriesAddPortsAndTheEnvironmentWinsOnTheSameNumber) {
   unsetenv("KVX_COMPORTS");
   EXPECT_EQ(AfComPortPath(10), "tcp://[::1]:4002");
   EXPECT_EQ(AfComPortPath(11), "/dev/ttyS10");
+  unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(AfPortMap, APortsFileThatIsNoPlainFileIsIgnoredAtOnce) {
+  TTempDir config;
+  setenv("XDG_CONFIG_HOME", config.Dir().c_str(), 1);
+  std::filesystem::create_directories(config.File("kvxsetup"));
+  const std::string ports = config.File("kvxsetup/ports");
+  // A FIFO nobody writes to would block the open; /dev/zero would never end.
+  const std::function<void()> makers[] = {
+      [&] { ASSERT_EQ(mkfifo(ports.c_str(), 0600), 0); },
+      [&] { std::filesystem::create_symlink("/dev/zero", ports); },
+  };
+  for (const auto& make : makers) {
+    std::filesystem::remove(ports);
+    make();
+    SCOPED_TRACE(static_cast<int>(std::filesystem::status(ports).type()));
+    EXPECT_EQ(AfComPortPath(9), "/dev/ttyS8");
+  }
   unsetenv("XDG_CONFIG_HOME");
 }
 

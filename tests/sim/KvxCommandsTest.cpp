@@ -286,8 +286,25 @@ TEST_F(CommandTest, UnknownStreamCodesAreReportedNotFatal) {
   const TKVXrec rec = Download();
   SetMessageHandler(previous);
   EXPECT_EQ(rec, RecordOf(sim_->State()));
-  // Four channels in two streams; each stream is asked twice but parsed once.
-  EXPECT_EQ(messages.size(), 8u);
+  // One message per stream, though each is asked twice and holds an unknown code per channel.
+  EXPECT_THAT(messages, ElementsAre("A Unknown param #5 (05), #5 (05), #5 (05) and 1 more",
+                                    "B Unknown param #5 (05), #5 (05), #5 (05) and 1 more"));
+}
+
+TEST_F(CommandTest, AnExchangeWaitsNoLongerThanTheLongestReplyNeeds) {
+  // A module whose setup stream holds every item of every channel.
+  TKvxSimState state = KvxSimFactoryState(mtRS);
+  for (int ch = 1; ch <= kChannelCount; ++ch) state.Channels[ch].Setup.GainPresent = true;
+  Start(state, 9600);
+  std::string setup;
+  ASSERT_TRUE(Transact(channel_, kiReadChannelSetup, Byte(0), kUniversalAddress, 500, setup));
+  EXPECT_EQ(setup.size(), LongestStreamSize());
+  // A talker that keeps looking like a frame is waited for that long at most.
+  auto& line = static_cast<TCommunicationInterface&>(*channel_);
+  const TQueryTimeLimits limits = line.QueryTimeLimits(
+      kDownloadTimeout, BuildFrame(kUniversalAddress, kRequestSignature, kiReadType, {}).size(),
+      LongestReplySize());
+  EXPECT_LE(limits.Whole, std::chrono::milliseconds(1100));
 }
 
 TEST_F(CommandTest, ParserErrorsPassThrough) {

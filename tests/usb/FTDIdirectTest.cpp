@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "support/uLogUtils.h"
-#include "tests/support/LogTestHooks.h"
 #include "support/uMessages.h"
 #include "support/uProgramArgs.h"
+#include "tests/support/LogTestHooks.h"
 #include "tests/support/TempDir.h"
 #include "tests/usb/EchoPeer.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
@@ -368,14 +368,20 @@ TEST_F(FTDIDeviceTest, ReopenedAfterAFailedCloseTheNewHandleGetsItsOwnEvent) {
   EXPECT_TRUE(device->Close(false));  // the reader ends before the listener goes
 }
 
-TEST_F(FTDIDeviceTest, OpenOfAnAdapterThatFailsAtItsSpeedIsFalse) {
+TEST_F(FTDIDeviceTest, OpenOfAnAdapterThatRefusesItsSpeedIsFalse) {
   FakeFtdi_AddAdapter("S1", "", nullptr);
   auto device = Channel("S1");
-  FakeFtdi_FailEntry("FT_SetBaudRate", FT_IO_ERROR);
-  EXPECT_FALSE(device->Open());
-  EXPECT_FALSE(device->GetActive());
+  for (const FT_STATUS status :
+       {FT_IO_ERROR, FT_DEVICE_NOT_FOUND, FT_INSUFFICIENT_RESOURCES, FT_INVALID_PARAMETER}) {
+    SCOPED_TRACE(status);
+    FakeFtdi_FailEntry("FT_SetBaudRate", status);
+    EXPECT_FALSE(device->Open());
+    EXPECT_FALSE(device->GetActive());
+    EXPECT_FALSE(FakeFtdi_IsOpen("S1"));
+  }
   FakeFtdi_FailEntry("FT_SetBaudRate", 0);
   EXPECT_TRUE(device->Open());
+  EXPECT_EQ(FakeFtdi_BaudRate("S1"), 115200u);
 }
 
 TEST_F(FTDIDeviceTest, PulledAdapterReportsItsDeviceGoneUntilItOpensAgain) {

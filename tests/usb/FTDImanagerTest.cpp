@@ -243,6 +243,32 @@ TEST_F(FTDIManagerTest, EveryPortOfATwoPortChipComesAndGoesWithItsSerialNumber) 
   EXPECT_EQ(Manager.ChannelCount(), 7);
 }
 
+TEST_F(FTDIManagerTest, AnAdapterLeavesWithItsOwnPortsOnly) {
+  // Serial numbers plugged in, the one that leaves, the ports that must leave with it.
+  const struct {
+    std::vector<const char*> Plugged;
+    const char* Leaving;
+    std::vector<std::string> Removed;
+  } cases[] = {
+      {{"FT9", "FT9A"}, "FT9", {"FT9"}},
+      {{"FT9A", "FT9"}, "FT9", {"FT9"}},
+      {{"FT9A", "FT9B"}, "FT9", {"FT9B", "FT9A"}},
+      {{"FT9", "FT9AB"}, "FT9", {"FT9"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Plugged.front() + std::string(" ") + c.Plugged.back());
+    FakeFtdi_Reset();
+    for (const char* serial : c.Plugged) FakeFtdi_AddAdapter(serial, "", nullptr);
+    Manager.RebuildChannels();
+    Callbacks = {};
+    Callbacks.Attach(Manager);
+    Change(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, DevicePath(c.Leaving));
+    std::vector<std::string> removed;
+    for (const auto& channel : Callbacks.RemovedChannels) removed.push_back(channel->GetPortName());
+    EXPECT_EQ(removed, c.Removed);
+  }
+}
+
 TEST_F(FTDIManagerTest, RemovalOfAnUnknownNameReportsNoChannel) {
   Callbacks.Attach(Manager);
   Change(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT, "COM42");

@@ -28,7 +28,8 @@ const char* const KvxSimUsage =
     "                        prints the environment that makes the tool load the fake\n"
     "                        adapter library\n"
     "  -f, --fault FAULT     no-answer, wrong-checksum, alternate, noise, split,\n"
-    "                        slow=MS, truncate=N or stop-after=N (may be repeated)\n"
+    "                        unknown-codes, slow=MS, truncate=N or stop-after=N (may be\n"
+    "                        repeated)\n"
     "  -h, --help            this text\n";
 
 namespace {
@@ -76,6 +77,8 @@ void ApplyFault(TKvxSimFaults& Faults, const std::string& Text) {
     Faults.WrongChecksum = true;
   else if (name == "alternate")
     Faults.AlternateAnswers = true;
+  else if (name == "unknown-codes")
+    Faults.UnknownStreamCodes = true;
   else if (name == "noise")
     Faults.NoiseBefore = std::string("\x00\x55\xAA", 3);
   else if (name == "split") {

@@ -2,11 +2,13 @@
 // line, on the window's own controller.
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "comm/uci_ICommunicationInterface.h"
 #include "support/uLogUtils.h"
 #include "support/uMessages.h"
 #include "support/uProgramArgs.h"
@@ -16,8 +18,19 @@
 
 namespace {
 
-void Interrupt(int) {
+std::atomic<int> gSignal{0};
+
+void Interrupt(int Signal) {
+  gSignal = Signal;
   CtlInterrupted() = true;
+  StopExchanges();
+}
+
+// Asked to end: the command has let go of its channel; the shell's code for the signal.
+int Interrupted() {
+  std::cout.flush();
+  std::cerr << "kvxctl: interrupted\n";
+  return 128 + gSignal;
 }
 
 }  // namespace
@@ -50,12 +63,15 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   try {
-    return RunCtlCommand(options, std::cout, std::cerr);
+    const int code = RunCtlCommand(options, std::cout, std::cerr);
+    return CtlInterrupted() ? Interrupted() : code;
   } catch (const TCtlError& error) {
+    if (CtlInterrupted()) return Interrupted();
     std::cout.flush();
     std::cerr << "kvxctl: " << error.what() << "\n";
     return error.Code();
   } catch (const std::exception& error) {
+    if (CtlInterrupted()) return Interrupted();
     std::cout.flush();
     std::cerr << "kvxctl: " << error.what() << "\n";
     return ceCommunication;

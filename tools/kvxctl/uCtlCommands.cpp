@@ -173,6 +173,7 @@ int Backup(const TCtlOptions& Options, std::ostream& Out) {
   const std::string text = RecordJson(session.Module()).dump(2) + "\n";
   // Written beside the target and renamed over it, so a failure leaves no half file.
   const std::string temporary = file + ".tmp";
+  if (CtlInterrupted()) return ceDone;  // asked to end: no file at all
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;

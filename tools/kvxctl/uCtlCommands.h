@@ -6,7 +6,7 @@
 
 #include "tools/kvxctl/uCtlOptions.h"
 
-// Set by the interrupt signal; ends watch.
+// Set by the interrupt and termination signals; ends every command.
 std::atomic<bool>& CtlInterrupted();
 
 int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err);

@@ -1,0 +1,65 @@
+// kvxctl asked to end (Ctrl-C, a termination signal) while it waits on a silent line.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "tests/kvxctl/CtlProcess.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Whether a program holds the port for itself (its exclusive mode is set).
+bool HeldExclusively(const std::string& Port) {
+  const int fd = open(Port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  int exclusive = 0;
+  if (fd >= 0) ioctl(fd, TIOCGEXCL, &exclusive);
+  if (fd >= 0) close(fd);
+  return exclusive != 0;
+}
+
+TEST(KvxctlInterrupt, ASignalEndsTheCommandAndGivesThePortBack) {
+  const std::string backup = testing::TempDir() + "kvxctl_interrupted.json";
+  const struct {
+    std::vector<std::string> Args;
+    int Signal;
+  } cases[] = {
+      {{"show", "COM7"}, SIGINT},
+      {{"show", "COM7"}, SIGTERM},
+      {{"backup", "COM7", backup}, SIGINT},
+      {{"search"}, SIGTERM},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Args.front() + " " + std::to_string(c.Signal));
+    // A pseudo-terminal nobody answers on; every other port of the machine maps to nothing.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const std::string port = ptsname(master);
+    std::string map;
+    for (int n = 1; n <= 96; ++n) map += std::to_string(n) + "=/dev/kvx-no-such-node;";
+    map += "7=" + port;
+    const TRunResult run = RunKvxctl(
+        c.Args, {"KVX_COMPORTS=" + map, "XDG_CONFIG_HOME=" + testing::TempDir()}, [&](pid_t Pid) {
+          const auto until = std::chrono::steady_clock::now() + 10s;
+          while (!HeldExclusively(port) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(1ms);
+          kill(Pid, c.Signal);
+        });
+    EXPECT_EQ(run.Code, 128 + c.Signal) << run.Err;
+    EXPECT_EQ(run.Err, "kvxctl: interrupted\n");
+    EXPECT_FALSE(HeldExclusively(port));
+    EXPECT_FALSE(std::filesystem::exists(backup));
+    EXPECT_FALSE(std::filesystem::exists(backup + ".tmp"));
+    close(master);
+  }
+}
+
+}  // namespace

@@ -1,7 +1,10 @@
 #pragma once
 // The configuration of a module as named fields ("address", "ch2.max", ...): read from a
 // module record, parsed and checked against the window's bounds, compared. Values are held in
-// their text form (UTF-8); reals in the shortest form that gives the stored single back.
+// their text form (UTF-8); reals in the shortest form that gives the stored single back, and
+// with the bits of that single where they are known.
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +38,10 @@ struct TFieldId {
 struct TFieldValue {
   TFieldId Id;
   std::string Value;
+  // A real's single as the module stores it: for chN.max the scale, as the range top is
+  // offset + scale * 10000. None where only the text is known (the command line).
+  std::optional<std::uint32_t> Bits = std::nullopt;
+  bool operator==(const TFieldValue&) const = default;
 };
 using TFieldList = std::vector<TFieldValue>;
 
@@ -63,6 +70,9 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value);
 // Whether two canonical values mean the same setting. Range ends are compared with the
 // precision the module keeps them in (offset and scale in single precision).
 bool SameFieldValue(const TFieldId& Id, const std::string& Left, const std::string& Right);
+// The same for two fields of one id: by the bits of their singles where both have them.
+bool SameSetting(const TFieldValue& Left, const TFieldValue& Right);
 
-// Shortest text of a single that reads back as the same single.
+// Shortest text of a single that reads back as the same single; "nan" for any not-a-number
+// (its sign and payload live only in the bits).
 std::string RealText(float Value);

@@ -109,8 +109,17 @@ void TCtlSession::Enter(const TFieldValue& Edit) {
     case TFieldKind::Loop:
     case TFieldKind::Watch:
       return element.Edit("Checked", value == "on");
+    case TFieldKind::Max:
+      if (Edit.Bits) {
+        // Both ends as the exact numbers that give the module's offset and scale back.
+        const double bottom = FForm->Element("deValueRangeMin").GetReal("Value");
+        return element.Edit("Value", bottom + std::bit_cast<float>(*Edit.Bits) * kRangeSpan);
+      }
+      return element.Edit("Value", ParseDecimalReal(value).value_or(0));
     default:
-      if (IsRealField(kind)) return element.Edit("Value", ParseDecimalReal(value).value_or(0));
+      if (IsRealField(kind))
+        return element.Edit("Value", Edit.Bits ? std::bit_cast<float>(*Edit.Bits)
+                                               : ParseDecimalReal(value).value_or(0));
       return element.Edit("Text", value);
   }
 }

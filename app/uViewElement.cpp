@@ -53,7 +53,9 @@ int ToInteger(const TVariant& Value) {
 }
 
 double ToReal(const TVariant& Value) {
-  if (Value.IsText() || Value.IsNumber())
+  // Not through its text: a module's erased real is a not-a-number whose bits must stay.
+  if (Value.IsNumber()) return Value.Number();
+  if (Value.IsText())
     if (const std::optional<double> real = ParseDecimalReal(Value.ToText())) return *real;
   throw Exception(Format("'%s' is not a valid floating point value", Value.ToText().c_str()));
 }

@@ -201,22 +201,21 @@ TBackup ReadBackup(const std::string& File) {
   }
 }
 
-bool IsRangeEnd(TFieldKind Kind) {
-  return Kind == TFieldKind::Min || Kind == TFieldKind::Max;
-}
-
-// The fields of Wanted the module does not hold, each shown as it changes, in the order of
-// the pages. A range is entered by both its ends, so the other end comes along unshown.
-TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
-                          const TCtlOptions& Options, std::ostream& Out) {
-  TFieldList wanted = Wanted;
-  std::stable_sort(wanted.begin(), wanted.end(),
+// Wanted in the order of the pages, so a range's bottom is entered before its top.
+TFieldList InPageOrder(TFieldList Wanted) {
+  std::stable_sort(Wanted.begin(), Wanted.end(),
                    [](const TFieldValue& Left, const TFieldValue& Right) {
                      return std::pair(Left.Id.Channel, Left.Id.Kind) <
                             std::pair(Right.Id.Channel, Right.Id.Kind);
                    });
+  return Wanted;
+}
+
+// The fields of Wanted the module does not hold, each shown as it changes.
+TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
+                          const TCtlOptions& Options, std::ostream& Out) {
   TFieldList changes;
-  for (const TFieldValue& want : wanted) {
+  for (const TFieldValue& want : Wanted) {
     const TFieldKind kind = want.Id.Kind;
     if ((kind == TFieldKind::Address || kind == TFieldKind::Speed) && !Options.WithComm) continue;
     if (kind == TFieldKind::UserData && !Options.WithUserData) continue;
@@ -226,11 +225,17 @@ TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
         << "\n";
     changes.push_back(want);
   }
+  return changes;
+}
+
+// A range is entered by both its ends: the changes with the other end of each changed one.
+TFieldList WithBothRangeEnds(const TFieldList& Changes, const TFieldList& Wanted) {
   TFieldList entered;
-  for (const TFieldValue& want : wanted) {
-    const TFieldKind other = want.Id.Kind == TFieldKind::Min ? TFieldKind::Max : TFieldKind::Min;
-    if (FindField(changes, want.Id) ||
-        (IsRangeEnd(want.Id.Kind) && FindField(changes, {other, want.Id.Channel})))
+  for (const TFieldValue& want : Wanted) {
+    const TFieldKind kind = want.Id.Kind;
+    const TFieldKind other = kind == TFieldKind::Min ? TFieldKind::Max : TFieldKind::Min;
+    const bool rangeEnd = kind == TFieldKind::Min || kind == TFieldKind::Max;
+    if (FindField(Changes, want.Id) || (rangeEnd && FindField(Changes, {other, want.Id.Channel})))
       entered.push_back(want);
   }
   return entered;
@@ -264,15 +269,15 @@ int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   TCtlSession session(Options);
   session.Connect(Options.Operands[0]);
   CheckSameModule(backup, session.Module(), Options, Err);
-  const TFieldList changes =
-      RestoreChanges(backup.Fields, ReadFields(session.Module()), Options, Out);
+  const TFieldList wanted = InPageOrder(backup.Fields);
+  const TFieldList changes = RestoreChanges(wanted, ReadFields(session.Module()), Options, Out);
   session.CheckEdits(changes);
   if (changes.empty()) {
     Out << "the module matches " << file << "\n";
     return ceDone;
   }
   if (Options.DryRun) return ceDone;
-  session.WriteAndVerify(changes);
+  session.WriteAndVerify(WithBothRangeEnds(changes, wanted));
   Out << "restored and verified " << changes.size() << " field(s)\n";
   return ceDone;
 }

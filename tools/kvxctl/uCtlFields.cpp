@@ -154,8 +154,9 @@ TFieldList ReadFields(const TKVXrec& Rec) {
   auto add = [&list](TFieldKind Kind, int Channel, std::string Value) {
     list.push_back({{Kind, Channel}, std::move(Value)});
   };
-  auto addReal = [&list](TFieldKind Kind, int Channel, float Shown, float Stored) {
-    list.push_back({{Kind, Channel}, RealText(Shown), std::bit_cast<std::uint32_t>(Stored)});
+  auto addReal = [&list, &Rec](TFieldKind Kind, int Channel, float Shown) {
+    const TFieldId id{Kind, Channel};
+    list.push_back({id, RealText(Shown), std::bit_cast<std::uint32_t>(StoredReal(Rec, id))});
   };
   const TKVXTirmel& ident = Rec.Ident;
   add(TFieldKind::Address, 0, Format("%u", ident.Address));
@@ -171,18 +172,37 @@ TFieldList ReadFields(const TKVXrec& Rec) {
     add(TFieldKind::Name, channel, Cp1250ToUtf8(Trim(setup.Name)));
     add(TFieldKind::Unit, channel, Cp1250ToUtf8(Trim(setup.Unit)));
     add(TFieldKind::Input, channel, Cp1250ToUtf8(Trim(setup.InputRange)));
-    addReal(TFieldKind::Min, channel, range.Min, setup.Offset);
-    addReal(TFieldKind::Max, channel, range.Max, setup.Scale);
+    addReal(TFieldKind::Min, channel, range.Min);
+    addReal(TFieldKind::Max, channel, range.Max);
     add(TFieldKind::Decimals, channel, Format("%u", setup.Decimals));
     if (setup.Loop != 0) add(TFieldKind::Loop, channel, OnOffText(setup.Loop == 1));
     if (setup.GainPresent)
       add(TFieldKind::Gain, channel, Format("%u", 1u << (setup.GainIndex & 7)));
     add(TFieldKind::Watch, channel, OnOffText((watch.Flags & kWatchOnFlag) != 0));
-    addReal(TFieldKind::Upper, channel, watch.UpperLimit, watch.UpperLimit);
-    addReal(TFieldKind::Lower, channel, watch.LowerLimit, watch.LowerLimit);
-    addReal(TFieldKind::Hyst, channel, watch.Hysteresis, watch.Hysteresis);
+    addReal(TFieldKind::Upper, channel, watch.UpperLimit);
+    addReal(TFieldKind::Lower, channel, watch.LowerLimit);
+    addReal(TFieldKind::Hyst, channel, watch.Hysteresis);
   }
   return list;
+}
+
+float StoredReal(const TKVXrec& Rec, const TFieldId& Id) {
+  const TChannelSetup& setup = Rec.Setup[Id.Channel];
+  const TChannelWatch& watch = Rec.Watch[Id.Channel];
+  switch (Id.Kind) {
+    case TFieldKind::Min:
+      return setup.Offset;
+    case TFieldKind::Max:
+      return setup.Scale;
+    case TFieldKind::Upper:
+      return watch.UpperLimit;
+    case TFieldKind::Lower:
+      return watch.LowerLimit;
+    case TFieldKind::Hyst:
+      return watch.Hysteresis;
+    default:
+      Refuse(FieldName(Id) + " is no real");
+  }
 }
 
 const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id) {

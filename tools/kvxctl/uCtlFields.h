@@ -61,6 +61,8 @@ bool IsReadOnlyField(TFieldKind Kind);
 // Every field the record holds: the communication ones, then per reported channel its setup
 // (loop only where the module has the option, gain only where it reports one) and watching.
 TFieldList ReadFields(const TKVXrec& Rec);
+// The single the module stores behind the real field Id (for chN.max the scale).
+float StoredReal(const TKVXrec& Rec, const TFieldId& Id);
 // The value of Id in List, or nullptr.
 const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id);
 

@@ -55,43 +55,31 @@ std::uint32_t ParseBits(const std::string& Name, const ordered_json& Bits) {
   return static_cast<std::uint32_t>(*bits);
 }
 
-// A number of the file as a field's text, as an operator would type it.
+// A number of the file (or its text) as a field's text, as an operator would type it.
 std::string NumberText(const ordered_json& Number) {
+  if (Number.is_string()) return Number.get<std::string>();
   if (Number.is_number_integer()) return std::to_string(Number.get<long long>());
   return RealText(static_cast<float>(Number.get<double>()));
 }
 
 TFieldValue RealFromJson(const TFieldId& Id, const std::string& Name, const ordered_json& Json) {
-  std::optional<double> shown;
-  std::optional<std::uint32_t> bits;
-  if (Json.is_number()) {
-    shown = Json.get<double>();
-  } else if (Json.is_null()) {
-    bits = kErasedReal;
-  } else if (Json.is_object() && Json.size() == 2 && Json.contains("value") &&
-             Json.contains("bits") && (Json["value"].is_number() || Json["value"].is_null())) {
-    if (Json["value"].is_number()) shown = Json["value"].get<double>();
-    bits = ParseBits(Name, Json["bits"]);
-  } else {
+  if (Json.is_number() || Json.is_string()) {
+    // The single the decimal reads as; a range top's scale is not known from it.
+    TFieldValue field{Id, NormalizeFieldValue(Id, NumberText(Json))};
+    if (Id.Kind != TFieldKind::Max) field.Bits = BitsOf(*ParseDecimalReal(field.Value));
+    return field;
+  }
+  if (Json.is_null()) return {Id, "nan", kErasedReal};
+  if (!Json.is_object() || Json.size() != 2 || !Json.contains("value") || !Json.contains("bits") ||
+      !(Json["value"].is_number() || Json["value"].is_null()))
     RefuseValue(Name, Json);
-  }
-  TFieldValue field{Id, "nan", bits};
-  if (Id.Kind == TFieldKind::Max) {
-    // The top is shown as the file gives it; the module's scale is in the bits.
-    if (shown)
-      field.Value = NormalizeFieldValue(Id, NumberText(Json.is_object() ? Json["value"] : Json));
-    return field;
-  }
-  if (!bits) {
-    field.Value = NormalizeFieldValue(Id, NumberText(Json));
-    field.Bits = BitsOf(*ParseDecimalReal(field.Value));
-    return field;
-  }
-  const float single = std::bit_cast<float>(*bits);
-  if (shown.has_value() != !std::isnan(single) || (shown && BitsOf(*shown) != *bits))
-    Refuse(Name + ": " + Json["value"].dump() + " is not the single of its bits " +
-           Json["bits"].dump());
-  if (shown) field.Value = NormalizeFieldValue(Id, RealText(single));
+  const ordered_json& value = Json["value"];
+  const TFieldValue field{Id, value.is_null() ? "nan" : NormalizeFieldValue(Id, NumberText(value)),
+                          ParseBits(Name, Json["bits"])};
+  if (Id.Kind == TFieldKind::Max) return field;
+  if (value.is_null() ? !std::isnan(std::bit_cast<float>(*field.Bits))
+                      : BitsOf(value.get<double>()) != *field.Bits)
+    Refuse(Name + ": " + value.dump() + " is not the single of its bits " + Json["bits"].dump());
   return field;
 }
 
@@ -192,8 +180,7 @@ TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields) {
       continue;
     }
     if (!value.is_string() && !value.is_number()) RefuseValue(name, value);
-    const std::string text = value.is_string() ? value.get<std::string>() : NumberText(value);
-    list.push_back({id, NormalizeFieldValue(id, text)});
+    list.push_back({id, NormalizeFieldValue(id, NumberText(value))});
   }
   return list;
 }

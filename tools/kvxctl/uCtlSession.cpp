@@ -126,7 +126,15 @@ void TCtlSession::Enter(const TFieldValue& Edit) {
 
 void TCtlSession::WriteAndVerify(const TFieldList& Edits) {
   CheckEdits(Edits);
-  for (const TFieldValue& edit : Edits) Enter(edit);
+  for (const TFieldValue& edit : Edits) {
+    Enter(edit);
+    // A single the window's number field cannot carry (a signalling not-a-number) is named
+    // rather than saved as another.
+    if (edit.Bits &&
+        std::bit_cast<std::uint32_t>(StoredReal(FForm->EditedCopy(), edit.Id)) != *edit.Bits)
+      throw TCtlError(ceUsage, Format("%s: the single %08X cannot be entered",
+                                      FieldName(edit.Id).c_str(), *edit.Bits));
+  }
   if (const std::string failed = SaveAndVerify(); !failed.empty())
     throw TCtlError(ceVerify, "verification failed: " + failed);
 }

@@ -5,8 +5,10 @@
 
 #include <map>
 #include <mutex>
+#include <sstream>
 
 #include "app/uMainLayout.h"
+#include "app/uMeasurementCsv.h"
 #include "app/uWindowColors.h"
 #include "protocol/uTirmel97.h"
 #include "sim/uKvxSimDevice.h"
@@ -63,9 +65,9 @@ class TMeasurePeer : public ISimPeer {
   std::string FPending;
 };
 
-std::string Block(int Channel, std::uint8_t Status, const std::string& Text) {
+std::string Block(int Channel, std::uint8_t Status, const std::string& Text, float Value = 1.5f) {
   return std::string{static_cast<char>(Channel), static_cast<char>(Status), 0, 0} +
-         FloatToStrBin(1.5f) + PadRight(Text, 10);
+         FloatToStrBin(Value) + PadRight(Text, 10);
 }
 
 class ModulePagesTest : public ::testing::Test {
@@ -221,6 +223,32 @@ TEST_F(ModulePagesTest, TheTrendTakesEachTickWithGapsAndForgetsTheModuleOnDiscon
 
   rig["ShapeEx2"].Click();  // disconnect
   EXPECT_TRUE(rig.Form().Trend().Readings().empty());
+}
+
+TEST_F(ModulePagesTest, TheRecordingHoldsTheTextThePageShows) {
+  struct TCase {
+    float Value;
+    const char* Text;  // the module's rounding, not the number's to the channel's decimals
+    std::uint8_t Status;
+  };
+  const TCase cases[kChannelCount] = {{0.25f, "      0.3", 0x80},
+                                      {0.125f, "     0.13", 0x80},
+                                      {2.5f, "        3", 0x80},
+                                      {99.5f, "  OVERFLOW", 0x84}};
+  Connect(state);
+  std::string data;
+  for (int n = 1; n <= kChannelCount; ++n)
+    data += Block(n, cases[n - 1].Status, cases[n - 1].Text, cases[n - 1].Value);
+  peer->SetMeasuredData(data);
+  rig["Timer1"].Fire("OnTimer");
+  std::istringstream line(CsvLine(rig.Form().Trend().Readings().back()));
+  std::string cell;
+  std::getline(line, cell, ',');  // the time
+  for (int n = 1; n <= kChannelCount; ++n) {
+    SCOPED_TRACE(cases[n - 1].Text);
+    std::getline(line, cell, n < kChannelCount ? ',' : '\n');
+    EXPECT_EQ(cell, Trim(rig[Format("lMeasuringChannel%dValue", n)].GetText("Caption")));
+  }
 }
 
 TEST_F(ModulePagesTest, TheChannelHeadingAndNumberFieldMessagesComeFromTheLanguageItems) {

@@ -123,8 +123,7 @@ int Watch(const TCtlOptions& Options, std::ostream& Out) {
       // The same lines as a recording of the window's trend.
       const TTrend& trend = form.Trend();
       if (reading == 0) Out << CsvHeader(trend.Channels());
-      if (!trend.Readings().empty())
-        Out << CsvLine(trend.Readings().back(), trend.Channels()) << std::flush;
+      if (!trend.Readings().empty()) Out << CsvLine(trend.Readings().back()) << std::flush;
       continue;
     }
     ordered_json values = ordered_json::array(), units = ordered_json::array();

@@ -226,28 +226,17 @@ TEST_F(ModulePagesTest, TheTrendTakesEachTickWithGapsAndForgetsTheModuleOnDiscon
 }
 
 TEST_F(ModulePagesTest, TheRecordingHoldsTheTextThePageShows) {
-  struct TCase {
-    float Value;
-    const char* Text;  // the module's rounding, not the number's to the channel's decimals
-    std::uint8_t Status;
-  };
-  const TCase cases[kChannelCount] = {{0.25f, "      0.3", 0x80},
-                                      {0.125f, "     0.13", 0x80},
-                                      {2.5f, "        3", 0x80},
-                                      {99.5f, "  OVERFLOW", 0x84}};
+  // The module's own rounding, where the number's to the channel's decimals (1, 2, 0) differs.
   Connect(state);
-  std::string data;
-  for (int n = 1; n <= kChannelCount; ++n)
-    data += Block(n, cases[n - 1].Status, cases[n - 1].Text, cases[n - 1].Value);
-  peer->SetMeasuredData(data);
+  peer->SetMeasuredData(Block(1, 0x80, "0.3", 0.25f) + Block(2, 0x80, "0.13", 0.125f) +
+                        Block(3, 0x80, "3", 2.5f) + Block(4, 0x84, "OVERFLOW"));
   rig["Timer1"].Fire("OnTimer");
-  std::istringstream line(CsvLine(rig.Form().Trend().Readings().back()));
+  std::istringstream cells(CsvLine(rig.Form().Trend().Readings().back()));
   std::string cell;
-  std::getline(line, cell, ',');  // the time
+  std::getline(cells, cell, ',');  // the time
   for (int n = 1; n <= kChannelCount; ++n) {
-    SCOPED_TRACE(cases[n - 1].Text);
-    std::getline(line, cell, n < kChannelCount ? ',' : '\n');
-    EXPECT_EQ(cell, Trim(rig[Format("lMeasuringChannel%dValue", n)].GetText("Caption")));
+    std::getline(cells, cell, n < kChannelCount ? ',' : '\n');
+    EXPECT_EQ(cell, Trim(rig[Format("lMeasuringChannel%dValue", n)].GetText("Caption"))) << n;
   }
 }
 

@@ -38,11 +38,8 @@ TEST(CtlBackupFile, EachRealLoadsAsItsSingleAndWritesBackToTheSameRecord) {
 TEST(CtlBackupFile, ABadFileIsRefusedNamingWhatIsWrong) {
   const std::pair<std::string, const char*> cases[] = {
       {"[1]", "not a backup (model, serial and fields needed)"},
-      {"{", "not a backup ([json.exception.parse_error"},
       {R"({"model": "VIROD", "serial": 70000, "fields": {}})",
        "serial: 70000 is not a number from 0 to 65535"},
-      {R"({"model": "VIROD", "serial": 1, "type": 5, "fields": {}})", "type: 5 is no text"},
-      {BackupWith(R"("ch2.hyst": true)"), "ch2.hyst: true is not a value of this field"},
       {BackupWith(R"("ch2.hyst": {"bits": "FFFFFFFF"})"),
        "ch2.hyst: {\"bits\":\"FFFFFFFF\"} is not"},
       {BackupWith(R"("ch2.hyst": {"value": null, "bits": "FFFFFFF"})"),

@@ -1,91 +1,114 @@
-// kvxctl backup and restore against simulated modules: what each module receives.
+// kvxctl backup and restore, run in this process against simulated modules: what each
+// module receives.
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <sstream>
 
-#include "sim/uKvxSimState.h"
+#include "sim/uKvxSimDevice.h"
 #include "support/uConversionUtils.h"
-#include "support/uStringUtils.h"
-#include "tests/kvxctl/CtlModuleRig.h"
+#include "tests/app/AppRig.h"
+#include "tools/kvxctl/uCtlCommands.h"
+#include "tools/kvxctl/uCtlErrors.h"
 
 namespace {
 
-// A single of a channel that no decimal carries.
-struct TOddReal {
-  const char* Field;
-  int Channel;
-  float TChannelSetup::*Setup;  // the single, in the setup or in the watching
-  float TChannelWatch::*Watch;
-  std::uint8_t Code;  // its item in the channel's stream
-  std::uint32_t Bits;
+struct TRun {
+  int Code;
+  std::string Out;
+  std::string Err;
 };
 
-const TOddReal kOddReals[] = {
-    {"erased hysteresis", 2, nullptr, &TChannelWatch::Hysteresis, 0x17, 0xFFFFFFFF},
-    {"-0 lower limit", 3, nullptr, &TChannelWatch::LowerLimit, 0x15, 0x80000000},
-    {"not-a-number upper limit", 4, nullptr, &TChannelWatch::UpperLimit, 0x13, 0x7FC01234},
-    {"erased scale", 1, &TChannelSetup::Scale, nullptr, 0x16, 0xFFFFFFFF},
-    {"-0 offset", 2, &TChannelSetup::Offset, nullptr, 0x18, 0x80000000},
-};
-
-float& Single(TKvxSimState& State, const TOddReal& Real) {
-  TKvxSimChannel& channel = State.Channels[Real.Channel];
-  return Real.Setup ? channel.Setup.*Real.Setup : channel.Watch.*Real.Watch;
+TRun Run(const std::vector<std::string>& Args) {
+  std::ostringstream out, err;
+  try {
+    const int code = RunCtlCommand(ParseCtlOptions(Args), out, err);
+    return {code, out.str(), err.str()};
+  } catch (const TCtlError& error) {
+    return {error.Code(), out.str(), err.str() + error.what()};
+  }
 }
 
+// The data of the write instructions Module received since the last call.
+std::string TakeWrites(TKvxSimModule& Module) {
+  std::string writes;
+  for (const TKvxSimRequest& request : Module.Requests())
+    if (IsSimWrite(request.Instruction)) writes += request.Data;
+  Module.ClearRequests();
+  return writes;
+}
+
+TKvxSimState FastModule(std::uint16_t Serial) {
+  TKvxSimState state = KvxSimFactoryState(mtRS, Serial);
+  state.SpeedCode = 10;  // 115200 bit/s
+  return state;
+}
+
+const std::string kFile = testing::TempDir() + "kvxctl_restore.json";
+
 TEST(CtlRestore, ABackupRestoresEveryRealBitForBit) {
-  for (const TOddReal& real : kOddReals) {
-    SCOPED_TRACE(real.Field);
-    TKvxSimState state = KvxSimFactoryState(mtRS, 4711);
-    Single(state, real) = std::bit_cast<float>(real.Bits);
-    TCtlModuleRig rig({state});
-    const std::string file = rig.File("backup.json");
-    ASSERT_EQ(rig.Run({"backup", "COM100", file}).Code, 0);
-    const std::string original = SimConfigImage(rig.Module(0).State());
+  struct TOddReal {  // a single of a channel that no decimal carries, and its stream item
+    const char* What;
+    int Channel;
+    float TChannelSetup::*Setup;
+    float TChannelWatch::*Watch;
+    std::uint8_t Code;
+    std::uint32_t Bits;
+  };
+  const TOddReal reals[] = {
+      {"erased hysteresis", 2, nullptr, &TChannelWatch::Hysteresis, 0x17, 0xFFFFFFFF},
+      {"-0 lower limit", 3, nullptr, &TChannelWatch::LowerLimit, 0x15, 0x80000000},
+      {"upper limit NaN", 4, nullptr, &TChannelWatch::UpperLimit, 0x13, 0x7FC01234},
+      {"erased scale", 1, &TChannelSetup::Scale, nullptr, 0x16, 0xFFFFFFFF},
+      {"-0 offset", 2, &TChannelSetup::Offset, nullptr, 0x18, 0x80000000}};
+  for (const TOddReal& real : reals) {
+    SCOPED_TRACE(real.What);
+    auto single = [&real](TKvxSimState& State) -> float& {
+      TKvxSimChannel& channel = State.Channels[real.Channel];
+      return real.Setup ? channel.Setup.*real.Setup : channel.Watch.*real.Watch;
+    };
+    TKvxSimState state = FastModule(4711);
+    single(state) = std::bit_cast<float>(real.Bits);
+    TAppRig rig;
+    TKvxSimModule& module = *rig.AddComModule(100, state);
+    ASSERT_EQ(Run({"backup", "COM100", kFile}).Code, 0);
+    EXPECT_EQ(Run({"restore", "COM100", kFile}).Code, 0);
+    EXPECT_EQ(TakeWrites(module), "") << "the module it came from holds it all";
 
-    const TRunResult same = rig.Run({"restore", "COM100", file});
-    EXPECT_EQ(same.Code, 0) << same.Err;
-    EXPECT_EQ(rig.TakeWrites(0), "") << same.Out;
-
-    TKvxSimState changed = rig.Module(0).State();
-    Single(changed, real) = 3;
-    rig.Module(0).SetState(changed);
-    const TRunResult restore = rig.Run({"restore", "COM100", file});
-    EXPECT_EQ(restore.Code, 0) << restore.Err;
-    EXPECT_NE(rig.TakeWrites(0).find(Byte(real.Code) + BigEndian32(real.Bits)), std::string::npos);
-    EXPECT_EQ(SimConfigImage(rig.Module(0).State()), original);
+    single(state) = 3;
+    module.SetState(state);
+    EXPECT_EQ(Run({"restore", "COM100", kFile}).Code, 0);
+    EXPECT_NE(TakeWrites(module).find(Byte(real.Code) + BigEndian32(real.Bits)), std::string::npos);
+    single(state) = std::bit_cast<float>(real.Bits);
+    EXPECT_EQ(SimConfigImage(module.State()), SimConfigImage(state));
   }
 }
 
 TEST(CtlRestore, ABackupOfAnotherSerialNumberIsWrittenOnlyWhenAskedFor) {
-  TKvxSimState other = KvxSimFactoryState(mtRS, 4712);
-  other.Channels[1].Setup.Name = PadRight("Jin\xFD", kNameWidth);
-  TCtlModuleRig rig({KvxSimFactoryState(mtRS, 4711), other});
-  const std::string file = rig.File("4711.json");
-  ASSERT_EQ(rig.Run({"backup", "COM100", file}).Code, 0);
-  struct TCase {
-    const char* Option;
+  TKvxSimState other = FastModule(4712);
+  other.Channels[1].Setup.Name = "Jin\xFD";
+  TAppRig rig;
+  rig.AddComModule(100, FastModule(4711));
+  TKvxSimModule& module = *rig.AddComModule(101, other);
+  ASSERT_EQ(Run({"backup", "COM100", kFile}).Code, 0);
+  const std::string serials = "from serial number 4711, this module is 4712";
+  const struct {
+    std::vector<std::string> Args;
     int Code;
-    const char* Out;
-    const char* Err;
+    std::string Out, Err;
     bool Writes;
-  };
-  const TCase cases[] = {
-      {nullptr, 2, "", "was taken from serial number 4711, this module is 4712; restore it", false},
-      {"--dry-run", 0, "ch1.name: \"Jiný\" -> \"Teplota pece\"\n", "4711, this module is 4712",
-       false},
-      {"--to-other-module", 0, "restored and verified 1 field(s)", "4711, this module is 4712",
-       true},
-  };
-  for (const TCase& test : cases) {
-    SCOPED_TRACE(test.Option ? test.Option : "no option");
-    std::vector<std::string> args{"restore", "COM101", file};
-    if (test.Option) args.push_back(test.Option);
-    const TRunResult run = rig.Run(args);
+  } cases[] = {{{}, 2, "", serials + "; restore it onto this module with --to-other-module", false},
+               {{"--dry-run"}, 0, "ch1.name: \"Jiný\" -> \"Teplota pece\"\n", serials, false},
+               {{"--to-other-module"}, 0, "restored and verified 1 field(s)", serials, true}};
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.Args.empty() ? "no option" : test.Args[0]);
+    std::vector<std::string> args{"restore", "COM101", kFile};
+    args.insert(args.end(), test.Args.begin(), test.Args.end());
+    const TRun run = Run(args);
     EXPECT_EQ(run.Code, test.Code);
     EXPECT_NE(run.Out.find(test.Out), std::string::npos) << run.Out;
     EXPECT_NE(run.Err.find(test.Err), std::string::npos) << run.Err;
-    EXPECT_EQ(!rig.TakeWrites(1).empty(), test.Writes);
+    EXPECT_EQ(!TakeWrites(module).empty(), test.Writes);
   }
 }
 

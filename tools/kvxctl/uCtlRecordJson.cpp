@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include "support/uCodePage.h"
@@ -59,7 +60,10 @@ std::uint32_t ParseBits(const std::string& Name, const ordered_json& Bits) {
 std::string NumberText(const ordered_json& Number) {
   if (Number.is_string()) return Number.get<std::string>();
   if (Number.is_number_integer()) return std::to_string(Number.get<long long>());
-  return RealText(static_cast<float>(Number.get<double>()));
+  const double real = Number.get<double>();
+  // A number beyond any single is refused by its own text.
+  if (std::fabs(real) > std::numeric_limits<float>::max()) return Number.dump();
+  return RealText(static_cast<float>(real));
 }
 
 TFieldValue RealFromJson(const TFieldId& Id, const std::string& Name, const ordered_json& Json) {

@@ -19,7 +19,7 @@ struct TRun {
   std::string Err;
 };
 
-TRun Run(const std::vector<std::string>& Args) {
+TRun RunCtl(const std::vector<std::string>& Args) {
   std::ostringstream out, err;
   try {
     const int code = RunCtlCommand(ParseCtlOptions(Args), out, err);
@@ -43,8 +43,6 @@ TKvxSimState FastModule(std::uint16_t Serial) {
   state.SpeedCode = 10;  // 115200 bit/s
   return state;
 }
-
-const std::string kFile = testing::TempDir() + "kvxctl_restore.json";
 
 TEST(CtlRestore, ABackupRestoresEveryRealBitForBit) {
   struct TOddReal {  // a single of a channel that no decimal carries, and its stream item
@@ -70,14 +68,16 @@ TEST(CtlRestore, ABackupRestoresEveryRealBitForBit) {
     TKvxSimState state = FastModule(4711);
     single(state) = std::bit_cast<float>(real.Bits);
     TAppRig rig;
+    const TTempDir dir;
+    const std::string file = dir.File("backup.json");
     TKvxSimModule& module = *rig.AddComModule(100, state);
-    ASSERT_EQ(Run({"backup", "COM100", kFile}).Code, 0);
-    EXPECT_EQ(Run({"restore", "COM100", kFile}).Code, 0);
+    ASSERT_EQ(RunCtl({"backup", "COM100", file}).Code, 0);
+    EXPECT_EQ(RunCtl({"restore", "COM100", file}).Code, 0);
     EXPECT_EQ(TakeWrites(module), "") << "the module it came from holds it all";
 
     single(state) = 3;
     module.SetState(state);
-    EXPECT_EQ(Run({"restore", "COM100", kFile}).Code, 0);
+    EXPECT_EQ(RunCtl({"restore", "COM100", file}).Code, 0);
     EXPECT_NE(TakeWrites(module).find(Byte(real.Code) + BigEndian32(real.Bits)), std::string::npos);
     single(state) = std::bit_cast<float>(real.Bits);
     EXPECT_EQ(SimConfigImage(module.State()), SimConfigImage(state));
@@ -88,9 +88,11 @@ TEST(CtlRestore, ABackupOfAnotherSerialNumberIsWrittenOnlyWhenAskedFor) {
   TKvxSimState other = FastModule(4712);
   other.Channels[1].Setup.Name = "Jin\xFD";
   TAppRig rig;
+  const TTempDir dir;
+  const std::string file = dir.File("4711.json");
   rig.AddComModule(100, FastModule(4711));
   TKvxSimModule& module = *rig.AddComModule(101, other);
-  ASSERT_EQ(Run({"backup", "COM100", kFile}).Code, 0);
+  ASSERT_EQ(RunCtl({"backup", "COM100", file}).Code, 0);
   const std::string serials = "from serial number 4711, this module is 4712";
   const struct {
     std::vector<std::string> Args;
@@ -102,9 +104,9 @@ TEST(CtlRestore, ABackupOfAnotherSerialNumberIsWrittenOnlyWhenAskedFor) {
                {{"--to-other-module"}, 0, "restored and verified 1 field(s)", serials, true}};
   for (const auto& test : cases) {
     SCOPED_TRACE(test.Args.empty() ? "no option" : test.Args[0]);
-    std::vector<std::string> args{"restore", "COM101", kFile};
+    std::vector<std::string> args{"restore", "COM101", file};
     args.insert(args.end(), test.Args.begin(), test.Args.end());
-    const TRun run = Run(args);
+    const TRun run = RunCtl(args);
     EXPECT_EQ(run.Code, test.Code);
     EXPECT_NE(run.Out.find(test.Out), std::string::npos) << run.Out;
     EXPECT_NE(run.Err.find(test.Err), std::string::npos) << run.Err;

@@ -53,9 +53,7 @@ int ToInteger(const TVariant& Value) {
 }
 
 double ToReal(const TVariant& Value) {
-  // Not through its text: a module's erased real is a not-a-number whose bits must stay.
-  if (Value.IsNumber()) return Value.Number();
-  if (Value.IsText())
+  if (Value.IsText() || Value.IsNumber())
     if (const std::optional<double> real = ParseDecimalReal(Value.ToText())) return *real;
   throw Exception(Format("'%s' is not a valid floating point value", Value.ToText().c_str()));
 }

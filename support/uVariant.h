@@ -33,8 +33,6 @@ class TVariant {
   // Booleans as they are; numbers: 0 false, others true; texts "True"/"False" in any
   // case or a number; anything else raises "'%s' is not a valid boolean value".
   bool ToBool() const;
-  // The number itself, a not-a-number with its sign and payload; only when IsNumber().
-  double Number() const { return std::get<double>(FValue); }
 
   bool operator==(const TVariant& other) const = default;
 

@@ -56,7 +56,8 @@ TEST(CtlRestore, ABackupRestoresEveryRealBitForBit) {
   const TOddReal reals[] = {
       {"erased hysteresis", 2, nullptr, &TChannelWatch::Hysteresis, 0x17, 0xFFFFFFFF},
       {"-0 lower limit", 3, nullptr, &TChannelWatch::LowerLimit, 0x15, 0x80000000},
-      {"upper limit NaN", 4, nullptr, &TChannelWatch::UpperLimit, 0x13, 0x7FC01234},
+      {"signalling not-a-number upper limit", 4, nullptr, &TChannelWatch::UpperLimit, 0x13,
+       0x7FA01234},
       {"erased scale", 1, &TChannelSetup::Scale, nullptr, 0x16, 0xFFFFFFFF},
       {"-0 offset", 2, &TChannelSetup::Offset, nullptr, 0x18, 0x80000000}};
   for (const TOddReal& real : reals) {

@@ -1,6 +1,5 @@
 #include "tools/kvxctl/uCtlCommands.h"
 
-#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -200,13 +199,13 @@ TBackup ReadBackup(const std::string& File) {
   }
 }
 
-// Wanted in the order of the pages, so a range's bottom is entered before its top.
-TFieldList InPageOrder(TFieldList Wanted) {
-  std::stable_sort(Wanted.begin(), Wanted.end(),
-                   [](const TFieldValue& Left, const TFieldValue& Right) {
-                     return std::pair(Left.Id.Channel, Left.Id.Kind) <
-                            std::pair(Right.Id.Channel, Right.Id.Kind);
-                   });
+// An older backup gives a range top only as text: its bottom is then typed too, so that the
+// top stays where the backup has it.
+TFieldList RangesAsTyped(TFieldList Wanted) {
+  for (TFieldValue& want : Wanted) {
+    const TFieldValue* top = FindField(Wanted, {TFieldKind::Max, want.Id.Channel});
+    if (want.Id.Kind == TFieldKind::Min && top && !top->Bits) want.Bits.reset();
+  }
   return Wanted;
 }
 
@@ -225,19 +224,6 @@ TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
     changes.push_back(want);
   }
   return changes;
-}
-
-// A range is entered by both its ends: the changes with the other end of each changed one.
-TFieldList WithBothRangeEnds(const TFieldList& Changes, const TFieldList& Wanted) {
-  TFieldList entered;
-  for (const TFieldValue& want : Wanted) {
-    const TFieldKind kind = want.Id.Kind;
-    const TFieldKind other = kind == TFieldKind::Min ? TFieldKind::Max : TFieldKind::Min;
-    const bool rangeEnd = kind == TFieldKind::Min || kind == TFieldKind::Max;
-    if (FindField(Changes, want.Id) || (rangeEnd && FindField(Changes, {other, want.Id.Channel})))
-      entered.push_back(want);
-  }
-  return entered;
 }
 
 // A backup of another module is written only when the operator says so.
@@ -268,15 +254,15 @@ int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   TCtlSession session(Options);
   session.Connect(Options.Operands[0]);
   CheckSameModule(backup, session.Module(), Options, Err);
-  const TFieldList wanted = InPageOrder(backup.Fields);
-  const TFieldList changes = RestoreChanges(wanted, ReadFields(session.Module()), Options, Out);
+  const TFieldList changes =
+      RestoreChanges(RangesAsTyped(backup.Fields), ReadFields(session.Module()), Options, Out);
   session.CheckEdits(changes);
   if (changes.empty()) {
     Out << "the module matches " << file << "\n";
     return ceDone;
   }
   if (Options.DryRun) return ceDone;
-  session.WriteAndVerify(WithBothRangeEnds(changes, wanted));
+  session.WriteAndVerify(changes);
   Out << "restored and verified " << changes.size() << " field(s)\n";
   return ceDone;
 }

@@ -187,8 +187,12 @@ TFieldList ReadFields(const TKVXrec& Rec) {
 }
 
 float StoredReal(const TKVXrec& Rec, const TFieldId& Id) {
-  const TChannelSetup& setup = Rec.Setup[Id.Channel];
-  const TChannelWatch& watch = Rec.Watch[Id.Channel];
+  return StoredReal(const_cast<TKVXrec&>(Rec), Id);
+}
+
+float& StoredReal(TKVXrec& Rec, const TFieldId& Id) {
+  TChannelSetup& setup = Rec.Setup[Id.Channel];
+  TChannelWatch& watch = Rec.Watch[Id.Channel];
   switch (Id.Kind) {
     case TFieldKind::Min:
       return setup.Offset;

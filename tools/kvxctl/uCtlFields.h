@@ -63,6 +63,7 @@ bool IsReadOnlyField(TFieldKind Kind);
 TFieldList ReadFields(const TKVXrec& Rec);
 // The single the module stores behind the real field Id (for chN.max the scale).
 float StoredReal(const TKVXrec& Rec, const TFieldId& Id);
+float& StoredReal(TKVXrec& Rec, const TFieldId& Id);
 // The value of Id in List, or nullptr.
 const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id);
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "support/uCodePage.h"
+#include "support/uConversionUtils.h"
 #include "support/uNumberText.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
@@ -32,18 +33,19 @@ std::uint32_t BitsOf(double Value) {
   return std::bit_cast<std::uint32_t>(static_cast<float>(Value));
 }
 
-// Whether the decimal alone gives back Bits: not for a range top (the module keeps a scale),
-// a not-a-number or -0.
-bool DecimalCarries(const TFieldValue& Field, const std::optional<double>& Decimal) {
-  return Field.Id.Kind != TFieldKind::Max && Decimal && std::isfinite(*Decimal) &&
-         !(*Decimal == 0 && std::signbit(*Decimal)) && BitsOf(*Decimal) == *Field.Bits;
-}
-
+// The decimal of a real: a limit's or the bottom's from its single (the sign of -0 kept), the
+// top as shown. It stands alone where it gives the bits back: not for a not-a-number, a -0
+// or a top (the module keeps a scale).
 ordered_json RealJson(const TFieldValue& Field) {
-  const std::optional<double> decimal = ParseDecimalReal(Field.Value);
+  const bool top = Field.Id.Kind == TFieldKind::Max;
+  const float single = Field.Bits ? std::bit_cast<float>(*Field.Bits) : 0;
+  const std::optional<double> decimal = Field.Bits && !top
+                                            ? std::copysign(ShortestDecimal(single), single)
+                                            : ParseDecimalReal(Field.Value);
   const ordered_json value =
       decimal && std::isfinite(*decimal) ? ordered_json(*decimal) : ordered_json(nullptr);
-  if (!Field.Bits || DecimalCarries(Field, decimal)) return value;
+  if (!Field.Bits || (!top && std::isfinite(single) && !(single == 0 && std::signbit(single))))
+    return value;
   return ordered_json{{"value", value}, {"bits", Format("%08X", *Field.Bits)}};
 }
 
@@ -69,8 +71,9 @@ std::string NumberText(const ordered_json& Number) {
 TFieldValue RealFromJson(const TFieldId& Id, const std::string& Name, const ordered_json& Json) {
   if (Json.is_number() || Json.is_string()) {
     // The single the decimal reads as; a range top's scale is not known from it.
-    TFieldValue field{Id, NormalizeFieldValue(Id, NumberText(Json))};
-    if (Id.Kind != TFieldKind::Max) field.Bits = BitsOf(*ParseDecimalReal(field.Value));
+    const std::string text = NumberText(Json);
+    TFieldValue field{Id, NormalizeFieldValue(Id, text)};
+    if (Id.Kind != TFieldKind::Max) field.Bits = BitsOf(*ParseDecimalReal(text));
     return field;
   }
   if (Json.is_null()) return {Id, "nan", kErasedReal};

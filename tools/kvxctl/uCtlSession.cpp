@@ -90,6 +90,10 @@ void TCtlSession::CheckEdits(const TFieldList& Edits) const {
 void TCtlSession::Enter(const TFieldValue& Edit) {
   const TFieldKind kind = Edit.Id.Kind;
   if (IsReadOnlyField(kind)) throw TCtlError(ceUsage, FieldName(Edit.Id) + " cannot be set");
+  if (Edit.Bits)
+    return FForm->EditCopy([&Edit](TKVXrec& Edited) {
+      StoredReal(Edited, Edit.Id) = std::bit_cast<float>(*Edit.Bits);
+    });
   if (IsChannelField(kind)) FForm->ShowChannelPage(Edit.Id.Channel);
   TViewElement& element = FForm->Element(FieldElement(kind));
   // Values come here checked and in their canonical text.
@@ -109,32 +113,15 @@ void TCtlSession::Enter(const TFieldValue& Edit) {
     case TFieldKind::Loop:
     case TFieldKind::Watch:
       return element.Edit("Checked", value == "on");
-    case TFieldKind::Max:
-      if (Edit.Bits) {
-        // Both ends as the exact numbers that give the module's offset and scale back.
-        const double bottom = FForm->Element("deValueRangeMin").GetReal("Value");
-        return element.Edit("Value", bottom + std::bit_cast<float>(*Edit.Bits) * kRangeSpan);
-      }
-      return element.Edit("Value", ParseDecimalReal(value).value_or(0));
     default:
-      if (IsRealField(kind))
-        return element.Edit("Value", Edit.Bits ? std::bit_cast<float>(*Edit.Bits)
-                                               : ParseDecimalReal(value).value_or(0));
+      if (IsRealField(kind)) return element.Edit("Value", ParseDecimalReal(value).value_or(0));
       return element.Edit("Text", value);
   }
 }
 
 void TCtlSession::WriteAndVerify(const TFieldList& Edits) {
   CheckEdits(Edits);
-  for (const TFieldValue& edit : Edits) {
-    Enter(edit);
-    // A single the window's number field cannot carry (a signalling not-a-number) is named
-    // rather than saved as another.
-    if (edit.Bits &&
-        std::bit_cast<std::uint32_t>(StoredReal(FForm->EditedCopy(), edit.Id)) != *edit.Bits)
-      throw TCtlError(ceUsage, Format("%s: the single %08X cannot be entered",
-                                      FieldName(edit.Id).c_str(), *edit.Bits));
-  }
+  for (const TFieldValue& edit : Edits) Enter(edit);
   if (const std::string failed = SaveAndVerify(); !failed.empty())
     throw TCtlError(ceVerify, "verification failed: " + failed);
 }

@@ -30,7 +30,9 @@ TEST(CtlBackupFile, EachRealLoadsAsItsSingleAndWritesBackToTheSameRecord) {
     const TBackup loaded = LoadBackup(BackupWith(test.Field));
     ASSERT_EQ(loaded.Fields.size(), 1u);
     EXPECT_EQ(loaded.Fields[0].Bits, test.Bits);
-    if (test.Value) EXPECT_EQ(loaded.Fields[0].Value, test.Value);
+    if (test.Value) {
+      EXPECT_EQ(loaded.Fields[0].Value, test.Value);
+    }
     EXPECT_EQ(LoadBackup(WriteBackup(loaded)), loaded) << WriteBackup(loaded);
   }
 }

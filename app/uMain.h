@@ -84,6 +84,9 @@ class TfMain : public TLogSender {
   const TKVXChannel& CurrentChannel() const { return FCurrent; }
   const TKVXrec& ReadCopy() const { return FRead; }
   const TKVXrec& EditedCopy() const { return FEdited; }
+  // Changes the edited copy where no page field can (a restore's exact singles: a -0, a
+  // not-a-number); the save button follows.
+  void EditCopy(const std::function<void(TKVXrec& Edited)>& Change);
   const std::vector<TKVXChannel>& FoundChannels() const { return FFound; }
   const std::string& ExtraSpeed() const { return FExtraSpeed; }
   bool Show420Always() const { return FShow420Always; }

@@ -65,14 +65,14 @@ void TfMain::AddToTrend(const std::array<TKVXChannelRecountedValue, kChannelCoun
                        .count();
   for (int channel = 1; channel <= kChannelCount; ++channel) {
     const TChannelSetup& setup = FRead.Setup[channel];
-    channels[channel - 1] = {Cp1250ToUtf8(Trim(setup.Name)), Cp1250ToUtf8(Trim(setup.Unit)),
-                             setup.Decimals};
+    channels[channel - 1] = {Cp1250ToUtf8(Trim(setup.Name)), Cp1250ToUtf8(Trim(setup.Unit))};
     const TKVXChannelRecountedValue& value = Values[channel - 1];
     TTrendValue& entry = reading.Values[channel - 1];
     entry.State = !value.Valid     ? TReadingState::Missing
                   : value.Overflow ? TReadingState::Overflow
                                    : TReadingState::Valid;
     entry.Value = static_cast<float>(value.Value);
+    if (entry.IsValue()) entry.Text = Trim(Cp1250ToUtf8(value.Text));
   }
   FTrend.SetChannels(channels);
   FTrend.Add(reading);

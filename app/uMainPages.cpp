@@ -108,6 +108,11 @@ void TfMain::UpdateSaveButton() {
   Element("sSaveChanges1").Set("Visible", changed);
 }
 
+void TfMain::EditCopy(const std::function<void(TKVXrec& Edited)>& Change) {
+  Change(FEdited);
+  UpdateSaveButton();
+}
+
 void TfMain::SaveChanges() {
   if (!FServices.AcceptPendingEntry()) return;
   FFieldsNotTaken.clear();

@@ -3,10 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <ctime>
 
@@ -15,8 +12,6 @@
 #include "support/uStringUtils.h"
 
 namespace {
-
-constexpr int kMaxDecimals = 9;
 
 std::string CsvField(const std::string& Text) {
   const bool plain = Text.find_first_of(",\"\r\n") == std::string::npos &&
@@ -32,7 +27,7 @@ std::string ChannelTitle(const TTrendChannel& Channel, int Number) {
   return Channel.Unit.empty() ? name : name + " [" + Channel.Unit + "]";
 }
 
-std::string ValueText(const TTrendValue& Value, int Decimals) {
+std::string ValueText(const TTrendValue& Value) {
   switch (Value.State) {
     case TReadingState::Missing:
       return {};
@@ -41,11 +36,7 @@ std::string ValueText(const TTrendValue& Value, int Decimals) {
     case TReadingState::Valid:
       break;
   }
-  std::array<char, 64> text{};
-  const auto result =
-      std::to_chars(text.data(), text.data() + text.size(), static_cast<double>(Value.Value),
-                    std::chars_format::fixed, std::clamp(Decimals, 0, kMaxDecimals));
-  return std::string(text.data(), result.ptr);
+  return CsvField(Value.Text);
 }
 
 }  // namespace
@@ -69,10 +60,10 @@ std::string CsvHeader(const TTrendChannels& Channels) {
   return line + "\n";
 }
 
-std::string CsvLine(const TTrendReading& Reading, const TTrendChannels& Channels) {
+std::string CsvLine(const TTrendReading& Reading) {
   std::string line = IsoLocalTime(Reading.TimeMs);
   for (int index = 0; index < kTrendChannels; ++index)
-    line += "," + ValueText(Reading.Values[index], Channels[index].Decimals);
+    line += "," + ValueText(Reading.Values[index]);
   return line + "\n";
 }
 
@@ -80,11 +71,11 @@ ECannotWrite::ECannotWrite(const std::string& FileName, int Error)
     : Exception("cannot write " + FileName + ": " + std::strerror(Error)), FError(Error) {}
 
 TCsvRecording::TCsvRecording(const std::string& FileName, const TTrendChannels& Channels)
-    : FFileName(FileName), FChannels(Channels) {
+    : FFileName(FileName) {
   FFd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
   if (FFd < 0) throw ECannotWrite(FileName, errno);
   try {
-    WriteLine(CsvHeader(FChannels));
+    WriteLine(CsvHeader(Channels));
   } catch (...) {
     ::close(FFd);
     throw;
@@ -96,7 +87,7 @@ TCsvRecording::~TCsvRecording() {
 }
 
 void TCsvRecording::Write(const TTrendReading& Reading) {
-  WriteLine(CsvLine(Reading, FChannels));
+  WriteLine(CsvLine(Reading));
 }
 
 void TCsvRecording::WriteLine(const std::string& Line) {

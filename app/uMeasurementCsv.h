@@ -1,9 +1,9 @@
 #pragma once
 // The one CSV layout of measured values, written by the trend window's recording and by
 // kvxctl watch --csv: a header of "time" and each channel's name and unit, then one line per
-// reading with the time in ISO 8601 (local time, milliseconds, offset), each value with its
-// channel's decimals and a decimal point, "OVR" for an overflow and an empty cell for a
-// channel without a value.
+// reading with the time in ISO 8601 (local time, milliseconds, offset), each value as the
+// measurement page shows it (the module's own text), "OVR" for an overflow and an empty cell
+// for a channel without a value.
 #include <cstdint>
 #include <string>
 
@@ -12,7 +12,7 @@
 
 // Lines end with "\n".
 std::string CsvHeader(const TTrendChannels& Channels);
-std::string CsvLine(const TTrendReading& Reading, const TTrendChannels& Channels);
+std::string CsvLine(const TTrendReading& Reading);
 std::string IsoLocalTime(std::int64_t TimeMs);
 
 // The recording's file cannot be written: what() names the file and gives the system's text.
@@ -42,6 +42,5 @@ class TCsvRecording {
   void WriteLine(const std::string& Line);
 
   std::string FFileName;
-  TTrendChannels FChannels;
   int FFd = -1;
 };

@@ -19,7 +19,6 @@ inline constexpr int kTrendChannels = 4;
 struct TTrendChannel {
   std::string Name;
   std::string Unit;
-  int Decimals = 0;
   bool operator==(const TTrendChannel&) const = default;
 };
 using TTrendChannels = std::array<TTrendChannel, kTrendChannels>;
@@ -29,6 +28,7 @@ enum class TReadingState : std::uint8_t { Missing, Overflow, Valid };
 struct TTrendValue {
   TReadingState State = TReadingState::Missing;
   float Value = 0;
+  std::string Text = {};  // as the measurement page shows it: the module's text, trimmed
   bool IsValue() const { return State == TReadingState::Valid; }
 };
 

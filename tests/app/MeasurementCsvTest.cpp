@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/uMeasurementCsv.h"
+#include "support/uStringUtils.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -64,13 +65,15 @@ class TZoneCet {
 };
 
 const TTrendChannels kChannels = {
-    {{"Teplota pece", "°C", 1}, {"Tlak, vstup", "bar", 2}, {"Průtok \"A\"", "", 0}, {"", "mA", 3}}};
+    {{"Teplota pece", "°C"}, {"Tlak, vstup", "bar"}, {"Průtok \"A\"", ""}, {"", "mA"}}};
 
+// Each value with the text a module would send for it, to three decimals.
 TTrendReading Reading(std::int64_t TimeMs, float A, float B, float C, float D) {
   TTrendReading reading;
   reading.TimeMs = TimeMs;
   const float values[] = {A, B, C, D};
-  for (int n = 0; n < kTrendChannels; ++n) reading.Values[n] = {TReadingState::Valid, values[n]};
+  for (int n = 0; n < kTrendChannels; ++n)
+    reading.Values[n] = {TReadingState::Valid, values[n], Format("%.3f", values[n])};
   return reading;
 }
 
@@ -84,17 +87,18 @@ TEST(MeasurementCsv, HeaderNamesTheTimeAndEachChannelWithItsUnit) {
 TEST(MeasurementCsv, TimeIsIso8601LocalWithMillisecondsAndOffset) {
   const TZoneCet zone;
   EXPECT_EQ(IsoLocalTime(1'234), "1970-01-01T01:00:01.234+01:00");
-  EXPECT_EQ(CsvLine(Reading(86'400'000 + 5, 0, 0, 0, 0), kChannels).substr(0, 29),
+  EXPECT_EQ(CsvLine(Reading(86'400'000 + 5, 0, 0, 0, 0)).substr(0, 29),
             "1970-01-02T01:00:00.005+01:00");
 }
 
-TEST(MeasurementCsv, ValuesHaveTheChannelsDecimalsAndAPointGapsAreOvrAndEmpty) {
+TEST(MeasurementCsv, ValuesAreTheModulesTextsGapsAreOvrAndEmpty) {
   TTrendReading reading = Reading(0, 21.46f, -3.0f, 7.6f, 0);
+  reading.Values[2].Text = "7,6";
   reading.Values[1].State = TReadingState::Overflow;
   reading.Values[3].State = TReadingState::Missing;
-  const auto row = ParseCsv(CsvLine(reading, kChannels));
+  const auto row = ParseCsv(CsvLine(reading));
   ASSERT_EQ(row.size(), 1u);
-  EXPECT_EQ(row[0], (std::vector<std::string>{row[0][0], "21.5", "OVR", "8", ""}));
+  EXPECT_EQ(row[0], (std::vector<std::string>{row[0][0], "21.460", "OVR", "7,6", ""}));
 }
 
 TEST(MeasurementCsv, ARecordingReadsBackAsOneLineOfTheSameValuesPerReading) {

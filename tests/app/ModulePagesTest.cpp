@@ -5,8 +5,10 @@
 
 #include <map>
 #include <mutex>
+#include <sstream>
 
 #include "app/uMainLayout.h"
+#include "app/uMeasurementCsv.h"
 #include "app/uWindowColors.h"
 #include "protocol/uTirmel97.h"
 #include "sim/uKvxSimDevice.h"
@@ -63,9 +65,9 @@ class TMeasurePeer : public ISimPeer {
   std::string FPending;
 };
 
-std::string Block(int Channel, std::uint8_t Status, const std::string& Text) {
+std::string Block(int Channel, std::uint8_t Status, const std::string& Text, float Value = 1.5f) {
   return std::string{static_cast<char>(Channel), static_cast<char>(Status), 0, 0} +
-         FloatToStrBin(1.5f) + PadRight(Text, 10);
+         FloatToStrBin(Value) + PadRight(Text, 10);
 }
 
 class ModulePagesTest : public ::testing::Test {
@@ -221,6 +223,21 @@ TEST_F(ModulePagesTest, TheTrendTakesEachTickWithGapsAndForgetsTheModuleOnDiscon
 
   rig["ShapeEx2"].Click();  // disconnect
   EXPECT_TRUE(rig.Form().Trend().Readings().empty());
+}
+
+TEST_F(ModulePagesTest, TheRecordingHoldsTheTextThePageShows) {
+  // The module's own rounding, where the number's to the channel's decimals (1, 2, 0) differs.
+  Connect(state);
+  peer->SetMeasuredData(Block(1, 0x80, "0.3", 0.25f) + Block(2, 0x80, "0.13", 0.125f) +
+                        Block(3, 0x80, "3", 2.5f) + Block(4, 0x84, "OVERFLOW"));
+  rig["Timer1"].Fire("OnTimer");
+  std::istringstream cells(CsvLine(rig.Form().Trend().Readings().back()));
+  std::string cell;
+  std::getline(cells, cell, ',');  // the time
+  for (int n = 1; n <= kChannelCount; ++n) {
+    std::getline(cells, cell, n < kChannelCount ? ',' : '\n');
+    EXPECT_EQ(cell, Trim(rig[Format("lMeasuringChannel%dValue", n)].GetText("Caption"))) << n;
+  }
 }
 
 TEST_F(ModulePagesTest, TheChannelHeadingAndNumberFieldMessagesComeFromTheLanguageItems) {

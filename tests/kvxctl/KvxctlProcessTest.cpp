@@ -196,14 +196,15 @@ TEST(KvxctlProcess, RestoreOfABackupMakesAnotherModuleEqualAndADryRunChangesNoth
   EXPECT_EQ(ParseOut(RunKvxctl({"show", "--json", "COM101"}, sim.Env())), ParseOut(before));
 
   const TRunResult restore =
-      RunKvxctl({"restore", "--with-comm", "--with-userdata", "COM101", file}, sim.Env());
+      RunKvxctl({"restore", "--with-comm", "--with-userdata", "--to-other-module", "COM101", file},
+                sim.Env());
   ASSERT_EQ(restore.Code, 0) << restore.Err;
   EXPECT_NE(restore.Out.find("address: 17 -> 1\n"), std::string::npos) << restore.Out;
   const json original = ReadJsonFile(file);
   const json restored = ParseOut(RunKvxctl({"show", "--json", "COM101"}, sim.Env()));
   EXPECT_EQ(restored["fields"], original["fields"]);
 
-  const TRunResult again = RunKvxctl({"restore", "COM101", file}, sim.Env());
+  const TRunResult again = RunKvxctl({"restore", "--to-other-module", "COM101", file}, sim.Env());
   EXPECT_EQ(again.Code, 0) << again.Err;
   EXPECT_NE(again.Out.find("the module matches"), std::string::npos) << again.Out;
   std::remove(file.c_str());

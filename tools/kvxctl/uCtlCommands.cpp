@@ -84,7 +84,7 @@ int Search(const TCtlOptions& Options, std::ostream& Out) {
 
 void PrintRecord(const TKVXrec& Rec, bool Json, std::ostream& Out) {
   if (Json) {
-    Out << RecordJson(Rec).dump(2) << "\n";
+    Out << WriteBackup(BackupOf(Rec));
     return;
   }
   Out << "model: " << ModelName(Rec.ModuleType) << "\n"
@@ -122,8 +122,7 @@ int Watch(const TCtlOptions& Options, std::ostream& Out) {
       // The same lines as a recording of the window's trend.
       const TTrend& trend = form.Trend();
       if (reading == 0) Out << CsvHeader(trend.Channels());
-      if (!trend.Readings().empty())
-        Out << CsvLine(trend.Readings().back(), trend.Channels()) << std::flush;
+      if (!trend.Readings().empty()) Out << CsvLine(trend.Readings().back()) << std::flush;
       continue;
     }
     ordered_json values = ordered_json::array(), units = ordered_json::array();
@@ -170,7 +169,7 @@ int Backup(const TCtlOptions& Options, std::ostream& Out) {
   TCtlSession session(Options);
   session.Connect(Options.Operands[0]);
   const std::string& file = Options.Operands[1];
-  const std::string text = RecordJson(session.Module()).dump(2) + "\n";
+  const std::string text = WriteBackup(BackupOf(session.Module()));
   // Written beside the target and renamed over it, so a failure leaves no half file.
   const std::string temporary = file + ".tmp";
   if (CtlInterrupted()) return ceDone;  // asked to end: no file at all
@@ -189,49 +188,75 @@ int Backup(const TCtlOptions& Options, std::ostream& Out) {
   return ceDone;
 }
 
-nlohmann::ordered_json ReadBackup(const std::string& File) {
+TBackup ReadBackup(const std::string& File) {
   std::ifstream in(File, std::ios::binary);
   if (!in) throw TCtlError(ceUsage, "cannot read " + File);
+  std::ostringstream text;
+  text << in.rdbuf();
   try {
-    return nlohmann::ordered_json::parse(in);
-  } catch (const nlohmann::json::exception& error) {
-    throw TCtlError(ceUsage, File + ": not a backup (" + error.what() + ")");
+    return LoadBackup(text.str());
+  } catch (const TCtlError& error) {
+    throw TCtlError(ceUsage, File + ": " + error.what());
   }
 }
 
-int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
-  const std::string& file = Options.Operands[1];
-  const nlohmann::ordered_json backup = ReadBackup(file);
-  if (!backup.is_object() || !backup.contains("model") || !backup["model"].is_string() ||
-      !backup.contains("serial") || !backup["serial"].is_number_unsigned() ||
-      !backup.contains("fields"))
-    throw TCtlError(ceUsage, file + ": not a backup (model, serial and fields needed)");
-  const TFieldList wanted = FieldsFromJson(backup["fields"]);
+// An older backup gives a range top only as text: its bottom is then typed too, so that the
+// top stays where the backup has it.
+TFieldList RangesAsTyped(TFieldList Wanted) {
+  for (TFieldValue& want : Wanted) {
+    const TFieldValue* top = FindField(Wanted, {TFieldKind::Max, want.Id.Channel});
+    if (want.Id.Kind == TFieldKind::Min && top && !top->Bits) want.Bits.reset();
+  }
+  return Wanted;
+}
 
-  TCtlSession session(Options);
-  session.Connect(Options.Operands[0]);
-  const TKVXrec& module = session.Module();
-  const std::string model = ModelName(module.ModuleType);
-  if (backup["model"].get<std::string>() != model)
-    throw TCtlError(ceUsage, file + " is a backup of a " + backup["model"].get<std::string>() +
-                                 " module, this is a " + model);
-  if (backup["serial"].get<unsigned>() != module.Ident.Production.SerialNumber)
-    Err << "kvxctl: warning: " << file << " was taken from serial number "
-        << Format("%.4u", backup["serial"].get<unsigned>()) << ", this module is "
-        << Format("%.4d", module.Ident.Production.SerialNumber) << "\n";
-
-  const TFieldList held = ReadFields(module);
+// The fields of Wanted the module does not hold, each shown as it changes.
+TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
+                          const TCtlOptions& Options, std::ostream& Out) {
   TFieldList changes;
-  for (const TFieldValue& want : wanted) {
+  for (const TFieldValue& want : Wanted) {
     const TFieldKind kind = want.Id.Kind;
     if ((kind == TFieldKind::Address || kind == TFieldKind::Speed) && !Options.WithComm) continue;
     if (kind == TFieldKind::UserData && !Options.WithUserData) continue;
-    const TFieldValue* has = FindField(held, want.Id);
-    if (has && SameFieldValue(want.Id, has->Value, want.Value)) continue;
+    const TFieldValue* has = FindField(Held, want.Id);
+    if (has && SameSetting(*has, want)) continue;
     Out << FieldName(want.Id) << ": " << (has ? Shown(*has) : "(none)") << " -> " << Shown(want)
         << "\n";
     changes.push_back(want);
   }
+  return changes;
+}
+
+// A backup of another module is written only when the operator says so.
+void CheckSameModule(const TBackup& Backup, const TKVXrec& Module, const TCtlOptions& Options,
+                     std::ostream& Err) {
+  const std::string& file = Options.Operands[1];
+  const std::string model = ModelName(Module.ModuleType);
+  if (Backup.Model != model)
+    throw TCtlError(ceUsage,
+                    file + " is a backup of a " + Backup.Model + " module, this is a " + model);
+  const unsigned serial = Module.Ident.Production.SerialNumber;
+  if (Backup.Serial == serial) return;
+  const std::string other = file + " was taken from serial number " +
+                            Format("%.4u", unsigned{Backup.Serial}) + ", this module is " +
+                            Format("%.4u", serial);
+  if (Options.ToOtherModule) {
+    Err << "kvxctl: " << other << "\n";
+    return;
+  }
+  if (!Options.DryRun)
+    throw TCtlError(ceUsage, other + "; restore it onto this module with --to-other-module");
+  Err << "kvxctl: warning: " << other << "; a restore needs --to-other-module\n";
+}
+
+int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
+  const std::string& file = Options.Operands[1];
+  const TBackup backup = ReadBackup(file);
+  TCtlSession session(Options);
+  session.Connect(Options.Operands[0]);
+  CheckSameModule(backup, session.Module(), Options, Err);
+  const TFieldList changes =
+      RestoreChanges(RangesAsTyped(backup.Fields), ReadFields(session.Module()), Options, Out);
   session.CheckEdits(changes);
   if (changes.empty()) {
     Out << "the module matches " << file << "\n";

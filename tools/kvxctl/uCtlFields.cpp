@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -111,6 +112,7 @@ TFieldId FieldOfElement(std::string_view Element, int Channel) {
 }
 
 std::string RealText(double Value) {
+  if (std::isnan(Value)) return "nan";
   std::array<char, 64> text{};
   const auto result = std::to_chars(text.data(), text.data() + text.size(), Value);
   return std::string(text.data(), result.ptr);
@@ -155,6 +157,10 @@ TFieldList ReadFields(const TKVXrec& Rec) {
   auto add = [&list](TFieldKind Kind, int Channel, std::string Value) {
     list.push_back({{Kind, Channel}, std::move(Value)});
   };
+  auto addReal = [&list, &Rec](TFieldKind Kind, int Channel, double Shown) {
+    const TFieldId id{Kind, Channel};
+    list.push_back({id, RealText(Shown), std::bit_cast<std::uint32_t>(StoredReal(Rec, id))});
+  };
   const TKVXTirmel& ident = Rec.Ident;
   add(TFieldKind::Address, 0, Format("%u", ident.Address));
   add(TFieldKind::Speed, 0,
@@ -169,18 +175,41 @@ TFieldList ReadFields(const TKVXrec& Rec) {
     add(TFieldKind::Name, channel, Cp1250ToUtf8(Trim(setup.Name)));
     add(TFieldKind::Unit, channel, Cp1250ToUtf8(Trim(setup.Unit)));
     add(TFieldKind::Input, channel, Cp1250ToUtf8(Trim(setup.InputRange)));
-    add(TFieldKind::Min, channel, RealText(range.Min));
-    add(TFieldKind::Max, channel, RealText(range.Max));
+    addReal(TFieldKind::Min, channel, range.Min);
+    addReal(TFieldKind::Max, channel, range.Max);
     add(TFieldKind::Decimals, channel, Format("%u", setup.Decimals));
     if (setup.Loop != 0) add(TFieldKind::Loop, channel, OnOffText(setup.Loop == 1));
     if (setup.GainPresent)
       add(TFieldKind::Gain, channel, Format("%u", 1u << (setup.GainIndex & 7)));
     add(TFieldKind::Watch, channel, OnOffText((watch.Flags & kWatchOnFlag) != 0));
-    add(TFieldKind::Upper, channel, RealText(ShortestDecimal(watch.UpperLimit)));
-    add(TFieldKind::Lower, channel, RealText(ShortestDecimal(watch.LowerLimit)));
-    add(TFieldKind::Hyst, channel, RealText(ShortestDecimal(watch.Hysteresis)));
+    addReal(TFieldKind::Upper, channel, ShortestDecimal(watch.UpperLimit));
+    addReal(TFieldKind::Lower, channel, ShortestDecimal(watch.LowerLimit));
+    addReal(TFieldKind::Hyst, channel, ShortestDecimal(watch.Hysteresis));
   }
   return list;
+}
+
+float StoredReal(const TKVXrec& Rec, const TFieldId& Id) {
+  return StoredReal(const_cast<TKVXrec&>(Rec), Id);
+}
+
+float& StoredReal(TKVXrec& Rec, const TFieldId& Id) {
+  TChannelSetup& setup = Rec.Setup[Id.Channel];
+  TChannelWatch& watch = Rec.Watch[Id.Channel];
+  switch (Id.Kind) {
+    case TFieldKind::Min:
+      return setup.Offset;
+    case TFieldKind::Max:
+      return setup.Scale;
+    case TFieldKind::Upper:
+      return watch.UpperLimit;
+    case TFieldKind::Lower:
+      return watch.LowerLimit;
+    case TFieldKind::Hyst:
+      return watch.Hysteresis;
+    default:
+      Refuse(FieldName(Id) + " is no real");
+  }
 }
 
 const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id) {
@@ -260,4 +289,9 @@ bool SameFieldValue(const TFieldId& Id, const std::string& Left, const std::stri
   if (Id.Kind != TFieldKind::Min && Id.Kind != TFieldKind::Max) return false;
   // The top of the range comes back through offset + scale * span, rounded twice.
   return std::fabs(*left - *right) <= 1e-6 * std::max({1.0, std::fabs(*left), std::fabs(*right)});
+}
+
+bool SameSetting(const TFieldValue& Left, const TFieldValue& Right) {
+  if (Left.Bits && Right.Bits) return *Left.Bits == *Right.Bits;
+  return SameFieldValue(Left.Id, Left.Value, Right.Value);
 }

@@ -1,7 +1,10 @@
 #pragma once
 // The configuration of a module as named fields ("address", "ch2.max", ...): read from a
 // module record, parsed and checked against the window's bounds, compared. Values are held in
-// their text form (UTF-8); reals in the shortest form that gives the stored single back.
+// their text form (UTF-8); reals in the shortest form that gives the stored single back, and
+// with the bits of that single where they are known.
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +38,10 @@ struct TFieldId {
 struct TFieldValue {
   TFieldId Id;
   std::string Value;
+  // A real's single as the module stores it: for chN.max the scale, as the range top is
+  // offset + scale * 10000. None where only the text is known (the command line).
+  std::optional<std::uint32_t> Bits = std::nullopt;
+  bool operator==(const TFieldValue&) const = default;
 };
 using TFieldList = std::vector<TFieldValue>;
 
@@ -54,6 +61,9 @@ bool IsReadOnlyField(TFieldKind Kind);
 // Every field the record holds: the communication ones, then per reported channel its setup
 // (loop only where the module has the option, gain only where it reports one) and watching.
 TFieldList ReadFields(const TKVXrec& Rec);
+// The single the module stores behind the real field Id (for chN.max the scale).
+float StoredReal(const TKVXrec& Rec, const TFieldId& Id);
+float& StoredReal(TKVXrec& Rec, const TFieldId& Id);
 // The value of Id in List, or nullptr.
 const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id);
 
@@ -63,7 +73,10 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value);
 // Whether two canonical values mean the same setting. Range ends are compared with the
 // precision the module keeps them in (offset and scale in single precision).
 bool SameFieldValue(const TFieldId& Id, const std::string& Left, const std::string& Right);
+// The same for two fields of one id: by the bits of their singles where both have them.
+bool SameSetting(const TFieldValue& Left, const TFieldValue& Right);
 
 // Shortest text that reads back as Value: with ShortestDecimal of a single, the single's
-// shortest text; with ShownRange's ends, the text the window shows.
+// shortest text; with ShownRange's ends, the text the window shows. "nan" for any
+// not-a-number (its sign and payload live only in the bits).
 std::string RealText(double Value);

@@ -19,7 +19,7 @@ const char* const KvxctlUsage =
     "  show CHANNEL               the module's record\n"
     "  watch CHANNEL              the four measured values once a second\n"
     "  set CHANNEL FIELD=VALUE... edit and save, then print the fields as the module holds them\n"
-    "  backup CHANNEL FILE        the module's configuration as JSON\n"
+    "  backup CHANNEL FILE        the module's configuration as JSON, every real bit for bit\n"
     "  restore CHANNEL FILE       write the differences from FILE, read back and verify\n"
     "\n"
     "CHANNEL is a port name (COM7) or a USB adapter's serial number.\n"
@@ -38,6 +38,7 @@ const char* const KvxctlUsage =
     "  --dry-run       restore: only show the differences\n"
     "  --with-comm     restore: the address and speed too\n"
     "  --with-userdata restore: the user data too\n"
+    "  --to-other-module restore: onto a module with another serial number\n"
     "  -h, --help      this text\n"
     "  --version       the program's version\n"
     "The window's switches DEBUG, DST, STD and baudrate=N work as well.\n"
@@ -74,6 +75,7 @@ constexpr TSwitchOption kSwitchOptions[] = {
     {"--dry-run", &TCtlOptions::DryRun},
     {"--with-comm", &TCtlOptions::WithComm},
     {"--with-userdata", &TCtlOptions::WithUserData},
+    {"--to-other-module", &TCtlOptions::ToOtherModule},
     {"--itp", &TCtlOptions::Itp},
     {"--debug", &TCtlOptions::Debug},
 };

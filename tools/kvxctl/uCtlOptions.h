@@ -15,6 +15,7 @@ struct TCtlOptions {
   bool DryRun = false;
   bool WithComm = false;
   bool WithUserData = false;
+  bool ToOtherModule = false;
   bool Itp = false;
   bool Debug = false;
   std::optional<int> Count;

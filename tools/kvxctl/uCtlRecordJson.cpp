@@ -1,7 +1,113 @@
 #include "tools/kvxctl/uCtlRecordJson.h"
 
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <optional>
+
 #include "support/uCodePage.h"
+#include "support/uConversionUtils.h"
+#include "support/uNumberText.h"
+#include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
+
+namespace {
+
+using nlohmann::ordered_json;
+
+// What a module holds in a real it was never given. Earlier backups wrote any not-a-number
+// as null, and this is the one a module holds.
+constexpr std::uint32_t kErasedReal = 0xFFFFFFFF;
+constexpr std::size_t kBitsDigits = 8;
+const char* const kNoBackup = "not a backup (model, serial and fields needed)";
+
+[[noreturn]] void Refuse(const std::string& Message) {
+  throw TCtlError(ceUsage, Message);
+}
+
+[[noreturn]] void RefuseValue(const std::string& Name, const ordered_json& Value) {
+  Refuse(Name + ": " + Value.dump() + " is not a value of this field");
+}
+
+std::uint32_t BitsOf(double Value) {
+  return std::bit_cast<std::uint32_t>(static_cast<float>(Value));
+}
+
+// The decimal of a real: a limit's or the bottom's from its single (the sign of -0 kept), the
+// top as shown. It stands alone where it gives the bits back: not for a not-a-number, a -0
+// or a top (the module keeps a scale).
+ordered_json RealJson(const TFieldValue& Field) {
+  const bool top = Field.Id.Kind == TFieldKind::Max;
+  const float single = Field.Bits ? std::bit_cast<float>(*Field.Bits) : 0;
+  const std::optional<double> decimal = Field.Bits && !top
+                                            ? std::copysign(ShortestDecimal(single), single)
+                                            : ParseDecimalReal(Field.Value);
+  const ordered_json value =
+      decimal && std::isfinite(*decimal) ? ordered_json(*decimal) : ordered_json(nullptr);
+  if (!Field.Bits || (!top && std::isfinite(single) && !(single == 0 && std::signbit(single))))
+    return value;
+  return ordered_json{{"value", value}, {"bits", Format("%08X", *Field.Bits)}};
+}
+
+std::uint32_t ParseBits(const std::string& Name, const ordered_json& Bits) {
+  const std::optional<std::uint64_t> bits =
+      Bits.is_string() && Bits.get_ref<const std::string&>().size() == kBitsDigits
+          ? ParseDigits(Bits.get_ref<const std::string&>(), 16)
+          : std::nullopt;
+  if (!bits) Refuse(Name + ": bits " + Bits.dump() + " are not 8 hexadecimal digits");
+  return static_cast<std::uint32_t>(*bits);
+}
+
+// A number of the file (or its text) as a field's text, as an operator would type it.
+std::string NumberText(const ordered_json& Number) {
+  if (Number.is_string()) return Number.get<std::string>();
+  if (Number.is_number_integer()) return std::to_string(Number.get<long long>());
+  const double real = Number.get<double>();
+  // A number beyond any single is refused by its own text.
+  if (std::fabs(real) > std::numeric_limits<float>::max()) return Number.dump();
+  return RealText(real);
+}
+
+TFieldValue RealFromJson(const TFieldId& Id, const std::string& Name, const ordered_json& Json) {
+  if (Json.is_number() || Json.is_string()) {
+    // The single the decimal reads as; a range top's scale is not known from it.
+    const std::string text = NumberText(Json);
+    TFieldValue field{Id, NormalizeFieldValue(Id, text)};
+    if (Id.Kind != TFieldKind::Max) field.Bits = BitsOf(*ParseDecimalReal(text));
+    return field;
+  }
+  if (Json.is_null()) return {Id, "nan", kErasedReal};
+  if (!Json.is_object() || Json.size() != 2 || !Json.contains("value") || !Json.contains("bits") ||
+      !(Json["value"].is_number() || Json["value"].is_null()))
+    RefuseValue(Name, Json);
+  const ordered_json& value = Json["value"];
+  const TFieldValue field{Id, value.is_null() ? "nan" : NormalizeFieldValue(Id, NumberText(value)),
+                          ParseBits(Name, Json["bits"])};
+  if (Id.Kind == TFieldKind::Max) return field;
+  if (value.is_null() ? !std::isnan(std::bit_cast<float>(*field.Bits))
+                      : BitsOf(value.get<double>()) != *field.Bits)
+    Refuse(Name + ": " + value.dump() + " is not the single of its bits " + Json["bits"].dump());
+  return field;
+}
+
+const ordered_json& Required(const ordered_json& Json, const char* Key) {
+  if (!Json.contains(Key)) Refuse(kNoBackup);
+  return Json[Key];
+}
+
+std::string TextKey(const ordered_json& Json, const char* Key) {
+  if (!Json.contains(Key)) return {};
+  if (!Json[Key].is_string()) Refuse(std::string(Key) + ": " + Json[Key].dump() + " is no text");
+  return Json[Key].get<std::string>();
+}
+
+std::uint16_t NumberKey(const ordered_json& Value, const char* Key) {
+  if (!Value.is_number_unsigned() || Value.get<std::uint64_t>() > 0xFFFF)
+    Refuse(std::string(Key) + ": " + Value.dump() + " is not a number from 0 to 65535");
+  return static_cast<std::uint16_t>(Value.get<std::uint64_t>());
+}
+
+}  // namespace
 
 nlohmann::ordered_json FieldsJson(const TFieldList& Fields) {
   nlohmann::ordered_json json = nlohmann::ordered_json::object();
@@ -22,7 +128,7 @@ nlohmann::ordered_json FieldsJson(const TFieldList& Fields) {
         break;
       default:
         if (IsRealField(field.Id.Kind))
-          value = std::stod(field.Value);
+          value = RealJson(field);
         else
           value = field.Value;
     }
@@ -30,15 +136,43 @@ nlohmann::ordered_json FieldsJson(const TFieldList& Fields) {
   return json;
 }
 
-nlohmann::ordered_json RecordJson(const TKVXrec& Rec) {
+TBackup BackupOf(const TKVXrec& Rec) {
+  return {ModelName(Rec.ModuleType),
+          Rec.Ident.Production.SerialNumber,
+          Rec.Ident.Production.ProductNumber,
+          Cp1250ToUtf8(Rec.Ident.TypeText),
+          Cp1250ToUtf8(Rec.Ident.Production.Text),
+          ReadFields(Rec)};
+}
+
+std::string WriteBackup(const TBackup& Backup) {
   nlohmann::ordered_json json;
-  json["model"] = ModelName(Rec.ModuleType);
-  json["serial"] = Rec.Ident.Production.SerialNumber;
-  json["product"] = Rec.Ident.Production.ProductNumber;
-  json["type"] = Cp1250ToUtf8(Rec.Ident.TypeText);
-  json["production"] = Cp1250ToUtf8(Rec.Ident.Production.Text);
-  json["fields"] = FieldsJson(ReadFields(Rec));
-  return json;
+  json["model"] = Backup.Model;
+  json["serial"] = Backup.Serial;
+  json["product"] = Backup.Product;
+  json["type"] = Backup.Type;
+  json["production"] = Backup.Production;
+  json["fields"] = FieldsJson(Backup.Fields);
+  return json.dump(2) + "\n";
+}
+
+TBackup LoadBackup(std::string_view Text) {
+  ordered_json json;
+  try {
+    json = ordered_json::parse(Text);
+  } catch (const nlohmann::json::exception& error) {
+    Refuse(std::string("not a backup (") + error.what() + ")");
+  }
+  if (!json.is_object()) Refuse(kNoBackup);
+  TBackup backup;
+  if (!Required(json, "model").is_string()) Refuse(kNoBackup);
+  backup.Model = json["model"].get<std::string>();
+  backup.Serial = NumberKey(Required(json, "serial"), "serial");
+  if (json.contains("product")) backup.Product = NumberKey(json["product"], "product");
+  backup.Type = TextKey(json, "type");
+  backup.Production = TextKey(json, "production");
+  backup.Fields = FieldsFromJson(Required(json, "fields"));
+  return backup;
 }
 
 TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields) {
@@ -48,16 +182,12 @@ TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields) {
     const TFieldId id = ParseFieldName(name);
     // What the module reports of itself is kept for the reader, never written back.
     if (IsReadOnlyField(id.Kind)) continue;
-    std::string text;
-    if (value.is_string())
-      text = value.get<std::string>();
-    else if (value.is_number_integer())
-      text = std::to_string(value.get<long long>());
-    else if (value.is_number())
-      text = RealText(value.get<double>());
-    else
-      throw TCtlError(ceUsage, name + ": " + value.dump() + " is not a value of this field");
-    list.push_back({id, NormalizeFieldValue(id, text)});
+    if (IsRealField(id.Kind)) {
+      list.push_back(RealFromJson(id, name, value));
+      continue;
+    }
+    if (!value.is_string() && !value.is_number()) RefuseValue(name, value);
+    list.push_back({id, NormalizeFieldValue(id, NumberText(value))});
   }
   return list;
 }

@@ -1,12 +1,35 @@
 #pragma once
-// A module's configuration as JSON: its identity (model, serial number, ...) and its
-// fields, with numbers as numbers and texts as UTF-8 strings.
+// A module's configuration as JSON, the format of `show --json` and of backups: its identity
+// (model, serial number, ...) and its fields, with numbers as numbers and texts as UTF-8
+// strings. A real whose decimal cannot give back the module's single (not a number, -0, and
+// always the range top, which the module keeps as a scale) is written as
+// {"value": decimal or null, "bits": "HHHHHHHH"}, so a backup restores bit for bit.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
 #include <nlohmann/json.hpp>
 
 #include "protocol/uKVXxx.h"
 #include "tools/kvxctl/uCtlFields.h"
 
-nlohmann::ordered_json RecordJson(const TKVXrec& Rec);
+struct TBackup {
+  std::string Model;
+  std::uint16_t Serial = 0;
+  std::uint16_t Product = 0;
+  std::string Type;        // UTF-8
+  std::string Production;  // UTF-8
+  TFieldList Fields;
+  bool operator==(const TBackup&) const = default;
+};
+
+TBackup BackupOf(const TKVXrec& Rec);
+// The JSON text of a backup, ending with a new line.
+std::string WriteBackup(const TBackup& Backup);
+// Reads what WriteBackup writes, and the backups of earlier versions (reals as plain numbers,
+// an erased real as null). Raises TCtlError(ceUsage) naming the field or key that is wrong.
+TBackup LoadBackup(std::string_view Text);
+
 nlohmann::ordered_json FieldsJson(const TFieldList& Fields);
 // The fields of a backup, checked as set would check them; raises TCtlError(ceUsage).
 TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields);

@@ -106,6 +106,10 @@ void TCtlSession::CheckEdits(const TFieldList& Edits) const {
 void TCtlSession::Enter(const TFieldValue& Edit) {
   const TFieldKind kind = Edit.Id.Kind;
   if (IsReadOnlyField(kind)) throw TCtlError(ceUsage, FieldName(Edit.Id) + " cannot be set");
+  if (Edit.Bits)
+    return FForm->EditCopy([&Edit](TKVXrec& Edited) {
+      StoredReal(Edited, Edit.Id) = std::bit_cast<float>(*Edit.Bits);
+    });
   if (IsChannelField(kind)) FForm->ShowChannelPage(Edit.Id.Channel);
   TViewElement& element = FForm->Element(FieldElement(kind));
   // Values come here checked and in their canonical text.

@@ -174,7 +174,8 @@ void TSerialPortInterface::SetUpPort() {
   FPort->OnRINGDetected = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RING, 3); };
   // Carrier detect is reported with code 0, as the channel contract has no code of its own.
   FPort->OnRLSDChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RTS, 4); };
-  FPort->SetOutBufSize(10000000);
+  // What the fastest line carries in a second; a write waits there only until the line takes it.
+  FPort->SetOutBufSize(static_cast<std::int32_t>(AfBaudRates[brUser - 1] / 10));
   FPort->SetInBufSize(10000000);
 }
 

@@ -278,6 +278,7 @@ void TSerialPortInterface::PurgeOutput() {
 }
 
 std::string TSerialPortInterface::GetPortName() {
+  std::lock_guard guard(FLabelLock);
   return FPortLabel;
 }
 
@@ -293,7 +294,10 @@ std::string TSerialPortInterface::GetConnectionString() {
 
 void TSerialPortInterface::SetConnectionString(const std::string& Text) {
   if (std::uint16_t Number; ConnectionPortNumber(Text, Number)) FPort->SetComNumber(Number);
-  FPortLabel = ComPortLabel(FPort->ComNumber());
+  {
+    std::lock_guard guard(FLabelLock);
+    FPortLabel = ComPortLabel(FPort->ComNumber());
+  }
   TSerialPortCoreInterface::SetConnectionString(Text);
   DoSettingsChanged();
 }

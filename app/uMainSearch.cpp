@@ -1,7 +1,6 @@
 // Testing a channel for a module, the search over every channel, and the found-modules list
 // as channels come and go.
 #include <chrono>
-#include <exception>
 
 #include "app/uMain.h"
 #include "app/uMainLayout.h"

@@ -80,6 +80,7 @@ void TfMain::ConnectHandlers() {
   OnClick("ShapeEx5", &TfMain::Retry);
   OnClick("sSearch", &TfMain::ScanCIs);
   OnClick("sConnect", &TfMain::lConnectClick);
+  OnClick("sCancelSearch", &TfMain::CancelSearch);
   Element("Timer1").SetHandler("OnTimer", [this](TViewElement&) { MeasureTick(); });
 
   OnChange("cbCommunicationSpeed", &TfMain::SpeedChange);

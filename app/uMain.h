@@ -9,11 +9,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/uMainServices.h"
+#include "app/uModuleSearch.h"
 #include "app/uPageFields.h"
 #include "app/uTrend.h"
 #include "app/uViewElement.h"
@@ -58,6 +60,9 @@ class TfMain : public TLogSender {
   bool Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t Address,
                 std::int32_t Timeout, std::string& Reply);
 
+  // Tests every channel of the manager at once; the window stays live meanwhile and "Zrušit"
+  // ends the search, keeping the modules found so far. Channels that come or go meanwhile are
+  // handled when it ends.
   void ScanCIs();
   void AddFoundModule(const TKVXChannel& Channel, const TKVXrec& Rec);
   void UpdateFoundSection();
@@ -94,6 +99,8 @@ class TfMain : public TLogSender {
   const std::vector<TPageField>& FieldsNotTaken() const { return FFieldsNotTaken; }
   // Whether a module answered the last connection test's check (its download may still fail).
   bool LastTestAnswered() const { return FLastTestAnswered; }
+  // The speed each port's module answered at, tried first there next time.
+  TSpeedMemory& Speeds() { return FSpeeds; }
   // The connected module's readings since connecting, one per measurement tick.
   TTrend& Trend() { return FTrend; }
 
@@ -102,6 +109,12 @@ class TfMain : public TLogSender {
   void ConnectHandlers();
   void OnClick(std::string_view Name, void (TfMain::*Handler)());
   void OnChange(std::string_view Name, void (TfMain::*Handler)(TViewElement&));
+  TChannelTestSetup TestSetup();
+  void ShowSearchProgress(const TModuleSearch& Search);
+  void CancelSearch();
+  // Adds the modules of the channel tests that hot-plug started and that have ended.
+  void ArrivalsTested();
+  void ReplayDeferredChanges();
   void ShowChannelGone(const std::string& Port, const std::string& Problem = {});
   void ShowChannelProblem(const std::string& Problem);
   void ShowPermissionRefused(const std::string& Port);
@@ -166,4 +179,12 @@ class TfMain : public TLogSender {
   std::string FChannelGone;
   std::string FChannelProblem;
   std::string FPermissionRefused;
+  TSpeedMemory FSpeeds;
+  // The search running (its loop on the stack), and the device changes that wait for its end:
+  // true for an arrival.
+  TModuleSearch* FSearch = nullptr;
+  std::vector<std::pair<bool, TKVXChannel>> FDeferred;
+  // Lets the end of an arrival's test, posted from its worker, find the window if it still exists.
+  std::shared_ptr<TfMain*> FSelf = std::make_shared<TfMain*>(this);
+  std::vector<std::unique_ptr<TModuleSearch>> FArrivals;  // last: their workers end first
 };

@@ -144,6 +144,7 @@ void SearchingPage(TLayout& layout) {
   layout.Add("TLabel", "lSearchingText", &page, 20, 50, 300, 16, "Vyhledávám modul na rozhraní:");
   layout.Add("TLabel", "lConnectionDesc", &page, 320, 50, 350, 16);
   layout.Add("TProgressBar", "ProgressBar1", &page, 20, 90, 650, 20).Set("Max", 0);
+  layout.Button("sCancelSearch", &page, 560, 130, 110, "Zrušit");
 }
 
 void ErrorPage(TLayout& layout) {

@@ -1,13 +1,10 @@
 // Testing a channel for a module, the search over every channel, and the found-modules list
 // as channels come and go.
 #include <chrono>
-#include <exception>
-#include <set>
-#include <thread>
-#include <utility>
 
 #include "app/uMain.h"
 #include "app/uMainLayout.h"
+#include "serial/AfSafeSync.h"
 #include "support/uCodePage.h"
 #include "support/uStringUtils.h"
 #include "usb/uci_FTDIdirect.h"
@@ -15,116 +12,41 @@
 
 namespace {
 
+// How often the window looks at a running search's progress between handling its events.
+constexpr auto kProgressStep = std::chrono::milliseconds(20);
+
 bool IsUsbChannel(const TKVXChannel& Channel) {
   return static_cast<bool>(Channel.Query<IFTDISerialPortInterface>());
 }
 
-// Why the channel could not be opened, for the trace.
-std::string OpenFailureText(ICommunicationInterface& Channel) {
-  switch (Channel.GetOpenFailure()) {
-    case TOpenFailure::InUse:
-      return " (in use by another program)";
-    case TOpenFailure::Denied:
-      return " (permission denied)";
-    default:
-      return {};
-  }
-}
-
-// A result as the trace writes it.
-std::string ResultDigit(bool Result) {
-  return Result ? "1" : "0";
-}
-
-// Gives a channel back its state and settings when a test ends, also by an error.
-class TChannelRestore {
+// Names the running search to the window for a scope, so that "Zrušit" and device changes
+// find it.
+class TRunningSearch {
  public:
-  TChannelRestore(const TKVXChannel& Channel, bool Skip)
-      : FChannel(Channel),
-        FSkip(Skip),
-        FConnection(Channel->GetConnectionString()),
-        FActive(Channel->GetActive()) {}
-  ~TChannelRestore() {
-    if (FSkip) return;
-    // Runs while an error may be on its way out: a failure here must not end the program.
-    try {
-      FChannel->SetActive(FActive);
-      FChannel->SetConnectionString(FConnection);
-    } catch (const std::exception& error) {
-      DebugLog(std::string("Restore CI ") + error.what());
-    }
+  TRunningSearch(TModuleSearch*& Running, TModuleSearch& Search) : FRunning(Running) {
+    FRunning = &Search;
   }
-  TChannelRestore(const TChannelRestore&) = delete;
-  TChannelRestore& operator=(const TChannelRestore&) = delete;
+  ~TRunningSearch() { FRunning = nullptr; }
+  TRunningSearch(const TRunningSearch&) = delete;
+  TRunningSearch& operator=(const TRunningSearch&) = delete;
 
  private:
-  const TKVXChannel& FChannel;
-  bool FSkip;
-  std::string FConnection;
-  bool FActive;
+  TModuleSearch*& FRunning;
 };
 
 }  // namespace
 
+TChannelTestSetup TfMain::TestSetup() {
+  return {FExtraSpeed, &FSpeeds, nullptr};
+}
+
 bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen) {
-  if (!Channel) return false;
   FLastTestAnswered = false;
-  const std::string description = Channel->GetDescription();
-  DebugLog("Assigned CI " + description, this, 0, 1);
-  TChannelRestore restore(Channel, KeepOpen);
-
-  const bool opened = Channel->Open();
-  const std::string problem = opened ? std::string() : Channel->GetProblem();
-  DebugLog("Open CI " + description + (opened ? " OK" : " fail") + OpenFailureText(*Channel) +
-               (problem.empty() ? std::string() : " (" + problem + ")"),
-           this, 0, 2);
-  bool answered = false;
-  if (Channel->GetActive()) {
-    const bool usb = IsUsbChannel(Channel);
-    std::vector<std::pair<std::string, int>> speeds;
-    if (usb)
-      speeds = {{"baudrate=115200", 4}, {"baudrate=9600", 5}};
-    else
-      speeds = {{"baudrate=9600", 6}, {"baudrate=115200", 7}};
-    if (!FExtraSpeed.empty()) speeds.emplace_back(FExtraSpeed, usb ? 5 : 7);
-    // A line whose speed cannot be set (a device server that keeps its own) is tried once.
-    std::set<std::int32_t> tried;
-    bool named = false;
-    const auto serial = Channel.Query<ISerialPortInterface>();
-    for (const auto& [speed, point] : speeds) {
-      Channel->SetConnectionString(speed);
-      const std::int32_t line = serial ? serial->GetBaudRate() : 0;
-      if (Format("baudrate=%d", line) != speed && tried.contains(line)) {
-        if (!std::exchange(named, true))
-          DebugLog(Channel->GetPortName() +
-                       ": the device server does not set the line speed; tried at its own "
-                       "speed only",
-                   this);
-        continue;
-      }
-      tried.insert(line);
-      answered = CheckDevice(Channel);
-      DebugLog("CheckDevice (result=" + ResultDigit(answered) + ")", this, 0, point);
-      if (answered) break;
-    }
-  }
-  DebugLog("Open SP " + description + " (result=" + ResultDigit(answered) + ")", this, 0, 8);
-  FLastTestAnswered = answered;
-  if (!answered) return false;
-
-  // The download talks through the current channel; a test that a callback starts while a
-  // module is connected must leave that connection in place.
-  const TKVXChannel previous = FCurrent;
-  FCurrent = Channel;
-  bool downloaded = false;
-  try {
-    downloaded = KvxDownloadParams(Rec, Bind<&TfMain::Transact>(this));
-    DebugLog("KvxDownloadParams (result=" + ResultDigit(downloaded) + ")", this, 0, 9);
-  } catch (const std::exception&) {
-    downloaded = false;
-  }
-  FCurrent = previous;
-  return downloaded;
+  const TChannelTestResult result = TestChannelForModule(
+      Channel, Rec, KeepOpen, TestSetup(),
+      [this](const std::string& Text, int Point) { DebugLog(Text, this, 0, Point); });
+  FLastTestAnswered = result.Answered;
+  return result.Found;
 }
 
 void TfMain::ScanCIs() {
@@ -137,57 +59,60 @@ void TfMain::ScanCIs() {
   try {
     TChannelListLock lock(FManager);
     FManager.RebuildChannels();
-    TViewElement& list = Element("lbFoundedModules");
     TViewElement& progress = Element("ProgressBar1");
-    TViewElement& description = Element("lConnectionDesc");
-    list.ClearItems();
+    Element("lbFoundedModules").ClearItems();
     progress.Set("Max", 10 * FManager.ChannelCount());
     progress.Set("Position", 0);
     FFound.clear();
     UpdateFoundSection();
-    TKVXrec scratch;
+    std::vector<TKVXChannel> channels;
     TKVXChannel channel;
-    for (FManager.FirstChannel(channel); channel && !ExchangesStopped();
-         FManager.NextChannel(channel)) {
-      progress.Set("Position", progress.GetInt("Position") + 10);
-      FServices.Repaint(progress);
-      const std::string text = channel->GetDescription();
-      description.Set("Caption", Cp1250ToUtf8(text));
-      FServices.Repaint(description);
-      DebugLog("TestCI " + text, this, 0, 10);
-      // A channel that fails while it is tested has no module for the search; the search
-      // goes on with the next one.
-      std::string failure;
-      bool found = false;
-      try {
-        found = TestChannel(channel, scratch, false);
-      } catch (const std::exception& error) {
-        failure = error.what();
-      }
-      if (channel->GetOpenFailure() == TOpenFailure::Denied && refused.empty())
-        refused = channel->GetPortName();
-      if (!found && problem.empty()) problem = channel->GetProblem();
-      if (found) {
-        DebugLog("TestCI (result=1)", this, 0, 11);
-        AddFoundModule(channel, scratch);
-      } else {
-        DebugLog(failure.empty() ? "TestCI (result=0)" : "TestCI (result=0) " + failure, this, 0,
-                 12);
-      }
+    for (FManager.FirstChannel(channel); channel; FManager.NextChannel(channel))
+      channels.push_back(channel);
+    TModuleSearch search(std::move(channels), TestSetup(), this, true);
+    const TRunningSearch running(FSearch, search);
+    while (!search.Wait(kProgressStep)) {
+      // A program asked to end (kvxctl on a signal) stops the search as Cancel does.
+      if (ExchangesStopped()) search.Cancel();
+      ShowSearchProgress(search);
+      FServices.ProcessMessages();
     }
+    ShowSearchProgress(search);
+    for (const TFoundModule& found : search.Found()) AddFoundModule(found.Channel, found.Rec);
+    refused = search.Refused();
+    problem = search.Problem();
   } catch (...) {
     ShowPage(Element("pSearch"));
     throw;
   }
-  const auto unlocked = std::chrono::steady_clock::now();
-  while (std::chrono::steady_clock::now() - unlocked <= std::chrono::milliseconds(1000) &&
-         !ExchangesStopped()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    FServices.ProcessMessages();
-  }
   ShowPage(Element("pSearch"));
   if (FFound.empty() && refused.empty()) ShowChannelProblem(problem);
   if (FFound.empty()) ShowPermissionRefused(refused);
+  ReplayDeferredChanges();
+}
+
+void TfMain::ShowSearchProgress(const TModuleSearch& Search) {
+  TViewElement& progress = Element("ProgressBar1");
+  const int position = 10 * static_cast<int>(Search.Finished());
+  if (progress.GetInt("Position") != position) {
+    progress.Set("Position", position);
+    FServices.Repaint(progress);
+  }
+  const std::string trying = Search.Trying();
+  TViewElement& description = Element("lConnectionDesc");
+  if (trying.empty() || description.GetText("Caption") == Cp1250ToUtf8(trying)) return;
+  description.Set("Caption", Cp1250ToUtf8(trying));
+  FServices.Repaint(description);
+}
+
+void TfMain::CancelSearch() {
+  if (FSearch) FSearch->Cancel();
+}
+
+void TfMain::ReplayDeferredChanges() {
+  const auto changes = std::exchange(FDeferred, {});
+  for (const auto& [arrived, channel] : changes)
+    arrived ? ChannelArrived(channel) : ChannelRemoved(channel);
 }
 
 void TfMain::AddFoundModule(const TKVXChannel& Channel, const TKVXrec& Rec) {
@@ -211,13 +136,40 @@ void TfMain::lConnectClick() {
 }
 
 void TfMain::ChannelArrived(const TKVXChannel& Channel) {
-  TKVXrec scratch;
-  if (!TestChannel(Channel, scratch, false)) return;
-  if (auto usb = Channel.Query<IFTDISerialPortInterface>()) usb->ResetDevice();
-  AddFoundModule(Channel, scratch);
+  if (FSearch) {
+    FDeferred.emplace_back(true, Channel);
+    return;
+  }
+  auto ended = [self = std::weak_ptr<TfMain*>(FSelf)] {
+    AfMainThreadDispatcher()->Post([self] {
+      if (const auto form = self.lock()) (*form)->ArrivalsTested();
+    });
+  };
+  FArrivals.push_back(
+      std::make_unique<TModuleSearch>(std::vector{Channel}, TestSetup(), this, false, ended));
+}
+
+void TfMain::ArrivalsTested() {
+  for (auto arrival = FArrivals.begin(); arrival != FArrivals.end();) {
+    if (!(*arrival)->Wait(std::chrono::milliseconds(0))) {
+      ++arrival;
+      continue;
+    }
+    for (const TFoundModule& found : (*arrival)->Found()) {
+      if (auto usb = found.Channel.Query<IFTDISerialPortInterface>()) usb->ResetDevice();
+      AddFoundModule(found.Channel, found.Rec);
+    }
+    arrival = FArrivals.erase(arrival);
+  }
 }
 
 void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
+  if (FSearch) {
+    FDeferred.emplace_back(false, Channel);
+    return;
+  }
+  // A test of the channel still under way ends here, without a row.
+  std::erase_if(FArrivals, [&](const auto& Arrival) { return Channel && Arrival->Tests(Channel); });
   if (Channel && SameObject(Channel, FCurrent)) {
     Connect(nullptr);
     if (Channel->GetActive()) Channel->Close(true);

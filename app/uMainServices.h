@@ -16,7 +16,7 @@ class IMainServices {
   virtual void SetBusyCursor(bool Busy) = 0;
   // Handles what is pending: device changes, port events posted to the main thread.
   virtual void ProcessMessages() = 0;
-  // Draws the element now (the controller blocks the event loop while it searches).
+  // Draws the element now, also while the controller runs a loop of its own (a search).
   virtual void Repaint(TViewElement& Element) = 0;
   // The application's report of an error nobody handled.
   virtual void ShowError(const std::string& Text) = 0;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "comm/uTraceMonitor.h"
+#include "serial/AfSafeSync.h"
 #include "support/uProgramArgs.h"
 #include "support/uXmlUtils.h"
 
@@ -308,6 +309,7 @@ void TCommunicationInterface::Query(const std::string& Request, std::int32_t Tim
   auto deadline = written + limits.FirstReply;
   while (!ExchangesStopped()) {
     std::this_thread::sleep_for(kPoll);
+    AfPumpOwnEvents();
     const std::int32_t waiting = InputCount();
     if (waiting < 0) break;  // the device went away: nothing more will come
     if (waiting > 0) {

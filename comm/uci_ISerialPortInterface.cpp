@@ -174,7 +174,8 @@ void TSerialPortInterface::SetUpPort() {
   FPort->OnRINGDetected = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RING, 3); };
   // Carrier detect is reported with code 0, as the channel contract has no code of its own.
   FPort->OnRLSDChanged = [this](TAfCustomSerialPort*) { PortLine(MODEM_LINE_RTS, 4); };
-  FPort->SetOutBufSize(10000000);
+  // What the fastest line carries in a second; a write waits there only until the line takes it.
+  FPort->SetOutBufSize(static_cast<std::int32_t>(AfBaudRates[brUser - 1] / 10));
   FPort->SetInBufSize(10000000);
 }
 
@@ -277,6 +278,7 @@ void TSerialPortInterface::PurgeOutput() {
 }
 
 std::string TSerialPortInterface::GetPortName() {
+  std::lock_guard guard(FLabelLock);
   return FPortLabel;
 }
 
@@ -292,7 +294,10 @@ std::string TSerialPortInterface::GetConnectionString() {
 
 void TSerialPortInterface::SetConnectionString(const std::string& Text) {
   if (std::uint16_t Number; ConnectionPortNumber(Text, Number)) FPort->SetComNumber(Number);
-  FPortLabel = ComPortLabel(FPort->ComNumber());
+  {
+    std::lock_guard guard(FLabelLock);
+    FPortLabel = ComPortLabel(FPort->ComNumber());
+  }
   TSerialPortCoreInterface::SetConnectionString(Text);
   DoSettingsChanged();
 }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -165,6 +166,8 @@ class TSerialPortInterface : public TSerialPortCoreInterface {
   void PortDataReceived(TAfCustomSerialPort* Sender, std::int32_t Count);
   void PortLine(std::int32_t LineCode, int ModemLine);
 
+  // The manager looks channels up by name on the window's thread while a search tests them.
+  mutable std::mutex FLabelLock;
   std::string FPortLabel;
   std::unique_ptr<TAfComPort> FPort;
 };

@@ -22,6 +22,11 @@ constexpr std::size_t kUnknownItemRoom = 64;
 
 std::mutex gPauseLock;
 TKVXPauseFunction gPause;
+thread_local const std::atomic<bool>* gStop = nullptr;
+
+bool Stopped() {
+  return gStop && gStop->load();
+}
 
 // Empty unless a pause function is installed.
 TKVXPauseFunction InstalledPause() {
@@ -77,11 +82,20 @@ std::size_t LongestReplySize() {
   return LongestStreamSize() + kUnknownItemRoom + kFrameOverhead;
 }
 
+TKVXStopScope::TKVXStopScope(const std::atomic<bool>& Stop) : FPrevious(gStop) {
+  gStop = &Stop;
+}
+
+TKVXStopScope::~TKVXStopScope() {
+  gStop = FPrevious;
+}
+
 bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
               std::uint8_t Address, std::int32_t Timeout, std::string& Reply) {
   Reply.clear();
+  if (Stopped()) return false;
   KVXPause(kTransactPause);
-  if (!Channel || !Channel->GetActive()) return false;
+  if (!Channel || !Channel->GetActive() || Stopped()) return false;
   const std::string request = BuildFrame(Address, kRequestSignature, Instruction, Data);
   std::string received;
   // A line that carries anything but a frame for us (a talker that never stops, noise) ends
@@ -89,8 +103,9 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
   Channel->Query(
       request, Timeout, received,
       [](const std::string& bytes) {
-        return FrameCannotComplete(bytes) ? kReplyCannotComplete
-                                          : static_cast<std::uint16_t>(ValidateFrame(bytes));
+        return FrameCannotComplete(bytes) || Stopped()
+                   ? kReplyCannotComplete
+                   : static_cast<std::uint16_t>(ValidateFrame(bytes));
       },
       LongestReplySize());
   if (ValidateFrame(received) != 0) return false;

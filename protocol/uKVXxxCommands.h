@@ -2,6 +2,7 @@
 // The module's command set as the tool speaks it: one request-and-reply transaction over a
 // channel, and the sequences built from it (module check, download, upload, measured
 // values). Everything runs on the calling thread and blocks it.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -34,6 +35,19 @@ void KVXSleep(int Milliseconds);
 // The longest reply of the command set: a frame around the longest parameter stream. An
 // exchange collects no more, so a talker that keeps looking like a frame is cut off soon.
 std::size_t LongestReplySize();
+
+// While it lives, the calling thread's exchanges end as soon as Stop is set: a running one at
+// its next poll, later ones at once, all as if the module had not answered.
+class TKVXStopScope {
+ public:
+  explicit TKVXStopScope(const std::atomic<bool>& Stop);
+  ~TKVXStopScope();
+  TKVXStopScope(const TKVXStopScope&) = delete;
+  TKVXStopScope& operator=(const TKVXStopScope&) = delete;
+
+ private:
+  const std::atomic<bool>* FPrevious;
+};
 
 // One exchange. False when the channel is missing or closed or no valid frame came back;
 // raises only what the frame parse raises.

@@ -50,7 +50,11 @@ struct TSyncSlot {
   bool Enabled = false;
   TAfSafeSyncProc Callback;
   std::int32_t Id = 0;
+  // The thread that enabled the slot in a TAfOwnEventsScope; empty: the main thread.
+  std::shared_ptr<IAfMainThreadDispatcher> Receiver;
 };
+
+thread_local std::shared_ptr<TAfPlainDispatcher> GOwnEvents;
 
 // The process-wide table. The dispatcher plays the hidden window: it is fixed when the table
 // is created by the first allocation, unless one is installed later.
@@ -72,6 +76,9 @@ struct TSyncTable {
   bool IsCallable(std::int32_t Id) const {
     int index = Find(Id);
     return index >= 0 && Slots[index].Callback && Slots[index].Enabled;
+  }
+  std::shared_ptr<IAfMainThreadDispatcher> ReceiverOf(int Index) const {
+    return Slots[Index].Receiver ? Slots[Index].Receiver : Window;
   }
 };
 
@@ -95,7 +102,7 @@ void DeliverSyncCall(std::int32_t Id) {
     index = table.Find(Id);
     if (index < 0 || !table.IsCallable(Id)) return;
     callback = table.Slots[index].Callback;
-    window = table.Window;
+    window = table.ReceiverOf(index);
   }
   try {
     callback(index + 1);
@@ -161,6 +168,7 @@ bool EnableSyncSlot(std::int32_t Id, bool Enabled) {
     int index = table.Find(Id);
     if (index < 0 || !table.Slots[index].Callback) return false;
     table.Slots[index].Enabled = Enabled;
+    if (Enabled) table.Slots[index].Receiver = GOwnEvents;
   }
   table.Changed.notify_all();
   return true;
@@ -172,7 +180,7 @@ bool CallSyncSlot(std::int32_t Id, std::uint32_t TimeoutMs) {
   {
     std::lock_guard guard(table.Lock);
     if (!table.IsCallable(Id)) return false;
-    window = table.Window;
+    window = table.ReceiverOf(table.Find(Id));
   }
   if (window->IsMainThread()) {
     DeliverSyncCall(Id);
@@ -194,4 +202,17 @@ bool CallSyncSlot(std::int32_t Id, std::uint32_t TimeoutMs) {
   }
   std::lock_guard guard(table.Lock);
   return table.Created && table.IsCallable(Id);
+}
+
+TAfOwnEventsScope::TAfOwnEventsScope() {
+  GOwnEvents = std::make_shared<TAfPlainDispatcher>();
+}
+
+TAfOwnEventsScope::~TAfOwnEventsScope() {
+  GOwnEvents->ProcessPending();
+  GOwnEvents.reset();
+}
+
+void AfPumpOwnEvents() {
+  if (GOwnEvents) GOwnEvents->ProcessPending();
 }

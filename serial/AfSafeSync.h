@@ -65,3 +65,16 @@ bool EnableSyncSlot(std::int32_t Id, bool Enabled);
 // the slot is missing or disabled, before or after the call (a disabled slot also ends the
 // wait at once). A time-out alone does not make the result false.
 bool CallSyncSlot(std::int32_t Id, std::uint32_t TimeoutMs);
+
+// For its lifetime, the calling thread receives the calls of every slot enabled on it (the
+// events of a port it opens) and runs them itself in AfPumpOwnEvents, so that a channel tested
+// off the main thread never waits for the main thread. Ends by running what is still pending.
+class TAfOwnEventsScope {
+ public:
+  TAfOwnEventsScope();
+  ~TAfOwnEventsScope();
+  TAfOwnEventsScope(const TAfOwnEventsScope&) = delete;
+  TAfOwnEventsScope& operator=(const TAfOwnEventsScope&) = delete;
+};
+// Runs the calls posted to the calling thread's own events; nothing without a scope.
+void AfPumpOwnEvents();

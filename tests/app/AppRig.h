@@ -3,6 +3,7 @@
 // pseudo-terminals (through KVX_COMPORTS) and USB adapters of the fake driver library. The
 // controller's trace lines are read back from the diagnostic log.
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,6 +20,12 @@
 // The plain services of a headless front end, keeping what the controller asked of them.
 class TRecordingMainServices : public TPlainMainServices {
  public:
+  // Runs whenever the controller lets the window handle its events (during a search).
+  std::function<void()> WhileBusy;
+  void ProcessMessages() override {
+    TPlainMainServices::ProcessMessages();
+    if (WhileBusy) WhileBusy();
+  }
   void Repaint(TViewElement& Element) override {
     TPlainMainServices::Repaint(Element);
     ++FRepaints;

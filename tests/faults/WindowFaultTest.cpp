@@ -74,16 +74,38 @@ class TTalkerPeer : public ISimPeer {
   Clock::time_point FSent = Clock::now();
 };
 
-// Says nothing, and runs OnRequest (once) when it hears the first request.
+// Says nothing, and runs its hook (once, on the line's thread) when it hears the first request;
+// the hook's result is kept. The request may come from any thread of a search.
 class TRequestHook : public ISimPeer {
  public:
-  std::function<void()> OnRequest;
+  void SetOnRequest(std::function<std::string()> Hook) {
+    std::lock_guard lock(FLock);
+    FOnRequest = std::move(Hook);
+  }
+  // Empty until the hook has run.
+  std::optional<std::string> Result() const {
+    std::lock_guard lock(FLock);
+    return FResult;
+  }
   void Write(std::string_view, std::uint32_t, Clock::time_point) override {
-    if (auto hook = std::exchange(OnRequest, {})) hook();
+    std::function<std::string()> hook;
+    {
+      std::lock_guard lock(FLock);
+      hook = std::exchange(FOnRequest, {});
+    }
+    if (!hook) return;
+    std::string result = hook();
+    std::lock_guard lock(FLock);
+    FResult = std::move(result);
   }
   std::string Read(Clock::time_point) override { return {}; }
   std::size_t Available(Clock::time_point) const override { return 0; }
   std::optional<Clock::time_point> NextDue() const override { return std::nullopt; }
+
+ private:
+  mutable std::mutex FLock;
+  std::function<std::string()> FOnRequest;
+  std::optional<std::string> FResult;
 };
 
 TEST_F(WindowFaultTest, HungUpLineTakesTheWindowToTheSearchPageNamingThePort) {
@@ -125,9 +147,9 @@ TEST_F(WindowFaultTest, SearchGoesOnPastHungUpAndStreamingPortsWithinTheBudgetOf
   rig.AddComPeer(45, std::make_shared<TTalkerPeer>());
   rig.AddComPeer(46, std::make_shared<TRequestHook>());
   rig.AddComModule(47, KvxSimFactoryState(mtRS, 47));
-  std::string why = "the port was never asked";
-  hangUp->OnRequest = [&why, path = rig.ComPath(44)] { why = KernelHangUp(path); };
+  hangUp->SetOnRequest([path = rig.ComPath(44)] { return KernelHangUp(path); });
   rig["sSearch"].Click();
+  const std::string why = hangUp->Result().value_or("the port was never asked");
   if (!why.empty()) GTEST_SKIP() << why;
   EXPECT_EQ(rig["lbFoundedModules"].Items(), std::vector<std::string>{"VIROD|COM47|0047"});
   const auto testOf = [&](int port) {

@@ -123,6 +123,32 @@ TEST_F(WindowTest, SearchFindsBothModulesConnectsAndShowsTheMeasuredValues) {
   EXPECT_TRUE(Capture.Messages.empty());
 }
 
+// While it searches, the window goes on running its timers and repainting: the operator sees
+// which channel is tried and can press "Zrušit".
+TEST_F(WindowTest, TheWindowStaysLiveWhileItSearches) {
+  ASSERT_TRUE(ShowActive(*Window));
+  int ticksWhileSearching = 0;
+  QStringList channelsShown;
+  QTimer Timer;
+  Timer.setInterval(10);
+  QObject::connect(&Timer, &QTimer::timeout, [&] {
+    if (!Shown("pSearching")) return;
+    ++ticksWhileSearching;
+    EXPECT_TRUE(Shown("sCancelSearch"));
+    const QString Channel = W<QLabel>("lConnectionDesc")->text();
+    if (!Channel.isEmpty() && !channelsShown.contains(Channel)) channelsShown << Channel;
+  });
+  Timer.start();
+  Click("sSearch");
+  Timer.stop();
+  EXPECT_GT(ticksWhileSearching, 0);
+  EXPECT_FALSE(channelsShown.isEmpty());
+  for (const QString& Channel : channelsShown)
+    EXPECT_TRUE(Channel == "COM150" || Channel == "Simulated adapter") << Channel.toStdString();
+  EXPECT_TRUE(Shown("pSearch"));
+  EXPECT_EQ(W<QListWidget>("lbFoundedModules")->count(), 2);
+}
+
 TEST_F(WindowTest, AModuleBehindASerialDeviceServerIsListedAndConnectedLikeAComPort) {
   if (TSer2net::Program().empty()) GTEST_SKIP() << "ser2net is not installed";
   auto Remote = std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, 3333));

@@ -6,6 +6,7 @@
 
 #include "app/uMain.h"
 #include "app/uMainLayout.h"
+#include "comm/uRefusedPort.h"
 #include "support/uCodePage.h"
 #include "support/uStringUtils.h"
 #include "usb/uci_FTDIdirect.h"
@@ -145,8 +146,8 @@ void TfMain::ScanCIs() {
       } catch (const std::exception& error) {
         failure = error.what();
       }
-      if (channel->GetOpenFailure() == TOpenFailure::Denied && refused.empty())
-        refused = channel->GetPortName();
+      if (channel->GetOpenFailure() == TOpenFailure::Denied)
+        refused += (refused.empty() ? "" : ", ") + RefusedPortText(*channel);
       if (found) {
         DebugLog("TestCI (result=1)", this, 0, 11);
         AddFoundModule(channel, scratch);
@@ -210,20 +211,20 @@ void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
   UpdateFoundSection();
 }
 
-void TfMain::ShowPortMessage(const char* Label, const char* Template, const std::string& Port) {
+void TfMain::ShowPortMessage(const char* Label, const char* Template, const std::string& Ports) {
   TViewElement& message = Element(Label);
-  message.Set("Visible", !Port.empty());
-  if (Port.empty()) return;
-  message.Set("Caption", FillIn(Text(Template), {Cp1250ToUtf8(Port)}));
+  message.Set("Visible", !Ports.empty());
+  if (Ports.empty()) return;
+  message.Set("Caption", FillIn(Text(Template), {Ports}));
 }
 
 void TfMain::ShowChannelGone(const std::string& Port) {
   FChannelGone = Port;
-  ShowPortMessage("lChannelGone", "lChannelGoneText", Port);
+  ShowPortMessage("lChannelGone", "lChannelGoneText", Cp1250ToUtf8(Port));
   if (!Port.empty()) DebugLog("Channel gone " + Port, this);
 }
 
-void TfMain::ShowPermissionRefused(const std::string& Port) {
-  FPermissionRefused = Port;
-  ShowPortMessage("lNoPermission", "lNoPermissionText", Port);
+void TfMain::ShowPermissionRefused(const std::string& Ports) {
+  FPermissionRefused = Ports;
+  ShowPortMessage("lNoPermission", "lNoPermissionText", Ports);
 }

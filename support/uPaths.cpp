@@ -33,20 +33,6 @@ std::string AsFolder(const std::string& Dir) {
   return folder;
 }
 
-}  // namespace
-
-bool IsInstalledProgramDir(const std::string& Dir) {
-  const std::string dir = AsFolder(Dir);
-  return dir.starts_with("/usr/") || dir == AsFolder(KVX_INSTALL_BINDIR);
-}
-
-std::string OwnProgramDir() {
-  const std::string dir = GetExeDir();
-  return IsInstalledProgramDir(dir) ? std::string() : dir;
-}
-
-namespace {
-
 std::string WithoutTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
@@ -72,6 +58,16 @@ std::string BaseDir(const char* variable, const char* belowHome) {
 }
 
 }  // namespace
+
+bool IsInstalledProgramDir(const std::string& Dir) {
+  const std::string dir = AsFolder(Dir);
+  return dir.starts_with("/usr/") || dir == AsFolder(KVX_INSTALL_BINDIR);
+}
+
+std::string OwnProgramDir() {
+  const std::string dir = GetExeDir();
+  return IsInstalledProgramDir(dir) ? std::string() : dir;
+}
 
 std::string XdgStateHome() {
   return BaseDir("XDG_STATE_HOME", "/.local/state");

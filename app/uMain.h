@@ -63,8 +63,8 @@ class TfMain : public TLogSender {
   // The port of the module the window was connected to when its device went away; empty
   // while no such message is shown.
   const std::string& ChannelGone() const { return FChannelGone; }
-  // The ports the last search could not open for want of permission, when it found no module:
-  // "COM5 (/dev/ttyUSB0, group dialout), COM6 (...)", UTF-8.
+  // The ports the last search could not open for want of permission, when it found no module,
+  // each with its node and group (RefusedPortText), separated by ", ".
   const std::string& PermissionRefused() const { return FPermissionRefused; }
 
   void FillCommunicationPage();
@@ -94,10 +94,10 @@ class TfMain : public TLogSender {
   void OnClick(std::string_view Name, void (TfMain::*Handler)());
   void OnChange(std::string_view Name, void (TfMain::*Handler)(TViewElement&));
   void ShowChannelGone(const std::string& Port);
-  void ShowPermissionRefused(const std::string& Ports);
-  // Element Label shows the text of element Template with %1 replaced by Ports, UTF-8 (hidden
-  // when Ports is empty).
-  void ShowPortMessage(const char* Label, const char* Template, const std::string& Ports);
+  void ShowPermissionRefused(const std::string& Port);
+  // Element Label shows the text of element Template with %s replaced by Port (hidden when
+  // Port is empty).
+  void ShowPortMessage(const char* Label, const char* Template, const std::string& Port);
   void ShowModulePicture();
   // Reads the module into the read copy; false on any failure (the copy may then be partial).
   bool DownloadReadCopy();

@@ -211,20 +211,20 @@ void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
   UpdateFoundSection();
 }
 
-void TfMain::ShowPortMessage(const char* Label, const char* Template, const std::string& Ports) {
+void TfMain::ShowPortMessage(const char* Label, const char* Template, const std::string& Port) {
   TViewElement& message = Element(Label);
-  message.Set("Visible", !Ports.empty());
-  if (Ports.empty()) return;
-  message.Set("Caption", FillIn(Text(Template), {Ports}));
+  message.Set("Visible", !Port.empty());
+  if (Port.empty()) return;
+  message.Set("Caption", FillIn(Text(Template), {Cp1250ToUtf8(Port)}));
 }
 
 void TfMain::ShowChannelGone(const std::string& Port) {
   FChannelGone = Port;
-  ShowPortMessage("lChannelGone", "lChannelGoneText", Cp1250ToUtf8(Port));
+  ShowPortMessage("lChannelGone", "lChannelGoneText", Port);
   if (!Port.empty()) DebugLog("Channel gone " + Port, this);
 }
 
-void TfMain::ShowPermissionRefused(const std::string& Ports) {
-  FPermissionRefused = Ports;
-  ShowPortMessage("lNoPermission", "lNoPermissionText", Ports);
+void TfMain::ShowPermissionRefused(const std::string& Port) {
+  FPermissionRefused = Port;
+  ShowPortMessage("lNoPermission", "lNoPermissionText", Port);
 }

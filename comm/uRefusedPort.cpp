@@ -10,7 +10,7 @@ std::string RefusedPortText(ICommunicationInterface& Channel) {
   const std::string name = Channel.GetPortName();
   std::uint16_t number = 0;
   const std::string node = ConnectionPortNumber(name, number) ? AfComPortPath(number) : "";
-  if (node.empty()) return Cp1250ToUtf8(name);
+  if (node.empty()) return name;
   const std::string group = AfNodeGroup(node);
-  return Cp1250ToUtf8(name) + " (" + node + (group.empty() ? "" : ", group " + group) + ")";
+  return name + " (" + Utf8ToCp1250(node + (group.empty() ? "" : ", group " + group)) + ")";
 }

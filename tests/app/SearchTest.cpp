@@ -185,7 +185,7 @@ std::string OwnGroup() {
   return entry ? entry->gr_name : std::to_string(::getegid());
 }
 
-TEST(SearchTest, SearchThatFindsNothingNamesEveryPortTheUserMayNotOpen) {
+TEST(SearchTest, TheRefusedPortsAreNamedWithTheirNodesAndTheGroupsOwningThem) {
   TTempDir nodes;
   for (const char* node : {"ttyUSB0", "ttyUSB1"}) std::ofstream(nodes.File(node)).put('\n');
   const std::string usb0 = nodes.File("ttyUSB0") + ", group " + OwnGroup();
@@ -211,16 +211,26 @@ TEST(SearchTest, SearchThatFindsNothingNamesEveryPortTheUserMayNotOpen) {
     for (int port : c.Refused) lines[port]->SetDenied(true);
     TTestLines installed(lines);
     rig["sSearch"].Click();
-    EXPECT_TRUE(rig.Form().FoundChannels().empty());
-    EXPECT_TRUE(rig["lNoPermission"].GetBool("Visible"));
     EXPECT_EQ(rig["lNoPermission"].GetText("Caption").rfind(c.Expected + " nelze otevřít", 0), 0u)
         << rig["lNoPermission"].GetText("Caption");
     EXPECT_EQ(rig.Form().PermissionRefused(), c.Expected) << "what kvxctl reports";
-    // Once the user may open them, the next search says nothing of them.
-    for (int port : c.Refused) lines[port]->SetDenied(false);
-    rig["sSearch"].Click();
-    EXPECT_FALSE(rig["lNoPermission"].GetBool("Visible"));
   }
+}
+
+TEST(SearchTest, SearchThatFindsNothingNamesAPortTheUserMayNotOpen) {
+  TAppRig rig;
+  auto refused = std::make_shared<TAfSimLine>();
+  refused->SetDenied(true);
+  TTestLines lines({{7, refused}, {8, std::make_shared<TAfSimLine>()}});
+  rig["sSearch"].Click();
+  EXPECT_TRUE(rig.Form().FoundChannels().empty());
+  EXPECT_TRUE(rig["lNoPermission"].GetBool("Visible"));
+  EXPECT_EQ(rig["lNoPermission"].GetText("Caption").rfind("COM7 (", 0), 0u)
+      << rig["lNoPermission"].GetText("Caption");
+  // Once the user may open it, the next search says nothing of it.
+  refused->SetDenied(false);
+  rig["sSearch"].Click();
+  EXPECT_FALSE(rig["lNoPermission"].GetBool("Visible"));
 }
 
 TEST(SearchTest, AnArrivingChannelWithAModuleAddsItsRow) {

@@ -76,7 +76,7 @@ int Search(const TCtlOptions& Options, std::ostream& Out) {
   }
   if (Options.Json) Out << json.dump(2) << "\n";
   if (rows.empty() && !form.PermissionRefused().empty())
-    throw TCtlError(ceNotFound, "no module found; " + form.PermissionRefused() +
+    throw TCtlError(ceNotFound, "no module found; " + Cp1250ToUtf8(form.PermissionRefused()) +
                                     " may not be opened: " + kPermissionFix);
   if (rows.empty()) throw TCtlError(ceNotFound, "no module found");
   return ceDone;

@@ -63,8 +63,8 @@ class TfMain : public TLogSender {
   // The port of the module the window was connected to when its device went away; empty
   // while no such message is shown.
   const std::string& ChannelGone() const { return FChannelGone; }
-  // The ports the last search could not open for want of permission, when it found no module,
-  // each with its node and group (RefusedPortText), separated by ", ".
+  // A port the last search could not open for want of permission, when it found no module.
+  // Several are separated by ", ", each named with its node and group (RefusedPortText).
   const std::string& PermissionRefused() const { return FPermissionRefused; }
 
   void FillCommunicationPage();

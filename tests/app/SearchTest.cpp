@@ -14,7 +14,6 @@
 
 #include "sim/uScriptedPeer.h"
 #include "tests/app/AppRig.h"
-#include "tests/support/ScopedEnv.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 
 using ::testing::ElementsAre;
@@ -204,8 +203,10 @@ TEST(SearchTest, TheRefusedPortsAreNamedWithTheirNodesAndTheGroupsOwningThem) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     TAppRig rig;
-    const ScopedEnv map("KVX_COMPORTS", "7=" + nodes.File("ttyUSB0") + ";9=" +
-                                            nodes.File("ttyUSB1") + ";8=" + nodes.File("gone"));
+    // The rig takes the variable away again.
+    const std::string map =
+        "7=" + nodes.File("ttyUSB0") + ";9=" + nodes.File("ttyUSB1") + ";8=" + nodes.File("gone");
+    ::setenv("KVX_COMPORTS", map.c_str(), 1);
     std::map<std::int32_t, std::shared_ptr<TAfSimLine>> lines;
     for (int port : {7, 8, 9}) lines[port] = std::make_shared<TAfSimLine>();
     for (int port : c.Refused) lines[port]->SetDenied(true);

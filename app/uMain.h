@@ -76,6 +76,7 @@ class TfMain : public TLogSender {
   // shown in place of the plain texts.
   const std::string& ChannelProblem() const { return FChannelProblem; }
   // A port the last search could not open for want of permission, when it found no module.
+  // Several are separated by ", ", each named with its node and group (RefusedPortText).
   const std::string& PermissionRefused() const { return FPermissionRefused; }
 
   void FillCommunicationPage();

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <utility>
 
+#include "comm/uRefusedPort.h"
 #include "comm/uci_ISerialPortInterface.h"
 #include "serial/AfSafeSync.h"
 #include "support/uStringUtils.h"
@@ -276,9 +277,10 @@ std::vector<TFoundModule> TModuleSearch::Found() const {
 
 std::string TModuleSearch::Refused() const {
   std::lock_guard lock(FLock);
+  std::string refused;
   for (const TEntry& entry : FEntries)
-    if (entry.Refused) return entry.Channel->GetPortName();
-  return {};
+    if (entry.Refused) refused += (refused.empty() ? "" : ", ") + RefusedPortText(*entry.Channel);
+  return refused;
 }
 
 std::string TModuleSearch::Problem() const {

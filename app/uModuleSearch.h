@@ -91,7 +91,8 @@ class TModuleSearch {
   bool Tests(const TKVXChannel& Channel) const;
   // The modules found so far, in the order of the channels.
   std::vector<TFoundModule> Found() const;
-  // The first channel that could not be opened for want of permission; empty when none.
+  // Every channel that could not be opened for want of permission, each with its node and the
+  // node's group ("COM5 (/dev/ttyUSB0, group dialout)"), in the channels' order; empty when none.
   std::string Refused() const;
   // What the first channel without a module reports of its fault (a name that cannot be
   // resolved, a bad entry, a broken server); empty when none does.

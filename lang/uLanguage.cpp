@@ -42,7 +42,8 @@ TLanguageItem::TLanguageItem(const std::string& FileName)
 }
 
 std::vector<std::string> LanguageDirs() {
-  std::vector<std::string> dirs{ProgramSubdir(XdgDataHome()) + "/", GetExeDir()};
+  std::vector<std::string> dirs{ProgramSubdir(XdgDataHome()) + "/"};
+  if (const std::string own = OwnProgramDir(); !own.empty()) dirs.push_back(own);
   for (const std::string& base : XdgDataDirs()) dirs.push_back(ProgramSubdir(base) + "/");
   dirs.push_back(ProgramDataDir() + "/");
   return dirs;

@@ -58,8 +58,9 @@ class TLanguage {
 };
 
 // Where language files are looked for, each with its trailing '/', the one that wins a name
-// first: the user's own ($XDG_DATA_HOME/kvxsetup), the program's directory, the kvxsetup
-// folders of $XDG_DATA_DIRS in their order, and the installed program's data folder.
+// first: the user's own ($XDG_DATA_HOME/kvxsetup), the program's directory (not for an
+// installed program), the kvxsetup folders of $XDG_DATA_DIRS in their order, and the
+// installed program's data folder.
 std::vector<std::string> LanguageDirs();
 
 // The one instance of the running program.

@@ -1,5 +1,9 @@
 #include "serial/AfPortMap.h"
 
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -121,4 +125,15 @@ bool AfIsEmptyLegacyPort(const std::string& Path) {
   std::ifstream type("/sys/class/tty/" + name + "/type");
   int value = -1;
   return type >> value && value == 0;
+}
+
+std::string AfNodeGroup(const std::string& Path) {
+  struct stat info {};
+  if (::stat(Path.c_str(), &info) != 0) return {};
+  group entry{};
+  group* found = nullptr;
+  std::string buffer(4096, '\0');
+  while (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE)
+    buffer.resize(buffer.size() * 2);
+  return found ? std::string(found->gr_name) : std::to_string(info.st_gid);
 }

@@ -20,5 +20,8 @@ std::string AfComPortPath(std::int32_t Port);
 std::string AfParseComPortMap(std::string_view Text, std::map<std::int32_t, std::string>& Map);
 // A legacy /dev/ttySn node with no UART behind it (its sysfs type is 0): no port at all.
 bool AfIsEmptyLegacyPort(const std::string& Path);
+// The group owning the node Path (links followed), by name or else by number; empty when the
+// node cannot be looked at.
+std::string AfNodeGroup(const std::string& Path);
 // The file of port entries in the user's configuration directory.
 std::string AfPortsFilePath();

@@ -15,7 +15,7 @@ struct TLogState {
   int FFd = -1;
   int32_t FLogDay = 0;
   std::string FFileName;
-  // Where the files go first; empty means the program's directory.
+  // Where the files go first; empty means the program's directory unless it is installed.
   std::string FDirectory;
   // The local date-time source; empty means Now.
   std::function<TDateTime()> FClock;

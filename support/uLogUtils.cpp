@@ -103,10 +103,11 @@ bool CreateDayFile(TLogState& state, std::string directory, const TDateTimeParts
   return false;
 }
 
-// Next to the program when it may write there, else in the user's private state folder.
+// Next to a program that may keep files there and can write there, else in the user's
+// private state folder: an installed program never writes beside itself, even as root.
 void OpenDayFile(TLogState& state, const TDateTimeParts& now, int32_t today) {
-  if (CreateDayFile(state, state.FDirectory.empty() ? GetExeDir() : state.FDirectory, now, today))
-    return;
+  const std::string own = state.FDirectory.empty() ? OwnProgramDir() : state.FDirectory;
+  if (!own.empty() && CreateDayFile(state, own, now, today)) return;
   const std::string stateDir = ProgramSubdir(XdgStateHome());
   if (MakePrivateDir(stateDir)) CreateDayFile(state, stateDir, now, today);
 }

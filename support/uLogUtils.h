@@ -1,8 +1,9 @@
 #pragma once
 // The diagnostic trace file. Off unless the program is started with the switch "DEBUG";
-// then every DebugLog call appends one flushed line to "yyyymmdd_N.log" in the program's
-// directory, or in $XDG_STATE_HOME/kvxsetup/ when the program's directory takes no file
-// (an installed program), a new file per run and per calendar day. Never reports an error:
+// then every DebugLog call appends one flushed line to "yyyymmdd_N.log" in the directory of a
+// program run from a build tree or an unpacked folder, or in $XDG_STATE_HOME/kvxsetup/ for an
+// installed program and when the program's directory takes no file, a new file per run and
+// per calendar day. Never reports an error:
 // a line that cannot be written in either place is dropped.
 #include <cstdint>
 #include <functional>

@@ -26,6 +26,13 @@ std::string GetExeDir() {
 
 namespace {
 
+// The folder normalised and ending in '/', so that "/usr" never matches "/usrx/".
+std::string AsFolder(const std::string& Dir) {
+  std::string folder = std::filesystem::path(Dir).lexically_normal().string();
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
 std::string WithoutTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
@@ -51,6 +58,16 @@ std::string BaseDir(const char* variable, const char* belowHome) {
 }
 
 }  // namespace
+
+bool IsInstalledProgramDir(const std::string& Dir) {
+  const std::string dir = AsFolder(Dir);
+  return dir.starts_with("/usr/") || dir == AsFolder(KVX_INSTALL_BINDIR);
+}
+
+std::string OwnProgramDir() {
+  const std::string dir = GetExeDir();
+  return IsInstalledProgramDir(dir) ? std::string() : dir;
+}
 
 std::string XdgStateHome() {
   return BaseDir("XDG_STATE_HOME", "/.local/state");

@@ -8,6 +8,13 @@
 // system does not tell.
 std::string GetExeDir();
 
+// True for the folder of an installed program: anything below /usr (the package's /usr/bin,
+// /usr/local/bin) and the bin folder of the prefix this build installs to. Such a program keeps
+// nothing beside itself; a copy in a build tree or an unpacked folder does.
+bool IsInstalledProgramDir(const std::string& Dir);
+// The program's folder (with its trailing '/') when it may keep files there, else empty.
+std::string OwnProgramDir();
+
 // The user's base directories without a trailing '/': the variable when it holds an
 // absolute path (relative ones are invalid and ignored), else the default below $HOME.
 std::string XdgStateHome();   // $XDG_STATE_HOME, else ~/.local/state

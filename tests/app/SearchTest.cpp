@@ -3,8 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <map>
 #include <thread>
 
 #include "sim/uScriptedPeer.h"
@@ -186,6 +191,46 @@ TEST(SearchTest, PullingTheConnectedAdapterReturnsToTheSearchPage) {
   EXPECT_FALSE(rig["imgUSB"].GetBool("Visible"));
 }
 
+// The group a file of this test gets: the one the message must name for the nodes made here.
+std::string OwnGroup() {
+  const group* entry = ::getgrgid(::getegid());
+  return entry ? entry->gr_name : std::to_string(::getegid());
+}
+
+TEST(SearchTest, TheRefusedPortsAreNamedWithTheirNodesAndTheGroupsOwningThem) {
+  TTempDir nodes;
+  for (const char* node : {"ttyUSB0", "ttyUSB1"}) std::ofstream(nodes.File(node)).put('\n');
+  const std::string usb0 = nodes.File("ttyUSB0") + ", group " + OwnGroup();
+  const std::string usb1 = nodes.File("ttyUSB1") + ", group " + OwnGroup();
+  const struct {
+    const char* Name;
+    std::vector<int> Refused;
+    std::string Expected;
+  } cases[] = {
+      {"one refused port", {7}, "COM7 (" + usb0 + ")"},
+      {"every refused port, in the search's order",
+       {9, 7},
+       "COM7 (" + usb0 + "), COM9 (" + usb1 + ")"},
+      {"a node that cannot be looked at", {8}, "COM8 (" + nodes.File("gone") + ")"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TAppRig rig;
+    // The rig takes the variable away again.
+    const std::string map =
+        "7=" + nodes.File("ttyUSB0") + ";9=" + nodes.File("ttyUSB1") + ";8=" + nodes.File("gone");
+    ::setenv("KVX_COMPORTS", map.c_str(), 1);
+    std::map<std::int32_t, std::shared_ptr<TAfSimLine>> lines;
+    for (int port : {7, 8, 9}) lines[port] = std::make_shared<TAfSimLine>();
+    for (int port : c.Refused) lines[port]->SetDenied(true);
+    TTestLines installed(lines);
+    rig["sSearch"].Click();
+    EXPECT_EQ(rig["lNoPermission"].GetText("Caption").rfind(c.Expected + " nelze otevřít", 0), 0u)
+        << rig["lNoPermission"].GetText("Caption");
+    EXPECT_EQ(rig.Form().PermissionRefused(), c.Expected) << "what kvxctl reports";
+  }
+}
+
 TEST(SearchTest, SearchThatFindsNothingNamesAPortTheUserMayNotOpen) {
   TAppRig rig;
   auto refused = std::make_shared<TAfSimLine>();
@@ -194,7 +239,7 @@ TEST(SearchTest, SearchThatFindsNothingNamesAPortTheUserMayNotOpen) {
   rig["sSearch"].Click();
   EXPECT_TRUE(rig.Form().FoundChannels().empty());
   EXPECT_TRUE(rig["lNoPermission"].GetBool("Visible"));
-  EXPECT_EQ(rig["lNoPermission"].GetText("Caption").rfind("COM7 nelze otevřít", 0), 0u)
+  EXPECT_EQ(rig["lNoPermission"].GetText("Caption").rfind("COM7 (", 0), 0u)
       << rig["lNoPermission"].GetText("Caption");
   // Once the user may open it, the next search says nothing of it.
   refused->SetDenied(false);

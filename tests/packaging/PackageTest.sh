@@ -64,6 +64,22 @@ user_folder() {
   [ "$(id -u)" -ne 0 ] || chown nobody:nogroup "$1"
 }
 
+# Becomes the command, run with the unpacked bin folder mounted on /usr/local/bin in a mount
+# namespace of its own and as root there: the programs run as installed below /usr while every
+# file they write lands in the unpacked folder, never in the machine's /usr.
+exec_as_installed_root() {
+  [ -d /usr/local/bin ] || fail "no /usr/local/bin to mount the programs on"
+  local namespace=(unshare --mount --propagation private)
+  [ "$(id -u)" -eq 0 ] || namespace=(unshare --map-root-user --mount --propagation private)
+  exec "${namespace[@]}" -- bash -c 'mount --bind "$1" /usr/local/bin && shift && exec "$@"' _ \
+    "$scratch/root/usr/bin" "$@"
+}
+
+# The manual page rendered as plain text, without hyphenation or justification.
+manual_page() {
+  MANWIDTH=200 man --nh --nj -l "$scratch/root/usr/share/man/man1/$1.1.gz" 2>/dev/null
+}
+
 case $check in
 build)
   rm -rf "$work"
@@ -86,7 +102,8 @@ holds_every_file_and_computed_dependencies)
     /usr/share/icons/hicolor/scalable/apps/kvxsetup.svg \
     /usr/share/man/man1/kvxctl.1.gz /usr/share/man/man1/kvxsetup.1.gz \
     /usr/share/man/man1/kvx-trace.1.gz /usr/lib/udev/rules.d/60-kvxsetup-d2xx.rules \
-    /usr/share/doc/kvxsetup/copyright /usr/share/doc/kvxsetup/changelog.gz; do
+    /usr/share/doc/kvxsetup/copyright /usr/share/doc/kvxsetup/changelog.gz \
+    /usr/share/doc/kvxsetup/README.md.gz; do
     grep -qx -- "$f" <<<"$files" || fail "$f is not in the package"
   done
   if grep -q 'kvx-sim' <<<"$files"; then fail "kvx-sim is shipped"; fi
@@ -107,9 +124,121 @@ install_holds_the_same_files_as_the_package)
   [ "$installed" = "$packed" ] || fail "they differ: $(diff <(echo "$installed") <(echo "$packed"))"
   ;;
 
-lintian_finds_no_errors)
-  # Warnings are listed for the reader; only errors fail.
-  lintian --fail-on error --no-tag-display-limit "$(the_package)"
+lintian_finds_no_errors_and_no_hardening_tags)
+  # Warnings are listed for the reader; errors and missing hardening fail.
+  lintian --display-info --fail-on error --no-tag-display-limit "$(the_package)" | tee "$work/lintian.out"
+  if grep -E '^[A-Z]: kvxsetup: hardening-' "$work/lintian.out"; then
+    fail "the programs lack hardening"
+  fi
+  ;;
+
+copyright_names_the_code_compiled_in)
+  # Stanzas of code that is not ours but compiled into a program, each with its licence.
+  unpack
+  copyright=$scratch/root/usr/share/doc/kvxsetup/copyright
+  while IFS='|' read -r files holder license; do
+    stanza=$(awk -v files="Files: $files" '$0 == files {on = 1} on && /^$/ {exit} on' "$copyright")
+    [ -n "$stanza" ] || fail "no stanza for $files"
+    grep -q "$holder" <<<"$stanza" || fail "$files: $holder not named"
+    grep -qx "License: $license" <<<"$stanza" || fail "$files: not under $license"
+    awk -v lic="License: $license" 'prev == "" && $0 == lic {found = 1} {prev = $0} END {exit !found}' \
+      "$copyright" || fail "no text of the licence $license"
+  done <<'STANZAS'
+nlohmann/*|Niels Lohmann|Expat
+STANZAS
+  ;;
+
+manual_pages_document_ports_folders_and_fields)
+  unpack
+  while IFS='|' read -r page text; do
+    manual_page "$page" | grep -qF -- "$text" || fail "$page.1 does not say '$text'"
+  done <<'FACTS'
+kvxctl|rfc2217://host:port
+kvxctl|tcp://host:port
+kvxctl|$XDG_CONFIG_HOME/kvxsetup/ports
+kvxctl|$XDG_STATE_HOME/kvxsetup/yyyymmdd_N.log
+kvxctl|XDG_DATA_HOME
+kvxctl|XDG_RUNTIME_DIR
+kvxctl|The module's address, 0 to 253
+kvxctl|19200, 38400, 57600, 115200 or 230400
+kvxctl|The user data, at most 16 characters
+kvxctl|-99999999 to 99999999
+kvxctl|Decimal places, 0 to 2
+kvxctl|1, 2, 4, 8, 16, 32, 64 or 128
+kvxctl|the hysteresis, -10000 to 10000
+kvxsetup|rfc2217://host:port
+kvxsetup|tcp://host:port
+kvxsetup|$XDG_CONFIG_HOME/kvxsetup/ports
+kvxsetup|$XDG_STATE_HOME/kvxsetup/yyyymmdd_N.log
+kvxsetup|$XDG_DATA_HOME/kvxsetup/
+kvxsetup|--version
+kvx-trace|--version
+FACTS
+  # Every field kvxctl shows of a module has its entry.
+  start_simulated_module
+  "$scratch/root/usr/bin/kvxctl" show COM100 >"$scratch/show" 2>&1 || fail "show: $(cat "$scratch/show")"
+  fields=$(sed -n '/^address: /,$ s/^\(ch[1-4]\.\)\?\([a-z]*\): .*/\1\2/p' "$scratch/show" |
+    sed 's/^ch[1-4]\./chN./' | sort -u)
+  [ -n "$fields" ] || fail "show printed no field: $(cat "$scratch/show")"
+  for field in $fields; do
+    manual_page kvxctl | grep -qE "^ +$field\b|, $field\b" || fail "kvxctl.1 has no entry for $field"
+  done
+  ;;
+
+programs_answer_help_and_version_without_a_display)
+  unpack
+  while IFS='|' read -r program usage; do
+    for option in --help --version; do
+      env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+        "$scratch/root/usr/bin/$program" "$option" >"$scratch/out" 2>"$scratch/err" ||
+        fail "$program $option failed: $(cat "$scratch/err")"
+      [ -s "$scratch/err" ] && fail "$program $option complained: $(cat "$scratch/err")"
+      [ "$option" = --version ] && expected="$program $version" || expected=$usage
+      grep -q -- "$expected" "$scratch/out" || fail "$program $option said: $(cat "$scratch/out")"
+    done
+  done <<'PROGRAMS'
+kvxsetup|usage: kvxsetup
+kvxctl|Usage: kvxctl
+kvx-trace|usage: kvx-trace
+PROGRAMS
+  ;;
+
+an_installed_program_run_as_root_writes_nothing_under_usr)
+  # Root may write into the programs' folder, and the trace still goes to the state folder.
+  unpack
+  [ -w "$scratch/root/usr/bin" ] || fail "the programs' folder is read-only: nothing would be shown"
+  mkdir -p "$scratch/home"
+  export HOME=$scratch/home XDG_STATE_HOME=$scratch/home/state
+  export KVX_FTD2XX_LIBRARY=/nonexistent/libftd2xx.so QT_QPA_PLATFORM=offscreen
+  touch "$scratch/before"
+  runs=0
+  while read -r program switch; do
+    runs=$((runs + 1))
+    if [ "$program" = kvxsetup ]; then
+      # The window runs until stopped: it is stopped once its trace is there.
+      (exec_as_installed_root "/usr/local/bin/$program" "$switch") >/dev/null 2>&1 &
+      window=$!
+      for _ in $(seq 1 200); do
+        [ "$(find "$XDG_STATE_HOME/kvxsetup" -name '*.log' 2>/dev/null | wc -l)" -ge "$runs" ] && break
+        sleep 0.1
+      done
+      kill "$window" 2>/dev/null || true
+      wait "$window" 2>/dev/null || true
+    else
+      (exec_as_installed_root "/usr/local/bin/$program" "$switch" list) >/dev/null 2>"$scratch/err" ||
+        fail "$program $switch: $(cat "$scratch/err")"
+      grep -q "^kvxctl: trace file $XDG_STATE_HOME/kvxsetup/" "$scratch/err" ||
+        fail "$program $switch told no trace in the state folder: $(cat "$scratch/err")"
+    fi
+    written=$(find "$scratch/root" -newer "$scratch/before" -type f)
+    [ -z "$written" ] || fail "$program $switch wrote under /usr: $written"
+    [ "$(find "$XDG_STATE_HOME/kvxsetup" -name '*.log' | wc -l)" -eq "$runs" ] ||
+      fail "$program $switch wrote no trace in $XDG_STATE_HOME/kvxsetup"
+  done <<'RUNS'
+kvxctl --debug
+kvxctl DEBUG
+kvxsetup DEBUG
+RUNS
   ;;
 
 desktop_entry_and_metainfo_validate)

@@ -52,6 +52,26 @@ TEST(Paths, InstalledDataFolderIsBesideTheProgramsBinFolder) {
             (exe.parent_path().parent_path() / "share" / "kvxsetup").lexically_normal().string());
 }
 
+TEST(Paths, OnlyAProgramInstalledUnderUsrOrTheInstallPrefixKeepsNothingBesideItself) {
+  const struct {
+    std::string Dir;
+    bool Installed;
+  } cases[] = {
+      {"/usr/bin/", true},  // the package's
+      {"/usr/local/bin", true},
+      {KVX_INSTALL_BINDIR, true},
+      {"/usr/lib/../bin/", true},
+      {"/tmp/unpacked/root/usr/bin/", false},
+      {"/home/op/kvxsetup/build/default/app/", false},
+      {"/usrdata/bin/", false},
+      {"/usr/../opt/kvx/", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Dir);
+    EXPECT_EQ(IsInstalledProgramDir(c.Dir), c.Installed);
+  }
+}
+
 mode_t ModeOf(const std::string& path) {
   struct stat info {};
   ::lstat(path.c_str(), &info);

@@ -45,12 +45,28 @@ bool SomeoneListens(const sockaddr_un& address) {
          ::connect(probe.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
 }
 
+void PrintUsage(std::FILE* Out) {
+  std::fprintf(Out,
+               "usage: kvx-trace [--help | --version]\n"
+               "Listens on %s and prints every message\n"
+               "of a kvxsetup or kvxctl run started with DST or STD.\n",
+               TraceMonitorSocketPath().c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string option = argc == 2 ? argv[1] : "";
+  if (option == "--help" || option == "-h") {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (option == "--version") {
+    std::printf("kvx-trace %s\n", KVX_VERSION_TEXT);
+    return 0;
+  }
   if (argc > 1) {
-    std::fprintf(stderr, "usage: %s\nListens on %s and prints every message.\n", argv[0],
-                 TraceMonitorSocketPath().c_str());
+    PrintUsage(stderr);
     return 2;
   }
   const std::string path = TraceMonitorSocketPath();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "comm/uRefusedPort.h"
 #include "support/uCodePage.h"
 #include "support/uNumberText.h"
 #include "support/uStringUtils.h"
@@ -58,7 +59,8 @@ void TCtlSession::Connect(const std::string& Name) {
   if (channel->GetOpenFailure() == TOpenFailure::InUse)
     throw TCtlError(ceCommunication, Name + " is in use by another program");
   if (channel->GetOpenFailure() == TOpenFailure::Denied)
-    throw TCtlError(ceCommunication, Name + ": permission denied (" + kPermissionFix + ")");
+    throw TCtlError(ceCommunication, Cp1250ToUtf8(RefusedPortText(*channel)) +
+                                         ": permission denied (" + kPermissionFix + ")");
   throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
 }
 

@@ -101,7 +101,13 @@ void TfMain::ConnectHandlers() {
 
 void TfMain::FormShow() {
   Connect(nullptr);
-  Element("cbbLanguage").Set("ItemIndex", 0);
+  // A language remembered from the last run is chosen already.
+  if (TViewElement& languages = Element("cbbLanguage"); languages.GetInt("ItemIndex") < 0)
+    languages.Set("ItemIndex", 0);
+}
+
+void TfMain::FormClose() {
+  Connect(nullptr);
 }
 
 void TfMain::ShowPage(TViewElement& Page) {

@@ -43,8 +43,12 @@ class TfMain : public TLogSender {
   TViewElement& View() { return FView; }
   TViewElement& Element(std::string_view Name) const { return FView.Component(Name); }
 
-  // First show: to the search page, first language item selected.
+  // First show: to the search page, first language item selected unless the language
+  // remembered from the last run is.
   void FormShow();
+  // The window closes: the module is let go (polling stops, the trend and its recording end,
+  // the port is closed).
+  void FormClose();
 
   void ShowPage(TViewElement& Page);
   // Opens the channel and looks for a module at each search speed; on an answer downloads its
@@ -75,7 +79,7 @@ class TfMain : public TLogSender {
   bool ShowChannelPage(int Channel);
   void UpdateSaveButton();
   // Uploads the changes, reads the module back and shows what it holds on every page; the
-  // fields it did not take are named to the operator and stay to be saved again.
+  // fields it did not take are named to the operator and dropped from the edited copy.
   void SaveChanges();
   void MeasureTick();
 

@@ -258,11 +258,22 @@ void ChannelPage(TLayout& layout) {
 // Texts that the window fills in or shows in the trend window; "%1", "%2", ... are the blanks.
 void WindowTexts(TLayout& layout) {
   const char* const texts[][2] = {
-      {"txChannelHeading", "Kanál %1"},   {"txInputRange", "( Vstupní rozsah: %1 )"},
-      {"txValueName", kNumberValueName},  {"txRangeMessage", kNumberRangeMessage},
-      {"txTrendCaption", "Průběh"},       {"txTrendLast", "Posledních %1 min"},
-      {"txTrendAll", "Vše od připojení"}, {"txTrendRecord", "Záznam"},
-      {"txTrendStop", "Zastavit záznam"}, {"txTrendSaveImage", "Uložit obrázek"},
+      {"txChannelHeading", "Kanál %1"},
+      {"txInputRange", "( Vstupní rozsah: %1 )"},
+      {"txValueName", kNumberValueName},
+      {"txRangeMessage", kNumberRangeMessage},
+      {"txTrendCaption", "Průběh"},
+      {"txTrendLast", "Posledních %1 min"},
+      {"txTrendAll", "Vše od připojení"},
+      {"txTrendRecord", "Záznam"},
+      {"txTrendStop", "Zastavit záznam"},
+      {"txTrendSaveImage", "Uložit obrázek"},
+      {"txTrendOwnScales", "Každý kanál ve vlastním měřítku"},
+      {"txCannotWrite", "Soubor %1 nelze zapsat: %2."},
+      {"txWriteNoFolder", "složka neexistuje"},
+      {"txWriteNoPermission", "chybí oprávnění"},
+      {"txWriteDiskFull", "disk je plný"},
+      {"txWriteFailed", "chyba zápisu"},
   };
   for (const auto& [name, text] : texts)
     layout.Form.CreateComponent("TLanguageText", name).Set("Caption", text);

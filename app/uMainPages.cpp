@@ -10,6 +10,17 @@
 #include "support/uMessages.h"
 #include "support/uStringUtils.h"
 
+namespace {
+
+// A real typed equal to the module's keeps the module's bits, so retyping what a field shows
+// (or "-0" for 0) is no change; any other zero is sent as 0.
+float Entered(float Typed, float Held) {
+  if (Typed == Held) return Held;
+  return Typed == 0 ? 0.0f : Typed;
+}
+
+}  // namespace
+
 void TfMain::FillCommunicationPage() {
   const TKVXTirmel& ident = FRead.Ident;
   Element("cbCommunicationSpeed").Set("ItemIndex", ident.SpeedCode);
@@ -64,9 +75,9 @@ void TfMain::FillChannelPage(const TKVXrec& Rec, int Channel) {
   Element("deMinValue").Set("Value", ShortestDecimal(watch.LowerLimit));
   Element("deHystValue").Set("Value", ShortestDecimal(watch.Hysteresis));
   Element("CheckBox2").Set("Checked", (watch.Flags & kWatchOnFlag) != 0);
-  const TRange range = ScaleToRange(setup.Offset, setup.Scale, kRangeSpan);
-  Element("deValueRangeMin").Set("Value", ShortestDecimal(range.Min));
-  Element("deValueRangeMax").Set("Value", ShortestDecimal(range.Max));
+  const TRangeEnds range = ShownRange(setup.Offset, setup.Scale, kRangeSpan);
+  Element("deValueRangeMin").Set("Value", range.Min);
+  Element("deValueRangeMax").Set("Value", range.Max);
   Element("ieDecimals").Set("Value", setup.Decimals);
   Element("eChannelName").Set("Text", Cp1250ToUtf8(Trim(setup.Name)));
   Element("cb4_20mA").Set("Checked", setup.Loop == 1);
@@ -111,10 +122,11 @@ void TfMain::SaveChanges() {
     Element("sSaveChanges1").Set("Visible", false);
     return;
   }
+  // The edited copy starts again from what the module holds: a value it refused is shown as
+  // it holds it and is not sent again unless typed again.
   Refresh(false);
-  FFieldsNotTaken = KeepFieldsNotTaken(saved, FRead, FEdited);
-  if (Element("pChannel").GetBool("Visible")) FillChannelPage(FRead, PageChannel());
-  UpdateSaveButton();
+  FFieldsNotTaken = SavedFieldsNotHeld(saved, FRead);
+  if (Element("pChannel").GetBool("Visible")) FillChannelPage(FEdited, PageChannel());
   if (!FFieldsNotTaken.empty()) ReportFieldsNotTaken(FFieldsNotTaken);
 }
 
@@ -175,9 +187,13 @@ void TfMain::UnitChange(TViewElement& Sender) {
 }
 
 void TfMain::RangeChange(TViewElement&) {
-  TChannelSetup& setup = FEdited.Setup[PageChannel()];
+  const int channel = PageChannel();
+  float offset = 0, scale = 0;
   RangeToScale(Element("deValueRangeMin").GetReal("Value"),
-               Element("deValueRangeMax").GetReal("Value"), kRangeSpan, setup.Offset, setup.Scale);
+               Element("deValueRangeMax").GetReal("Value"), kRangeSpan, offset, scale);
+  TChannelSetup& setup = FEdited.Setup[channel];
+  setup.Offset = Entered(offset, FRead.Setup[channel].Offset);
+  setup.Scale = Entered(scale, FRead.Setup[channel].Scale);
   UpdateSaveButton();
 }
 
@@ -206,13 +222,13 @@ void TfMain::WatchingChange(TViewElement& Sender) {
 }
 
 void TfMain::LimitChange(TViewElement& Sender) {
-  TChannelWatch& watch = FEdited.Watch[PageChannel()];
-  const float value = static_cast<float>(Sender.GetReal("Value"));
+  const int channel = PageChannel();
+  float TChannelWatch::*limit = &TChannelWatch::Hysteresis;
   if (Sender.Name() == "deMaxValue")
-    watch.UpperLimit = value;
+    limit = &TChannelWatch::UpperLimit;
   else if (Sender.Name() == "deMinValue")
-    watch.LowerLimit = value;
-  else
-    watch.Hysteresis = value;
+    limit = &TChannelWatch::LowerLimit;
+  FEdited.Watch[channel].*limit =
+      Entered(static_cast<float>(Sender.GetReal("Value")), FRead.Watch[channel].*limit);
   UpdateSaveButton();
 }

@@ -76,10 +76,13 @@ std::string CsvLine(const TTrendReading& Reading, const TTrendChannels& Channels
   return line + "\n";
 }
 
+ECannotWrite::ECannotWrite(const std::string& FileName, int Error)
+    : Exception("cannot write " + FileName + ": " + std::strerror(Error)), FError(Error) {}
+
 TCsvRecording::TCsvRecording(const std::string& FileName, const TTrendChannels& Channels)
     : FFileName(FileName), FChannels(Channels) {
   FFd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-  if (FFd < 0) throw Exception("cannot write " + FileName + ": " + std::strerror(errno));
+  if (FFd < 0) throw ECannotWrite(FileName, errno);
   try {
     WriteLine(CsvHeader(FChannels));
   } catch (...) {
@@ -97,6 +100,5 @@ void TCsvRecording::Write(const TTrendReading& Reading) {
 }
 
 void TCsvRecording::WriteLine(const std::string& Line) {
-  if (const int error = WriteAll(FFd, Line))
-    throw Exception("cannot write " + FFileName + ": " + std::strerror(error));
+  if (const int error = WriteAll(FFd, Line)) throw ECannotWrite(FFileName, error);
 }

@@ -8,15 +8,26 @@
 #include <string>
 
 #include "app/uTrend.h"
+#include "support/uErrors.h"
 
 // Lines end with "\n".
 std::string CsvHeader(const TTrendChannels& Channels);
 std::string CsvLine(const TTrendReading& Reading, const TTrendChannels& Channels);
 std::string IsoLocalTime(std::int64_t TimeMs);
 
+// The recording's file cannot be written: what() names the file and gives the system's text.
+class ECannotWrite : public Exception {
+ public:
+  ECannotWrite(const std::string& FileName, int Error);
+  int Error() const { return FError; }
+
+ private:
+  int FError;
+};
+
 // A recording into a file: the header at once, then one line per reading, each handed to
 // the system in one write as it comes, so a program killed mid-way leaves every complete
-// line in the file. Raises Exception naming the file when it cannot be written.
+// line in the file. Raises ECannotWrite when it cannot be written.
 class TCsvRecording {
  public:
   TCsvRecording(const std::string& FileName, const TTrendChannels& Channels);

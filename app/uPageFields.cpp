@@ -1,7 +1,6 @@
 #include "app/uPageFields.h"
 
 #include <algorithm>
-#include <cstdint>
 
 #include "protocol/uKVXxxCommands.h"
 #include "support/uConversionUtils.h"
@@ -14,35 +13,26 @@ float RangeTop(const TChannelSetup& Setup) {
   return ScaleToRange(Setup.Offset, Setup.Scale, kRangeSpan).Max;
 }
 
-// One field: whether Saved and Held agree in it (for the channel given), and how it is copied.
+// One field and whether Saved and Held agree in it (for the channel given).
 struct TFieldRule {
   const char* Label;
   const char* Element;
   bool (*Same)(const TKVXrec& Saved, const TKVXrec& Held, int Channel);
-  void (*Copy)(const TKVXrec& From, TKVXrec& To, int Channel);
 };
 
 // Where a field lives: in the identity (the communication page) or in a channel's record.
 template <auto Member>
 struct TIdentField {
   static auto& Of(const TKVXrec& Rec, int) { return Rec.Ident.*Member; }
-  static auto& Of(TKVXrec& Rec, int) { return Rec.Ident.*Member; }
 };
 template <auto Member>
 struct TSetupField {
   static auto& Of(const TKVXrec& Rec, int Channel) { return Rec.Setup[Channel].*Member; }
-  static auto& Of(TKVXrec& Rec, int Channel) { return Rec.Setup[Channel].*Member; }
 };
 template <auto Member>
 struct TWatchField {
   static auto& Of(const TKVXrec& Rec, int Channel) { return Rec.Watch[Channel].*Member; }
-  static auto& Of(TKVXrec& Rec, int Channel) { return Rec.Watch[Channel].*Member; }
 };
-
-template <class Field>
-void CopyValue(const TKVXrec& From, TKVXrec& To, int Channel) {
-  Field::Of(To, Channel) = Field::Of(From, Channel);
-}
 
 template <class Field>
 bool SameValue(const TKVXrec& Saved, const TKVXrec& Held, int Channel) {
@@ -63,22 +53,21 @@ bool SameTrimmed(const TKVXrec& Saved, const TKVXrec& Held, int Channel) {
 
 template <class Field>
 constexpr TFieldRule ExactRule(const char* Label, const char* Element) {
-  return {Label, Element, SameValue<Field>, CopyValue<Field>};
+  return {Label, Element, SameValue<Field>};
 }
 template <class Field>
 constexpr TFieldRule RealRule(const char* Label, const char* Element) {
-  return {Label, Element, SameRealBits<Field>, CopyValue<Field>};
+  return {Label, Element, SameRealBits<Field>};
 }
 template <class Field>
 constexpr TFieldRule TextRule(const char* Label, const char* Element) {
-  return {Label, Element, SameTrimmed<Field>, CopyValue<Field>};
+  return {Label, Element, SameTrimmed<Field>};
 }
 
 const TFieldRule kCommunicationFields[] = {
     // The speed counts only where the upload sends it.
     {"lKomunikacniRychlost", "cbCommunicationSpeed",
-     [](const TKVXrec& saved, const TKVXrec& held, int) { return !SpeedChanged(held, saved); },
-     CopyValue<TIdentField<&TKVXTirmel::SpeedCode>>},
+     [](const TKVXrec& saved, const TKVXrec& held, int) { return !SpeedChanged(held, saved); }},
     ExactRule<TIdentField<&TKVXTirmel::Address>>("lAdresaModulu", "cbADR"),
     TextRule<TIdentField<&TKVXTirmel::UserData>>("lUzivatelskaData", "mUserData"),
 };
@@ -87,29 +76,22 @@ const TFieldRule kChannelFields[] = {
     TextRule<TSetupField<&TChannelSetup::Name>>("Label1", "eChannelName"),
     ExactRule<TSetupField<&TChannelSetup::Loop>>("Label11", "cb4_20mA"),
     TextRule<TSetupField<&TChannelSetup::Unit>>("Label2", "eChannelUnit"),
-    // The top follows from bottom and scale: copying the scale with the bottom restores it.
+    // The top follows from bottom and scale.
     {"Label5", "deValueRangeMax",
      [](const TKVXrec& saved, const TKVXrec& held, int channel) {
        return SameBits(RangeTop(saved.Setup[channel]), RangeTop(held.Setup[channel]));
-     },
-     CopyValue<TSetupField<&TChannelSetup::Scale>>},
+     }},
     RealRule<TSetupField<&TChannelSetup::Offset>>("Label6", "deValueRangeMin"),
     ExactRule<TSetupField<&TChannelSetup::Decimals>>("Label7", "ieDecimals"),
     {"lblChannelGain", "cbbChannelGain",
      [](const TKVXrec& saved, const TKVXrec& held, int channel) {
        return !held.Setup[channel].GainPresent ||
               saved.Setup[channel].GainIndex == held.Setup[channel].GainIndex;
-     },
-     CopyValue<TSetupField<&TChannelSetup::GainIndex>>},
+     }},
     // Only the watching bit of the flags is on the page.
     {"Label17", "CheckBox2",
      [](const TKVXrec& saved, const TKVXrec& held, int channel) {
        return ((saved.Watch[channel].Flags ^ held.Watch[channel].Flags) & kWatchOnFlag) == 0;
-     },
-     [](const TKVXrec& from, TKVXrec& to, int channel) {
-       std::uint8_t& flags = to.Watch[channel].Flags;
-       flags = static_cast<std::uint8_t>((flags & ~kWatchOnFlag) |
-                                         (from.Watch[channel].Flags & kWatchOnFlag));
      }},
     RealRule<TWatchField<&TChannelWatch::UpperLimit>>("Label19", "deMaxValue"),
     RealRule<TWatchField<&TChannelWatch::LowerLimit>>("Label20", "deMinValue"),
@@ -127,13 +109,10 @@ const TFieldBounds& NumberFieldBounds(std::string_view Element) {
   return field->Bounds;
 }
 
-std::vector<TPageField> KeepFieldsNotTaken(const TKVXrec& Saved, const TKVXrec& Held,
-                                           TKVXrec& Edited) {
+std::vector<TPageField> SavedFieldsNotHeld(const TKVXrec& Saved, const TKVXrec& Held) {
   std::vector<TPageField> fields;
   const auto check = [&](const TFieldRule& Rule, int Channel) {
-    if (Rule.Same(Saved, Held, Channel)) return;
-    Rule.Copy(Saved, Edited, Channel);
-    fields.push_back({Rule.Label, Rule.Element, Channel});
+    if (!Rule.Same(Saved, Held, Channel)) fields.push_back({Rule.Label, Rule.Element, Channel});
   };
   for (const TFieldRule& rule : kCommunicationFields) check(rule, 0);
   for (int channel = 1; channel <= kChannelCount; ++channel)

@@ -49,8 +49,6 @@ struct TPageField {
 };
 
 // The fields in which Held differs from Saved, in page order: the communication page, then
-// each channel the module reports. Each of them is copied from Saved into Edited, so that
-// saving again sends it again. A field the upload never sends for this module (the speed of
-// a model other than RS, the gain of a channel without one) is not among them.
-std::vector<TPageField> KeepFieldsNotTaken(const TKVXrec& Saved, const TKVXrec& Held,
-                                           TKVXrec& Edited);
+// each channel the module reports. A field the upload never sends for this module (the speed
+// of a model other than RS, the gain of a channel without one) is not among them.
+std::vector<TPageField> SavedFieldsNotHeld(const TKVXrec& Saved, const TKVXrec& Held);

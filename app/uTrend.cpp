@@ -80,14 +80,16 @@ TTrendColumns TTrend::Columns(TTrendSpan Span, int Width,
       gap[channel] = false;
     }
   }
+  const auto widen = [](std::optional<TTrendRange>& Range, const TTrendColumn& Column) {
+    Range = Range ? TTrendRange{std::min<double>(Range->Min, Column.Min),
+                                std::max<double>(Range->Max, Column.Max)}
+                  : TTrendRange{Column.Min, Column.Max};
+  };
   for (const auto& columns : result.Columns)
-    for (const TTrendColumn& column : columns) {
-      if (!column.Valid) continue;
-      if (!result.Range)
-        result.Range = TTrendRange{column.Min, column.Max};
-      else
-        result.Range = TTrendRange{std::min<double>(result.Range->Min, column.Min),
-                                   std::max<double>(result.Range->Max, column.Max)};
+    for (std::size_t channel = 0; channel < kTrendChannels; ++channel) {
+      if (!columns[channel].Valid) continue;
+      widen(result.Range, columns[channel]);
+      widen(result.ChannelRanges[channel], columns[channel]);
     }
   return result;
 }

@@ -71,6 +71,7 @@ struct TTrendColumns {
   std::int64_t To = 0;    // time of the right edge: the newest reading
   std::vector<std::array<TTrendColumn, kTrendChannels>> Columns;
   std::optional<TTrendRange> Range;  // of the shown channels' values; none without a value
+  std::array<std::optional<TTrendRange>, kTrendChannels> ChannelRanges;  // each shown channel's
 };
 
 class TTrend {

@@ -27,8 +27,17 @@ int RunMainProgram(int argc, char** argv, const TMainProgramStart& OnStart) {
   TQtMainServices mainServices;
   TfMain form(manager, mainServices, std::vector<std::string>(args.begin() + 1, args.end()),
               [](TfMain& created) { InitializeLanguages(created.View()); });
-  TfMainWindow window(form.View(), [&form] { form.FormShow(); });
   TfTrendWindow trend(form.Trend(), form.View());
+  // The trend window must not keep the program alive, polling and recording, without the
+  // main window.
+  TfMainWindow window(
+      form.View(), [&form] { form.FormShow(); },
+      [&form, &trend] {
+        // Asked first: the program ends even when letting the module go fails.
+        QCoreApplication::quit();
+        trend.close();
+        form.FormClose();
+      });
   mainServices.SetWidgetOf(
       [&window](TViewElement& element) { return window.Binding().Widget(element.Name()); });
   mainServices.SetShowTrend([&trend] { trend.Open(); });

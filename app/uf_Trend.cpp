@@ -1,5 +1,6 @@
 #include "app/uf_Trend.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -8,11 +9,14 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <exception>
+#include <cerrno>
+#include <cstring>
 
 #include "app/uMeasurementCsv.h"
 #include "app/uViewElement.h"
 #include "app/uf_TrendChart.h"
+#include "support/uFileUtils.h"
+#include "support/uLogUtils.h"
 #include "support/uMessages.h"
 #include "support/uStringUtils.h"
 
@@ -21,6 +25,24 @@ namespace {
 constexpr TTrendSpan kSpans[] = {TTrendSpan::Minutes1, TTrendSpan::Minutes10, TTrendSpan::Minutes60,
                                  TTrendSpan::All};
 constexpr int kAllIndex = 3;
+
+// The language item that tells the operator why a file cannot be written.
+const char* WriteErrorReason(int Error) {
+  switch (Error) {
+    case ENOENT:
+    case ENOTDIR:
+      return "txWriteNoFolder";
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return "txWriteNoPermission";
+    case ENOSPC:
+    case EDQUOT:
+      return "txWriteDiskFull";
+    default:
+      return "txWriteFailed";
+  }
+}
 
 QIcon Swatch(const QColor& Color) {
   QPixmap pixmap(14, 14);
@@ -39,7 +61,9 @@ TfTrendWindow::TfTrendWindow(TTrend& Trend, TViewElement& Form)
   FRecord = new QPushButton(this);
   FRecord->setCheckable(true);
   FSaveImage = new QPushButton(this);
+  FOwnScales = new QCheckBox(this);
   tools->addWidget(FSpan);
+  tools->addWidget(FOwnScales);
   tools->addStretch(1);
   tools->addWidget(FRecord);
   tools->addWidget(FSaveImage);
@@ -72,6 +96,8 @@ TfTrendWindow::TfTrendWindow(TTrend& Trend, TViewElement& Form)
 
   connect(FSpan, &QComboBox::activated, this,
           [this](int Index) { FChart->SetSpan(kSpans[std::clamp(Index, 0, kAllIndex)]); });
+  connect(FOwnScales, &QCheckBox::toggled, this,
+          [this](bool OwnScales) { FChart->SetOwnScales(OwnScales); });
   connect(FRecord, &QPushButton::clicked, this, [this] { RecordClicked(); });
   connect(FSaveImage, &QPushButton::clicked, this, [this] { SaveImageClicked(); });
   ApplyTexts();
@@ -103,6 +129,7 @@ void TfTrendWindow::ApplyTexts() {
   FSpan->setCurrentIndex(selected);
   FRecord->setText(Text(Recording() ? "txTrendStop" : "txTrendRecord"));
   FSaveImage->setText(Text("txTrendSaveImage"));
+  FOwnScales->setText(Text("txTrendOwnScales"));
 }
 
 void TfTrendWindow::UpdateLegend() {
@@ -126,9 +153,10 @@ void TfTrendWindow::TrendChanged(TTrend::TChange Change) {
   } else if (FRecording) {
     try {
       FRecording->Write(FTrend.Readings().back());
-    } catch (const std::exception& error) {
+    } catch (const ECannotWrite& error) {
+      const std::string file = FRecording->FileName();
       StopRecording();
-      ShowMessage(error.what());
+      ShowWriteError(file, error.Error());
     }
   }
   UpdateLegend();
@@ -141,10 +169,16 @@ void TfTrendWindow::Open() {
   activateWindow();
 }
 
-void TfTrendWindow::StartRecording(const QString& File) {
-  FRecording = std::make_unique<TCsvRecording>(File.toStdString(), FTrend.Channels());
+bool TfTrendWindow::StartRecording(const QString& File) {
+  try {
+    FRecording = std::make_unique<TCsvRecording>(File.toStdString(), FTrend.Channels());
+  } catch (const ECannotWrite& error) {
+    ShowWriteError(File.toStdString(), error.Error());
+    return false;
+  }
   FRecord->setChecked(true);
   FRecord->setText(Text("txTrendStop"));
+  return true;
 }
 
 void TfTrendWindow::StopRecording() {
@@ -154,7 +188,22 @@ void TfTrendWindow::StopRecording() {
 }
 
 bool TfTrendWindow::SaveImage(const QString& File) const {
-  return FPlot->grab().save(File, "PNG");
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  const int error =
+      FPlot->grab().save(&buffer, "PNG")
+          ? WriteWholeFile(File.toStdString(),
+                           std::string_view(png.constData(), static_cast<std::size_t>(png.size())))
+          : EIO;
+  if (error != 0) ShowWriteError(File.toStdString(), error);
+  return error == 0;
+}
+
+void TfTrendWindow::ShowWriteError(const std::string& File, int Error) const {
+  DebugLog("Cannot write " + File + ": " + std::strerror(Error));
+  const std::string reason = FForm.Component(WriteErrorReason(Error)).GetText("Caption");
+  ShowMessage(FillIn(FForm.Component("txCannotWrite").GetText("Caption"), {File, reason}));
 }
 
 void TfTrendWindow::RecordClicked() {
@@ -165,16 +214,11 @@ void TfTrendWindow::RecordClicked() {
   FRecord->setChecked(false);
   const QString file = QFileDialog::getSaveFileName(
       this, Text("txTrendRecord"), QStringLiteral("trend.csv"), QStringLiteral("CSV (*.csv)"));
-  if (file.isEmpty()) return;
-  try {
-    StartRecording(file);
-  } catch (const std::exception& error) {
-    ShowMessage(error.what());
-  }
+  if (!file.isEmpty()) StartRecording(file);
 }
 
 void TfTrendWindow::SaveImageClicked() {
   const QString file = QFileDialog::getSaveFileName(
       this, Text("txTrendSaveImage"), QStringLiteral("trend.png"), QStringLiteral("PNG (*.png)"));
-  if (!file.isEmpty() && !SaveImage(file)) ShowMessage("cannot write " + file.toStdString());
+  if (!file.isEmpty()) SaveImage(file);
 }

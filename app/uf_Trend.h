@@ -1,6 +1,7 @@
 #pragma once
 // The trend window: the connected module's four channels over time, beside the main window
-// and resizable. A legend with a tick box per channel, the span of the time axis, a
+// and resizable. A legend with a tick box per channel, the span of the time axis, each
+// channel on its own scale or all on one, a
 // recording of every reading into a CSV file and the chart saved as a picture. Its texts
 // are the main window's language items (txTrend...), so a language file reaches them.
 #include <QWidget>
@@ -25,16 +26,18 @@ class TfTrendWindow : public QWidget {
 
   // Shows the window, or brings it to the front.
   void Open();
-  // Records every reading from now on into File; raises Exception when it cannot be written.
-  void StartRecording(const QString& File);
+  // Records every reading from now on into File. A file that cannot be written is reported to
+  // the operator, in the window's language, and the answer is false.
+  bool StartRecording(const QString& File);
   void StopRecording();
   bool Recording() const { return static_cast<bool>(FRecording); }
-  // The legend and the chart as a PNG picture; false when it cannot be written.
+  // The legend and the chart as a PNG picture; reported and false when it cannot be written.
   bool SaveImage(const QString& File) const;
 
   TTrendChart& Chart() const { return *FChart; }
   QCheckBox& ChannelBox(int Channel) const { return *FShown[static_cast<std::size_t>(Channel)]; }
   QComboBox& SpanList() const { return *FSpan; }
+  QCheckBox& OwnScalesBox() const { return *FOwnScales; }
   QPushButton& RecordButton() const { return *FRecord; }
 
  private:
@@ -44,6 +47,7 @@ class TfTrendWindow : public QWidget {
   void RecordClicked();
   void SaveImageClicked();
   QString Text(const char* Name) const;
+  void ShowWriteError(const std::string& File, int Error) const;
 
   TTrend& FTrend;
   TViewElement& FForm;
@@ -52,6 +56,7 @@ class TfTrendWindow : public QWidget {
   TTrendChart* FChart;
   QWidget* FPlot;
   QComboBox* FSpan;
+  QCheckBox* FOwnScales;
   QPushButton* FRecord;
   QPushButton* FSaveImage;
   std::array<QCheckBox*, kTrendChannels> FShown{};

@@ -1,5 +1,6 @@
 // The trend at a day's size (86 400 readings of four channels): the memory the readings take
-// and the time to add one reading and draw the chart again, offscreen.
+// and the time to add one reading and draw the chart again, offscreen, with all channels on
+// one scale (second argument 0) and each on its own (1).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -47,6 +48,7 @@ void BM_TrendAddAndRedraw(benchmark::State& State) {
   TTrendChart chart(trend);
   chart.resize(740, 360);
   chart.SetSpan(static_cast<TTrendSpan>(State.range(0)));
+  chart.SetOwnScales(State.range(1) != 0);
   QImage image(chart.size(), QImage::Format_ARGB32_Premultiplied);
   int second = kDay;
   for (auto _ : State) {
@@ -56,9 +58,9 @@ void BM_TrendAddAndRedraw(benchmark::State& State) {
   }
 }
 BENCHMARK(BM_TrendAddAndRedraw)
-    ->Arg(static_cast<int>(TTrendSpan::All))
-    ->Arg(static_cast<int>(TTrendSpan::Minutes60))
-    ->Arg(static_cast<int>(TTrendSpan::Minutes1))
+    ->ArgsProduct({{static_cast<int>(TTrendSpan::All), static_cast<int>(TTrendSpan::Minutes60),
+                    static_cast<int>(TTrendSpan::Minutes1)},
+                   {0, 1}})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include "lang/uLanguageSelector.h"
 
 #include <any>
+#include <filesystem>
 #include <memory>
 
 #include "app/uViewElement.h"
 #include "lang/uForms.h"
 #include "lang/uLanguage.h"
+#include "lang/uLanguageChoice.h"
 
 namespace {
 
@@ -16,6 +18,24 @@ TLanguageItem* EntryItem(const TViewElement& cbbLanguage, int Index) {
   if (Index < 0 || static_cast<std::size_t>(Index) >= cbbLanguage.ItemCount()) return nullptr;
   TLanguageItem* const* item = std::any_cast<TLanguageItem*>(&cbbLanguage.ItemData(Index));
   return item ? *item : nullptr;
+}
+
+// Applies the entry's file to the open windows and once more to Form.
+void ApplyEntry(TViewElement& Form, const TLanguageItem& Item) {
+  Language().Load(Item.FileName());
+  Language().ApplyToForm(Form);
+}
+
+// The entry of the language remembered from the last run, or none.
+int RememberedEntry(const TViewElement& cbbLanguage) {
+  const std::string remembered = RememberedLanguage();
+  if (remembered.empty()) return -1;
+  for (std::size_t index = 0; index < cbbLanguage.ItemCount(); ++index) {
+    const TLanguageItem* item = EntryItem(cbbLanguage, static_cast<int>(index));
+    if (item && std::filesystem::path(item->FileName()).filename() == remembered)
+      return static_cast<int>(index);
+  }
+  return -1;
 }
 
 }  // namespace
@@ -34,6 +54,13 @@ void InitializeLanguages(TViewElement& Form) {
   selector.ClearItems();
   for (const auto& [name, item] : Language().Languages())
     selector.AddItem(item->LanguageName(), item.get());
+  // The operator's language of the last run; when its file is gone the window starts as on
+  // its first run.
+  if (const int remembered = RememberedEntry(selector); remembered >= 0) {
+    TLanguageItem* item = EntryItem(selector, remembered);
+    selector.Set("ItemIndex", remembered);
+    ApplyEntry(Form, *item);
+  }
 }
 
 TLanguageDrawItem cbbLanguageDrawItem(const TViewElement& cbbLanguage, int Index,
@@ -62,8 +89,8 @@ void cbbLanguageChange(TViewElement& Form) {
   // Taken before the file is applied: the file may replace the selector's own entries.
   TLanguageItem* item = EntryItem(selector, selector.GetInt("ItemIndex"));
   if (!item) return;
-  Language().Load(item->FileName());
-  Language().ApplyToForm(Form);
+  ApplyEntry(Form, *item);
+  RememberLanguage(item->FileName());
 }
 
 void Button1Click() {

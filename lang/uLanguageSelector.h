@@ -5,7 +5,8 @@
 // Picking an entry applies that file to the open windows.
 //
 // The main window calls InitializeLanguages(fMain) first of all while it is created, and
-// selects the first entry (ItemIndex 0, which applies nothing) when it is first shown.
+// selects the first entry (ItemIndex 0, which applies nothing) when it is first shown unless
+// the language remembered from the last run (lang/uLanguageChoice.h) is selected already.
 // InitializeLanguages connects cbbLanguage's OnChange to cbbLanguageChange and the hidden
 // button Button1 ("Gen") to Button1Click, and counts the window among the open windows
 // (lang/uForms.h) for as long as its selector stays connected. The front end draws every
@@ -39,13 +40,14 @@ struct TLanguageDrawItem {
   int ImageTop = 0;
 };
 
-// Fills cbbLanguage from the language files, each name once, nothing selected and
-// nothing applied. On an error the entries keep their texts with nothing attached.
+// Fills cbbLanguage from the language files, each name once. The entry of the language
+// remembered from the last run is selected and applied; without one nothing is. On an error
+// the entries keep their texts with nothing attached.
 void InitializeLanguages(TViewElement& Form);
 TLanguageDrawItem cbbLanguageDrawItem(const TViewElement& cbbLanguage, int Index,
                                       const TDrawRect& Rect);
 // Applies the selected entry's file to the open windows and once more to Form (name matched
-// ignoring case); plain entries apply nothing.
+// ignoring case), and remembers it for the next run; plain entries apply nothing.
 void cbbLanguageChange(TViewElement& Form);
 // The hidden "Gen" button: the window texts into "Export.lng.xml" in the current directory.
 void Button1Click();

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "support/uErrors.h"
 
@@ -20,11 +21,32 @@ void RangeToScale(double Min, double Max, double Span, float& Offset, float& Sca
 
 double ShortestDecimal(float Value) {
   if (!std::isfinite(Value)) return Value;
+  if (Value == 0) return 0;
   char text[32];
   const char* end = std::to_chars(text, text + sizeof text, Value).ptr;
   double shortest = Value;
   std::from_chars(text, end, shortest);
   return shortest;
+}
+
+TRangeEnds ShownRange(float Offset, float Scale, double Span) {
+  const double bottom = ShortestDecimal(Offset);
+  const auto top = static_cast<double>(static_cast<long double>(Offset) +
+                                       static_cast<long double>(Scale) * Span);
+  if (Span == 0 || !std::isfinite(top)) return {bottom, ShortestDecimal(static_cast<float>(top))};
+  // The decimals that give Scale back form an interval around the top; the top rounded to
+  // the fewest digits that lands inside it is the shortest of them.
+  for (int digits = 1; digits <= std::numeric_limits<double>::max_digits10; ++digits) {
+    char text[40];
+    const char* end =
+        std::to_chars(text, text + sizeof text, top, std::chars_format::general, digits).ptr;
+    double candidate = top;
+    std::from_chars(text, end, candidate);
+    float offset = 0, scale = 0;
+    RangeToScale(bottom, candidate, Span, offset, scale);
+    if (scale == Scale) return {bottom, candidate == 0 ? 0 : candidate};
+  }
+  return {bottom, top};
 }
 
 std::string FloatToStrBin(float Value) {

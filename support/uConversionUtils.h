@@ -15,8 +15,17 @@ TRange ScaleToRange(float Offset, float Scale, double Span);
 // Offset := Min first; raises "Range can't be zero" when Span is 0 (Scale then keeps its value).
 void RangeToScale(double Min, double Max, double Span, float& Offset, float& Scale);
 // The double of the shortest decimal that reads back as Value in single precision (12.3f
-// gives 12.3, not 12.300000190734863), so a field shows what the module stores.
+// gives 12.3, not 12.300000190734863), so a field shows what the module stores; zero of
+// either sign gives 0.
 double ShortestDecimal(float Value);
+// A range as it is shown and typed: each end the shortest decimal that gives Offset and Scale
+// back through RangeToScale, so -10..10 shows its top as 10 where Offset + Scale * Span is
+// 10.000001 in single precision, and retyping either end changes nothing.
+struct TRangeEnds {
+  double Min = 0;
+  double Max = 0;
+};
+TRangeEnds ShownRange(float Offset, float Scale, double Span);
 // IEEE 754 single, most significant byte first.
 std::string FloatToStrBin(float Value);
 // Whether two singles have the same bits: a module gives back the single it was sent, and

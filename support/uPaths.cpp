@@ -84,6 +84,10 @@ std::string ProgramSubdir(const std::string& base) {
   return base + "/" + kProgramDirName;
 }
 
+std::string LanguageChoiceFile() {
+  return ProgramSubdir(XdgConfigHome()) + "/language";
+}
+
 std::string ProgramDataDir() {
   const std::filesystem::path dir = std::filesystem::path(GetExeDir()) / ".." / "share";
   return (dir.lexically_normal() / kProgramDirName).string();

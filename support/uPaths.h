@@ -23,6 +23,10 @@ std::string XdgRuntimeDir();
 inline constexpr const char* kProgramDirName = "kvxsetup";
 std::string ProgramSubdir(const std::string& base);
 
+// The file that remembers the operator's language between runs:
+// $XDG_CONFIG_HOME/kvxsetup/language.
+std::string LanguageChoiceFile();
+
 // Where an installed program keeps its shared files: <program directory>/../share/kvxsetup,
 // so an installation under any prefix (or unpacked anywhere) finds its own.
 std::string ProgramDataDir();

@@ -453,7 +453,7 @@ TEST_F(ModulePagesTest, ASpeedTheModuleKeepsLeavesItConnectedAndIsNamed) {
   EXPECT_EQ(rig["cbCommunicationSpeed"].GetInt("ItemIndex"), kFast);
   EXPECT_THAT(rig.Form().CurrentChannel()->GetConnectionString(), ::testing::HasSubstr("115200"));
   EXPECT_THAT(messages, ElementsAre("Modul nepřijal tyto hodnoty:\nKomunikační rychlost"));
-  EXPECT_TRUE(rig["sSaveChanges1"].GetBool("Visible"));  // to try again
+  EXPECT_FALSE(rig["sSaveChanges1"].GetBool("Visible"));  // the list shows what the module holds
 }
 
 TEST_F(ModulePagesTest, WhatASaveDidNotChangeIsNamedUntilASaveTakesIt) {
@@ -464,11 +464,79 @@ TEST_F(ModulePagesTest, WhatASaveDidNotChangeIsNamedUntilASaveTakesIt) {
   SaveUnit("sbChannel2", "psi", ignoring);
   EXPECT_THAT(rig.Form().FieldsNotTaken(), ElementsAre(TPageField{"Label2", "eChannelUnit", 2}));
 
-  module->SetFaults({});
-  rig["sSaveChanges1"].Click();
+  SaveUnit("sbChannel2", "psi", {});  // typed again
   SetMessageHandler(previous);
   EXPECT_EQ(module->State().Channels[2].Setup.Unit, "psi  ");
   EXPECT_TRUE(rig.Form().FieldsNotTaken().empty());
+}
+
+TEST_F(ModulePagesTest, AValueTheModuleRefusedIsShownAsItHoldsItAndNotSentAgain) {
+  // 500 typed into Refused goes in a write the module acknowledges and ignores; Taken, typed
+  // in the same save and again in the next, goes in the other write.
+  const struct {
+    const char *Refused, *Label, *Taken;
+    std::uint8_t Ignored, TakenWrite;
+  } cases[] = {
+      {"deMaxValue", "Horní mez", "ieDecimals", kiWriteChannelWatch, kiWriteChannelSetup},
+      {"deValueRangeMax", "Horní hranice rozsahu", "deHystValue", kiWriteChannelSetup,
+       kiWriteChannelWatch},
+  };
+  std::vector<std::string> messages;
+  const TMessageHandler previous =
+      SetMessageHandler([&](const std::string& text) { messages.push_back(text); });
+  Connect(state);
+  TViewElement& save = rig["sSaveChanges1"];
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.Refused);
+    messages.clear();
+    Press("sbChannel1");
+    const double held = rig[each.Refused].GetReal("Value");
+    rig[each.Refused].Edit("Value", 500);
+    rig[each.Taken].Edit("Value", 2);
+    TKvxSimFaults ignoring;
+    ignoring.OnlyInstruction = each.Ignored;
+    ignoring.IgnoreWrites = true;
+    module->SetFaults(ignoring);
+    save.Click();
+    EXPECT_THAT(messages,
+                ElementsAre(std::string("Modul nepřijal tyto hodnoty:\nKanál 1: ") + each.Label));
+    EXPECT_FALSE(save.GetBool("Visible"));
+    Press("sbChannel2");
+    Press("sbChannel1");
+    EXPECT_EQ(rig[each.Refused].GetReal("Value"), held);
+
+    module->SetFaults({});
+    module->ClearRequests();
+    rig[each.Taken].Edit("Value", 1);
+    save.Click();
+    const std::vector<TKvxSimRequest> writes = Writes();
+    ASSERT_EQ(writes.size(), 2u);  // the enabling instruction and the one write
+    EXPECT_EQ(writes[1].Instruction, each.TakenWrite);
+    EXPECT_EQ(rig[each.Refused].GetReal("Value"), held);
+  }
+  SetMessageHandler(previous);
+}
+
+TEST_F(ModulePagesTest, RangeEndsShowTheirShortestTextAndRetypingThemChangesNothing) {
+  // Per channel: bottom, top, and what is typed for the bottom ("-0" where it is 0).
+  const double cases[kChannelCount][3] = {
+      {-10, 10, -10}, {0, 0.3, -0.0}, {75.7, 534.9, 75.7}, {0, 100, -0.0}};
+  for (int n = 1; n <= kChannelCount; ++n)
+    RangeToScale(cases[n - 1][0], cases[n - 1][1], 10000, state.Channels[n].Setup.Offset,
+                 state.Channels[n].Setup.Scale);
+  Connect(state);
+  for (int n = 1; n <= kChannelCount; ++n) {
+    SCOPED_TRACE(n);
+    Press(kChannelButtons[n - 1]);
+    EXPECT_EQ(rig["deValueRangeMin"].GetReal("Value"), cases[n - 1][0]);
+    EXPECT_EQ(rig["deValueRangeMax"].GetReal("Value"), cases[n - 1][1]);
+    rig["deValueRangeMin"].Edit("Value", cases[n - 1][2]);
+    rig["deValueRangeMax"].Edit("Value", rig["deValueRangeMax"].GetReal("Value"));
+    EXPECT_FALSE(rig["sSaveChanges1"].GetBool("Visible"));
+  }
+  module->ClearRequests();
+  rig["sSaveChanges1"].Click();
+  EXPECT_THAT(Writes(), ::testing::IsEmpty());
 }
 
 TEST(MainWindowTest, CreationAndCommandLine) {

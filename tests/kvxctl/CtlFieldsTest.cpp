@@ -6,6 +6,7 @@
 
 #include "app/uPageFields.h"
 #include "support/uCodePage.h"
+#include "support/uConversionUtils.h"
 #include "support/uLocaleSettings.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
@@ -47,6 +48,8 @@ TKVXrec SampleRecord() {
   rec.Setup[3].Loop = 2;
   rec.Setup[3].GainPresent = true;
   rec.Setup[3].GainIndex = 4;
+  rec.Setup[4].Channel = 4;
+  RangeToScale(-10, 10, 10000, rec.Setup[4].Offset, rec.Setup[4].Scale);
   rec.Watch[1].Flags = 0x81;
   rec.Watch[1].UpperLimit = 0.1f;
   rec.Watch[1].Hysteresis = -2.5f;
@@ -74,6 +77,7 @@ TEST(CtlFields, BoundsAreTheWindowsWithEnglishMessagesAndNonNumbersAreSaidToBeSo
             "ch1.hyst: -20000 is not between -10000.00 and 10000.00");
   EXPECT_EQ(Normal("ch1.min", "-12,5"), "-12.5");
   EXPECT_EQ(Normal("ch1.max", "+0.1"), "0.1");
+  EXPECT_EQ(Normal("ch1.min", "-0"), "0");
   EXPECT_EQ(Refusal("ch1.decimals", "3"), "ch1.decimals: 3 is not between 0 and 2");
   EXPECT_EQ(Refusal("ch1.decimals", "1.5"), "ch1.decimals: '1.5' is not a number");
   EXPECT_EQ(Refusal("ch1.gain", "x"), "ch1.gain: 'x' is not a number");
@@ -122,9 +126,8 @@ TEST(CtlFields, EveryFieldTheWindowFindsNotTakenHasItsCommandLineName) {
   }
   saved.Ident.SpeedCode = 10;
   saved.Ident.Address = 1;
-  TKVXrec edited = held;
   std::set<std::string> names;
-  for (const TPageField& field : KeepFieldsNotTaken(saved, held, edited))
+  for (const TPageField& field : SavedFieldsNotHeld(saved, held))
     names.insert(FieldName(FieldOfElement(field.Element, field.Channel)));
   for (const char* name :
        {"address", "speed", "userdata", "ch1.name", "ch1.unit", "ch1.min", "ch1.max",
@@ -160,6 +163,8 @@ TEST(CtlFields, ReadFieldsListsWhatTheModuleReportsOnly) {
   EXPECT_EQ(value("ch1.input"), "0..10 V");
   EXPECT_EQ(value("ch1.min"), "-5");
   EXPECT_EQ(value("ch1.max"), "95");
+  EXPECT_EQ(value("ch4.min"), "-10");
+  EXPECT_EQ(value("ch4.max"), "10");         // as the window shows it, not 10.000001
   EXPECT_EQ(value("ch1.loop"), "(absent)");  // Loop 0: no 4-20 mA option
   EXPECT_EQ(value("ch1.gain"), "(absent)");
   EXPECT_EQ(value("ch1.watch"), "on");

@@ -2,27 +2,36 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <any>
+#include <filesystem>
 
 #include "app/uViewElement.h"
 #include "lang/uForms.h"
 #include "lang/uLanguage.h"
 #include "support/uPaths.h"
 #include "tests/lang/LangTestFiles.h"
+#include "tests/support/ScopedEnv.h"
 
 namespace {
 
-// The selector in a window header, over the two shipped files next to this program.
-class Selector : public ::testing::Test {
- protected:
-  Selector() : form("TfMain", "fMain") {
+// A window header with the selector and a caption that the language files translate.
+struct TSelectorWindow {
+  TSelectorWindow() {
     selector.SetItems({"česky", "english"});
     save.Set("Caption", "Uložit");
   }
-
-  TViewElement form;
+  TViewElement form{"TfMain", "fMain"};
   TViewElement& selector = form.CreateComponent("TComboBox", "cbbLanguage");
   TViewElement& save = form.CreateComponent("TShapeEx", "sSaveChanges1");
+};
+
+// The selector over the two shipped files next to this program; the operator's choice is
+// remembered in a scratch configuration folder.
+class Selector : public ::testing::Test, public TSelectorWindow {
+ protected:
+  TTempDir config;
+  ScopedEnv configHome{"XDG_CONFIG_HOME", config.Path()};
 };
 
 TEST_F(Selector, ListsTheShippedFilesWithoutSelectingOrApplying) {
@@ -46,6 +55,52 @@ TEST_F(Selector, ChoosingAnEntryAppliesItsFileAndTheOtherTurnsItBack) {
   // The selector keeps its entries: the shipped files do not list its items.
   EXPECT_EQ(selector.ItemCount(), 2u);
   EXPECT_EQ(selector.GetInt("ItemIndex"), 0);
+}
+
+TEST_F(Selector, TheChosenLanguageOpensTheNextRunUnlessItsFileIsGone) {
+  TTempDir data;
+  const ScopedEnv dataHome("XDG_DATA_HOME", data.Path());
+  std::filesystem::create_directories(data.File("kvxsetup"));
+  const std::string mine = data.File("kvxsetup/mine.lng.xml");
+  const struct {
+    const char* Name;
+    std::vector<std::string> Chosen;  // in this order; none: the first run
+    bool FileGone;
+    const char* Shown;  // none: nothing selected, the first show selects the first entry
+    const char* Caption;
+  } kCases[] = {
+      {"first run", {}, false, nullptr, "Uložit"},
+      {"english chosen", {"english"}, false, "english", "Save"},
+      {"česky chosen after english", {"english", "česky"}, false, "česky", "Uložit"},
+      {"chosen file gone", {"mine"}, true, nullptr, "Uložit"},
+  };
+  for (const auto& Case : kCases) {
+    SCOPED_TRACE(Case.Name);
+    const TTempDir runConfig;
+    const ScopedEnv runConfigHome("XDG_CONFIG_HOME", runConfig.Path());
+    WriteFile(mine, MainFormFile("<sSaveChanges1 caption=\"Mine\"/>", "<language name=\"mine\">"));
+    {
+      TSelectorWindow before;
+      InitializeLanguages(before.form);
+      const auto& items = before.selector.Items();
+      for (const std::string& name : Case.Chosen) {
+        const auto chosen = std::find(items.begin(), items.end(), name);
+        ASSERT_NE(chosen, items.end());
+        before.selector.Edit("ItemIndex", static_cast<int>(chosen - items.begin()));
+      }
+    }
+    if (Case.FileGone) std::filesystem::remove(mine);
+    TSelectorWindow after;  // the next run
+    InitializeLanguages(after.form);
+    const int index = after.selector.GetInt("ItemIndex");
+    if (Case.Shown) {
+      ASSERT_GE(index, 0);
+      EXPECT_EQ(after.selector.Items()[static_cast<std::size_t>(index)], Case.Shown);
+    } else {
+      EXPECT_EQ(index, -1);
+    }
+    EXPECT_EQ(after.save.GetText("Caption"), Case.Caption);
+  }
 }
 
 TEST_F(Selector, PlainEntriesSelectNothing) {

@@ -3,10 +3,12 @@
 #include <QImage>
 #include <QListWidget>
 #include <QPainter>
+#include <algorithm>
 
 #include "app/art/uArtwork.h"
 #include "app/uf_MainDraw.h"
 #include "app/uf_MainFonts.h"
+#include "app/uf_TrendChart.h"
 #include "tests/controls/QtTestApp.h"
 
 namespace {
@@ -129,4 +131,54 @@ TEST(Artwork, PicturesAndFlagsHaveTheirSizesAndTellTheFlagsApart) {
   EXPECT_NE(czech, british);
   // Images without a flag of their own are empty.
   EXPECT_EQ(FlagImage(2).toImage().pixelColor(8, 8).alpha(), 0);
+}
+
+namespace {
+
+// How many rows of the chart's plot a channel's line reaches.
+int LineHeight(const QImage& Image, int Channel) {
+  const QRgb colour = TrendColor(Channel).rgb();
+  int top = Image.height(), bottom = -1;
+  for (int row = 0; row < Image.height(); ++row)
+    for (int column = 80; column < Image.width(); ++column)
+      if (Image.pixel(column, row) == colour) {
+        top = std::min(top, row);
+        bottom = std::max(bottom, row);
+      }
+  return bottom < 0 ? 0 : bottom - top + 1;
+}
+
+}  // namespace
+
+TEST(TrendChart, OwnScalesDrawEachChannelAcrossItsOwnRange) {
+  // Ramps: a channel in the thousands beside a 0-16 bar one and two narrow ones.
+  constexpr float kLow[kTrendChannels] = {1000, 0, -1, 100},
+                  kRise[kTrendChannels] = {4000, 16, 2, 1};
+  TTrend trend;
+  for (int second = 0; second <= 120; ++second) {
+    TTrendReading reading{1'000'000 + second * 1000LL, {}};
+    for (std::size_t channel = 0; channel < kTrendChannels; ++channel)
+      reading.Values[channel] = {TReadingState::Valid,
+                                 kLow[channel] + kRise[channel] * static_cast<float>(second) / 120};
+    trend.Add(reading);
+  }
+  for (const bool own : {false, true}) {
+    SCOPED_TRACE(own ? "own scales" : "one scale");
+    TTrendChart chart(trend);
+    chart.SetOwnScales(own);
+    QImage image(640, 480, QImage::Format_RGB32);
+    QPainter painter(&image);
+    chart.Render(painter, image.rect());
+    painter.end();
+    const int thousands = LineHeight(image, 0);
+    ASSERT_GT(thousands, 60);
+    for (int channel = 1; channel < kTrendChannels; ++channel) {
+      SCOPED_TRACE(channel);
+      // On one scale the small channels are flat lines; on their own each spans its band.
+      if (own)
+        EXPECT_GT(LineHeight(image, channel), thousands * 6 / 10);
+      else
+        EXPECT_LE(LineHeight(image, channel), 3);
+    }
+  }
 }

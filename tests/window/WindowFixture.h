@@ -21,6 +21,8 @@
 #include "support/uProgramArgs.h"
 #include "support/uStringUtils.h"
 #include "tests/controls/QtTestApp.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 #include "usb/uci_FTDImanager.h"
 
@@ -93,6 +95,9 @@ class WindowTest : public ::testing::Test {
   std::shared_ptr<TKvxSimModule> Usb =
       std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtUSB, 42));
   TSimPty Pty{Rs};
+  // The language the tests choose is remembered here, not in the machine's configuration.
+  TTempDir Config;
+  ScopedEnv ConfigHome{"XDG_CONFIG_HOME", Config.Dir()};
   TQtServices Glue{QCoreApplication::instance()};
   TQtMainServices Services;
   std::unique_ptr<TFTDIManager> Manager;

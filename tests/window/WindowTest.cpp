@@ -228,6 +228,41 @@ TEST_F(WindowTest, TheTrendButtonOpensATrendWindowThatRecordsAndSavesItsPicture)
   QFile::remove(Png);
 }
 
+TEST_F(WindowTest, FilesThatCannotBeWrittenAreReportedInTheWindowsLanguage) {
+  const std::string Missing = Config.File("no-such-folder/trend");
+  const struct {
+    const char* Name;
+    const char* Language;  // none: as the window starts
+    bool Image;
+    std::string File;
+    std::string Message;
+  } kCases[] = {
+      {"recording into a missing folder", nullptr, false, Missing + ".csv",
+       "Soubor " + Missing + ".csv nelze zapsat: složka neexistuje."},
+      {"recording onto a full disk", nullptr, false, "/dev/full",
+       "Soubor /dev/full nelze zapsat: disk je plný."},
+      {"picture into a missing folder", nullptr, true, Missing + ".png",
+       "Soubor " + Missing + ".png nelze zapsat: složka neexistuje."},
+      {"recording in english", "english", false, "/dev/full",
+       "Cannot write /dev/full: the disk is full."},
+  };
+  TViewElement& Languages = Form->Element("cbbLanguage");
+  for (const auto& Case : kCases) {
+    SCOPED_TRACE(Case.Name);
+    if (Case.Language) {
+      const auto Entry =
+          std::find(Languages.Items().begin(), Languages.Items().end(), Case.Language);
+      ASSERT_NE(Entry, Languages.Items().end());
+      Languages.Edit("ItemIndex", static_cast<int>(Entry - Languages.Items().begin()));
+    }
+    Capture.Messages.clear();
+    const QString File = QString::fromStdString(Case.File);
+    EXPECT_FALSE(Case.Image ? Trend->SaveImage(File) : Trend->StartRecording(File));
+    EXPECT_FALSE(Trend->Recording());
+    EXPECT_EQ(Capture.Messages, std::vector<std::string>{Case.Message});
+  }
+}
+
 TEST_F(WindowTest, SwitchingToEnglishLeavesNoCzechTextOnTheChannelPage) {
   ASSERT_TRUE(ShowActive(*Window));
   Click("sSearch");

@@ -66,7 +66,8 @@ std::int64_t CheckedWhole(const TFieldId& Id, std::string_view Value) {
   return *whole;
 }
 
-// A real within the bounds of the window's field for it.
+// A real within the bounds of the window's field for it, as the field takes it: the range ends
+// in double precision (offset and scale are computed from them), the limits as singles.
 std::string CheckedReal(const TFieldId& Id, std::string_view Value) {
   const std::optional<double> value = FiniteReal(Value);
   if (!value) RefuseNumber(Id, Value);
@@ -74,7 +75,9 @@ std::string CheckedReal(const TFieldId& Id, std::string_view Value) {
   if (!bounds.Holds(*value))
     Refuse(Format("%s: %s is not between %.2f and %.2f", FieldName(Id).c_str(),
                   std::string(Value).c_str(), bounds.Min, bounds.Max));
-  return RealText(static_cast<float>(*value));
+  if (Id.Kind == TFieldKind::Min || Id.Kind == TFieldKind::Max)
+    return RealText(*value == 0 ? 0.0 : *value);  // "-0" is 0
+  return RealText(ShortestDecimal(static_cast<float>(*value)));
 }
 
 // A text the module keeps in Windows-1250 with at most Width characters.
@@ -107,7 +110,7 @@ TFieldId FieldOfElement(std::string_view Element, int Channel) {
   return {entry->Kind, IsChannelField(entry->Kind) ? Channel : 0};
 }
 
-std::string RealText(float Value) {
+std::string RealText(double Value) {
   std::array<char, 64> text{};
   const auto result = std::to_chars(text.data(), text.data() + text.size(), Value);
   return std::string(text.data(), result.ptr);
@@ -162,7 +165,7 @@ TFieldList ReadFields(const TKVXrec& Rec) {
     const TChannelSetup& setup = Rec.Setup[channel];
     const TChannelWatch& watch = Rec.Watch[channel];
     if (setup.Channel != channel) continue;
-    const TRange range = ScaleToRange(setup.Offset, setup.Scale, kRangeSpan);
+    const TRangeEnds range = ShownRange(setup.Offset, setup.Scale, kRangeSpan);
     add(TFieldKind::Name, channel, Cp1250ToUtf8(Trim(setup.Name)));
     add(TFieldKind::Unit, channel, Cp1250ToUtf8(Trim(setup.Unit)));
     add(TFieldKind::Input, channel, Cp1250ToUtf8(Trim(setup.InputRange)));
@@ -173,9 +176,9 @@ TFieldList ReadFields(const TKVXrec& Rec) {
     if (setup.GainPresent)
       add(TFieldKind::Gain, channel, Format("%u", 1u << (setup.GainIndex & 7)));
     add(TFieldKind::Watch, channel, OnOffText((watch.Flags & kWatchOnFlag) != 0));
-    add(TFieldKind::Upper, channel, RealText(watch.UpperLimit));
-    add(TFieldKind::Lower, channel, RealText(watch.LowerLimit));
-    add(TFieldKind::Hyst, channel, RealText(watch.Hysteresis));
+    add(TFieldKind::Upper, channel, RealText(ShortestDecimal(watch.UpperLimit)));
+    add(TFieldKind::Lower, channel, RealText(ShortestDecimal(watch.LowerLimit)));
+    add(TFieldKind::Hyst, channel, RealText(ShortestDecimal(watch.Hysteresis)));
   }
   return list;
 }

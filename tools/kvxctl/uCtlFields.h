@@ -64,5 +64,6 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value);
 // precision the module keeps them in (offset and scale in single precision).
 bool SameFieldValue(const TFieldId& Id, const std::string& Left, const std::string& Right);
 
-// Shortest text of a single that reads back as the same single.
-std::string RealText(float Value);
+// Shortest text that reads back as Value: with ShortestDecimal of a single, the single's
+// shortest text; with ShownRange's ends, the text the window shows.
+std::string RealText(double Value);

@@ -54,7 +54,7 @@ TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields) {
     else if (value.is_number_integer())
       text = std::to_string(value.get<long long>());
     else if (value.is_number())
-      text = RealText(static_cast<float>(value.get<double>()));
+      text = RealText(value.get<double>());
     else
       throw TCtlError(ceUsage, name + ": " + value.dump() + " is not a value of this field");
     list.push_back({id, NormalizeFieldValue(id, text)});

@@ -54,8 +54,9 @@ class TfMain : public TLogSender {
   // Opens the channel and looks for a module at each search speed; on an answer downloads its
   // record into Rec. Unless KeepOpen, the channel gets its state and settings back.
   bool TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen);
-  // True when the channel's module answered and its download succeeded.
-  bool Connect(const TKVXChannel& Channel);
+  // True when the channel's module answered and its download succeeded. A module on a shared
+  // line is reached at its own Address; the universal one reaches whichever module answers.
+  bool Connect(const TKVXChannel& Channel, std::uint8_t Address = kUniversalAddress);
   bool Refresh(bool Download);
   bool Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t Address,
                 std::int32_t Timeout, std::string& Reply);
@@ -64,7 +65,7 @@ class TfMain : public TLogSender {
   // ends the search, keeping the modules found so far. Channels that come or go meanwhile are
   // handled when it ends.
   void ScanCIs();
-  void AddFoundModule(const TKVXChannel& Channel, const TKVXrec& Rec);
+  void AddFoundModule(const TFoundModule& Found);
   void UpdateFoundSection();
   void lConnectClick();
   void ChannelArrived(const TKVXChannel& Channel);
@@ -84,6 +85,7 @@ class TfMain : public TLogSender {
   void MeasureTick();
 
   const TKVXChannel& CurrentChannel() const { return FCurrent; }
+  std::uint8_t CurrentAddress() const { return FAddress; }
   const TKVXrec& ReadCopy() const { return FRead; }
   const TKVXrec& EditedCopy() const { return FEdited; }
   const std::vector<TKVXChannel>& FoundChannels() const { return FFound; }
@@ -158,9 +160,11 @@ class TfMain : public TLogSender {
   TFTDIManager& FManager;
   IMainServices& FServices;
   TKVXChannel FCurrent;
+  std::uint8_t FAddress = kUniversalAddress;  // where the current module's requests go
   TKVXrec FRead;
   TKVXrec FEdited;
   std::vector<TKVXChannel> FFound;
+  std::vector<std::uint8_t> FFoundAddresses;  // each row's module address, beside FFound
   std::string FExtraSpeed;
   bool FShow420Always = false;
   TTrend FTrend;

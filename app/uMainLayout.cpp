@@ -115,6 +115,13 @@ void SearchPage(TLayout& layout) {
   layout.Add("TLabel", "lSearchText", &page, 20, 50, 500, 16,
              "Prohledat všechna USB rozhraní a dostupné sériové porty.");
   layout.Button("sSearch", &page, 560, 42, 110, "Hledat");
+  // Modules sharing an RS-485 line answer one by one, each at its own address.
+  layout.Add("TCheckBox", "cbSearchAddresses", &page, 380, 15, 170, 20, "Hledat podle adres");
+  layout.Add("TEdit", "eAddressRange", &page, 560, 13, 110, 22).Set("Text", "0-253");
+  layout
+      .Add("TLabel", "lAddressRangeBad", &page, 20, 74, 650, 16,
+           "Rozsah adres není platný: adresy 0 až 253, například 0-253 nebo 1,5,7-12.")
+      .Set("Visible", false);
   // Why the window came back here: the connected module's port went away. The hidden label
   // holds the message's text from the language file, %1 standing for the port.
   layout.Add("TLabel", "lChannelGone", &page, 20, 74, 520, 16).Set("FontColor", clRed);

@@ -133,7 +133,9 @@ void TfMain::SaveChanges() {
 bool TfMain::UploadAndReadBack() {
   const bool newSpeed = SpeedChanged(FRead, FEdited);
   const std::uint8_t speedCode = FEdited.Ident.SpeedCode;
-  UploadChanges(FCurrent, FRead, FEdited);
+  UploadChanges(FCurrent, FRead, FEdited, FAddress);
+  // A module reached at its own address answers at its new one from now on.
+  if (FAddress != kUniversalAddress) FAddress = FEdited.Ident.Address;
   if (newSpeed && FCurrent) {
     const std::string before = FCurrent->GetConnectionString();
     FCurrent->SetConnectionString(Format("baudrate=%u", kSpeedCodes[speedCode]));

@@ -5,8 +5,10 @@
 
 #include "app/uMain.h"
 #include "app/uMainLayout.h"
+#include "protocol/uModuleAddress.h"
 #include "serial/AfSafeSync.h"
 #include "support/uCodePage.h"
+#include "support/uMessages.h"
 #include "support/uStringUtils.h"
 #include "usb/uci_FTDIdirect.h"
 #include "usb/uci_FTDImanager.h"
@@ -38,13 +40,15 @@ class TRunningSearch {
 }  // namespace
 
 TChannelTestSetup TfMain::TestSetup() {
-  return {FExtraSpeed, &FSpeeds, nullptr};
+  return {FExtraSpeed, &FSpeeds, nullptr, kUniversalAddress, {}};
 }
 
 bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen) {
   FLastTestAnswered = false;
+  TChannelTestSetup setup = TestSetup();
+  setup.Address = FAddress;
   const TChannelTestResult result = TestChannelForModule(
-      Channel, Rec, KeepOpen, TestSetup(),
+      Channel, Rec, KeepOpen, setup,
       [this](const std::string& Text, int Point) { DebugLog(Text, this, 0, Point); });
   FLastTestAnswered = result.Answered;
   return result.Found;
@@ -53,6 +57,15 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
 void TfMain::ScanCIs() {
   ShowChannelGone({});
   ShowPermissionRefused({});
+  TChannelTestSetup setup = TestSetup();
+  if (Element("cbSearchAddresses").GetBool("Checked")) {
+    const auto addresses = ParseAddressRange(Element("eAddressRange").GetText("Text"));
+    if (!addresses || addresses->empty()) {
+      ShowMessage(Element("lAddressRangeBad").GetText("Caption"));
+      return;
+    }
+    setup.ScanAddresses = *addresses;
+  }
   std::string refused;
   TViewElement& searching = Element("pSearching");
   ShowPage(searching);
@@ -65,19 +78,20 @@ void TfMain::ScanCIs() {
     progress.Set("Max", 10 * FManager.ChannelCount());
     progress.Set("Position", 0);
     FFound.clear();
+    FFoundAddresses.clear();
     UpdateFoundSection();
     std::vector<TKVXChannel> channels;
     TKVXChannel channel;
     for (FManager.FirstChannel(channel); channel; FManager.NextChannel(channel))
       channels.push_back(channel);
-    TModuleSearch search(std::move(channels), TestSetup(), this, true);
+    TModuleSearch search(std::move(channels), setup, this, true);
     const TRunningSearch running(FSearch, search);
     while (!search.Wait(kProgressStep)) {
       ShowSearchProgress(search);
       FServices.ProcessMessages();
     }
     ShowSearchProgress(search);
-    for (const TFoundModule& found : search.Found()) AddFoundModule(found.Channel, found.Rec);
+    for (const TFoundModule& found : search.Found()) AddFoundModule(found);
     refused = search.Refused();
   } catch (...) {
     ShowPage(Element("pSearch"));
@@ -112,12 +126,15 @@ void TfMain::ReplayDeferredChanges() {
     arrived ? ChannelArrived(channel) : ChannelRemoved(channel);
 }
 
-void TfMain::AddFoundModule(const TKVXChannel& Channel, const TKVXrec& Rec) {
-  const std::string port = IsUsbChannel(Channel) ? "USB" : Channel->GetPortName();
+void TfMain::AddFoundModule(const TFoundModule& Found) {
+  const TKVXChannel& channel = Found.Channel;
+  std::string port = IsUsbChannel(channel) ? "USB" : channel->GetPortName();
+  if (Found.Address != kUniversalAddress) port = PortWithAddress(port, Found.Address);
   Element("lbFoundedModules")
-      .AddItem(std::string(ModelName(Rec.ModuleType)) + "|" + Cp1250ToUtf8(port) + "|" +
-               Format("%.4d", Rec.Ident.Production.SerialNumber));
-  FFound.push_back(Channel);
+      .AddItem(std::string(ModelName(Found.Rec.ModuleType)) + "|" + Cp1250ToUtf8(port) + "|" +
+               Format("%.4d", Found.Rec.Ident.Production.SerialNumber));
+  FFound.push_back(channel);
+  FFoundAddresses.push_back(Found.Address);
   UpdateFoundSection();
 }
 
@@ -129,7 +146,8 @@ void TfMain::UpdateFoundSection() {
 
 void TfMain::lConnectClick() {
   const int row = Element("lbFoundedModules").GetInt("ItemIndex");
-  if (row >= 0 && row < static_cast<int>(FFound.size())) Connect(FFound[row]);
+  if (row >= 0 && row < static_cast<int>(FFound.size()))
+    Connect(FFound[static_cast<std::size_t>(row)], FFoundAddresses[static_cast<std::size_t>(row)]);
 }
 
 void TfMain::ChannelArrived(const TKVXChannel& Channel) {
@@ -154,7 +172,7 @@ void TfMain::ArrivalsTested() {
     }
     for (const TFoundModule& found : (*arrival)->Found()) {
       if (auto usb = found.Channel.Query<IFTDISerialPortInterface>()) usb->ResetDevice();
-      AddFoundModule(found.Channel, found.Rec);
+      AddFoundModule(found);
     }
     arrival = FArrivals.erase(arrival);
   }
@@ -176,6 +194,7 @@ void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
   for (std::size_t row = FFound.size(); row-- > 0;) {
     if (!SameObject(FFound[row], Channel)) continue;
     FFound.erase(FFound.begin() + static_cast<std::ptrdiff_t>(row));
+    FFoundAddresses.erase(FFoundAddresses.begin() + static_cast<std::ptrdiff_t>(row));
     if (row < list.ItemCount()) list.DeleteItem(row);
   }
   UpdateFoundSection();

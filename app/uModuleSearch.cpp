@@ -178,7 +178,7 @@ TChannelTestResult TestChannelForModule(const TKVXChannel& Channel, TKVXrec& Rec
     if (Setup.Speeds) speeds = Setup.Speeds->Order(port, std::move(speeds));
     for (const TSpeedMemory::TSpeed& speed : speeds) {
       Channel->SetConnectionString(speed.Text);
-      result.Answered = CheckDevice(Channel);
+      result.Answered = CheckDevice(Channel, Setup.Address);
       Trace("CheckDevice (result=" + ResultDigit(result.Answered) + ")", speed.Point);
       if (!result.Answered) continue;
       if (Setup.Speeds) Setup.Speeds->Answered(port, speed.Text);
@@ -190,12 +190,50 @@ TChannelTestResult TestChannelForModule(const TKVXChannel& Channel, TKVXrec& Rec
 
   TChannelTransact transact{Channel};
   try {
-    result.Found = KvxDownloadParams(Rec, Bind<&TChannelTransact::Transact>(&transact));
+    result.Found =
+        KvxDownloadParams(Rec, Bind<&TChannelTransact::Transact>(&transact), Setup.Address);
     Trace("KvxDownloadParams (result=" + ResultDigit(result.Found) + ")", 9);
   } catch (const std::exception&) {
     result.Found = false;
   }
   return result;
+}
+
+std::vector<TFoundModule> ScanChannelAddresses(const TKVXChannel& Channel,
+                                               const TChannelTestSetup& Setup,
+                                               const TChannelTraceWriter& Trace) {
+  std::vector<TFoundModule> found;
+  if (!Channel) return found;
+  const TChannelClaim claim(Channel, Setup.Stop);
+  if (!claim.Held()) return found;
+  const std::string description = Channel->GetDescription();
+  const TChannelRestore restore(Channel, false);
+  const bool opened = Channel->Open();
+  Trace("Open CI " + description + (opened ? " OK" : " fail") + OpenFailureText(*Channel), 2);
+  if (!Channel->GetActive()) return found;
+  std::set<std::uint8_t> answered;
+  TChannelTransact transact{Channel};
+  for (const TSpeedMemory::TSpeed& speed : SearchSpeeds(Channel, Setup.ExtraSpeed)) {
+    Channel->SetConnectionString(speed.Text);
+    for (const std::uint8_t address : Setup.ScanAddresses) {
+      if (Setup.Stop && Setup.Stop->load()) return found;
+      if (answered.contains(address) || !CheckDevice(Channel, address, kScanCheckTimeout)) continue;
+      answered.insert(address);
+      TFoundModule module{Channel, {}, address};
+      bool downloaded = false;
+      try {
+        downloaded =
+            KvxDownloadParams(module.Rec, Bind<&TChannelTransact::Transact>(&transact), address);
+      } catch (const std::exception&) {
+        downloaded = false;
+      }
+      Trace("KvxDownloadParams @" + std::to_string(address) +
+                " (result=" + ResultDigit(downloaded) + ")",
+            9);
+      if (downloaded) found.push_back(std::move(module));
+    }
+  }
+  return found;
 }
 
 TModuleSearch::TModuleSearch(std::vector<TKVXChannel> Channels, const TChannelTestSetup& Setup,
@@ -249,8 +287,10 @@ bool TModuleSearch::Tests(const TKVXChannel& Channel) const {
 std::vector<TFoundModule> TModuleSearch::Found() const {
   std::lock_guard lock(FLock);
   std::vector<TFoundModule> found;
-  for (const TEntry& entry : FEntries)
+  for (const TEntry& entry : FEntries) {
     if (entry.Found) found.push_back({entry.Channel, *entry.Found});
+    found.insert(found.end(), entry.Scanned.begin(), entry.Scanned.end());
+  }
   return found;
 }
 
@@ -292,10 +332,16 @@ void TModuleSearch::Test(TEntry& Entry) {
   if (FSearchLines) trace("TestCI " + Entry.Description, 10);
   TKVXrec rec;
   bool found = false;
+  std::vector<TFoundModule> scanned;
   // A channel that fails while it is tested has no module for the search.
   std::string failure;
   try {
-    found = TestChannelForModule(Entry.Channel, rec, false, FSetup, trace).Found;
+    if (FSetup.ScanAddresses.empty()) {
+      found = TestChannelForModule(Entry.Channel, rec, false, FSetup, trace).Found;
+    } else {
+      scanned = ScanChannelAddresses(Entry.Channel, FSetup, trace);
+      found = !scanned.empty();
+    }
   } catch (const std::exception& error) {
     failure = error.what();
   }
@@ -311,7 +357,8 @@ void TModuleSearch::Test(TEntry& Entry) {
     std::lock_guard lock(FLock);
     Entry.State = TState::Done;
     Entry.Refused = refused;
-    if (found) Entry.Found = rec;
+    if (found && scanned.empty()) Entry.Found = rec;
+    Entry.Scanned = std::move(scanned);
     ++FFinished;
   }
   FChanged.notify_all();

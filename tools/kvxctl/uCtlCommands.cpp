@@ -64,6 +64,10 @@ int List(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
 int Search(const TCtlOptions& Options, std::ostream& Out) {
   TCtlSession session(Options);
   TfMain& form = session.Form();
+  if (!Options.Addresses.empty()) {
+    form.Element("cbSearchAddresses").Set("Checked", true);
+    form.Element("eAddressRange").Set("Text", Options.Addresses);
+  }
   form.Element("sSearch").Click();
   const std::vector<std::string>& rows = form.Element("lbFoundedModules").Items();
   ordered_json json = ordered_json::array();
@@ -82,9 +86,18 @@ int Search(const TCtlOptions& Options, std::ostream& Out) {
   return ceDone;
 }
 
-void PrintRecord(const TKVXrec& Rec, bool Json, std::ostream& Out) {
+// The record with the address the module was reached at, when it was its own.
+ordered_json ModuleJson(TCtlSession& Session) {
+  ordered_json json = RecordJson(Session.Module());
+  if (const std::uint8_t address = Session.Form().CurrentAddress(); address != kUniversalAddress)
+    json["address"] = address;
+  return json;
+}
+
+void PrintRecord(TCtlSession& Session, bool Json, std::ostream& Out) {
+  const TKVXrec& Rec = Session.Module();
   if (Json) {
-    Out << RecordJson(Rec).dump(2) << "\n";
+    Out << ModuleJson(Session).dump(2) << "\n";
     return;
   }
   Out << "model: " << ModelName(Rec.ModuleType) << "\n"
@@ -98,7 +111,7 @@ void PrintRecord(const TKVXrec& Rec, bool Json, std::ostream& Out) {
 int Show(const TCtlOptions& Options, std::ostream& Out) {
   TCtlSession session(Options);
   session.Connect(Options.Operands[0]);
-  PrintRecord(session.Module(), Options.Json, Out);
+  PrintRecord(session, Options.Json, Out);
   return ceDone;
 }
 
@@ -170,7 +183,7 @@ int Backup(const TCtlOptions& Options, std::ostream& Out) {
   TCtlSession session(Options);
   session.Connect(Options.Operands[0]);
   const std::string& file = Options.Operands[1];
-  const std::string text = RecordJson(session.Module()).dump(2) + "\n";
+  const std::string text = ModuleJson(session).dump(2) + "\n";
   // Written beside the target and renamed over it, so a failure leaves no half file.
   const std::string temporary = file + ".tmp";
   {

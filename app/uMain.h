@@ -75,6 +75,8 @@ class TfMain : public TLogSender {
   const std::string& ChannelGone() const { return FChannelGone; }
   // A port the last search could not open for want of permission, when it found no module.
   const std::string& PermissionRefused() const { return FPermissionRefused; }
+  // The ports where the last search found several modules answering at once.
+  const std::vector<std::string>& Collisions() const { return FCollisions; }
 
   void FillCommunicationPage();
   bool ShowChannelPage(int Channel);
@@ -113,6 +115,7 @@ class TfMain : public TLogSender {
   void ReplayDeferredChanges();
   void ShowChannelGone(const std::string& Port);
   void ShowPermissionRefused(const std::string& Port);
+  void ShowCollisions(const std::vector<std::string>& Ports);
   // Element Label shows the text of element Template with %s replaced by Port (hidden when
   // Port is empty).
   void ShowPortMessage(const char* Label, const char* Template, const std::string& Port);
@@ -175,6 +178,7 @@ class TfMain : public TLogSender {
   std::vector<TPageField> FFieldsNotTaken;
   std::string FChannelGone;
   std::string FPermissionRefused;
+  std::vector<std::string> FCollisions;
   TSpeedMemory FSpeeds;
   // The search running (its loop on the stack), and the device changes that wait for its end:
   // true for an arrival.

@@ -142,6 +142,12 @@ void SearchPage(TLayout& layout) {
   layout.Add("TLabel", "lColumn3", &page, 320, 130, 120, 16, "výrobní číslo");
   layout.Add("TListBox", "lbFoundedModules", &page, 20, 150, 650, 180);
   layout.Button("sConnect", &page, 560, 338, 110, "Připojit");
+  // After a plain search: lines where several modules seem to answer at once.
+  layout.Add("TLabel", "lCollision", &page, 20, 376, 650, 16).Set("FontColor", clRed);
+  layout
+      .Add("TLabel", "lCollisionText", &page, 20, 376, 650, 16,
+           "%1: zřejmě odpovídá několik modulů najednou; prohledejte linku podle adres.")
+      .Set("Visible", false);
   for (const char* name : kFoundSection) layout.Form.Component(name).Set("Visible", false);
 }
 

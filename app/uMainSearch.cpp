@@ -57,6 +57,7 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
 void TfMain::ScanCIs() {
   ShowChannelGone({});
   ShowPermissionRefused({});
+  ShowCollisions({});
   TChannelTestSetup setup = TestSetup();
   if (Element("cbSearchAddresses").GetBool("Checked")) {
     const auto addresses = ParseAddressRange(Element("eAddressRange").GetText("Text"));
@@ -67,6 +68,7 @@ void TfMain::ScanCIs() {
     setup.ScanAddresses = *addresses;
   }
   std::string refused;
+  std::vector<std::string> collisions;
   TViewElement& searching = Element("pSearching");
   ShowPage(searching);
   FServices.Repaint(searching);
@@ -93,12 +95,14 @@ void TfMain::ScanCIs() {
     ShowSearchProgress(search);
     for (const TFoundModule& found : search.Found()) AddFoundModule(found);
     refused = search.Refused();
+    collisions = search.Collisions();
   } catch (...) {
     ShowPage(Element("pSearch"));
     throw;
   }
   ShowPage(Element("pSearch"));
   if (FFound.empty()) ShowPermissionRefused(refused);
+  ShowCollisions(collisions);
   ReplayDeferredChanges();
 }
 
@@ -211,6 +215,16 @@ void TfMain::ShowChannelGone(const std::string& Port) {
   FChannelGone = Port;
   ShowPortMessage("lChannelGone", "lChannelGoneText", Port);
   if (!Port.empty()) DebugLog("Channel gone " + Port, this);
+}
+
+void TfMain::ShowCollisions(const std::vector<std::string>& Ports) {
+  FCollisions = Ports;
+  std::string text;
+  for (const std::string& port : Ports)
+    text += (text.empty() ? "" : "\n") + FillIn(Text("lCollisionText"), {Cp1250ToUtf8(port)});
+  TViewElement& message = Element("lCollision");
+  message.Set("Visible", !text.empty());
+  message.Set("Caption", text);
 }
 
 void TfMain::ShowPermissionRefused(const std::string& Port) {

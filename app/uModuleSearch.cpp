@@ -178,7 +178,13 @@ TChannelTestResult TestChannelForModule(const TKVXChannel& Channel, TKVXrec& Rec
     if (Setup.Speeds) speeds = Setup.Speeds->Order(port, std::move(speeds));
     for (const TSpeedMemory::TSpeed& speed : speeds) {
       Channel->SetConnectionString(speed.Text);
-      result.Answered = CheckDevice(Channel, Setup.Address);
+      bool garbled = false;
+      result.Answered = CheckDevice(Channel, Setup.Address, kCheckTimeout, &garbled);
+      // One garbled reply may be noise; a second in a row is several modules answering.
+      if (!result.Answered && garbled) {
+        result.Answered = CheckDevice(Channel, Setup.Address, kCheckTimeout, &garbled);
+        result.Collided = result.Collided || (!result.Answered && garbled);
+      }
       Trace("CheckDevice (result=" + ResultDigit(result.Answered) + ")", speed.Point);
       if (!result.Answered) continue;
       if (Setup.Speeds) Setup.Speeds->Answered(port, speed.Text);
@@ -294,6 +300,14 @@ std::vector<TFoundModule> TModuleSearch::Found() const {
   return found;
 }
 
+std::vector<std::string> TModuleSearch::Collisions() const {
+  std::lock_guard lock(FLock);
+  std::vector<std::string> ports;
+  for (const TEntry& entry : FEntries)
+    if (entry.Collided) ports.push_back(entry.Channel->GetPortName());
+  return ports;
+}
+
 std::string TModuleSearch::Refused() const {
   std::lock_guard lock(FLock);
   for (const TEntry& entry : FEntries)
@@ -332,12 +346,16 @@ void TModuleSearch::Test(TEntry& Entry) {
   if (FSearchLines) trace("TestCI " + Entry.Description, 10);
   TKVXrec rec;
   bool found = false;
+  bool collided = false;
   std::vector<TFoundModule> scanned;
   // A channel that fails while it is tested has no module for the search.
   std::string failure;
   try {
     if (FSetup.ScanAddresses.empty()) {
-      found = TestChannelForModule(Entry.Channel, rec, false, FSetup, trace).Found;
+      const TChannelTestResult result =
+          TestChannelForModule(Entry.Channel, rec, false, FSetup, trace);
+      found = result.Found;
+      collided = result.Collided;
     } else {
       scanned = ScanChannelAddresses(Entry.Channel, FSetup, trace);
       found = !scanned.empty();
@@ -359,6 +377,7 @@ void TModuleSearch::Test(TEntry& Entry) {
     Entry.Refused = refused;
     if (found && scanned.empty()) Entry.Found = rec;
     Entry.Scanned = std::move(scanned);
+    Entry.Collided = collided;
     ++FFinished;
   }
   FChanged.notify_all();

@@ -57,6 +57,7 @@ inline constexpr std::int32_t kScanCheckTimeout = 20;
 struct TChannelTestResult {
   bool Answered = false;  // a module answered the check
   bool Found = false;     // and its download succeeded
+  bool Collided = false;  // the check got garbled frames twice: modules answering at once
 };
 
 // Opens the channel and looks for a module at each search speed; on an answer downloads its
@@ -108,6 +109,8 @@ class TModuleSearch {
   std::vector<TFoundModule> Found() const;
   // The first channel that could not be opened for want of permission; empty when none.
   std::string Refused() const;
+  // The ports where several modules seemed to answer at once, in the order of the channels.
+  std::vector<std::string> Collisions() const;
 
  private:
   enum class TState { Waiting, Testing, Done };
@@ -118,6 +121,7 @@ class TModuleSearch {
     std::optional<TKVXrec> Found;
     std::vector<TFoundModule> Scanned;  // the modules of an address scan
     bool Refused = false;
+    bool Collided = false;
   };
 
   void Work();

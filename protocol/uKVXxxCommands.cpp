@@ -78,9 +78,12 @@ TKVXStopScope::~TKVXStopScope() {
   gStop = FPrevious;
 }
 
-bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
-              std::uint8_t Address, std::int32_t Timeout, std::string& Reply) {
+namespace {
+
+bool Exchange(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
+              std::uint8_t Address, std::int32_t Timeout, std::string& Reply, bool* Garbled) {
   Reply.clear();
+  if (Garbled) *Garbled = false;
   if (Stopped()) return false;
   KVXPause(kTransactPause);
   if (!Channel || !Channel->GetActive() || Stopped()) return false;
@@ -96,7 +99,9 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
                    : static_cast<std::uint16_t>(ValidateFrame(bytes));
       },
       kMaxFrameSize);
-  if (ValidateFrame(received) != 0) return false;
+  const std::int16_t invalid = ValidateFrame(received);
+  if (Garbled) *Garbled = invalid != 0 && received.starts_with("*a") && received.size() >= 4;
+  if (invalid != 0) return false;
   TTirmelFormat97 frame;
   ParseFrame(received, frame);
   if (Address != kUniversalAddress && frame.Address != Address) return false;
@@ -104,9 +109,17 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
   return true;
 }
 
-bool CheckDevice(const TKVXChannel& Channel, std::uint8_t Address, std::int32_t Timeout) {
+}  // namespace
+
+bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
+              std::uint8_t Address, std::int32_t Timeout, std::string& Reply) {
+  return Exchange(Channel, Instruction, Data, Address, Timeout, Reply, nullptr);
+}
+
+bool CheckDevice(const TKVXChannel& Channel, std::uint8_t Address, std::int32_t Timeout,
+                 bool* Garbled) {
   std::string reply;
-  if (!Transact(Channel, kiReadType, {}, Address, Timeout, reply)) return false;
+  if (!Exchange(Channel, kiReadType, {}, Address, Timeout, reply, Garbled)) return false;
   return reply.find("KVX") != std::string::npos ||
          UpperCase(reply).find("NOVRA") != std::string::npos;
 }

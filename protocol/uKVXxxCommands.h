@@ -56,9 +56,11 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
 using TKVXTransact = TMethod<bool(std::uint8_t Instruction, const std::string& Data,
                                   std::uint8_t Address, std::int32_t Timeout, std::string& Reply)>;
 
-// True when a KVX module (or a NOVRA) answers the type query at Address.
+// True when a KVX module (or a NOVRA) answers the type query at Address. Garbled, when given,
+// tells whether the reply began as a frame and then failed its length or checksum (as when
+// several modules on one line answer at once).
 bool CheckDevice(const TKVXChannel& Channel, std::uint8_t Address = kUniversalAddress,
-                 std::int32_t Timeout = kCheckTimeout);
+                 std::int32_t Timeout = kCheckTimeout, bool* Garbled = nullptr);
 // Reads everything from the module at Address into Rec; raises "Device not responding ..."
 // naming the failed step. False, with Rec untouched, when Transact is empty.
 bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact,

@@ -61,7 +61,7 @@ int List(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   return ceDone;
 }
 
-int Search(const TCtlOptions& Options, std::ostream& Out) {
+int Search(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   TCtlSession session(Options);
   TfMain& form = session.Form();
   if (!Options.Addresses.empty()) {
@@ -79,6 +79,9 @@ int Search(const TCtlOptions& Options, std::ostream& Out) {
       Out << row << "\n";
   }
   if (Options.Json) Out << json.dump(2) << "\n";
+  for (const std::string& port : form.Collisions())
+    Err << Cp1250ToUtf8(port)
+        << ": several modules seem to answer at once; scan the line with --addresses 0-253\n";
   if (rows.empty() && !form.PermissionRefused().empty())
     throw TCtlError(ceNotFound, "no module found; " + Cp1250ToUtf8(form.PermissionRefused()) +
                                     " may not be opened: " + kPermissionFix);
@@ -265,7 +268,7 @@ std::atomic<bool>& CtlInterrupted() {
 int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   const std::string& command = Options.Command;
   if (command == "list") return List(Options, Out, Err);
-  if (command == "search") return Search(Options, Out);
+  if (command == "search") return Search(Options, Out, Err);
   if (command == "show") return Show(Options, Out);
   if (command == "watch") return Watch(Options, Out);
   if (command == "set") return Set(Options, Out);

@@ -1,0 +1,77 @@
+// Three modules on one RS-485 line (addresses 7, 12 and 200 on COM5): the plain search names
+// the collision, the address scan finds each module, and a module of the scan is reached at
+// its own address only.
+#include <gtest/gtest.h>
+
+#include "sim/uKvxSimLineRig.h"
+#include "tests/app/AppRig.h"
+
+namespace {
+
+struct TLineRig {
+  TLineRig() { App.AddComPeer(5, Line); }
+  // The search as the operator starts it, with the tick box and range given.
+  std::vector<std::string> Search(bool ByAddress, const std::string& Range) {
+    App["cbSearchAddresses"].Edit("Checked", ByAddress);
+    App["eAddressRange"].Edit("Text", Range);
+    App["sSearch"].Click();
+    return App["lbFoundedModules"].Items();
+  }
+  // Every frame any module heard since the last call, by address.
+  std::vector<std::uint8_t> AddressesHeard() {
+    std::vector<std::uint8_t> addresses;
+    for (const TKvxSimRequest& request : Line->Modules().front()->Requests())
+      addresses.push_back(request.Address);
+    for (const auto& module : Line->Modules()) module->ClearRequests();
+    return addresses;
+  }
+
+  std::shared_ptr<TKvxSimLine> Line = MakeSimLineOfThree();
+  TAppRig App;
+};
+
+TEST(SharedLineTest, ThePlainSearchNamesTheCollisionAndTheAddressScanFindsEachModuleInRange) {
+  struct TCase {
+    bool ByAddress;
+    std::string Range;
+    std::vector<std::string> Rows;
+    bool Collision;
+  };
+  const TCase cases[] = {
+      {false, "0-253", {}, true},
+      {true,
+       "1-15,199-201",
+       {"VIROD|COM5@7|4007", "VIROD|COM5@12|4012", "VIROD|COM5@200|4200"},
+       false},
+      {true, "8-13,150-199", {"VIROD|COM5@12|4012"}, false},
+  };
+  TLineRig rig;
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.Range + (test.ByAddress ? " by address" : " plain"));
+    EXPECT_EQ(rig.Search(test.ByAddress, test.Range), test.Rows);
+    EXPECT_EQ(rig.App["lCollision"].GetBool("Visible"), test.Collision);
+    if (test.Collision) {
+      EXPECT_NE(rig.App["lCollision"].GetText("Caption").find("COM5:"), std::string::npos);
+    }
+  }
+}
+
+TEST(SharedLineTest, AModuleOfTheScanIsCheckedReadMeasuredAndWrittenAtItsOwnAddressOnly) {
+  TLineRig rig;
+  ASSERT_EQ(rig.Search(true, "12").size(), 1u);
+  rig.AddressesHeard();
+  rig.App["sConnect"].Click();
+  ASSERT_EQ(rig.App.PageShown(), "pMeasure");
+  rig.App["Timer1"].Fire("OnTimer");
+  rig.App["mUserData"].Edit("Text", "line twelve");
+  rig.App["sSaveChanges1"].Click();
+  const std::vector<std::uint8_t> heard = rig.AddressesHeard();
+  EXPECT_FALSE(heard.empty());
+  for (const std::uint8_t address : heard) EXPECT_EQ(address, 12);
+  for (const auto& module : rig.Line->Modules()) {
+    SCOPED_TRACE(int(module->State().Address));
+    EXPECT_EQ(module->State().UserData.starts_with("line twelve"), module->State().Address == 12);
+  }
+}
+
+}  // namespace

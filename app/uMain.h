@@ -66,6 +66,11 @@ class TfMain : public TLogSender {
   // handled when it ends.
   void ScanCIs();
   void AddFoundModule(const TFoundModule& Found);
+  // The row of the current module, found at address Before, now shows it at its own address.
+  void MoveFoundRow(std::uint8_t Before, const TKVXrec& Rec);
+  // A module on a shared line: refuses (saying so) an address another module answers at, and
+  // says that a new speed leaves the other modules at the old one.
+  bool SharedLineAllowsSave();
   void UpdateFoundSection();
   void lConnectClick();
   void ChannelArrived(const TKVXChannel& Channel);

@@ -214,6 +214,16 @@ void ConnectionPage(TLayout& layout) {
   layout.Add("TComboBox", "cbADR", &page, 230, 166, 160, 22);
   layout.Add("TLabel", "lUzivatelskaData", &page, 20, 200, 200, 16, "Uživatelská data");
   layout.Add("TMemo", "mUserData", &page, 230, 196, 300, 40).Set("MaxLength", 16);
+  // What a save says of a module on a line it shares with others; %1 stands for the address.
+  layout
+      .Add("TLabel", "lAddressTakenText", &page, 20, 250, 600, 16,
+           "Na adrese %1 už odpovídá jiný modul; nic nebylo zapsáno. Dva moduly na jedné adrese "
+           "lze rozdělit jen odpojením jednoho z linky.")
+      .Set("Visible", false);
+  layout
+      .Add("TLabel", "lSharedSpeedText", &page, 20, 250, 600, 16,
+           "Ostatní moduly na této lince zůstanou na dosavadní rychlosti.")
+      .Set("Visible", false);
 }
 
 void ChannelPage(TLayout& layout) {

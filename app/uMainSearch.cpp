@@ -37,6 +37,14 @@ class TRunningSearch {
   TModuleSearch*& FRunning;
 };
 
+// A row of the found modules: model | port (and address on a scanned line) | serial number.
+std::string FoundRowText(const TFoundModule& Found) {
+  std::string port = IsUsbChannel(Found.Channel) ? "USB" : Found.Channel->GetPortName();
+  if (Found.Address != kUniversalAddress) port = PortWithAddress(port, Found.Address);
+  return std::string(ModelName(Found.Rec.ModuleType)) + "|" + Cp1250ToUtf8(port) + "|" +
+         Format("%.4d", Found.Rec.Ident.Production.SerialNumber);
+}
+
 }  // namespace
 
 TChannelTestSetup TfMain::TestSetup() {
@@ -132,14 +140,24 @@ void TfMain::ReplayDeferredChanges() {
 
 void TfMain::AddFoundModule(const TFoundModule& Found) {
   const TKVXChannel& channel = Found.Channel;
-  std::string port = IsUsbChannel(channel) ? "USB" : channel->GetPortName();
-  if (Found.Address != kUniversalAddress) port = PortWithAddress(port, Found.Address);
-  Element("lbFoundedModules")
-      .AddItem(std::string(ModelName(Found.Rec.ModuleType)) + "|" + Cp1250ToUtf8(port) + "|" +
-               Format("%.4d", Found.Rec.Ident.Production.SerialNumber));
+  Element("lbFoundedModules").AddItem(FoundRowText(Found));
   FFound.push_back(channel);
   FFoundAddresses.push_back(Found.Address);
   UpdateFoundSection();
+}
+
+void TfMain::MoveFoundRow(std::uint8_t Before, const TKVXrec& Rec) {
+  TViewElement& list = Element("lbFoundedModules");
+  for (std::size_t row = 0; row < FFound.size(); ++row) {
+    if (!SameObject(FFound[row], FCurrent) || FFoundAddresses[row] != Before) continue;
+    FFoundAddresses[row] = FAddress;
+    std::vector<std::string> rows = list.Items();
+    if (row >= rows.size()) return;
+    rows[row] = FoundRowText({FCurrent, Rec, FAddress});
+    list.SetItems(std::move(rows));
+    list.Set("ItemIndex", static_cast<int>(row));
+    return;
+  }
 }
 
 void TfMain::UpdateFoundSection() {

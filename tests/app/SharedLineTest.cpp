@@ -3,7 +3,9 @@
 // its own address only.
 #include <gtest/gtest.h>
 
+#include "protocol/uKVXInstructions.h"
 #include "sim/uKvxSimLineRig.h"
+#include "support/uMessages.h"
 #include "tests/app/AppRig.h"
 
 namespace {
@@ -71,6 +73,45 @@ TEST(SharedLineTest, AModuleOfTheScanIsCheckedReadMeasuredAndWrittenAtItsOwnAddr
   for (const auto& module : rig.Line->Modules()) {
     SCOPED_TRACE(int(module->State().Address));
     EXPECT_EQ(module->State().UserData.starts_with("line twelve"), module->State().Address == 12);
+  }
+}
+
+TEST(SharedLineTest, AnAddressChangeOntoAnOccupiedAddressIsRefusedAndOntoAFreeOneFollowed) {
+  struct TCase {
+    int NewAddress;
+    bool Written;
+    std::string Row;
+  };
+  const TCase cases[] = {
+      {7, false, "VIROD|COM5@12|4012"},
+      {30, true, "VIROD|COM5@30|4012"},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.NewAddress);
+    TLineRig rig;
+    ASSERT_EQ(rig.Search(true, "12").size(), 1u);
+    rig.App["sConnect"].Click();
+    std::vector<std::string> messages;
+    const TMessageHandler previous =
+        SetMessageHandler([&](const std::string& Text) { messages.push_back(Text); });
+    rig.AddressesHeard();
+    rig.App["cbADR"].Edit("ItemIndex", test.NewAddress);
+    rig.App["sSaveChanges1"].Click();
+    SetMessageHandler(previous);
+    bool commWritten = false;
+    for (const TKvxSimRequest& request : rig.Line->Modules()[1]->Requests())
+      commWritten = commWritten || request.Instruction == kiWriteCommParams;
+    EXPECT_EQ(commWritten, test.Written);
+    EXPECT_EQ(rig.Line->Modules()[1]->State().Address, test.Written ? test.NewAddress : 12);
+    EXPECT_EQ(rig.Line->Modules()[0]->State().Address, 7);
+    EXPECT_EQ(rig.App["lbFoundedModules"].Items(), std::vector<std::string>{test.Row});
+    EXPECT_EQ(messages.size(), test.Written ? 0u : 1u);
+    if (!test.Written) {
+      EXPECT_NE(messages.front().find(" 7 "), std::string::npos) << messages.front();
+    }
+    // The module keeps answering where the window now talks to it.
+    rig.App["Timer1"].Fire("OnTimer");
+    EXPECT_EQ(rig.App.PageShown(), "pMeasure");
   }
 }
 

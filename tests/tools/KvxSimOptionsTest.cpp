@@ -70,18 +70,6 @@ TEST(KvxSimUsbOption, BadSerialNumbersAndConflictsAreRefused) {
 
 namespace {
 
-TEST(KvxSimLineOption, ModulesOnALineShareThePortOfTheModuleBeforeThem) {
-  const auto O = ParseKvxSimOptions({"-m", "rs", "-p", "5", "-a", "7", "-n", "-l", "-a", "12", "-n",
-                                     "--line", "-a", "200", "-n", "-a", "7"});
-  ASSERT_EQ(O.Ports.size(), 4u);
-  const std::vector<std::pair<int, bool>> ports = {{5, false}, {5, true}, {5, true}, {100, false}};
-  for (std::size_t index = 0; index < ports.size(); ++index) {
-    SCOPED_TRACE(index);
-    EXPECT_EQ(O.Ports[index].ComNumber, ports[index].first);
-    EXPECT_EQ(O.Ports[index].JoinsLine, ports[index].second);
-  }
-}
-
 TEST(KvxSimLineOption, ALineWithoutAModuleBeforeItOrWithTwiceOneAddressIsRefused) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"-l"}, "--line needs a module before it to share the line with"},

@@ -119,11 +119,12 @@ void TfMain::ShowPage(TViewElement& Page) {
   Element("Timer1").Set("Enabled", &Page == &Element("pMeasure"));
 }
 
-bool TfMain::Connect(const TKVXChannel& Channel) {
+bool TfMain::Connect(const TKVXChannel& Channel, std::uint8_t Address) {
   ShowChannelGone({});
   if (FCurrent && !SameObject(FCurrent, Channel) && FCurrent->GetActive())
     FCurrent->SetActive(false);
   FCurrent = Channel;
+  FAddress = Address;
   FTrend.Clear();
   TBusyCursor busy(FServices);
   if (Channel) {
@@ -177,7 +178,7 @@ bool TfMain::Refresh(bool Download) {
 
 bool TfMain::DownloadReadCopy() {
   try {
-    return KvxDownloadParams(FRead, Bind<&TfMain::Transact>(this));
+    return KvxDownloadParams(FRead, Bind<&TfMain::Transact>(this), FAddress);
   } catch (const std::exception&) {
     // Every download error looks the same to the operator.
     return false;

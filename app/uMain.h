@@ -54,8 +54,9 @@ class TfMain : public TLogSender {
   // Opens the channel and looks for a module at each search speed; on an answer downloads its
   // record into Rec. Unless KeepOpen, the channel gets its state and settings back.
   bool TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen);
-  // True when the channel's module answered and its download succeeded.
-  bool Connect(const TKVXChannel& Channel);
+  // True when the channel's module answered and its download succeeded. A module on a shared
+  // line is reached at its own Address; the universal one reaches whichever module answers.
+  bool Connect(const TKVXChannel& Channel, std::uint8_t Address = kUniversalAddress);
   bool Refresh(bool Download);
   bool Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t Address,
                 std::int32_t Timeout, std::string& Reply);
@@ -64,7 +65,12 @@ class TfMain : public TLogSender {
   // ends the search, keeping the modules found so far. Channels that come or go meanwhile are
   // handled when it ends.
   void ScanCIs();
-  void AddFoundModule(const TKVXChannel& Channel, const TKVXrec& Rec);
+  void AddFoundModule(const TFoundModule& Found);
+  // The row of the current module, found at address Before, now shows it at its own address.
+  void MoveFoundRow(std::uint8_t Before, const TKVXrec& Rec);
+  // A module on a shared line: refuses (saying so) an address another module answers at, and
+  // says that a new speed leaves the other modules at the old one.
+  bool SharedLineAllowsSave();
   void UpdateFoundSection();
   void lConnectClick();
   void ChannelArrived(const TKVXChannel& Channel);
@@ -78,6 +84,8 @@ class TfMain : public TLogSender {
   // A port the last search could not open for want of permission, when it found no module.
   // Several are separated by ", ", each named with its node and group (RefusedPortText).
   const std::string& PermissionRefused() const { return FPermissionRefused; }
+  // The ports where the last search found several modules answering at once.
+  const std::vector<std::string>& Collisions() const { return FCollisions; }
 
   void FillCommunicationPage();
   bool ShowChannelPage(int Channel);
@@ -88,6 +96,7 @@ class TfMain : public TLogSender {
   void MeasureTick();
 
   const TKVXChannel& CurrentChannel() const { return FCurrent; }
+  std::uint8_t CurrentAddress() const { return FAddress; }
   const TKVXrec& ReadCopy() const { return FRead; }
   const TKVXrec& EditedCopy() const { return FEdited; }
   // Changes the edited copy where no page field can (a restore's exact singles: a -0, a
@@ -119,6 +128,7 @@ class TfMain : public TLogSender {
   void ShowChannelGone(const std::string& Port, const std::string& Problem = {});
   void ShowChannelProblem(const std::string& Problem);
   void ShowPermissionRefused(const std::string& Port);
+  void ShowCollisions(const std::vector<std::string>& Ports);
   // Element Label shows the text of element Template with %s replaced by Port (hidden when
   // Port is empty).
   void ShowPortMessage(const char* Label, const char* Template, const std::string& Port);
@@ -166,9 +176,11 @@ class TfMain : public TLogSender {
   TFTDIManager& FManager;
   IMainServices& FServices;
   TKVXChannel FCurrent;
+  std::uint8_t FAddress = kUniversalAddress;  // where the current module's requests go
   TKVXrec FRead;
   TKVXrec FEdited;
   std::vector<TKVXChannel> FFound;
+  std::vector<std::uint8_t> FFoundAddresses;  // each row's module address, beside FFound
   std::string FExtraSpeed;
   bool FShow420Always = false;
   TTrend FTrend;
@@ -180,6 +192,7 @@ class TfMain : public TLogSender {
   std::string FChannelGone;
   std::string FChannelProblem;
   std::string FPermissionRefused;
+  std::vector<std::string> FCollisions;
   TSpeedMemory FSpeeds;
   // The search running (its loop on the stack), and the device changes that wait for its end:
   // true for an arrival.

@@ -115,6 +115,13 @@ void SearchPage(TLayout& layout) {
   layout.Add("TLabel", "lSearchText", &page, 20, 50, 500, 16,
              "Prohledat všechna USB rozhraní a dostupné sériové porty.");
   layout.Button("sSearch", &page, 560, 42, 110, "Hledat");
+  // Modules sharing an RS-485 line answer one by one, each at its own address.
+  layout.Add("TCheckBox", "cbSearchAddresses", &page, 380, 15, 170, 20, "Hledat podle adres");
+  layout.Add("TEdit", "eAddressRange", &page, 560, 13, 110, 22).Set("Text", "0-253");
+  layout
+      .Add("TLabel", "lAddressRangeBad", &page, 20, 74, 650, 16,
+           "Rozsah adres není platný: adresy 0 až 253, například 0-253 nebo 1,5,7-12.")
+      .Set("Visible", false);
   // Why the window came back here: the connected module's port went away. The hidden label
   // holds the message's text from the language file, %1 standing for the port.
   layout.Add("TLabel", "lChannelGone", &page, 20, 74, 520, 16).Set("FontColor", clRed);
@@ -135,6 +142,12 @@ void SearchPage(TLayout& layout) {
   layout.Add("TLabel", "lColumn3", &page, 320, 130, 120, 16, "výrobní číslo");
   layout.Add("TListBox", "lbFoundedModules", &page, 20, 150, 650, 180);
   layout.Button("sConnect", &page, 560, 338, 110, "Připojit");
+  // After a plain search: lines where several modules seem to answer at once.
+  layout.Add("TLabel", "lCollision", &page, 20, 376, 650, 16).Set("FontColor", clRed);
+  layout
+      .Add("TLabel", "lCollisionText", &page, 20, 376, 650, 16,
+           "%1: zřejmě odpovídá několik modulů najednou; prohledejte linku podle adres.")
+      .Set("Visible", false);
   for (const char* name : kFoundSection) layout.Form.Component(name).Set("Visible", false);
 }
 
@@ -201,6 +214,16 @@ void ConnectionPage(TLayout& layout) {
   layout.Add("TComboBox", "cbADR", &page, 230, 166, 160, 22);
   layout.Add("TLabel", "lUzivatelskaData", &page, 20, 200, 200, 16, "Uživatelská data");
   layout.Add("TMemo", "mUserData", &page, 230, 196, 300, 40).Set("MaxLength", 16);
+  // What a save says of a module on a line it shares with others; %1 stands for the address.
+  layout
+      .Add("TLabel", "lAddressTakenText", &page, 20, 250, 600, 16,
+           "Na adrese %1 už odpovídá jiný modul; nic nebylo zapsáno. Dva moduly na jedné adrese "
+           "lze rozdělit jen odpojením jednoho z linky.")
+      .Set("Visible", false);
+  layout
+      .Add("TLabel", "lSharedSpeedText", &page, 20, 250, 600, 16,
+           "Ostatní moduly na této lince zůstanou na dosavadní rychlosti.")
+      .Set("Visible", false);
 }
 
 void ChannelPage(TLayout& layout) {

@@ -12,7 +12,7 @@ void TfMain::MeasureTick() {
   std::array<TKVXChannelRecountedValue, kChannelCount> values{};
   std::string reply;
   try {
-    reply = ReadMeasurements(FCurrent);
+    reply = ReadMeasurements(FCurrent, FAddress);
   } catch (const std::exception& error) {
     // A reply that cannot be parsed counts as none; the next tick tries again.
     DebugLog(std::string("ReadMeasurements ") + error.what(), this);

@@ -116,6 +116,12 @@ void TfMain::EditCopy(const std::function<void(TKVXrec& Edited)>& Change) {
 void TfMain::SaveChanges() {
   if (!FServices.AcceptPendingEntry()) return;
   FFieldsNotTaken.clear();
+  if (!SharedLineAllowsSave()) {
+    // Nothing was written: every edit is still to be saved.
+    FFieldsNotTaken = SavedFieldsNotHeld(FEdited, FRead);
+    return;
+  }
+  const std::uint8_t readAddress = FRead.Ident.Address;
   const TKVXrec saved = FEdited;
   bool readBack = false;
   {
@@ -130,15 +136,30 @@ void TfMain::SaveChanges() {
   // The edited copy starts again from what the module holds: a value it refused is shown as
   // it holds it and is not sent again unless typed again.
   Refresh(false);
+  if (FAddress != kUniversalAddress && FRead.Ident.Address != readAddress)
+    MoveFoundRow(readAddress, FRead);
   FFieldsNotTaken = SavedFieldsNotHeld(saved, FRead);
   if (Element("pChannel").GetBool("Visible")) FillChannelPage(FEdited, PageChannel());
   if (!FFieldsNotTaken.empty()) ReportFieldsNotTaken(FFieldsNotTaken);
 }
 
+bool TfMain::SharedLineAllowsSave() {
+  if (FAddress == kUniversalAddress) return true;
+  const std::uint8_t address = FEdited.Ident.Address;
+  if (address != FRead.Ident.Address && CheckDevice(FCurrent, address)) {
+    ShowMessage(FillIn(Text("lAddressTakenText"), {std::to_string(address)}));
+    return false;
+  }
+  if (SpeedChanged(FRead, FEdited)) ShowMessage(Text("lSharedSpeedText"));
+  return true;
+}
+
 bool TfMain::UploadAndReadBack() {
   const bool newSpeed = SpeedChanged(FRead, FEdited);
   const std::uint8_t speedCode = FEdited.Ident.SpeedCode;
-  UploadChanges(FCurrent, FRead, FEdited);
+  UploadChanges(FCurrent, FRead, FEdited, FAddress);
+  // A module reached at its own address answers at its new one from now on.
+  if (FAddress != kUniversalAddress) FAddress = FEdited.Ident.Address;
   if (newSpeed && FCurrent) {
     const std::string before = FCurrent->GetConnectionString();
     FCurrent->SetConnectionString(Format("baudrate=%u", kSpeedCodes[speedCode]));

@@ -4,8 +4,10 @@
 
 #include "app/uMain.h"
 #include "app/uMainLayout.h"
+#include "protocol/uModuleAddress.h"
 #include "serial/AfSafeSync.h"
 #include "support/uCodePage.h"
+#include "support/uMessages.h"
 #include "support/uStringUtils.h"
 #include "usb/uci_FTDIdirect.h"
 #include "usb/uci_FTDImanager.h"
@@ -34,16 +36,26 @@ class TRunningSearch {
   TModuleSearch*& FRunning;
 };
 
+// A row of the found modules: model | port (and address on a scanned line) | serial number.
+std::string FoundRowText(const TFoundModule& Found) {
+  std::string port = IsUsbChannel(Found.Channel) ? "USB" : Found.Channel->GetPortName();
+  if (Found.Address != kUniversalAddress) port = PortWithAddress(port, Found.Address);
+  return std::string(ModelName(Found.Rec.ModuleType)) + "|" + Cp1250ToUtf8(port) + "|" +
+         Format("%.4d", Found.Rec.Ident.Production.SerialNumber);
+}
+
 }  // namespace
 
 TChannelTestSetup TfMain::TestSetup() {
-  return {FExtraSpeed, &FSpeeds, nullptr};
+  return {FExtraSpeed, &FSpeeds, nullptr, kUniversalAddress, {}};
 }
 
 bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen) {
   FLastTestAnswered = false;
+  TChannelTestSetup setup = TestSetup();
+  setup.Address = FAddress;
   const TChannelTestResult result = TestChannelForModule(
-      Channel, Rec, KeepOpen, TestSetup(),
+      Channel, Rec, KeepOpen, setup,
       [this](const std::string& Text, int Point) { DebugLog(Text, this, 0, Point); });
   FLastTestAnswered = result.Answered;
   return result.Found;
@@ -52,7 +64,18 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
 void TfMain::ScanCIs() {
   ShowChannelGone({});
   ShowPermissionRefused({});
+  ShowCollisions({});
+  TChannelTestSetup setup = TestSetup();
+  if (Element("cbSearchAddresses").GetBool("Checked")) {
+    const auto addresses = ParseAddressRange(Element("eAddressRange").GetText("Text"));
+    if (!addresses || addresses->empty()) {
+      ShowMessage(Element("lAddressRangeBad").GetText("Caption"));
+      return;
+    }
+    setup.ScanAddresses = *addresses;
+  }
   std::string refused, problem;
+  std::vector<std::string> collisions;
   TViewElement& searching = Element("pSearching");
   ShowPage(searching);
   FServices.Repaint(searching);
@@ -64,12 +87,13 @@ void TfMain::ScanCIs() {
     progress.Set("Max", 10 * FManager.ChannelCount());
     progress.Set("Position", 0);
     FFound.clear();
+    FFoundAddresses.clear();
     UpdateFoundSection();
     std::vector<TKVXChannel> channels;
     TKVXChannel channel;
     for (FManager.FirstChannel(channel); channel; FManager.NextChannel(channel))
       channels.push_back(channel);
-    TModuleSearch search(std::move(channels), TestSetup(), this, true);
+    TModuleSearch search(std::move(channels), setup, this, true);
     const TRunningSearch running(FSearch, search);
     while (!search.Wait(kProgressStep)) {
       // A program asked to end (kvxctl on a signal) stops the search as Cancel does.
@@ -78,9 +102,10 @@ void TfMain::ScanCIs() {
       FServices.ProcessMessages();
     }
     ShowSearchProgress(search);
-    for (const TFoundModule& found : search.Found()) AddFoundModule(found.Channel, found.Rec);
+    for (const TFoundModule& found : search.Found()) AddFoundModule(found);
     refused = search.Refused();
     problem = search.Problem();
+    collisions = search.Collisions();
   } catch (...) {
     ShowPage(Element("pSearch"));
     throw;
@@ -88,6 +113,7 @@ void TfMain::ScanCIs() {
   ShowPage(Element("pSearch"));
   if (FFound.empty() && refused.empty()) ShowChannelProblem(problem);
   if (FFound.empty()) ShowPermissionRefused(refused);
+  ShowCollisions(collisions);
   ReplayDeferredChanges();
 }
 
@@ -115,13 +141,26 @@ void TfMain::ReplayDeferredChanges() {
     arrived ? ChannelArrived(channel) : ChannelRemoved(channel);
 }
 
-void TfMain::AddFoundModule(const TKVXChannel& Channel, const TKVXrec& Rec) {
-  const std::string port = IsUsbChannel(Channel) ? "USB" : Channel->GetPortName();
-  Element("lbFoundedModules")
-      .AddItem(std::string(ModelName(Rec.ModuleType)) + "|" + Cp1250ToUtf8(port) + "|" +
-               Format("%.4d", Rec.Ident.Production.SerialNumber));
-  FFound.push_back(Channel);
+void TfMain::AddFoundModule(const TFoundModule& Found) {
+  const TKVXChannel& channel = Found.Channel;
+  Element("lbFoundedModules").AddItem(FoundRowText(Found));
+  FFound.push_back(channel);
+  FFoundAddresses.push_back(Found.Address);
   UpdateFoundSection();
+}
+
+void TfMain::MoveFoundRow(std::uint8_t Before, const TKVXrec& Rec) {
+  TViewElement& list = Element("lbFoundedModules");
+  for (std::size_t row = 0; row < FFound.size(); ++row) {
+    if (!SameObject(FFound[row], FCurrent) || FFoundAddresses[row] != Before) continue;
+    FFoundAddresses[row] = FAddress;
+    std::vector<std::string> rows = list.Items();
+    if (row >= rows.size()) return;
+    rows[row] = FoundRowText({FCurrent, Rec, FAddress});
+    list.SetItems(std::move(rows));
+    list.Set("ItemIndex", static_cast<int>(row));
+    return;
+  }
 }
 
 void TfMain::UpdateFoundSection() {
@@ -132,7 +171,8 @@ void TfMain::UpdateFoundSection() {
 
 void TfMain::lConnectClick() {
   const int row = Element("lbFoundedModules").GetInt("ItemIndex");
-  if (row >= 0 && row < static_cast<int>(FFound.size())) Connect(FFound[row]);
+  if (row >= 0 && row < static_cast<int>(FFound.size()))
+    Connect(FFound[static_cast<std::size_t>(row)], FFoundAddresses[static_cast<std::size_t>(row)]);
 }
 
 void TfMain::ChannelArrived(const TKVXChannel& Channel) {
@@ -157,7 +197,7 @@ void TfMain::ArrivalsTested() {
     }
     for (const TFoundModule& found : (*arrival)->Found()) {
       if (auto usb = found.Channel.Query<IFTDISerialPortInterface>()) usb->ResetDevice();
-      AddFoundModule(found.Channel, found.Rec);
+      AddFoundModule(found);
     }
     arrival = FArrivals.erase(arrival);
   }
@@ -179,6 +219,7 @@ void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
   for (std::size_t row = FFound.size(); row-- > 0;) {
     if (!SameObject(FFound[row], Channel)) continue;
     FFound.erase(FFound.begin() + static_cast<std::ptrdiff_t>(row));
+    FFoundAddresses.erase(FFoundAddresses.begin() + static_cast<std::ptrdiff_t>(row));
     if (row < list.ItemCount()) list.DeleteItem(row);
   }
   UpdateFoundSection();
@@ -206,6 +247,16 @@ void TfMain::ShowChannelProblem(const std::string& Problem) {
   TViewElement& message = Element("lChannelGone");
   message.Set("Visible", !Problem.empty());
   if (!Problem.empty()) message.Set("Caption", Cp1250ToUtf8(Problem));
+}
+
+void TfMain::ShowCollisions(const std::vector<std::string>& Ports) {
+  FCollisions = Ports;
+  std::string text;
+  for (const std::string& port : Ports)
+    text += (text.empty() ? "" : "\n") + FillIn(Text("lCollisionText"), {Cp1250ToUtf8(port)});
+  TViewElement& message = Element("lCollision");
+  message.Set("Visible", !text.empty());
+  message.Set("Caption", text);
 }
 
 void TfMain::ShowPermissionRefused(const std::string& Port) {

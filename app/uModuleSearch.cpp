@@ -199,7 +199,13 @@ TChannelTestResult TestChannelForModule(const TKVXChannel& Channel, TKVXrec& Rec
         continue;
       }
       tried.insert(line);
-      result.Answered = CheckDevice(Channel);
+      bool garbled = false;
+      result.Answered = CheckDevice(Channel, Setup.Address, kCheckTimeout, &garbled);
+      // One garbled reply may be noise; a second in a row is several modules answering.
+      if (!result.Answered && garbled) {
+        result.Answered = CheckDevice(Channel, Setup.Address, kCheckTimeout, &garbled);
+        result.Collided = result.Collided || (!result.Answered && garbled);
+      }
       Trace("CheckDevice (result=" + ResultDigit(result.Answered) + ")", speed.Point);
       if (!result.Answered) continue;
       if (Setup.Speeds) Setup.Speeds->Answered(port, speed.Text);
@@ -211,12 +217,50 @@ TChannelTestResult TestChannelForModule(const TKVXChannel& Channel, TKVXrec& Rec
 
   TChannelTransact transact{Channel};
   try {
-    result.Found = KvxDownloadParams(Rec, Bind<&TChannelTransact::Transact>(&transact));
+    result.Found =
+        KvxDownloadParams(Rec, Bind<&TChannelTransact::Transact>(&transact), Setup.Address);
     Trace("KvxDownloadParams (result=" + ResultDigit(result.Found) + ")", 9);
   } catch (const std::exception&) {
     result.Found = false;
   }
   return result;
+}
+
+std::vector<TFoundModule> ScanChannelAddresses(const TKVXChannel& Channel,
+                                               const TChannelTestSetup& Setup,
+                                               const TChannelTraceWriter& Trace) {
+  std::vector<TFoundModule> found;
+  if (!Channel) return found;
+  const TChannelClaim claim(Channel, Setup.Stop);
+  if (!claim.Held()) return found;
+  const std::string description = Channel->GetDescription();
+  const TChannelRestore restore(Channel, false);
+  const bool opened = Channel->Open();
+  Trace("Open CI " + description + (opened ? " OK" : " fail") + OpenFailureText(*Channel), 2);
+  if (!Channel->GetActive()) return found;
+  std::set<std::uint8_t> answered;
+  TChannelTransact transact{Channel};
+  for (const TSpeedMemory::TSpeed& speed : SearchSpeeds(Channel, Setup.ExtraSpeed)) {
+    Channel->SetConnectionString(speed.Text);
+    for (const std::uint8_t address : Setup.ScanAddresses) {
+      if (Setup.Stop && Setup.Stop->load()) return found;
+      if (answered.contains(address) || !CheckDevice(Channel, address, kScanCheckTimeout)) continue;
+      answered.insert(address);
+      TFoundModule module{Channel, {}, address};
+      bool downloaded = false;
+      try {
+        downloaded =
+            KvxDownloadParams(module.Rec, Bind<&TChannelTransact::Transact>(&transact), address);
+      } catch (const std::exception&) {
+        downloaded = false;
+      }
+      Trace("KvxDownloadParams @" + std::to_string(address) +
+                " (result=" + ResultDigit(downloaded) + ")",
+            9);
+      if (downloaded) found.push_back(std::move(module));
+    }
+  }
+  return found;
 }
 
 TModuleSearch::TModuleSearch(std::vector<TKVXChannel> Channels, const TChannelTestSetup& Setup,
@@ -270,9 +314,19 @@ bool TModuleSearch::Tests(const TKVXChannel& Channel) const {
 std::vector<TFoundModule> TModuleSearch::Found() const {
   std::lock_guard lock(FLock);
   std::vector<TFoundModule> found;
-  for (const TEntry& entry : FEntries)
+  for (const TEntry& entry : FEntries) {
     if (entry.Found) found.push_back({entry.Channel, *entry.Found});
+    found.insert(found.end(), entry.Scanned.begin(), entry.Scanned.end());
+  }
   return found;
+}
+
+std::vector<std::string> TModuleSearch::Collisions() const {
+  std::lock_guard lock(FLock);
+  std::vector<std::string> ports;
+  for (const TEntry& entry : FEntries)
+    if (entry.Collided) ports.push_back(entry.Channel->GetPortName());
+  return ports;
 }
 
 std::string TModuleSearch::Refused() const {
@@ -321,10 +375,20 @@ void TModuleSearch::Test(TEntry& Entry) {
   if (FSearchLines) trace("TestCI " + Entry.Description, 10);
   TKVXrec rec;
   bool found = false;
+  bool collided = false;
+  std::vector<TFoundModule> scanned;
   // A channel that fails while it is tested has no module for the search.
   std::string failure;
   try {
-    found = TestChannelForModule(Entry.Channel, rec, false, FSetup, trace).Found;
+    if (FSetup.ScanAddresses.empty()) {
+      const TChannelTestResult result =
+          TestChannelForModule(Entry.Channel, rec, false, FSetup, trace);
+      found = result.Found;
+      collided = result.Collided;
+    } else {
+      scanned = ScanChannelAddresses(Entry.Channel, FSetup, trace);
+      found = !scanned.empty();
+    }
   } catch (const std::exception& error) {
     failure = error.what();
   }
@@ -342,7 +406,9 @@ void TModuleSearch::Test(TEntry& Entry) {
     Entry.State = TState::Done;
     Entry.Refused = refused;
     Entry.Problem = problem;
-    if (found) Entry.Found = rec;
+    if (found && scanned.empty()) Entry.Found = rec;
+    Entry.Scanned = std::move(scanned);
+    Entry.Collided = collided;
     ++FFinished;
   }
   FChanged.notify_all();

@@ -42,14 +42,22 @@ class TSpeedMemory {
 };
 
 struct TChannelTestSetup {
-  std::string ExtraSpeed;                   // tried last when not empty
-  TSpeedMemory* Speeds = nullptr;           // none: the speeds in their table's order
-  const std::atomic<bool>* Stop = nullptr;  // set: a test waiting for its channel gives up
+  std::string ExtraSpeed;                    // tried last when not empty
+  TSpeedMemory* Speeds = nullptr;            // none: the speeds in their table's order
+  const std::atomic<bool>* Stop = nullptr;   // set: a test waiting for its channel gives up
+  std::uint8_t Address = kUniversalAddress;  // the module asked for: one on a shared line
+  std::vector<std::uint8_t> ScanAddresses;   // not empty: a search asks each of these
 };
+
+// The first-reply limit of the module check at each address of a scan, in ms: the modules
+// answer within a few ms, and an address with no module behind it must cost little. A module
+// that starts answering gets the full limits.
+inline constexpr std::int32_t kScanCheckTimeout = 20;
 
 struct TChannelTestResult {
   bool Answered = false;  // a module answered the check
   bool Found = false;     // and its download succeeded
+  bool Collided = false;  // the check got garbled frames twice: modules answering at once
 };
 
 // Opens the channel and looks for a module at each search speed; on an answer downloads its
@@ -63,7 +71,15 @@ TChannelTestResult TestChannelForModule(const TKVXChannel& Channel, TKVXrec& Rec
 struct TFoundModule {
   TKVXChannel Channel;
   TKVXrec Rec;
+  std::uint8_t Address = kUniversalAddress;  // where it was found: its own on a scanned line
 };
+
+// Opens the channel and, at each search speed, asks every address of Setup.ScanAddresses
+// that has not answered at an earlier speed; downloads each module that answers, at its own
+// address. The channel gets its state and settings back.
+std::vector<TFoundModule> ScanChannelAddresses(const TKVXChannel& Channel,
+                                               const TChannelTestSetup& Setup,
+                                               const TChannelTraceWriter& Trace);
 
 // Tests Channels at once, at most kMaxChannelsInFlight at a time, starting them in the given
 // order. Each channel's trace lines (with the search's own "TestCI" lines when SearchLines) are
@@ -97,6 +113,8 @@ class TModuleSearch {
   // What the first channel without a module reports of its fault (a name that cannot be
   // resolved, a bad entry, a broken server); empty when none does.
   std::string Problem() const;
+  // The ports where several modules seemed to answer at once, in the order of the channels.
+  std::vector<std::string> Collisions() const;
 
  private:
   enum class TState { Waiting, Testing, Done };
@@ -105,8 +123,10 @@ class TModuleSearch {
     std::string Description;
     TState State = TState::Waiting;
     std::optional<TKVXrec> Found;
+    std::vector<TFoundModule> Scanned;  // the modules of an address scan
     bool Refused = false;
     std::string Problem;
+    bool Collided = false;
   };
 
   void Work();

@@ -98,6 +98,12 @@ class TDemoWalk {
     Click("ShapeEx2");
     Wait(300);
     Shot("22-search-english");
+    // The line of three modules, scanned address by address.
+    FForm.Element("cbSearchAddresses").Edit("Checked", true);
+    FForm.Element("eAddressRange").Edit("Text", "7,12,200");
+    Click("sSearch");
+    Wait(300);
+    Shot("25-address-scan-english");
     return FFailed ? 1 : 0;
   }
 

@@ -35,13 +35,13 @@ TKVXPauseFunction InstalledPause() {
 }
 
 // Asks until two answers in a row agree and are not empty; at most five attempts.
-bool ConfirmedQuery(const TKVXTransact& transact, std::uint8_t instruction, const std::string& data,
-                    std::string& reply) {
+bool ConfirmedQuery(const TKVXTransact& transact, std::uint8_t address, std::uint8_t instruction,
+                    const std::string& data, std::string& reply) {
   for (int attempt = 1; attempt <= kConfirmAttempts; ++attempt) {
     std::string first;
     std::string second;
-    if (!transact(instruction, data, kUniversalAddress, kDownloadTimeout, first)) continue;
-    if (!transact(instruction, data, kUniversalAddress, kDownloadTimeout, second)) continue;
+    if (!transact(instruction, data, address, kDownloadTimeout, first)) continue;
+    if (!transact(instruction, data, address, kDownloadTimeout, second)) continue;
     if (first == second && !first.empty()) {
       reply = first;
       return true;
@@ -90,9 +90,12 @@ TKVXStopScope::~TKVXStopScope() {
   gStop = FPrevious;
 }
 
-bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
-              std::uint8_t Address, std::int32_t Timeout, std::string& Reply) {
+namespace {
+
+bool Exchange(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
+              std::uint8_t Address, std::int32_t Timeout, std::string& Reply, bool* Garbled) {
   Reply.clear();
+  if (Garbled) *Garbled = false;
   if (Stopped()) return false;
   KVXPause(kTransactPause);
   if (!Channel || !Channel->GetActive() || Stopped()) return false;
@@ -108,21 +111,32 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
                    : static_cast<std::uint16_t>(ValidateFrame(bytes));
       },
       LongestReplySize());
-  if (ValidateFrame(received) != 0) return false;
+  const std::int16_t invalid = ValidateFrame(received);
+  if (Garbled) *Garbled = invalid != 0 && received.starts_with("*a") && received.size() >= 4;
+  if (invalid != 0) return false;
   TTirmelFormat97 frame;
   ParseFrame(received, frame);
+  if (Address != kUniversalAddress && frame.Address != Address) return false;
   Reply = std::move(frame.Data);
   return true;
 }
 
-bool CheckDevice(const TKVXChannel& Channel) {
+}  // namespace
+
+bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
+              std::uint8_t Address, std::int32_t Timeout, std::string& Reply) {
+  return Exchange(Channel, Instruction, Data, Address, Timeout, Reply, nullptr);
+}
+
+bool CheckDevice(const TKVXChannel& Channel, std::uint8_t Address, std::int32_t Timeout,
+                 bool* Garbled) {
   std::string reply;
-  if (!Transact(Channel, kiReadType, {}, kUniversalAddress, kCheckTimeout, reply)) return false;
+  if (!Exchange(Channel, kiReadType, {}, Address, Timeout, reply, Garbled)) return false;
   return reply.find("KVX") != std::string::npos ||
          UpperCase(reply).find("NOVRA") != std::string::npos;
 }
 
-bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact) {
+bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact, std::uint8_t Address) {
   if (Transact.IsEmpty()) return false;
   Rec.Setup.fill({});
   Rec.Watch.fill({});
@@ -130,34 +144,38 @@ bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact) {
   const std::string all = Byte(0);
   std::string reply;
 
-  FailUnless(ConfirmedQuery(Transact, kiReadType, {}, reply), "Device not responding ($F3)");
+  FailUnless(ConfirmedQuery(Transact, Address, kiReadType, {}, reply),
+             "Device not responding ($F3)");
   Rec.Ident.TypeText = Trim(reply);
   Rec.ModuleType = ModuleTypeFromText(reply);
   KVXPause(kSettlePause);
 
-  FailUnless(
-      ConfirmedQuery(Transact, kiReadChannelSetup, all, reply) && ParseSetupStream(Rec, reply),
-      "Device not responding");
-  FailUnless(
-      ConfirmedQuery(Transact, kiReadChannelWatch, all, reply) && ParseWatchStream(Rec, reply),
-      "Device not responding");
+  FailUnless(ConfirmedQuery(Transact, Address, kiReadChannelSetup, all, reply) &&
+                 ParseSetupStream(Rec, reply),
+             "Device not responding");
+  FailUnless(ConfirmedQuery(Transact, Address, kiReadChannelWatch, all, reply) &&
+                 ParseWatchStream(Rec, reply),
+             "Device not responding");
 
-  FailUnless(ConfirmedQuery(Transact, kiReadLoopModes, {}, reply) && reply.size() >= kLoopModesSize,
+  FailUnless(ConfirmedQuery(Transact, Address, kiReadLoopModes, {}, reply) &&
+                 reply.size() >= kLoopModesSize,
              "Device not responding ($1B)");
   for (int ch = 1; ch <= kChannelCount; ++ch)
     Rec.Setup[ch].Loop = static_cast<std::uint8_t>(reply[2 * ch - 1]);
 
-  FailUnless(
-      ConfirmedQuery(Transact, kiReadCommParams, {}, reply) && reply.size() == kCommParamsSize,
-      "Device not responding ($F0)");
+  FailUnless(ConfirmedQuery(Transact, Address, kiReadCommParams, {}, reply) &&
+                 reply.size() == kCommParamsSize,
+             "Device not responding ($F0)");
   Rec.Ident.Address = static_cast<std::uint8_t>(reply[0]);
   if (static_cast<unsigned char>(reply[1]) < kSpeedCodes.size())
     Rec.Ident.SpeedCode = static_cast<std::uint8_t>(reply[1]);
 
-  FailUnless(ConfirmedQuery(Transact, kiReadUserData, {}, reply), "Device not responding ($F2)");
+  FailUnless(ConfirmedQuery(Transact, Address, kiReadUserData, {}, reply),
+             "Device not responding ($F2)");
   Rec.Ident.UserData = Trim(reply);
 
-  FailUnless(ConfirmedQuery(Transact, kiReadProduction, {}, reply), "Device not responding ($FA)");
+  FailUnless(ConfirmedQuery(Transact, Address, kiReadProduction, {}, reply),
+             "Device not responding ($FA)");
   const std::string_view production(reply);
   TKVXProduction& p = Rec.Ident.Production;
   p.ProductNumber = BigEndian(production.substr(0, 2));
@@ -174,8 +192,9 @@ bool CommParamsChanged(const TKVXrec& Read, const TKVXrec& Edited) {
   return SpeedChanged(Read, Edited) || Edited.Ident.Address != Read.Ident.Address;
 }
 
-void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXrec& Edited) {
-  const std::uint8_t address = Read.Ident.Address;
+void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXrec& Edited,
+                   std::uint8_t Address) {
+  const std::uint8_t address = Address == kUniversalAddress ? Read.Ident.Address : Address;
   // A garbled reply costs its own exchange only; the download that follows shows what the
   // module holds.
   const auto exchange = [&](std::uint8_t instruction, const std::string& data, std::uint8_t to,
@@ -202,8 +221,7 @@ void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXre
     const TChannelSetup& es = Edited.Setup[ch];
     const TChannelSetup& rs = Read.Setup[ch];
     std::string name;
-    if (exchange(kiReadChannelName, Byte(ch), kUniversalAddress, name) &&
-        Trim(es.Name) != Trim(name))
+    if (exchange(kiReadChannelName, Byte(ch), Address, name) && Trim(es.Name) != Trim(name))
       write(kiWriteChannelName, Byte(ch) + PadRight(es.Name, kNameWidth));
     const std::string channelItem = Byte(0x01) + Byte(ch);
     if (const std::string items = BuildSetupChanges(es, rs); !items.empty())
@@ -220,10 +238,10 @@ void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXre
   KVXPause(kSettlePause);
 }
 
-std::string ReadMeasurements(const TKVXChannel& Channel) {
+std::string ReadMeasurements(const TKVXChannel& Channel, std::uint8_t Address) {
   std::string reply;
   for (int attempt = 0; attempt < kMeasureAttempts; ++attempt)
-    if (Transact(Channel, kiReadMeasuredValues, Byte(0), kUniversalAddress, kMeasureTimeout, reply))
+    if (Transact(Channel, kiReadMeasuredValues, Byte(0), Address, kMeasureTimeout, reply))
       return reply;
   return {};
 }

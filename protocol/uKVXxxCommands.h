@@ -11,6 +11,7 @@
 #include "comm/uci_ICommunicationInterface.h"
 #include "protocol/uKVXInstructions.h"
 #include "protocol/uKVXxx.h"
+#include "protocol/uTirmel97.h"
 
 using TKVXChannel = TIntfPtr<ICommunicationInterface>;
 
@@ -49,8 +50,9 @@ class TKVXStopScope {
   const std::atomic<bool>* FPrevious;
 };
 
-// One exchange. False when the channel is missing or closed or no valid frame came back;
-// raises only what the frame parse raises.
+// One exchange. False when the channel is missing or closed or no valid frame came back, or
+// when a request to one module's own address is answered from another address (on a shared
+// line that is another module's reply); raises only what the frame parse raises.
 bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
               std::uint8_t Address, std::int32_t Timeout, std::string& Reply);
 
@@ -58,17 +60,24 @@ bool Transact(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
 using TKVXTransact = TMethod<bool(std::uint8_t Instruction, const std::string& Data,
                                   std::uint8_t Address, std::int32_t Timeout, std::string& Reply)>;
 
-// True when a KVX module (or a NOVRA) answers the type query at address 254.
-bool CheckDevice(const TKVXChannel& Channel);
-// Reads everything into Rec; raises "Device not responding ..." naming the failed step.
-// False, with Rec untouched, when Transact is empty.
-bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact);
+// True when a KVX module (or a NOVRA) answers the type query at Address. Garbled, when given,
+// tells whether the reply began as a frame and then failed its length or checksum (as when
+// several modules on one line answer at once).
+bool CheckDevice(const TKVXChannel& Channel, std::uint8_t Address = kUniversalAddress,
+                 std::int32_t Timeout = kCheckTimeout, bool* Garbled = nullptr);
+// Reads everything from the module at Address into Rec; raises "Device not responding ..."
+// naming the failed step. False, with Rec untouched, when Transact is empty.
+bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact,
+                       std::uint8_t Address = kUniversalAddress);
 // Whether an upload writes the communication parameters, and whether it changes the speed
 // (which only the RS model takes).
 bool CommParamsChanged(const TKVXrec& Read, const TKVXrec& Edited);
 bool SpeedChanged(const TKVXrec& Read, const TKVXrec& Edited);
 // Sends each difference of Edited from Read, every write behind its own EnableConfig. A
-// reply that cannot be parsed does not stop it: the next write follows.
-void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXrec& Edited);
+// reply that cannot be parsed does not stop it: the next write follows. Address is the one
+// the module was reached at: at the universal address the writes go to the address the module
+// reported, as they always have.
+void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXrec& Edited,
+                   std::uint8_t Address = kUniversalAddress);
 // The four measured value blocks, or empty after three failed attempts.
-std::string ReadMeasurements(const TKVXChannel& Channel);
+std::string ReadMeasurements(const TKVXChannel& Channel, std::uint8_t Address = kUniversalAddress);

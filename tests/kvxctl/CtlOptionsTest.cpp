@@ -52,6 +52,32 @@ TEST(CtlOptions, BadCommandLinesAreNamed) {
   EXPECT_EQ(ParseCtlOptions({"watch", "COM1", "--count", "5"}).Count, 5);
 }
 
+TEST(CtlOptions, AnAddressOutsideTheModulesOrAMalformedRangeIsAUsageError) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"show", "COM5@254"},
+       "'COM5@254' is not CHANNEL or PORT@ADDRESS with an address from 0 to 253 (see --help)"},
+      {{"set", "COM5@x", "ch1.unit=mV"},
+       "'COM5@x' is not CHANNEL or PORT@ADDRESS with an address from 0 to 253 (see --help)"},
+      {{"watch", "@7"},
+       "'@7' is not CHANNEL or PORT@ADDRESS with an address from 0 to 253 (see --help)"},
+      {{"search", "--addresses", "0-254"},
+       "--addresses: '0-254' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12) (see "
+       "--help)"},
+      {{"search", "--addresses", "12-7"},
+       "--addresses: '12-7' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12) (see "
+       "--help)"},
+      {{"search", "--addresses", "1,,5"},
+       "--addresses: '1,,5' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12) (see "
+       "--help)"},
+      {{"show", "COM5@7", "--addresses", "1"}, "--addresses is for search only (see --help)"},
+  };
+  for (const auto& [args, refusal] : cases) {
+    SCOPED_TRACE(args.back());
+    EXPECT_EQ(Refusal(args), refusal);
+  }
+  EXPECT_EQ(ParseCtlOptions({"show", "COM5@0"}).Operands.front(), "COM5@0");
+}
+
 TEST(CtlOptions, VersionNeedsNoCommand) {
   EXPECT_TRUE(ParseCtlOptions({"--version"}).Version);
   EXPECT_FALSE(ParseCtlOptions({"list"}).Version);

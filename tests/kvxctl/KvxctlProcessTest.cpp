@@ -302,6 +302,12 @@ class TTrafficListener {
     std::lock_guard lock(FLock);
     return FWritten;
   }
+  // How many frames went to each address so far.
+  std::map<int, int> WrittenAddresses() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::lock_guard lock(FLock);
+    return FAddresses;
+  }
 
  private:
   void Read() {
@@ -315,6 +321,7 @@ class TTrafficListener {
       if (size > 7 && buffer[0] == 1 && buffer[1] == '*' && buffer[2] == 'a') {
         std::lock_guard lock(FLock);
         ++FWritten[static_cast<unsigned char>(buffer[7])];
+        ++FAddresses[static_cast<unsigned char>(buffer[5])];
       }
     }
   }
@@ -323,6 +330,7 @@ class TTrafficListener {
   int FFd = -1;
   std::mutex FLock;
   std::map<int, int> FWritten;
+  std::map<int, int> FAddresses;
   std::atomic<bool> FStop{false};
   std::thread FReader;
 };
@@ -339,6 +347,55 @@ TEST(KvxctlProcess, ShowMakesOneModuleCheckAndOneDownload) {
   // A download asks each of its questions twice; the check asks for the type once more.
   EXPECT_EQ(written.count(kReadChannelSetup) ? written.at(kReadChannelSetup) : 0, 2);
   EXPECT_EQ(written.count(kReadType) ? written.at(kReadType) : 0, 3);
+}
+
+// Three RS modules on COM5 at addresses 7, 12 and 200, serial numbers 4000 + address.
+const std::vector<std::string> kLineOfThree = {"-m", "rs", "-p", "5",  "-a", "7",   "-s", "4007",
+                                               "-n", "-l", "-m", "rs", "-a", "12",  "-s", "4012",
+                                               "-n", "-l", "-m", "rs", "-a", "200", "-s", "4200"};
+
+TEST(KvxctlProcess, OnASharedLineThePlainSearchNamesTheCollisionAndTheAddressScanFindsEach) {
+  TSimProcess sim(KVX_SIM_PROGRAM, kLineOfThree);
+  const TRunResult plain = RunKvxctl({"search"}, sim.Env());
+  EXPECT_EQ(plain.Code, 1);
+  EXPECT_NE(plain.Err.find("COM5: several modules seem to answer at once; scan the line with "
+                           "--addresses 0-253"),
+            std::string::npos)
+      << plain.Err;
+  const TRunResult scan = RunKvxctl({"search", "--addresses", "1-15,199-201"}, sim.Env());
+  EXPECT_EQ(scan.Code, 0) << scan.Err;
+  EXPECT_EQ(scan.Out, "VIROD|COM5@7|4007\nVIROD|COM5@12|4012\nVIROD|COM5@200|4200\n");
+}
+
+TEST(KvxctlProcess, EachCommandOnPortAtAddressSendsEveryFrameThereAndChangesThatModuleOnly) {
+  TSimProcess sim(KVX_SIM_PROGRAM, kLineOfThree);
+  const std::string file = TempFile("line12");
+  const std::vector<std::vector<std::string>> commands = {
+      {"show", "--json", "COM5@12"},        {"set", "COM5@12", "ch1.unit=mV"},
+      {"watch", "--count", "1", "COM5@12"}, {"backup", "COM5@12", file},
+      {"restore", "COM5@12", file},
+  };
+  for (const std::vector<std::string>& command : commands) {
+    SCOPED_TRACE(command.front());
+    TTrafficListener traffic;
+    std::vector<std::string> env = sim.Env();
+    env.push_back(traffic.Env());
+    std::vector<std::string> args = command;
+    args.push_back("DST");
+    const TRunResult run = RunKvxctl(args, env);
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    const std::map<int, int> addresses = traffic.WrittenAddresses();
+    EXPECT_EQ(addresses.size(), 1u);
+    EXPECT_TRUE(addresses.contains(12));
+  }
+  EXPECT_EQ(ReadJsonFile(file)["address"], 12);
+  EXPECT_EQ(ReadJsonFile(file)["fields"]["ch1.unit"], "mV");
+  for (const char* other : {"COM5@7", "COM5@200"}) {
+    const TRunResult show = RunKvxctl({"show", "--json", other}, sim.Env());
+    ASSERT_EQ(show.Code, 0) << show.Err;
+    EXPECT_NE(ParseOut(show)["fields"]["ch1.unit"], "mV") << other;
+  }
+  std::remove(file.c_str());
 }
 
 TEST(KvxctlProcess, AModuleThatStopsAnsweringIsACommunicationError) {

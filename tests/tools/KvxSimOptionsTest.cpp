@@ -67,3 +67,20 @@ TEST(KvxSimUsbOption, BadSerialNumbersAndConflictsAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KvxSimLineOption, ALineWithoutAModuleBeforeItOrWithTwiceOneAddressIsRefused) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"-l"}, "--line needs a module before it to share the line with"},
+      {{"-n", "-l", "-p", "9"},
+       "--line takes the port of the module before it: no --port or --usb"},
+      {{"-a", "7", "-n", "-l", "-a", "7"}, "--address 7 is given twice on one line"},
+  };
+  for (const auto& [args, error] : cases) {
+    SCOPED_TRACE(args.size());
+    EXPECT_EQ(ErrorOf(args), error);
+  }
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/uKvxSimLine.h"
 #include "sim/uKvxSimModule.h"
 #include "sim/uSimPty.h"
 #include "support/uErrors.h"
@@ -33,19 +34,33 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<TSimPty>> ptys;
   std::string exportList, usbExport;
   try {
+    // Modules that join a line are gathered with the one before them, behind one pty.
+    std::vector<std::vector<std::shared_ptr<TKvxSimModule>>> lines;
     for (const auto& served : options.Ports) {
       if (!served.UsbSerial.empty() && !*KVX_FAKE_FTD2XX)
         throw Exception("--usb needs the fake adapter library, which is built with the tests");
       auto module = std::make_shared<TKvxSimModule>(served.State);
       module->SetFaults(served.Faults);
-      ptys.push_back(std::make_unique<TSimPty>(module));
+      if (!served.JoinsLine) lines.emplace_back();
+      lines.back().push_back(std::move(module));
+    }
+    std::size_t first = 0;
+    for (auto& line : lines) {
+      const TKvxSimPortSpec& served = options.Ports[first];
+      std::shared_ptr<ISimPeer> peer = line.front();
+      if (line.size() > 1) peer = std::make_shared<TKvxSimLine>(line);
+      ptys.push_back(std::make_unique<TSimPty>(peer));
       // A USB module's line is relayed by the fake adapter library inside the tool.
       std::string entry = served.UsbSerial.empty()
                               ? std::to_string(served.ComNumber) + "=" + ptys.back()->SlavePath()
                               : served.UsbSerial + ":Simulated adapter=" + ptys.back()->SlavePath();
-      std::printf("%s\t%s, serial %u, address %u, %u bit/s\n", entry.c_str(),
-                  served.State.TypeText.c_str(), served.State.SerialNumber, served.State.Address,
-                  kSpeedCodes[served.State.SpeedCode]);
+      for (std::size_t index = first; index < first + line.size(); ++index) {
+        const TKvxSimState& state = options.Ports[index].State;
+        std::printf("%s\t%s, serial %u, address %u, %u bit/s\n", entry.c_str(),
+                    state.TypeText.c_str(), state.SerialNumber, state.Address,
+                    kSpeedCodes[state.SpeedCode]);
+      }
+      first += line.size();
       std::string& list = served.UsbSerial.empty() ? exportList : usbExport;
       list += (list.empty() ? "" : ";") + entry;
     }

@@ -23,6 +23,9 @@ const char* const KvxSimUsage =
     "  -b, --speed BAUD      the only speed it answers at: 110, 300, 600, 1200, 2400, 4800,\n"
     "                        9600, 19200, 38400, 57600, 115200 or 230400 (default: the model's)\n"
     "  -a, --address N       module address, 1 to 253 (default 1)\n"
+    "  -l, --line            put it on the line of the module begun before it: one port,\n"
+    "                        each module answering its own address, all of them at once\n"
+    "                        (mixed, as on a real line) to the universal address 254\n"
     "  -u, --usb SERIAL      put it behind a fake USB adapter with this serial number\n"
     "                        (1 to 15 letters, digits, '-' or '_') instead of a COM port;\n"
     "                        prints the environment that makes the tool load the fake\n"
@@ -103,6 +106,7 @@ struct TModuleDraft {
   std::int32_t Address = 1;
   std::string Usb;
   TKvxSimFaults Faults;
+  bool Line = false;
 };
 
 }  // namespace
@@ -137,6 +141,8 @@ TKvxSimOptions ParseKvxSimOptions(const std::vector<std::string>& Args) {
     } else if (arg == "-a" || arg == "--address")
       draft.Address =
           static_cast<std::int32_t>(ParseNumber(arg, value(), 1, kHighestModuleAddress));
+    else if (arg == "-l" || arg == "--line")
+      draft.Line = true;
     else if (arg == "-u" || arg == "--usb")
       draft.Usb = ParseUsbSerial(arg, value());
     else if (arg == "-f" || arg == "--fault")
@@ -146,7 +152,15 @@ TKvxSimOptions ParseKvxSimOptions(const std::vector<std::string>& Args) {
   }
   std::set<std::int32_t> portsTaken;
   std::set<std::string> usbTaken;
+  std::set<std::int32_t> lineAddresses;
   for (const TModuleDraft& draft : drafts) {
+    if (&draft == &drafts.front() && draft.Line)
+      throw Exception("--line needs a module before it to share the line with");
+    if (draft.Line && (draft.Port || !draft.Usb.empty()))
+      throw Exception("--line takes the port of the module before it: no --port or --usb");
+    if (!draft.Line) lineAddresses.clear();
+    if (!lineAddresses.insert(draft.Address).second)
+      throw Exception(Format("--address %d is given twice on one line", draft.Address));
     if (draft.Port && !portsTaken.insert(draft.Port).second)
       throw Exception(Format("--port %d is given twice", draft.Port));
     if (draft.Port && !draft.Usb.empty())
@@ -158,7 +172,11 @@ TKvxSimOptions ParseKvxSimOptions(const std::vector<std::string>& Args) {
   std::uint16_t nextSerial = 1;
   for (TModuleDraft& draft : drafts) {
     TKvxSimPortSpec served;
-    if (!draft.Port && draft.Usb.empty()) {
+    served.JoinsLine = draft.Line;
+    if (draft.Line) {
+      draft.Port = options.Ports.back().ComNumber;
+      draft.Usb = options.Ports.back().UsbSerial;
+    } else if (!draft.Port && draft.Usb.empty()) {
       while (portsTaken.count(nextPort)) ++nextPort;
       draft.Port = nextPort;
       portsTaken.insert(nextPort);

@@ -12,6 +12,7 @@ struct TKvxSimPortSpec {
   std::string UsbSerial;       // serial number of the fake USB adapter it is behind, if any
   TKvxSimState State;
   TKvxSimFaults Faults;
+  bool JoinsLine = false;  // on the same line (pty) as the module before it
 };
 
 struct TKvxSimOptions {

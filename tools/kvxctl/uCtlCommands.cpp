@@ -61,9 +61,13 @@ int List(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   return ceDone;
 }
 
-int Search(const TCtlOptions& Options, std::ostream& Out) {
+int Search(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   TCtlSession session(Options);
   TfMain& form = session.Form();
+  if (!Options.Addresses.empty()) {
+    form.Element("cbSearchAddresses").Set("Checked", true);
+    form.Element("eAddressRange").Set("Text", Options.Addresses);
+  }
   form.Element("sSearch").Click();
   const std::vector<std::string>& rows = form.Element("lbFoundedModules").Items();
   ordered_json json = ordered_json::array();
@@ -75,6 +79,9 @@ int Search(const TCtlOptions& Options, std::ostream& Out) {
       Out << row << "\n";
   }
   if (Options.Json) Out << json.dump(2) << "\n";
+  for (const std::string& port : form.Collisions())
+    Err << Cp1250ToUtf8(port)
+        << ": several modules seem to answer at once; scan the line with --addresses 0-253\n";
   if (rows.empty() && !form.PermissionRefused().empty())
     throw TCtlError(ceNotFound, "no module found; " + Cp1250ToUtf8(form.PermissionRefused()) +
                                     " may not be opened: " + kPermissionFix);
@@ -82,9 +89,18 @@ int Search(const TCtlOptions& Options, std::ostream& Out) {
   return ceDone;
 }
 
-void PrintRecord(const TKVXrec& Rec, bool Json, std::ostream& Out) {
+// The backup of the connected module, with the address it was reached at when it was its own.
+std::string ModuleBackup(TCtlSession& Session) {
+  TBackup backup = BackupOf(Session.Module());
+  if (const std::uint8_t address = Session.Form().CurrentAddress(); address != kUniversalAddress)
+    backup.Address = address;
+  return WriteBackup(backup);
+}
+
+void PrintRecord(TCtlSession& Session, bool Json, std::ostream& Out) {
+  const TKVXrec& Rec = Session.Module();
   if (Json) {
-    Out << WriteBackup(BackupOf(Rec));
+    Out << ModuleBackup(Session);
     return;
   }
   Out << "model: " << ModelName(Rec.ModuleType) << "\n"
@@ -98,7 +114,7 @@ void PrintRecord(const TKVXrec& Rec, bool Json, std::ostream& Out) {
 int Show(const TCtlOptions& Options, std::ostream& Out) {
   TCtlSession session(Options);
   session.Connect(Options.Operands[0]);
-  PrintRecord(session.Module(), Options.Json, Out);
+  PrintRecord(session, Options.Json, Out);
   return ceDone;
 }
 
@@ -169,7 +185,7 @@ int Backup(const TCtlOptions& Options, std::ostream& Out) {
   TCtlSession session(Options);
   session.Connect(Options.Operands[0]);
   const std::string& file = Options.Operands[1];
-  const std::string text = WriteBackup(BackupOf(session.Module()));
+  const std::string text = ModuleBackup(session);
   // Written beside the target and renamed over it, so a failure leaves no half file.
   const std::string temporary = file + ".tmp";
   if (CtlInterrupted()) return ceDone;  // asked to end: no file at all
@@ -278,7 +294,7 @@ std::atomic<bool>& CtlInterrupted() {
 int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   const std::string& command = Options.Command;
   if (command == "list") return List(Options, Out, Err);
-  if (command == "search") return Search(Options, Out);
+  if (command == "search") return Search(Options, Out, Err);
   if (command == "show") return Show(Options, Out);
   if (command == "watch") return Watch(Options, Out);
   if (command == "set") return Set(Options, Out);

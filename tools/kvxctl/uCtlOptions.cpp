@@ -5,6 +5,7 @@
 #include <iterator>
 #include <optional>
 
+#include "protocol/uModuleAddress.h"
 #include "support/uNumberText.h"
 #include "support/uProgramArgs.h"
 #include "support/uStringUtils.h"
@@ -22,7 +23,8 @@ const char* const KvxctlUsage =
     "  backup CHANNEL FILE        the module's configuration as JSON, every real bit for bit\n"
     "  restore CHANNEL FILE       write the differences from FILE, read back and verify\n"
     "\n"
-    "CHANNEL is a port name (COM7) or a USB adapter's serial number.\n"
+    "CHANNEL is a port name (COM7) or a USB adapter's serial number; PORT@ADDRESS (COM5@12)\n"
+    "  is the module at that address (0 to 253) of a line several modules share.\n"
     "FIELD: address, speed, userdata, chN.name, chN.unit, chN.min, chN.max, chN.decimals,\n"
     "  chN.loop (on/off), chN.gain (1..128), chN.watch (on/off), chN.upper, chN.lower,\n"
     "  chN.hyst (N = 1..4). Address and speed only on the RS model. chN.input, the input\n"
@@ -33,6 +35,7 @@ const char* const KvxctlUsage =
     "  --csv           comma-separated output (watch): time, then each channel's value\n"
     "  --count N       stop watching after N readings\n"
     "  --baudrate N    search at this speed as well\n"
+    "  --addresses RANGE  search: ask each address of RANGE on every line (0-253, 1,5,7-12)\n"
     "  --debug         write the trace file (as the switch DEBUG)\n"
     "  --itp           the 4-20 mA input can be set on every channel\n"
     "  --dry-run       restore: only show the differences\n"
@@ -128,7 +131,12 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
       options.*(switchOption->Field) = true;
     else if (arg == "--count")
       options.Count = static_cast<int>(Number(arg, value(), 1, 1000000000));
-    else if (arg == "--baudrate")
+    else if (arg == "--addresses") {
+      options.Addresses = value();
+      if (!ParseAddressRange(options.Addresses))
+        Usage("--addresses: '" + options.Addresses +
+              "' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12)");
+    } else if (arg == "--baudrate")
       options.Baudrate = static_cast<unsigned>(Number(arg, value(), 1, 3000000));
     else if (IsWindowSwitch(arg))
       options.WindowSwitches.push_back(arg);
@@ -146,6 +154,11 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
     if (options.Operands.size() < command.Min || options.Operands.size() > command.Max)
       Usage("wrong number of operands for " + options.Command);
     if (options.Json && options.Csv) Usage("--json and --csv exclude each other");
+    if (!options.Addresses.empty() && options.Command != "search")
+      Usage("--addresses is for search only");
+    if (command.Min > 0 && !ParsePortAddress(options.Operands.front()))
+      Usage("'" + options.Operands.front() +
+            "' is not CHANNEL or PORT@ADDRESS with an address from 0 to 253");
     return options;
   }
   Usage("unknown command '" + options.Command + "'");

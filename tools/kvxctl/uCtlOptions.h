@@ -20,6 +20,7 @@ struct TCtlOptions {
   bool Debug = false;
   std::optional<int> Count;
   std::optional<unsigned> Baudrate;
+  std::string Addresses;  // search: the address range each line is scanned over
   std::vector<std::string> WindowSwitches;
 
   // The arguments the window's controller reads (extra speed, 4-20 mA row).

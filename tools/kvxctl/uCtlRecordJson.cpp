@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "protocol/uTirmel97.h"
 #include "support/uCodePage.h"
 #include "support/uConversionUtils.h"
 #include "support/uNumberText.h"
@@ -142,7 +143,8 @@ TBackup BackupOf(const TKVXrec& Rec) {
           Rec.Ident.Production.ProductNumber,
           Cp1250ToUtf8(Rec.Ident.TypeText),
           Cp1250ToUtf8(Rec.Ident.Production.Text),
-          ReadFields(Rec)};
+          ReadFields(Rec),
+          std::nullopt};
 }
 
 std::string WriteBackup(const TBackup& Backup) {
@@ -152,6 +154,7 @@ std::string WriteBackup(const TBackup& Backup) {
   json["product"] = Backup.Product;
   json["type"] = Backup.Type;
   json["production"] = Backup.Production;
+  if (Backup.Address) json["address"] = *Backup.Address;
   json["fields"] = FieldsJson(Backup.Fields);
   return json.dump(2) + "\n";
 }
@@ -171,6 +174,13 @@ TBackup LoadBackup(std::string_view Text) {
   if (json.contains("product")) backup.Product = NumberKey(json["product"], "product");
   backup.Type = TextKey(json, "type");
   backup.Production = TextKey(json, "production");
+  if (json.contains("address")) {
+    const std::uint16_t address = NumberKey(json["address"], "address");
+    if (address > kHighestModuleAddress)
+      Refuse(Format("address: %u is not a module address from 0 to %u", address,
+                    kHighestModuleAddress));
+    backup.Address = static_cast<std::uint8_t>(address);
+  }
   backup.Fields = FieldsFromJson(Required(json, "fields"));
   return backup;
 }

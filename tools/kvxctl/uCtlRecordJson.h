@@ -5,6 +5,7 @@
 // always the range top, which the module keeps as a scale) is written as
 // {"value": decimal or null, "bits": "HHHHHHHH"}, so a backup restores bit for bit.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,9 @@ struct TBackup {
   std::string Type;        // UTF-8
   std::string Production;  // UTF-8
   TFieldList Fields;
+  // The module's own address on a shared line, when it was reached by it; none for the
+  // universal address.
+  std::optional<std::uint8_t> Address;
   bool operator==(const TBackup&) const = default;
 };
 

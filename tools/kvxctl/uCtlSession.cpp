@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "comm/uRefusedPort.h"
+#include "protocol/uModuleAddress.h"
 #include "support/uCodePage.h"
 #include "support/uNumberText.h"
 #include "support/uStringUtils.h"
@@ -32,23 +33,27 @@ bool TCtlSession::ErrorPageShown() const {
   return FForm->Element("pError").GetBool("Visible");
 }
 
-void TCtlSession::Connect(const std::string& Name) {
-  FChannelName = Name;
+void TCtlSession::Connect(const std::string& Operand) {
+  const std::optional<TPortAddress> target = ParsePortAddress(Operand);
+  if (!target) throw TCtlError(ceUsage, "'" + Operand + "' is not CHANNEL or PORT@ADDRESS");
+  const std::string& port = target->Port;
+  const std::uint8_t address = target->Address.value_or(kUniversalAddress);
+  FChannelName = port;
   TKVXChannel channel;
   {
     TChannelListLock lock(FManager);
     FManager.RebuildChannels();
-    FManager.FindChannel(Utf8ToCp1250(Name), channel);
+    FManager.FindChannel(Utf8ToCp1250(port), channel);
   }
-  if (!channel) throw TCtlError(ceNotFound, "no channel " + Name);
+  if (!channel) throw TCtlError(ceNotFound, "no channel " + port);
   // One module check and one download; a second connect forgives a reply that came too late
   // on a busy machine.
   bool answered = false;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const bool connected = FForm->Connect(channel);
+    const bool connected = FForm->Connect(channel, address);
     if (IsDeviceGone(*channel)) {
       RaiseProblem(*channel);
-      RaiseGone(Name);
+      RaiseGone(port);
     }
     CheckConnected();
     if (connected) return;
@@ -57,11 +62,11 @@ void TCtlSession::Connect(const std::string& Name) {
   }
   if (answered) throw TCtlError(ceCommunication, kCommunicationError);
   if (channel->GetOpenFailure() == TOpenFailure::InUse)
-    throw TCtlError(ceCommunication, Name + " is in use by another program");
+    throw TCtlError(ceCommunication, port + " is in use by another program");
   if (channel->GetOpenFailure() == TOpenFailure::Denied)
     throw TCtlError(ceCommunication, Cp1250ToUtf8(RefusedPortText(*channel)) +
                                          ": permission denied (" + kPermissionFix + ")");
-  throw TCtlError(ceNotFound, "no KVX module answers on " + Name);
+  throw TCtlError(ceNotFound, "no KVX module answers on " + Operand);
 }
 
 void TCtlSession::CheckConnected() {

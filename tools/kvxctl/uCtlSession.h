@@ -21,9 +21,10 @@ class TCtlSession {
   TFTDIManager& Manager() { return FManager; }
   TfMain& Form() { return *FForm; }
 
-  // Finds the channel by port name and connects to its module; raises TCtlError with
-  // ceNotFound (no such channel, no module on it) or ceCommunication.
-  void Connect(const std::string& Name);
+  // Finds the channel by port name and connects to its module, at the address after an '@'
+  // (PORT@ADDRESS) or else the universal one; raises TCtlError with ceNotFound (no such
+  // channel, no module on it) or ceCommunication.
+  void Connect(const std::string& Operand);
   const TKVXrec& Module() const { return FForm->ReadCopy(); }
   // Handles pending port events; raises TCtlError(ceCommunication) naming the port when the
   // connected module's device went away.

@@ -1,0 +1,74 @@
+// The address scan of one line with no module behind it, over a pseudo-terminal: the 254
+// module checks at each search speed against their floor, 254 x (the pause before a request,
+// the request's time on the wire, the scan's first-reply limit).
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "app/uModuleSearch.h"
+#include "protocol/uTirmel97.h"
+#include "sim/uKvxSimLine.h"
+#include "sim/uSimPty.h"
+#include "usb/uci_FTDImanager.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kAddresses = kHighestModuleAddress + 1;
+constexpr double kRequestBytes = 9;  // a request without data
+
+double FloorMs(double Baud) {
+  return kAddresses * (kTransactPause + kRequestBytes * 10 * 1000 / Baud + kScanCheckTimeout);
+}
+
+// A line with nothing on it, reached as COM201 the way the search reaches a port.
+struct TSilentLine {
+  TSilentLine()
+      : Pty(std::make_shared<TKvxSimLine>(std::vector<std::shared_ptr<TKvxSimModule>>{})) {
+    setenv("KVX_COMPORTS", ("201=" + Pty.SlavePath()).c_str(), 1);
+    Manager = std::make_unique<TFTDIManager>();
+    TChannelListLock lock(*Manager);
+    Manager->RebuildChannels();
+    Manager->FindChannel("COM201", Channel);
+  }
+  ~TSilentLine() {
+    Channel = nullptr;
+    Manager.reset();
+    unsetenv("KVX_COMPORTS");
+  }
+  TSimPty Pty;
+  std::unique_ptr<TFTDIManager> Manager;
+  TKVXChannel Channel;
+};
+
+void BM_AddressScanOfASilentLine(benchmark::State& State) {
+  TSilentLine line;
+  if (!line.Channel) {
+    State.SkipWithError("COM201 not found");
+    return;
+  }
+  TChannelTestSetup setup;
+  for (int address = 0; address < kAddresses; ++address)
+    setup.ScanAddresses.push_back(static_cast<std::uint8_t>(address));
+  double total = 0;
+  for (auto _ : State) {
+    const auto start = Clock::now();
+    const auto found = ScanChannelAddresses(line.Channel, setup, [](const std::string&, int) {});
+    total += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    benchmark::DoNotOptimize(found);
+  }
+  // The scan asks at 9600 bit/s, then at 115200.
+  const double floor = FloorMs(9600) + FloorMs(115200);
+  const double mean = total / static_cast<double>(State.iterations());
+  State.counters["scan_ms"] = mean;
+  State.counters["floor_9600_ms"] = FloorMs(9600);
+  State.counters["floor_115200_ms"] = FloorMs(115200);
+  State.counters["ratio"] = mean / floor;
+}
+BENCHMARK(BM_AddressScanOfASilentLine)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+}  // namespace

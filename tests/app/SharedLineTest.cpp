@@ -1,0 +1,103 @@
+// Three modules on one RS-485 line (addresses 7, 12 and 200 on COM5): the plain search names
+// the collision, the address scan finds each module, and a module of the scan is reached at
+// its own address, also when that address changes.
+#include <gtest/gtest.h>
+
+#include "protocol/uKVXInstructions.h"
+#include "sim/uKvxSimLineRig.h"
+#include "support/uMessages.h"
+#include "tests/app/AppRig.h"
+
+namespace {
+
+struct TLineRig {
+  TLineRig() { App.AddComPeer(5, Line); }
+  // The search as the operator starts it, with the tick box and range given.
+  std::vector<std::string> Search(bool ByAddress, const std::string& Range) {
+    App["cbSearchAddresses"].Edit("Checked", ByAddress);
+    App["eAddressRange"].Edit("Text", Range);
+    App["sSearch"].Click();
+    return App["lbFoundedModules"].Items();
+  }
+  // Every frame any module heard since the last call, by address.
+  std::vector<std::uint8_t> AddressesHeard() {
+    std::vector<std::uint8_t> addresses;
+    for (const TKvxSimRequest& request : Line->Modules().front()->Requests())
+      addresses.push_back(request.Address);
+    for (const auto& module : Line->Modules()) module->ClearRequests();
+    return addresses;
+  }
+
+  std::shared_ptr<TKvxSimLine> Line = MakeSimLineOfThree();
+  TAppRig App;
+};
+
+TEST(SharedLineTest, ThePlainSearchNamesTheCollisionAndTheAddressScanFindsEachModuleInRange) {
+  struct TCase {
+    bool ByAddress;
+    std::string Range;
+    std::vector<std::string> Rows;
+    bool Collision;
+  };
+  const TCase cases[] = {
+      {false, "0-253", {}, true},
+      {true,
+       "1-15,199-201",
+       {"VIROD|COM5@7|4007", "VIROD|COM5@12|4012", "VIROD|COM5@200|4200"},
+       false},
+      {true, "8-13,195-199", {"VIROD|COM5@12|4012"}, false},
+  };
+  TLineRig rig;
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.Range + (test.ByAddress ? " by address" : " plain"));
+    EXPECT_EQ(rig.Search(test.ByAddress, test.Range), test.Rows);
+    EXPECT_EQ(rig.App["lCollision"].GetBool("Visible"), test.Collision);
+    if (test.Collision) {
+      EXPECT_NE(rig.App["lCollision"].GetText("Caption").find("COM5:"), std::string::npos);
+    }
+  }
+}
+
+TEST(SharedLineTest, AnAddressChangeOntoAnOccupiedAddressIsRefusedAndOntoAFreeOneFollowed) {
+  struct TCase {
+    int NewAddress;
+    bool Written;
+    std::string Row;
+  };
+  const TCase cases[] = {
+      {7, false, "VIROD|COM5@12|4012"},
+      {30, true, "VIROD|COM5@30|4012"},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.NewAddress);
+    TLineRig rig;
+    ASSERT_EQ(rig.Search(true, "12").size(), 1u);
+    rig.AddressesHeard();
+    rig.App["sConnect"].Click();
+    rig.App["Timer1"].Fire("OnTimer");
+    // The check, the download and the measured values went to the module's own address.
+    for (const std::uint8_t address : rig.AddressesHeard()) EXPECT_EQ(address, 12);
+    std::vector<std::string> messages;
+    const TMessageHandler previous =
+        SetMessageHandler([&](const std::string& Text) { messages.push_back(Text); });
+    rig.App["cbADR"].Edit("ItemIndex", test.NewAddress);
+    rig.App["sSaveChanges1"].Click();
+    SetMessageHandler(previous);
+    bool commWritten = false;
+    for (const TKvxSimRequest& request : rig.Line->Modules()[1]->Requests())
+      commWritten = commWritten || request.Instruction == kiWriteCommParams;
+    EXPECT_EQ(commWritten, test.Written);
+    EXPECT_EQ(rig.Line->Modules()[1]->State().Address, test.Written ? test.NewAddress : 12);
+    EXPECT_EQ(rig.Line->Modules()[0]->State().Address, 7);
+    EXPECT_EQ(rig.App["lbFoundedModules"].Items(), std::vector<std::string>{test.Row});
+    EXPECT_EQ(messages.size(), test.Written ? 0u : 1u);
+    if (!test.Written) {
+      EXPECT_NE(messages.front().find(" 7 "), std::string::npos) << messages.front();
+    }
+    // The module keeps answering where the window now talks to it.
+    rig.App["Timer1"].Fire("OnTimer");
+    EXPECT_EQ(rig.App.PageShown(), "pMeasure");
+  }
+}
+
+}  // namespace

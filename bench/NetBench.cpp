@@ -31,6 +31,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Port entries that hide every kernel port, so a search sees only the channels a benchmark adds.
+std::string NoKernelPorts() {
+  std::string map;
+  for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
+  return map;
+}
+
+// Mean milliseconds of two measured cases and the ratio of the second to the first.
+void ReportPair(benchmark::State& State, const char* FirstName, double FirstTotal,
+                const char* SecondName, double SecondTotal) {
+  const double iterations = static_cast<double>(State.iterations());
+  State.counters[FirstName] = FirstTotal / iterations;
+  State.counters[SecondName] = SecondTotal / iterations;
+  State.counters["ratio"] = FirstTotal > 0 ? SecondTotal / FirstTotal : 0;
+}
+
 // Milliseconds of one connect to the channel named Port, or a negative value when it failed.
 double ConnectMs(TfMain& Form, TFTDIManager& Manager, const char* Port) {
   TKVXChannel channel;
@@ -57,8 +73,7 @@ void BM_ConnectOverRfc2217VersusPty(benchmark::State& state) {
   TSimPty direct(std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, 201)));
   TSimPty served(std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, 202)));
   TSer2net server(served.SlavePath(), true);
-  std::string map;
-  for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
+  std::string map = NoKernelPorts();
   map += "201=" + direct.SlavePath() + ";202=" + server.Url();
   setenv("KVX_COMPORTS", map.c_str(), 1);
   double pty = 0, rfc2217 = 0;
@@ -78,10 +93,7 @@ void BM_ConnectOverRfc2217VersusPty(benchmark::State& state) {
     }
   }
   unsetenv("KVX_COMPORTS");
-  const double iterations = static_cast<double>(state.iterations());
-  state.counters["pty_ms"] = pty / iterations;
-  state.counters["rfc2217_ms"] = rfc2217 / iterations;
-  state.counters["ratio"] = pty > 0 ? rfc2217 / pty : 0;
+  ReportPair(state, "pty_ms", pty, "rfc2217_ms", rfc2217);
 }
 BENCHMARK(BM_ConnectOverRfc2217VersusPty)
     ->Unit(benchmark::kMillisecond)
@@ -105,9 +117,7 @@ void BM_SearchBehindSilentNameServer(benchmark::State& state) {
     return;
   }
   TSimPty module(std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, 201)));
-  std::string map;
-  for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
-  const std::string alone = map + "201=" + module.SlavePath();
+  const std::string alone = NoKernelPorts() + "201=" + module.SlavePath();
   const std::string named =
       alone + ";202=rfc2217://gw-hall3.plant.lan:4001;203=tcp://gw-hall4.plant.lan:4001";
   double aloneMs = 0, namedMs = 0;
@@ -129,10 +139,7 @@ void BM_SearchBehindSilentNameServer(benchmark::State& state) {
     }
   }
   unsetenv("KVX_COMPORTS");
-  const double iterations = static_cast<double>(state.iterations());
-  state.counters["alone_ms"] = aloneMs / iterations;
-  state.counters["with_names_ms"] = namedMs / iterations;
-  state.counters["ratio"] = aloneMs > 0 ? namedMs / aloneMs : 0;
+  ReportPair(state, "alone_ms", aloneMs, "with_names_ms", namedMs);
 }
 BENCHMARK(BM_SearchBehindSilentNameServer)
     ->Unit(benchmark::kMillisecond)
@@ -142,9 +149,7 @@ BENCHMARK(BM_SearchBehindSilentNameServer)
 // Milliseconds of a search whose only channel is a device server behaving as Behaviour.
 double SearchOneServerMs(THostileServer::TBehaviour Behaviour) {
   THostileServer server(std::move(Behaviour));
-  std::string map;
-  for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
-  setenv("KVX_COMPORTS", (map + "201=" + server.Url()).c_str(), 1);
+  setenv("KVX_COMPORTS", (NoKernelPorts() + "201=" + server.Url()).c_str(), 1);
   TFTDIManager manager;
   TPlainMainServices services;
   TfMain form(manager, services, {});
@@ -160,10 +165,7 @@ void BM_SearchOverALateNegotiationVersusASilentServer(benchmark::State& state) {
     silent += SearchOneServerMs(hostile::Silent);
   }
   unsetenv("KVX_COMPORTS");
-  const double iterations = static_cast<double>(state.iterations());
-  state.counters["late_ms"] = late / iterations;
-  state.counters["silent_ms"] = silent / iterations;
-  state.counters["ratio"] = silent > 0 ? late / silent : 0;
+  ReportPair(state, "silent_ms", silent, "late_ms", late);
 }
 BENCHMARK(BM_SearchOverALateNegotiationVersusASilentServer)
     ->Unit(benchmark::kMillisecond)

@@ -274,6 +274,14 @@ std::vector<TFoundModule> TModuleSearch::Found() const {
   return found;
 }
 
+std::vector<TKVXChannel> TModuleSearch::Unread() const {
+  std::lock_guard lock(FLock);
+  std::vector<TKVXChannel> unread;
+  for (const TEntry& entry : FEntries)
+    if (entry.Unread) unread.push_back(entry.Channel);
+  return unread;
+}
+
 std::string TModuleSearch::Refused() const {
   std::lock_guard lock(FLock);
   for (const TEntry& entry : FEntries)
@@ -318,14 +326,15 @@ void TModuleSearch::Test(TEntry& Entry) {
   };
   if (FSearchLines) trace("TestCI " + Entry.Description, 10);
   TKVXrec rec;
-  bool found = false;
+  TChannelTestResult result;
   // A channel that fails while it is tested has no module for the search.
   std::string failure;
   try {
-    found = TestChannelForModule(Entry.Channel, rec, false, FSetup, trace).Found;
+    result = TestChannelForModule(Entry.Channel, rec, false, FSetup, trace);
   } catch (const std::exception& error) {
     failure = error.what();
   }
+  const bool found = result.Found;
   if (FSearchLines && found) trace("TestCI (result=1)", 11);
   if (FSearchLines && !found)
     trace(failure.empty() ? "TestCI (result=0)" : "TestCI (result=0) " + failure, 12);
@@ -340,6 +349,7 @@ void TModuleSearch::Test(TEntry& Entry) {
     Entry.State = TState::Done;
     Entry.Refused = refused;
     Entry.Problem = problem;
+    Entry.Unread = result.Answered && !found;
     if (found) Entry.Found = rec;
     ++FFinished;
   }

@@ -91,6 +91,8 @@ class TModuleSearch {
   bool Tests(const TKVXChannel& Channel) const;
   // The modules found so far, in the order of the channels.
   std::vector<TFoundModule> Found() const;
+  // The channels whose module answered but could not be downloaded.
+  std::vector<TKVXChannel> Unread() const;
   // The first channel that could not be opened for want of permission; empty when none.
   std::string Refused() const;
   // What the first channel without a module reports of its fault (a name that cannot be
@@ -105,6 +107,7 @@ class TModuleSearch {
     TState State = TState::Waiting;
     std::optional<TKVXrec> Found;
     bool Refused = false;
+    bool Unread = false;
     std::string Problem;
   };
 

@@ -6,9 +6,12 @@
 #include <thread>
 
 #include "app/uMeasurementCsv.h"
+#include "app/uModuleSearch.h"
 #include "support/uCodePage.h"
 #include "support/uStringUtils.h"
+#include "tools/kvxctl/uCtlAudit.h"
 #include "tools/kvxctl/uCtlErrors.h"
+#include "tools/kvxctl/uCtlFiles.h"
 #include "tools/kvxctl/uCtlRecordJson.h"
 #include "tools/kvxctl/uCtlSession.h"
 #include "usb/uci_FTDIcore.h"
@@ -17,19 +20,9 @@ namespace {
 
 using nlohmann::ordered_json;
 
-bool IsTextField(TFieldKind Kind) {
-  return Kind == TFieldKind::UserData || Kind == TFieldKind::Name || Kind == TFieldKind::Unit ||
-         Kind == TFieldKind::Input;
-}
-
-// Texts in quotes, so that blanks at their ends show.
-std::string Shown(const TFieldValue& Field) {
-  return IsTextField(Field.Id.Kind) ? ordered_json(Field.Value).dump() : Field.Value;
-}
-
 void PrintFields(const TFieldList& Fields, std::ostream& Out) {
   for (const TFieldValue& field : Fields)
-    Out << FieldName(field.Id) << ": " << Shown(field) << "\n";
+    Out << FieldName(field.Id) << ": " << ShownValue(field) << "\n";
 }
 
 std::vector<std::string> Split(const std::string& Row, char Separator) {
@@ -170,31 +163,16 @@ int Backup(const TCtlOptions& Options, std::ostream& Out) {
   session.Connect(Options.Operands[0]);
   const std::string& file = Options.Operands[1];
   const std::string text = WriteBackup(BackupOf(session.Module()));
-  // Written beside the target and renamed over it, so a failure leaves no half file.
-  const std::string temporary = file + ".tmp";
   if (CtlInterrupted()) return ceDone;  // asked to end: no file at all
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) throw TCtlError(ceUsage, "cannot write " + temporary);
-  }
-  if (std::rename(temporary.c_str(), file.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    throw TCtlError(ceUsage, "cannot write " + file);
-  }
+  WriteFileAtomically(file, text);
   Out << "saved " << ModelName(session.Module().ModuleType) << " "
       << Format("%.4d", session.Module().Ident.Production.SerialNumber) << " to " << file << "\n";
   return ceDone;
 }
 
 TBackup ReadBackup(const std::string& File) {
-  std::ifstream in(File, std::ios::binary);
-  if (!in) throw TCtlError(ceUsage, "cannot read " + File);
-  std::ostringstream text;
-  text << in.rdbuf();
   try {
-    return LoadBackup(text.str());
+    return LoadBackup(ReadTextFile(File));
   } catch (const TCtlError& error) {
     throw TCtlError(ceUsage, File + ": " + error.what());
   }
@@ -220,8 +198,8 @@ TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
     if (kind == TFieldKind::UserData && !Options.WithUserData) continue;
     const TFieldValue* has = FindField(Held, want.Id);
     if (has && SameSetting(*has, want)) continue;
-    Out << FieldName(want.Id) << ": " << (has ? Shown(*has) : "(none)") << " -> " << Shown(want)
-        << "\n";
+    Out << FieldName(want.Id) << ": " << (has ? ShownValue(*has) : "(none)") << " -> "
+        << ShownValue(want) << "\n";
     changes.push_back(want);
   }
   return changes;
@@ -268,6 +246,37 @@ int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   return ceDone;
 }
 
+// Every channel searched at once; each module found is read by the search itself.
+int Audit(const TCtlOptions& Options, std::ostream& Out) {
+  const std::string& dir = Options.Operands[0];
+  const TDirLock lock(dir);
+  TCtlSession session(Options);
+  TFTDIManager& manager = session.Manager();
+  TChannelListLock channelLock(manager);
+  manager.RebuildChannels();
+  std::vector<TKVXChannel> channels;
+  TKVXChannel channel;
+  for (manager.FirstChannel(channel); channel; manager.NextChannel(channel))
+    channels.push_back(channel);
+  TChannelTestSetup setup;
+  for (const std::string& arg : Options.ControllerArgs())
+    if (arg.starts_with("baudrate")) setup.ExtraSpeed = arg;
+  TModuleSearch search(std::move(channels), setup, &session.Form(), true);
+  while (!search.Wait(std::chrono::milliseconds(50)))
+    if (CtlInterrupted()) search.Cancel();
+  if (CtlInterrupted()) return ceDone;
+  std::vector<TAuditModule> found;
+  for (const TFoundModule& module : search.Found())
+    found.push_back(
+        {Cp1250ToUtf8(module.Channel->GetPortName()), std::nullopt, BackupOf(module.Rec)});
+  std::vector<std::string> unread;
+  for (const TKVXChannel& module : search.Unread())
+    unread.push_back(Cp1250ToUtf8(module->GetPortName()));
+  const TAuditReport report = RunAudit(dir, found, unread, Options.Update);
+  PrintAudit(report, Options.Json, Out);
+  return report.ExitCode();
+}
+
 }  // namespace
 
 std::atomic<bool>& CtlInterrupted() {
@@ -284,5 +293,6 @@ int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& E
   if (command == "set") return Set(Options, Out);
   if (command == "backup") return Backup(Options, Out);
   if (command == "restore") return Restore(Options, Out, Err);
+  if (command == "audit") return Audit(Options, Out);
   throw TCtlError(ceUsage, "unknown command '" + command + "'");
 }

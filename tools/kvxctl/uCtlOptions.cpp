@@ -21,6 +21,8 @@ const char* const KvxctlUsage =
     "  set CHANNEL FIELD=VALUE... edit and save, then print the fields as the module holds them\n"
     "  backup CHANNEL FILE        the module's configuration as JSON, every real bit for bit\n"
     "  restore CHANNEL FILE       write the differences from FILE, read back and verify\n"
+    "  audit DIR                  every module found compared with its backup in DIR\n"
+    "                             (MODEL-PRODUCT-SERIAL.json); new modules' files written\n"
     "\n"
     "CHANNEL is a port name (COM7) or a USB adapter's serial number.\n"
     "FIELD: address, speed, userdata, chN.name, chN.unit, chN.min, chN.max, chN.decimals,\n"
@@ -39,12 +41,15 @@ const char* const KvxctlUsage =
     "  --with-comm     restore: the address and speed too\n"
     "  --with-userdata restore: the user data too\n"
     "  --to-other-module restore: onto a module with another serial number\n"
+    "  --update        audit: replace the files of modules that differ\n"
     "  -h, --help      this text\n"
     "  --version       the program's version\n"
     "The window's switches DEBUG, DST, STD and baudrate=N work as well.\n"
     "\n"
     "Exit codes: 0 done, 1 no module or no such channel, 2 usage error, 3 communication\n"
-    "error, 4 the module holds something else than was written.\n";
+    "error, 4 the module holds something else than was written.\n"
+    "audit: 0 every module matches its file, 1 a module differs or a file's module is\n"
+    "missing, 2 bad input (a file that does not parse), 3 a module could not be read.\n";
 
 namespace {
 
@@ -76,6 +81,7 @@ constexpr TSwitchOption kSwitchOptions[] = {
     {"--with-comm", &TCtlOptions::WithComm},
     {"--with-userdata", &TCtlOptions::WithUserData},
     {"--to-other-module", &TCtlOptions::ToOtherModule},
+    {"--update", &TCtlOptions::Update},
     {"--itp", &TCtlOptions::Itp},
     {"--debug", &TCtlOptions::Debug},
 };
@@ -85,9 +91,9 @@ struct TOperandCount {
   std::size_t Min;
   std::size_t Max;
 };
-constexpr TOperandCount kCommands[] = {{"list", 0, 0},   {"search", 0, 0}, {"show", 1, 1},
-                                       {"watch", 1, 1},  {"set", 2, 1000}, {"backup", 2, 2},
-                                       {"restore", 2, 2}};
+constexpr TOperandCount kCommands[] = {{"list", 0, 0},    {"search", 0, 0}, {"show", 1, 1},
+                                       {"watch", 1, 1},   {"set", 2, 1000}, {"backup", 2, 2},
+                                       {"restore", 2, 2}, {"audit", 1, 1}};
 
 bool IsWindowSwitch(const std::string& Arg) {
   return IsSwitch(Arg, "DEBUG") || IsSwitch(Arg, "DST") || IsSwitch(Arg, "STD") ||

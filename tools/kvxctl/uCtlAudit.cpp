@@ -40,8 +40,9 @@ std::vector<TAuditDifference> Differences(const TBackup& Stored, const TBackup& 
     differences.push_back(
         {FieldName(stored.Id), ShownValue(stored), has ? ShownValue(*has) : "(none)"});
   }
+  // What the module reports of itself is not kept in its file.
   for (const TFieldValue& has : Module.Fields)
-    if (!FindField(Stored.Fields, has.Id))
+    if (!IsReadOnlyField(has.Id.Kind) && !FindField(Stored.Fields, has.Id))
       differences.push_back({FieldName(has.Id), "(none)", ShownValue(has)});
   return differences;
 }

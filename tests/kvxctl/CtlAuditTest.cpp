@@ -169,4 +169,49 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
   }
 }
 
+// Git's output of Command run in Dir.
+std::string Git(const std::string& Dir, const std::string& Command) {
+  std::string output;
+  FILE* pipe = popen(("git -C '" + Dir + "' " + Command + " 2>&1").c_str(), "r");
+  if (!pipe) return output;
+  for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);
+  pclose(pipe);
+  return output;
+}
+
+TEST(CtlAudit, AGitDirectoryGetsOneCommitNamingWhatChanged) {
+  const TPlant first{{100, FastModule(4711, "Teplota 1")}, {101, FastModule(4712)}};
+  const TPlant renamed{{100, FastModule(4711, "Tlak kotle")}, {101, FastModule(4712)}};
+  const struct {
+    const char* What;
+    TPlant Now;
+    std::vector<std::string> Options;
+    int Commits;          // after the first audit's
+    std::string Message;  // of the last commit
+  } cases[] = {
+      {"as left", first, {"--update"}, 0, ModuleOf(4712, 101) + ": new"},
+      {"a renamed channel only reported", renamed, {}, 0, ModuleOf(4712, 101) + ": new"},
+      {"a renamed channel recorded",
+       renamed,
+       {"--update"},
+       1,
+       ModuleOf(4711, 100) + ": ch1.name \"Teplota 1\" -> \"Tlak kotle\""},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.What);
+    const TTempDir dir;
+    Git(dir.Dir(), "init -q && git -C '" + dir.Dir() + "' config user.name Tester && git -C '" +
+                       dir.Dir() + "' config user.email tester@localhost");
+    ASSERT_EQ(Audit(first, {dir.Dir()}).Code, 0);
+    EXPECT_EQ(Git(dir.Dir(), "ls-files"), FileOf(4711) + "\n" + FileOf(4712) + "\n");
+    std::vector<std::string> args = test.Options;
+    args.push_back(dir.Dir());
+    Audit(test.Now, args);
+    EXPECT_EQ(Git(dir.Dir(), "rev-list --count HEAD"), std::to_string(1 + test.Commits) + "\n");
+    const std::string message = Git(dir.Dir(), "log -1 --format=%B");
+    EXPECT_NE(message.find(test.Message), std::string::npos) << message;
+    EXPECT_EQ(Git(dir.Dir(), "status --porcelain --untracked-files=no"), "");
+  }
+}
+
 }  // namespace

@@ -141,6 +141,36 @@ TAuditReport RunAudit(const std::string& Dir, const std::vector<TAuditModule>& F
   return report;
 }
 
+std::vector<std::string> WrittenFiles(const TAuditReport& Report) {
+  std::vector<std::string> files;
+  for (const TAuditRow& row : Report.Rows)
+    if (row.State == TAuditState::New || row.State == TAuditState::Updated)
+      files.push_back(row.File);
+  return files;
+}
+
+std::string AuditCommitMessage(const TAuditReport& Report) {
+  std::size_t added = 0, changed = 0;
+  std::string body;
+  for (const TAuditRow& row : Report.Rows) {
+    if (row.State == TAuditState::New) {
+      ++added;
+      body += row.Module + ": new\n";
+    }
+    if (row.State != TAuditState::Updated) continue;
+    ++changed;
+    if (row.Differences.empty()) body += row.Module + ": " + row.File + " replaced\n";
+    for (const TAuditDifference& difference : row.Differences)
+      body += row.Module + ": " + difference.Field + " " + difference.Stored + " -> " +
+              difference.Module + "\n";
+  }
+  std::string subject = "kvxctl audit:";
+  if (changed) subject += " " + std::to_string(changed) + " module(s) changed";
+  if (changed && added) subject += ",";
+  if (added) subject += " " + std::to_string(added) + " new";
+  return subject + "\n\n" + body;
+}
+
 void PrintAudit(const TAuditReport& Report, bool Json, std::ostream& Out) {
   if (Json) {
     ordered_json rows = ordered_json::array();

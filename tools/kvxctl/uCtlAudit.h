@@ -57,4 +57,9 @@ std::string AuditFileName(const TBackup& Backup);
 TAuditReport RunAudit(const std::string& Dir, const std::vector<TAuditModule>& Found,
                       const std::vector<std::string>& Unread, bool Update);
 
+// The files the audit wrote (new and updated ones), and the commit message that names each of
+// their modules and what changed.
+std::vector<std::string> WrittenFiles(const TAuditReport& Report);
+std::string AuditCommitMessage(const TAuditReport& Report);
+
 void PrintAudit(const TAuditReport& Report, bool Json, std::ostream& Out);

@@ -12,6 +12,7 @@
 #include "tools/kvxctl/uCtlAudit.h"
 #include "tools/kvxctl/uCtlErrors.h"
 #include "tools/kvxctl/uCtlFiles.h"
+#include "tools/kvxctl/uCtlGitHistory.h"
 #include "tools/kvxctl/uCtlRecordJson.h"
 #include "tools/kvxctl/uCtlSession.h"
 #include "usb/uci_FTDIcore.h"
@@ -274,6 +275,8 @@ int Audit(const TCtlOptions& Options, std::ostream& Out) {
     unread.push_back(Cp1250ToUtf8(module->GetPortName()));
   const TAuditReport report = RunAudit(dir, found, unread, Options.Update);
   PrintAudit(report, Options.Json, Out);
+  if (const TGitHistory history(dir); history.Tracked())
+    history.Commit(WrittenFiles(report), AuditCommitMessage(report));
   return report.ExitCode();
 }
 

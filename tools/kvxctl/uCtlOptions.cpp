@@ -23,6 +23,7 @@ const char* const KvxctlUsage =
     "  restore CHANNEL FILE       write the differences from FILE, read back and verify\n"
     "  audit DIR                  every module found compared with its backup in DIR\n"
     "                             (MODEL-PRODUCT-SERIAL.json); new modules' files written\n"
+    "                             and, where DIR is in git, committed\n"
     "\n"
     "CHANNEL is a port name (COM7) or a USB adapter's serial number.\n"
     "FIELD: address, speed, userdata, chN.name, chN.unit, chN.min, chN.max, chN.decimals,\n"

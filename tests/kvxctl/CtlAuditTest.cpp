@@ -169,6 +169,33 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
   }
 }
 
+TEST(CtlAudit, ARestoreFromTheDirectoryTakesTheModulesOwnFile) {
+  const struct {
+    const char* What;
+    int Port;  // of the module restored
+    int Code;
+    const char* Shows;
+    const char* NameAfter;  // of channel 1 of the module on COM100
+  } cases[] = {
+      {"the renamed module", 100, 0, "ch1.name", "Teplota 1"},
+      {"a module the audit has not seen", 102, 1, "no backup of", "Tlak kotle"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.What);
+    const TTempDir dir;
+    TAppRig rig;
+    TKvxSimModule& renamed = *rig.AddComModule(100, FastModule(4711, "Teplota 1"));
+    rig.AddComModule(101, FastModule(4712));
+    ASSERT_EQ(RunCtl({"audit", dir.Dir()}).Code, 0);
+    rig.AddComModule(102, FastModule(4713));
+    renamed.SetState(FastModule(4711, "Tlak kotle"));
+    const TRun run = RunCtl({"restore", "COM" + std::to_string(test.Port), dir.Dir()});
+    EXPECT_EQ(run.Code, test.Code) << run.Out;
+    EXPECT_NE(run.Out.find(test.Shows), std::string::npos) << run.Out;
+    EXPECT_EQ(Trim(renamed.State().Channels[1].Setup.Name), test.NameAfter);
+  }
+}
+
 // Git's output of Command run in Dir.
 std::string Git(const std::string& Dir, const std::string& Command) {
   std::string output;

@@ -1,7 +1,9 @@
 #include "tools/kvxctl/uCtlCommands.h"
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -207,16 +209,15 @@ TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
 }
 
 // A backup of another module is written only when the operator says so.
-void CheckSameModule(const TBackup& Backup, const TKVXrec& Module, const TCtlOptions& Options,
-                     std::ostream& Err) {
-  const std::string& file = Options.Operands[1];
+void CheckSameModule(const TBackup& Backup, const std::string& File, const TKVXrec& Module,
+                     const TCtlOptions& Options, std::ostream& Err) {
   const std::string model = ModelName(Module.ModuleType);
   if (Backup.Model != model)
     throw TCtlError(ceUsage,
-                    file + " is a backup of a " + Backup.Model + " module, this is a " + model);
+                    File + " is a backup of a " + Backup.Model + " module, this is a " + model);
   const unsigned serial = Module.Ident.Production.SerialNumber;
   if (Backup.Serial == serial) return;
-  const std::string other = file + " was taken from serial number " +
+  const std::string other = File + " was taken from serial number " +
                             Format("%.4u", unsigned{Backup.Serial}) + ", this module is " +
                             Format("%.4u", serial);
   if (Options.ToOtherModule) {
@@ -228,14 +229,29 @@ void CheckSameModule(const TBackup& Backup, const TKVXrec& Module, const TCtlOpt
   Err << "kvxctl: warning: " << other << "; a restore needs --to-other-module\n";
 }
 
+// A directory of audited backups holds the module's own file.
+std::string OwnBackupFile(const std::string& Dir, const TKVXrec& Module) {
+  const std::string file = (std::filesystem::path(Dir) / AuditFileName(BackupOf(Module))).string();
+  if (!std::filesystem::exists(file))
+    throw TCtlError(ceNotFound, "no backup of " + std::string(ModelName(Module.ModuleType)) + " " +
+                                    Format("%.4d", Module.Ident.Production.SerialNumber) + " in " +
+                                    Dir);
+  return file;
+}
+
 int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
-  const std::string& file = Options.Operands[1];
-  const TBackup backup = ReadBackup(file);
+  const std::string& source = Options.Operands[1];
+  const bool fromDir = std::filesystem::is_directory(source);
+  // A file is checked before the module is even connected.
+  std::optional<TBackup> backup;
+  if (!fromDir) backup = ReadBackup(source);
   TCtlSession session(Options);
   session.Connect(Options.Operands[0]);
-  CheckSameModule(backup, session.Module(), Options, Err);
+  const std::string file = fromDir ? OwnBackupFile(source, session.Module()) : source;
+  if (fromDir) backup = ReadBackup(file);
+  CheckSameModule(*backup, file, session.Module(), Options, Err);
   const TFieldList changes =
-      RestoreChanges(RangesAsTyped(backup.Fields), ReadFields(session.Module()), Options, Out);
+      RestoreChanges(RangesAsTyped(backup->Fields), ReadFields(session.Module()), Options, Out);
   session.CheckEdits(changes);
   if (changes.empty()) {
     Out << "the module matches " << file << "\n";

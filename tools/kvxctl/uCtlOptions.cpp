@@ -21,6 +21,7 @@ const char* const KvxctlUsage =
     "  set CHANNEL FIELD=VALUE... edit and save, then print the fields as the module holds them\n"
     "  backup CHANNEL FILE        the module's configuration as JSON, every real bit for bit\n"
     "  restore CHANNEL FILE       write the differences from FILE, read back and verify\n"
+    "  restore CHANNEL DIR        the same from the module's own file in an audit's DIR\n"
     "  audit DIR                  every module found compared with its backup in DIR\n"
     "                             (MODEL-PRODUCT-SERIAL.json); new modules' files written\n"
     "                             and, where DIR is in git, committed\n"

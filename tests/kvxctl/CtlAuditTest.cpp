@@ -8,6 +8,7 @@
 #include <optional>
 #include <sstream>
 
+#include "protocol/uKVXInstructions.h"
 #include "support/uStringUtils.h"
 #include "tests/app/AppRig.h"
 #include "tools/kvxctl/uCtlCommands.h"
@@ -41,9 +42,16 @@ TKvxSimState FastModule(std::uint16_t Serial, const std::string& Name = "") {
 // COM port number and the module on it.
 using TPlant = std::vector<std::pair<int, TKvxSimState>>;
 
-TRun Audit(const TPlant& Plant, std::vector<std::string> Args) {
+// Unreadable: the COM port of a module that answers its check but not its download.
+TRun Audit(const TPlant& Plant, std::vector<std::string> Args, int Unreadable = 0) {
   TAppRig rig;
-  for (const auto& [port, state] : Plant) rig.AddComModule(port, state);
+  for (const auto& [port, state] : Plant) {
+    const std::shared_ptr<TKvxSimModule> module = rig.AddComModule(port, state);
+    TKvxSimFaults silent;
+    silent.OnlyInstruction = kiReadChannelWatch;
+    silent.NoAnswer = true;
+    if (port == Unreadable) module->SetFaults(silent);
+  }
   Args.insert(Args.begin(), "audit");
   return RunCtl(Args);
 }
@@ -70,6 +78,7 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
     std::vector<std::string> Shows;
     const char* FileHolds;  // the text the file of 4711 holds afterwards; null: as first written
     bool Locked = false;    // another audit holds the directory
+    int Unreadable = 0;     // see Audit
   } cases[] = {
       {"as left",
        first,
@@ -139,13 +148,16 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
        2,
        {FileOf(4711) + ": does not parse"},
        "{}"},
-      {"another audit on the directory",
+      {"another audit on the directory", first, {}, {}, 2, {"in use"}, nullptr, true},
+      {"a module that cannot be read completely",
        first,
        {},
-       [](const std::string& Dir) { static TDirLock held(Dir); },
-       2,
-       {"in use"},
-       nullptr},
+       {},
+       3,
+       {"module on COM101: unread", ModuleOf(4711, 100) + ": unchanged"},
+       nullptr,
+       false,
+       101},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.What);
@@ -157,7 +169,7 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
     if (test.Locked) other.emplace(dir.Dir());
     std::vector<std::string> args = test.Options;
     args.push_back(dir.Dir());
-    const TRun run = Audit(test.Now, args);
+    const TRun run = Audit(test.Now, args, test.Unreadable);
     EXPECT_EQ(run.Code, test.Code) << run.Out;
     for (const std::string& line : test.Shows)
       EXPECT_NE(run.Out.find(line), std::string::npos) << line << " in\n" << run.Out;

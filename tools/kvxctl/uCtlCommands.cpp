@@ -264,7 +264,7 @@ int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
 }
 
 // Every channel searched at once; each module found is read by the search itself.
-int Audit(const TCtlOptions& Options, std::ostream& Out) {
+int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   const std::string& dir = Options.Operands[0];
   const TDirLock lock(dir);
   TCtlSession session(Options);
@@ -286,6 +286,9 @@ int Audit(const TCtlOptions& Options, std::ostream& Out) {
   for (const TFoundModule& module : search.Found())
     found.push_back(
         {Cp1250ToUtf8(module.Channel->GetPortName()), std::nullopt, BackupOf(module.Rec)});
+  // Its modules would be reported missing without saying why.
+  if (const std::string refused = Cp1250ToUtf8(search.Refused()); !refused.empty())
+    Err << "kvxctl: " << refused << " may not be opened: " << kPermissionFix << "\n";
   std::vector<std::string> unread;
   for (const TKVXChannel& module : search.Unread())
     unread.push_back(Cp1250ToUtf8(module->GetPortName()));
@@ -312,6 +315,6 @@ int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& E
   if (command == "set") return Set(Options, Out);
   if (command == "backup") return Backup(Options, Out);
   if (command == "restore") return Restore(Options, Out, Err);
-  if (command == "audit") return Audit(Options, Out);
+  if (command == "audit") return Audit(Options, Out, Err);
   throw TCtlError(ceUsage, "unknown command '" + command + "'");
 }

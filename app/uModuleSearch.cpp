@@ -329,6 +329,14 @@ std::vector<std::string> TModuleSearch::Collisions() const {
   return ports;
 }
 
+std::vector<TKVXChannel> TModuleSearch::Unread() const {
+  std::lock_guard lock(FLock);
+  std::vector<TKVXChannel> unread;
+  for (const TEntry& entry : FEntries)
+    if (entry.Unread) unread.push_back(entry.Channel);
+  return unread;
+}
+
 std::string TModuleSearch::Refused() const {
   std::lock_guard lock(FLock);
   std::string refused;
@@ -374,24 +382,21 @@ void TModuleSearch::Test(TEntry& Entry) {
   };
   if (FSearchLines) trace("TestCI " + Entry.Description, 10);
   TKVXrec rec;
-  bool found = false;
-  bool collided = false;
+  TChannelTestResult result;
   std::vector<TFoundModule> scanned;
   // A channel that fails while it is tested has no module for the search.
   std::string failure;
   try {
     if (FSetup.ScanAddresses.empty()) {
-      const TChannelTestResult result =
-          TestChannelForModule(Entry.Channel, rec, false, FSetup, trace);
-      found = result.Found;
-      collided = result.Collided;
+      result = TestChannelForModule(Entry.Channel, rec, false, FSetup, trace);
     } else {
       scanned = ScanChannelAddresses(Entry.Channel, FSetup, trace);
-      found = !scanned.empty();
+      result.Found = !scanned.empty();
     }
   } catch (const std::exception& error) {
     failure = error.what();
   }
+  const bool found = result.Found;
   if (FSearchLines && found) trace("TestCI (result=1)", 11);
   if (FSearchLines && !found)
     trace(failure.empty() ? "TestCI (result=0)" : "TestCI (result=0) " + failure, 12);
@@ -406,9 +411,10 @@ void TModuleSearch::Test(TEntry& Entry) {
     Entry.State = TState::Done;
     Entry.Refused = refused;
     Entry.Problem = problem;
+    Entry.Unread = result.Answered && !found;
     if (found && scanned.empty()) Entry.Found = rec;
     Entry.Scanned = std::move(scanned);
-    Entry.Collided = collided;
+    Entry.Collided = result.Collided;
     ++FFinished;
   }
   FChanged.notify_all();

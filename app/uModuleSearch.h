@@ -107,6 +107,8 @@ class TModuleSearch {
   bool Tests(const TKVXChannel& Channel) const;
   // The modules found so far, in the order of the channels.
   std::vector<TFoundModule> Found() const;
+  // The channels whose module answered but could not be downloaded.
+  std::vector<TKVXChannel> Unread() const;
   // Every channel that could not be opened for want of permission, each with its node and the
   // node's group ("COM5 (/dev/ttyUSB0, group dialout)"), in the channels' order; empty when none.
   std::string Refused() const;
@@ -125,6 +127,7 @@ class TModuleSearch {
     std::optional<TKVXrec> Found;
     std::vector<TFoundModule> Scanned;  // the modules of an address scan
     bool Refused = false;
+    bool Unread = false;
     std::string Problem;
     bool Collided = false;
   };

@@ -1,14 +1,21 @@
 #include "tools/kvxctl/uCtlCommands.h"
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "app/uMeasurementCsv.h"
+#include "app/uModuleSearch.h"
+#include "protocol/uModuleAddress.h"
 #include "support/uCodePage.h"
 #include "support/uStringUtils.h"
+#include "tools/kvxctl/uCtlAudit.h"
 #include "tools/kvxctl/uCtlErrors.h"
+#include "tools/kvxctl/uCtlFiles.h"
+#include "tools/kvxctl/uCtlGitHistory.h"
 #include "tools/kvxctl/uCtlRecordJson.h"
 #include "tools/kvxctl/uCtlSession.h"
 #include "usb/uci_FTDIcore.h"
@@ -17,19 +24,9 @@ namespace {
 
 using nlohmann::ordered_json;
 
-bool IsTextField(TFieldKind Kind) {
-  return Kind == TFieldKind::UserData || Kind == TFieldKind::Name || Kind == TFieldKind::Unit ||
-         Kind == TFieldKind::Input;
-}
-
-// Texts in quotes, so that blanks at their ends show.
-std::string Shown(const TFieldValue& Field) {
-  return IsTextField(Field.Id.Kind) ? ordered_json(Field.Value).dump() : Field.Value;
-}
-
 void PrintFields(const TFieldList& Fields, std::ostream& Out) {
   for (const TFieldValue& field : Fields)
-    Out << FieldName(field.Id) << ": " << Shown(field) << "\n";
+    Out << FieldName(field.Id) << ": " << ShownValue(field) << "\n";
 }
 
 std::vector<std::string> Split(const std::string& Row, char Separator) {
@@ -61,6 +58,12 @@ int List(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   return ceDone;
 }
 
+void WarnCollisions(const std::vector<std::string>& Ports, std::ostream& Err) {
+  for (const std::string& port : Ports)
+    Err << Cp1250ToUtf8(port)
+        << ": several modules seem to answer at once; scan the line with --addresses 0-253\n";
+}
+
 int Search(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   TCtlSession session(Options);
   TfMain& form = session.Form();
@@ -79,9 +82,7 @@ int Search(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
       Out << row << "\n";
   }
   if (Options.Json) Out << json.dump(2) << "\n";
-  for (const std::string& port : form.Collisions())
-    Err << Cp1250ToUtf8(port)
-        << ": several modules seem to answer at once; scan the line with --addresses 0-253\n";
+  WarnCollisions(form.Collisions(), Err);
   if (rows.empty() && !form.PermissionRefused().empty())
     throw TCtlError(ceNotFound, "no module found; " + Cp1250ToUtf8(form.PermissionRefused()) +
                                     " may not be opened: " + kPermissionFix);
@@ -186,31 +187,16 @@ int Backup(const TCtlOptions& Options, std::ostream& Out) {
   session.Connect(Options.Operands[0]);
   const std::string& file = Options.Operands[1];
   const std::string text = ModuleBackup(session);
-  // Written beside the target and renamed over it, so a failure leaves no half file.
-  const std::string temporary = file + ".tmp";
   if (CtlInterrupted()) return ceDone;  // asked to end: no file at all
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) throw TCtlError(ceUsage, "cannot write " + temporary);
-  }
-  if (std::rename(temporary.c_str(), file.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    throw TCtlError(ceUsage, "cannot write " + file);
-  }
+  WriteFileAtomically(file, text);
   Out << "saved " << ModelName(session.Module().ModuleType) << " "
       << Format("%.4d", session.Module().Ident.Production.SerialNumber) << " to " << file << "\n";
   return ceDone;
 }
 
 TBackup ReadBackup(const std::string& File) {
-  std::ifstream in(File, std::ios::binary);
-  if (!in) throw TCtlError(ceUsage, "cannot read " + File);
-  std::ostringstream text;
-  text << in.rdbuf();
   try {
-    return LoadBackup(text.str());
+    return LoadBackup(ReadTextFile(File));
   } catch (const TCtlError& error) {
     throw TCtlError(ceUsage, File + ": " + error.what());
   }
@@ -236,24 +222,23 @@ TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
     if (kind == TFieldKind::UserData && !Options.WithUserData) continue;
     const TFieldValue* has = FindField(Held, want.Id);
     if (has && SameSetting(*has, want)) continue;
-    Out << FieldName(want.Id) << ": " << (has ? Shown(*has) : "(none)") << " -> " << Shown(want)
-        << "\n";
+    Out << FieldName(want.Id) << ": " << (has ? ShownValue(*has) : "(none)") << " -> "
+        << ShownValue(want) << "\n";
     changes.push_back(want);
   }
   return changes;
 }
 
 // A backup of another module is written only when the operator says so.
-void CheckSameModule(const TBackup& Backup, const TKVXrec& Module, const TCtlOptions& Options,
-                     std::ostream& Err) {
-  const std::string& file = Options.Operands[1];
+void CheckSameModule(const TBackup& Backup, const std::string& File, const TKVXrec& Module,
+                     const TCtlOptions& Options, std::ostream& Err) {
   const std::string model = ModelName(Module.ModuleType);
   if (Backup.Model != model)
     throw TCtlError(ceUsage,
-                    file + " is a backup of a " + Backup.Model + " module, this is a " + model);
+                    File + " is a backup of a " + Backup.Model + " module, this is a " + model);
   const unsigned serial = Module.Ident.Production.SerialNumber;
   if (Backup.Serial == serial) return;
-  const std::string other = file + " was taken from serial number " +
+  const std::string other = File + " was taken from serial number " +
                             Format("%.4u", unsigned{Backup.Serial}) + ", this module is " +
                             Format("%.4u", serial);
   if (Options.ToOtherModule) {
@@ -265,14 +250,29 @@ void CheckSameModule(const TBackup& Backup, const TKVXrec& Module, const TCtlOpt
   Err << "kvxctl: warning: " << other << "; a restore needs --to-other-module\n";
 }
 
+// A directory of audited backups holds the module's own file.
+std::string OwnBackupFile(const std::string& Dir, const TKVXrec& Module) {
+  const std::string file = (std::filesystem::path(Dir) / AuditFileName(BackupOf(Module))).string();
+  if (!std::filesystem::exists(file))
+    throw TCtlError(ceNotFound, "no backup of " + std::string(ModelName(Module.ModuleType)) + " " +
+                                    Format("%.4d", Module.Ident.Production.SerialNumber) + " in " +
+                                    Dir);
+  return file;
+}
+
 int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
-  const std::string& file = Options.Operands[1];
-  const TBackup backup = ReadBackup(file);
+  const std::string& source = Options.Operands[1];
+  const bool fromDir = std::filesystem::is_directory(source);
+  // A file is checked before the module is even connected.
+  std::optional<TBackup> backup;
+  if (!fromDir) backup = ReadBackup(source);
   TCtlSession session(Options);
   session.Connect(Options.Operands[0]);
-  CheckSameModule(backup, session.Module(), Options, Err);
+  const std::string file = fromDir ? OwnBackupFile(source, session.Module()) : source;
+  if (fromDir) backup = ReadBackup(file);
+  CheckSameModule(*backup, file, session.Module(), Options, Err);
   const TFieldList changes =
-      RestoreChanges(RangesAsTyped(backup.Fields), ReadFields(session.Module()), Options, Out);
+      RestoreChanges(RangesAsTyped(backup->Fields), ReadFields(session.Module()), Options, Out);
   session.CheckEdits(changes);
   if (changes.empty()) {
     Out << "the module matches " << file << "\n";
@@ -282,6 +282,47 @@ int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   session.WriteAndVerify(changes);
   Out << "restored and verified " << changes.size() << " field(s)\n";
   return ceDone;
+}
+
+// Every channel searched at once; each module found is read by the search itself.
+int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
+  const std::string& dir = Options.Operands[0];
+  const TDirLock lock(dir);
+  TCtlSession session(Options);
+  TFTDIManager& manager = session.Manager();
+  TChannelListLock channelLock(manager);
+  manager.RebuildChannels();
+  std::vector<TKVXChannel> channels;
+  TKVXChannel channel;
+  for (manager.FirstChannel(channel); channel; manager.NextChannel(channel))
+    channels.push_back(channel);
+  TChannelTestSetup setup;
+  for (const std::string& arg : Options.ControllerArgs())
+    if (arg.starts_with("baudrate")) setup.ExtraSpeed = arg;
+  // Checked when the options were read.
+  if (!Options.Addresses.empty()) setup.ScanAddresses = *ParseAddressRange(Options.Addresses);
+  TModuleSearch search(std::move(channels), setup, &session.Form(), true);
+  while (!search.Wait(std::chrono::milliseconds(50)))
+    if (CtlInterrupted()) search.Cancel();
+  if (CtlInterrupted()) return ceDone;
+  std::vector<TAuditModule> found;
+  for (const TFoundModule& module : search.Found())
+    found.push_back({Cp1250ToUtf8(module.Channel->GetPortName()),
+                     module.Address == kUniversalAddress ? std::nullopt
+                                                         : std::optional<unsigned>(module.Address),
+                     BackupOf(module.Rec)});
+  WarnCollisions(search.Collisions(), Err);
+  // Its modules would be reported missing without saying why.
+  if (const std::string refused = Cp1250ToUtf8(search.Refused()); !refused.empty())
+    Err << "kvxctl: " << refused << " may not be opened: " << kPermissionFix << "\n";
+  std::vector<std::string> unread;
+  for (const TKVXChannel& module : search.Unread())
+    unread.push_back(Cp1250ToUtf8(module->GetPortName()));
+  const TAuditReport report = RunAudit(dir, found, unread, Options.Update);
+  PrintAudit(report, Options.Json, Out);
+  if (const TGitHistory history(dir); history.Tracked())
+    history.Commit(WrittenFiles(report), AuditCommitMessage(report));
+  return report.ExitCode();
 }
 
 }  // namespace
@@ -300,5 +341,6 @@ int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& E
   if (command == "set") return Set(Options, Out);
   if (command == "backup") return Backup(Options, Out);
   if (command == "restore") return Restore(Options, Out, Err);
+  if (command == "audit") return Audit(Options, Out, Err);
   throw TCtlError(ceUsage, "unknown command '" + command + "'");
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 
+#include <nlohmann/json.hpp>
+
 #include "app/uPageFields.h"
 #include "protocol/uTirmel97.h"
 #include "support/uCodePage.h"
@@ -294,4 +296,11 @@ bool SameFieldValue(const TFieldId& Id, const std::string& Left, const std::stri
 bool SameSetting(const TFieldValue& Left, const TFieldValue& Right) {
   if (Left.Bits && Right.Bits) return *Left.Bits == *Right.Bits;
   return SameFieldValue(Left.Id, Left.Value, Right.Value);
+}
+
+std::string ShownValue(const TFieldValue& Field) {
+  const TFieldKind kind = Field.Id.Kind;
+  const bool text = kind == TFieldKind::UserData || kind == TFieldKind::Name ||
+                    kind == TFieldKind::Unit || kind == TFieldKind::Input;
+  return text ? nlohmann::json(Field.Value).dump() : Field.Value;
 }

@@ -70,6 +70,8 @@ const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id);
 // Checks Value as the window's field would take it and returns its canonical text; raises
 // TCtlError(ceUsage) naming the field and what is wrong with the value.
 std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value);
+// The value as kvxctl prints it: texts in quotes, so that blanks at their ends show.
+std::string ShownValue(const TFieldValue& Field);
 // Whether two canonical values mean the same setting. Range ends are compared with the
 // precision the module keeps them in (offset and scale in single precision).
 bool SameFieldValue(const TFieldId& Id, const std::string& Left, const std::string& Right);

@@ -22,6 +22,10 @@ const char* const KvxctlUsage =
     "  set CHANNEL FIELD=VALUE... edit and save, then print the fields as the module holds them\n"
     "  backup CHANNEL FILE        the module's configuration as JSON, every real bit for bit\n"
     "  restore CHANNEL FILE       write the differences from FILE, read back and verify\n"
+    "  restore CHANNEL DIR        the same from the module's own file in an audit's DIR\n"
+    "  audit DIR                  every module found compared with its backup in DIR\n"
+    "                             (MODEL-PRODUCT-SERIAL.json); new modules' files written\n"
+    "                             and, where DIR is in git, committed\n"
     "\n"
     "CHANNEL is a port name (COM7) or a USB adapter's serial number; PORT@ADDRESS (COM5@12)\n"
     "  is the module at that address (0 to 253) of a line several modules share.\n"
@@ -35,19 +39,23 @@ const char* const KvxctlUsage =
     "  --csv           comma-separated output (watch): time, then each channel's value\n"
     "  --count N       stop watching after N readings\n"
     "  --baudrate N    search at this speed as well\n"
-    "  --addresses RANGE  search: ask each address of RANGE on every line (0-253, 1,5,7-12)\n"
+    "  --addresses RANGE  search, audit: ask each address of RANGE on every line (0-253, "
+    "1,5,7-12)\n"
     "  --debug         write the trace file (as the switch DEBUG)\n"
     "  --itp           the 4-20 mA input can be set on every channel\n"
     "  --dry-run       restore: only show the differences\n"
     "  --with-comm     restore: the address and speed too\n"
     "  --with-userdata restore: the user data too\n"
     "  --to-other-module restore: onto a module with another serial number\n"
+    "  --update        audit: replace the files of modules that differ\n"
     "  -h, --help      this text\n"
     "  --version       the program's version\n"
     "The window's switches DEBUG, DST, STD and baudrate=N work as well.\n"
     "\n"
     "Exit codes: 0 done, 1 no module or no such channel, 2 usage error, 3 communication\n"
-    "error, 4 the module holds something else than was written.\n";
+    "error, 4 the module holds something else than was written.\n"
+    "audit: 0 every module matches its file, 1 a module differs or a file's module is\n"
+    "missing, 2 bad input (a file that does not parse), 3 a module could not be read.\n";
 
 namespace {
 
@@ -79,6 +87,7 @@ constexpr TSwitchOption kSwitchOptions[] = {
     {"--with-comm", &TCtlOptions::WithComm},
     {"--with-userdata", &TCtlOptions::WithUserData},
     {"--to-other-module", &TCtlOptions::ToOtherModule},
+    {"--update", &TCtlOptions::Update},
     {"--itp", &TCtlOptions::Itp},
     {"--debug", &TCtlOptions::Debug},
 };
@@ -88,9 +97,9 @@ struct TOperandCount {
   std::size_t Min;
   std::size_t Max;
 };
-constexpr TOperandCount kCommands[] = {{"list", 0, 0},   {"search", 0, 0}, {"show", 1, 1},
-                                       {"watch", 1, 1},  {"set", 2, 1000}, {"backup", 2, 2},
-                                       {"restore", 2, 2}};
+constexpr TOperandCount kCommands[] = {{"list", 0, 0},    {"search", 0, 0}, {"show", 1, 1},
+                                       {"watch", 1, 1},   {"set", 2, 1000}, {"backup", 2, 2},
+                                       {"restore", 2, 2}, {"audit", 1, 1}};
 
 bool IsWindowSwitch(const std::string& Arg) {
   return IsSwitch(Arg, "DEBUG") || IsSwitch(Arg, "DST") || IsSwitch(Arg, "STD") ||
@@ -154,9 +163,11 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
     if (options.Operands.size() < command.Min || options.Operands.size() > command.Max)
       Usage("wrong number of operands for " + options.Command);
     if (options.Json && options.Csv) Usage("--json and --csv exclude each other");
-    if (!options.Addresses.empty() && options.Command != "search")
-      Usage("--addresses is for search only");
-    if (command.Min > 0 && !ParsePortAddress(options.Operands.front()))
+    if (!options.Addresses.empty() && options.Command != "search" && options.Command != "audit")
+      Usage("--addresses is for search and audit only");
+    // An audit's operand is its directory; every other command's first operand is a port.
+    if (command.Min > 0 && options.Command != "audit" &&
+        !ParsePortAddress(options.Operands.front()))
       Usage("'" + options.Operands.front() +
             "' is not CHANNEL or PORT@ADDRESS with an address from 0 to 253");
     return options;

@@ -16,6 +16,7 @@ struct TCtlOptions {
   bool WithComm = false;
   bool WithUserData = false;
   bool ToOtherModule = false;
+  bool Update = false;
   bool Itp = false;
   bool Debug = false;
   std::optional<int> Count;

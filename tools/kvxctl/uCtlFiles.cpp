@@ -1,0 +1,81 @@
+#include "tools/kvxctl/uCtlFiles.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tools/kvxctl/uCtlErrors.h"
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& What, const std::string& File) {
+  throw TCtlError(ceUsage, "cannot " + What + " " + File + ": " + std::strerror(errno));
+}
+
+// Closes a descriptor when it goes out of scope.
+struct TFd {
+  int Handle;
+  ~TFd() {
+    if (Handle >= 0) ::close(Handle);
+  }
+};
+
+void WriteAll(int Handle, const std::string& Text, const std::string& File) {
+  for (std::size_t done = 0; done < Text.size();) {
+    const ssize_t written = ::write(Handle, Text.data() + done, Text.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) Fail("write", File);
+    done += static_cast<std::size_t>(written);
+  }
+}
+
+}  // namespace
+
+std::string ReadTextFile(const std::string& File) {
+  std::ifstream in(File, std::ios::binary);
+  if (!in) throw TCtlError(ceUsage, "cannot read " + File);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFileAtomically(const std::string& File, const std::string& Text) {
+  const std::filesystem::path path(File);
+  std::string temporary =
+      (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+  TFd out{::mkstemp(temporary.data())};
+  if (out.Handle < 0) Fail("write", temporary);
+  try {
+    WriteAll(out.Handle, Text, temporary);
+    if (::fchmod(out.Handle, 0644) != 0 || ::fsync(out.Handle) != 0) Fail("write", temporary);
+    if (std::rename(temporary.c_str(), File.c_str()) != 0) Fail("write", File);
+  } catch (...) {
+    std::remove(temporary.c_str());
+    throw;
+  }
+  // The rename itself is kept only once the directory is synced.
+  const std::string dir = path.parent_path().empty() ? "." : path.parent_path().string();
+  TFd directory{::open(dir.c_str(), O_RDONLY | O_DIRECTORY)};
+  if (directory.Handle >= 0) ::fsync(directory.Handle);
+}
+
+TDirLock::TDirLock(const std::string& Dir) {
+  const std::string file = (std::filesystem::path(Dir) / kFileName).string();
+  FHandle = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (FHandle < 0) Fail("create", file);
+  if (::flock(FHandle, LOCK_EX | LOCK_NB) != 0) {
+    ::close(FHandle);
+    throw TCtlError(ceUsage, Dir + " is in use by another kvxctl (" + file + ")");
+  }
+}
+
+TDirLock::~TDirLock() {
+  ::close(FHandle);
+}

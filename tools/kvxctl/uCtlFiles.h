@@ -1,0 +1,25 @@
+#pragma once
+// Files that are never left half written, and the lock that keeps two kvxctl runs on one
+// directory apart.
+#include <string>
+
+// The whole file; raises TCtlError(ceUsage) when it cannot be read.
+std::string ReadTextFile(const std::string& File);
+// Writes Text to a temporary name beside File, syncs it and renames it over File, so that File
+// is at every moment either the old or the new one. Raises TCtlError(ceUsage).
+void WriteFileAtomically(const std::string& File, const std::string& Text);
+
+// Holds an exclusive lock on Dir's lock file; a second holder waits for none but is refused.
+class TDirLock {
+ public:
+  // Raises TCtlError(ceUsage) when the lock is held elsewhere or cannot be made.
+  explicit TDirLock(const std::string& Dir);
+  ~TDirLock();
+  TDirLock(const TDirLock&) = delete;
+  TDirLock& operator=(const TDirLock&) = delete;
+
+  static constexpr const char* kFileName = ".kvxctl.lock";
+
+ private:
+  int FHandle;
+};

@@ -2,6 +2,7 @@
 // what the directory of backups holds afterwards.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -79,6 +80,7 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
     const char* FileHolds;  // the text the file of 4711 holds afterwards; null: as first written
     bool Locked = false;    // another audit holds the directory
     int Unreadable = 0;     // see Audit
+    const char* Removed = nullptr;  // a file in the directory that is gone afterwards
   } cases[] = {
       {"as left",
        first,
@@ -149,6 +151,21 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
        {FileOf(4711) + ": does not parse"},
        "{}"},
       {"another audit on the directory", first, {}, {}, 2, {"in use"}, nullptr, true},
+      {"a temporary a killed audit left",
+       first,
+       {},
+       [](const std::string& Dir) {
+         const std::string left = Dir + "." + FileOf(4712) + ".Ab12Cd";
+         std::ofstream(left) << "{";
+         std::filesystem::last_write_time(
+             left, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2));
+       },
+       0,
+       {ModuleOf(4712, 101) + ": unchanged"},
+       nullptr,
+       false,
+       0,
+       ".VIROD-"},
       {"a module that cannot be read completely",
        first,
        {},
@@ -173,6 +190,10 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
     EXPECT_EQ(run.Code, test.Code) << run.Out;
     for (const std::string& line : test.Shows)
       EXPECT_NE(run.Out.find(line), std::string::npos) << line << " in\n" << run.Out;
+    if (test.Removed) {
+      for (const auto& entry : std::filesystem::directory_iterator(dir.Dir()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(test.Removed)) << entry.path();
+    }
     const std::string holds = ReadTextFile(dir.File(FileOf(4711)));
     if (test.FileHolds)
       EXPECT_NE(holds.find(test.FileHolds), std::string::npos) << holds;

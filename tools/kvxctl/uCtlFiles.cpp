@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -33,6 +34,25 @@ void WriteAll(int Handle, const std::string& Text, const std::string& File) {
     if (written < 0 && errno == EINTR) continue;
     if (written < 0) Fail("write", File);
     done += static_cast<std::size_t>(written);
+  }
+}
+
+// What a killed run left of a write: ".NAME.json.XXXXXX", untouched for a minute (a write in
+// progress is milliseconds old). Only the holder of the directory's lock looks for them.
+void RemoveLeftTemporaries(const std::string& Dir) {
+  namespace fs = std::filesystem;
+  constexpr auto kQuiet = std::chrono::minutes(1);
+  constexpr std::size_t kSuffix = 7;  // ".XXXXXX" of mkstemp
+  std::error_code error;
+  const auto now = fs::file_time_type::clock::now();
+  for (const fs::directory_entry& entry : fs::directory_iterator(Dir, error)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with('.') || name.size() <= kSuffix + 1 ||
+        name[name.size() - kSuffix] != '.' ||
+        !name.substr(0, name.size() - kSuffix).ends_with(".json"))
+      continue;
+    if (entry.is_regular_file(error) && now - entry.last_write_time(error) >= kQuiet)
+      fs::remove(entry.path(), error);
   }
 }
 
@@ -74,6 +94,7 @@ TDirLock::TDirLock(const std::string& Dir) {
     ::close(FHandle);
     throw TCtlError(ceUsage, Dir + " is in use by another kvxctl (" + file + ")");
   }
+  RemoveLeftTemporaries(Dir);
 }
 
 TDirLock::~TDirLock() {

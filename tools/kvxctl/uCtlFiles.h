@@ -10,6 +10,7 @@ std::string ReadTextFile(const std::string& File);
 void WriteFileAtomically(const std::string& File, const std::string& Text);
 
 // Holds an exclusive lock on Dir's lock file; a second holder waits for none but is refused.
+// The holder removes the temporaries that killed runs left in Dir.
 class TDirLock {
  public:
   // Raises TCtlError(ceUsage) when the lock is held elsewhere or cannot be made.

@@ -69,7 +69,8 @@ TEST(CtlOptions, AnAddressOutsideTheModulesOrAMalformedRangeIsAUsageError) {
       {{"search", "--addresses", "1,,5"},
        "--addresses: '1,,5' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12) (see "
        "--help)"},
-      {{"show", "COM5@7", "--addresses", "1"}, "--addresses is for search and audit only (see --help)"},
+      {{"show", "COM5@7", "--addresses", "1"},
+       "--addresses is for search and audit only (see --help)"},
   };
   for (const auto& [args, refusal] : cases) {
     SCOPED_TRACE(args.back());

@@ -13,6 +13,10 @@
 
 extern char** environ;
 
+const std::vector<std::string> kLineOfThree = {"-m", "rs", "-p", "5",  "-a", "7",   "-s", "4007",
+                                               "-n", "-l", "-m", "rs", "-a", "12",  "-s", "4012",
+                                               "-n", "-l", "-m", "rs", "-a", "200", "-s", "4200"};
+
 namespace {
 
 std::vector<char*> Pointers(std::vector<std::string>& Texts) {

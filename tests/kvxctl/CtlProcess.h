@@ -33,3 +33,7 @@ class TSimProcess {
   pid_t FPid = -1;
   std::vector<std::string> FEnv;
 };
+
+// kvx-sim arguments for three RS modules on one line on COM5, at addresses 7, 12 and 200, with
+// serial numbers 4000 + address.
+extern const std::vector<std::string> kLineOfThree;

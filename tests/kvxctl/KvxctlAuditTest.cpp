@@ -29,7 +29,6 @@ TEST(KvxctlAudit, AnAuditKilledAtAnyMomentLeavesEveryFileReadable) {
     const char* What;
     std::function<bool(const std::string&)> KillWhen;  // an entry of the directory
   } cases[] = {
-      {"the directory locked", [](const std::string& Name) { return Name == ".kvxctl.lock"; }},
       {"a file being written",
        [](const std::string& Name) {
          return Name.starts_with(".") && Name.find(".json.") != std::string::npos;
@@ -51,6 +50,29 @@ TEST(KvxctlAudit, AnAuditKilledAtAnyMomentLeavesEveryFileReadable) {
     EXPECT_EQ(again.Code, 0) << again.Out << again.Err;
     EXPECT_EQ(again.Out.find("does not parse"), std::string::npos) << again.Out;
   }
+}
+
+// Each module of a shared line has its own file, is compared by its own address and is put
+// back from the directory at that address.
+TEST(KvxctlAudit, OnASharedLineEachModuleIsAuditedAndRestoredByItsAddress) {
+  TSimProcess sim(KVX_SIM_PROGRAM, kLineOfThree);
+  const TTempDir dir;
+  const std::vector<std::string> audit = {"audit", "--addresses", "7,12,200", dir.Dir()};
+  const TRunResult first = RunKvxctl(audit, sim.Env());
+  EXPECT_EQ(first.Code, 0) << first.Err;
+  for (const char* module :
+       {"VIROD 4007 on COM5@7: new", "VIROD 4012 on COM5@12: new", "VIROD 4200 on COM5@200: new"})
+    EXPECT_NE(first.Out.find(module), std::string::npos) << module << " in\n" << first.Out;
+  ASSERT_EQ(RunKvxctl({"set", "COM5@12", "ch1.unit=mV"}, sim.Env()).Code, 0);
+  const TRunResult changed = RunKvxctl(audit, sim.Env());
+  EXPECT_EQ(changed.Code, 1) << changed.Err;
+  EXPECT_NE(changed.Out.find("VIROD 4012 on COM5@12: ch1.unit "), std::string::npos) << changed.Out;
+  EXPECT_NE(changed.Out.find("VIROD 4200 on COM5@200: unchanged"), std::string::npos)
+      << changed.Out;
+  const TRunResult restore = RunKvxctl({"restore", "COM5@12", dir.Dir()}, sim.Env());
+  EXPECT_EQ(restore.Code, 0) << restore.Err;
+  EXPECT_EQ(restore.Out, "ch1.unit: \"mV\" -> \"°C\"\nrestored and verified 1 field(s)\n");
+  EXPECT_EQ(RunKvxctl(audit, sim.Env()).Code, 0);
 }
 
 }  // namespace

@@ -57,7 +57,9 @@ TEST(KvxctlInterrupt, ASignalEndsTheCommandAndGivesThePortBack) {
     EXPECT_EQ(run.Err, "kvxctl: interrupted\n");
     EXPECT_FALSE(HeldExclusively(port));
     EXPECT_FALSE(std::filesystem::exists(backup));
-    EXPECT_FALSE(std::filesystem::exists(backup + ".tmp"));
+    for (const auto& entry : std::filesystem::directory_iterator(testing::TempDir()))
+      EXPECT_FALSE(entry.path().filename().string().starts_with(".kvxctl_interrupted.json"))
+          << "a temporary left: " << entry.path();
     close(master);
   }
 }

@@ -349,11 +349,6 @@ TEST(KvxctlProcess, ShowMakesOneModuleCheckAndOneDownload) {
   EXPECT_EQ(written.count(kReadType) ? written.at(kReadType) : 0, 3);
 }
 
-// Three RS modules on COM5 at addresses 7, 12 and 200, serial numbers 4000 + address.
-const std::vector<std::string> kLineOfThree = {"-m", "rs", "-p", "5",  "-a", "7",   "-s", "4007",
-                                               "-n", "-l", "-m", "rs", "-a", "12",  "-s", "4012",
-                                               "-n", "-l", "-m", "rs", "-a", "200", "-s", "4200"};
-
 TEST(KvxctlProcess, OnASharedLineThePlainSearchNamesTheCollisionAndTheAddressScanFindsEach) {
   TSimProcess sim(KVX_SIM_PROGRAM, kLineOfThree);
   const TRunResult plain = RunKvxctl({"search"}, sim.Env());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "support/uStringUtils.h"
@@ -13,11 +14,31 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::ordered_json;
 
+std::string PlaceText(const TAuditModule& Module) {
+  return Module.Address ? Module.Port + "@" + std::to_string(*Module.Address) : Module.Port;
+}
+
 std::string ModuleText(const TAuditModule& Module) {
-  std::string where = Module.Port;
-  if (Module.Address) where += "@" + std::to_string(*Module.Address);
   return Module.Backup.Model + " " + Format("%.4u", unsigned{Module.Backup.Serial}) + " on " +
-         where;
+         PlaceText(Module);
+}
+
+// Modules that would share one file (a cloned serial number, a module seen twice): which of
+// them is meant cannot be known, so none of them is recorded.
+std::map<std::string, std::vector<std::string>> PlacesOfTwins(
+    const std::vector<TAuditModule>& Found) {
+  std::map<std::string, std::vector<std::string>> places;
+  for (const TAuditModule& module : Found)
+    places[AuditFileName(module.Backup)].push_back(PlaceText(module));
+  std::erase_if(places, [](const auto& Entry) { return Entry.second.size() < 2; });
+  return places;
+}
+
+std::string OthersThan(const std::vector<std::string>& Places, const std::string& Place) {
+  std::string others;
+  for (const std::string& place : Places)
+    if (place != Place) others += (others.empty() ? "" : ", ") + place;
+  return others;
 }
 
 void AddDifference(std::vector<TAuditDifference>& Differences, const std::string& Field,
@@ -81,6 +102,8 @@ const char* StateName(TAuditState State) {
       return "unread";
     case TAuditState::Broken:
       return "broken";
+    case TAuditState::Twin:
+      return "twin";
   }
   return "";
 }
@@ -93,7 +116,7 @@ int TAuditReport::ExitCode() const {
     if (row.State == TAuditState::Unread) code = std::max(code, 3);
     if (row.State == TAuditState::Broken) code = std::max(code, 2);
     if (row.State == TAuditState::Differs || row.State == TAuditState::Updated ||
-        row.State == TAuditState::Missing)
+        row.State == TAuditState::Missing || row.State == TAuditState::Twin)
       code = std::max(code, 1);
   }
   return code;
@@ -110,9 +133,20 @@ TAuditReport RunAudit(const std::string& Dir, const std::vector<TAuditModule>& F
   if (!fs::is_directory(Dir, error)) throw TCtlError(ceUsage, Dir + " is not a directory");
   TAuditReport report;
   std::set<std::string> seen;
+  const auto twins = PlacesOfTwins(Found);
   for (const TAuditModule& module : Found) {
     const fs::path path = fs::path(Dir) / AuditFileName(module.Backup);
     seen.insert(path.filename().string());
+    if (const auto twin = twins.find(path.filename().string()); twin != twins.end()) {
+      report.Rows.push_back({TAuditState::Twin,
+                             path.filename().string(),
+                             ModuleText(module),
+                             {},
+                             "the same model, product and serial number as on " +
+                                 OthersThan(twin->second, PlaceText(module)) +
+                                 "; neither recorded"});
+      continue;
+    }
     if (fs::exists(path, error)) {
       report.Rows.push_back(Compare(path, module, Update));
       continue;
@@ -193,11 +227,14 @@ void PrintAudit(const TAuditReport& Report, bool Json, std::ostream& Out) {
     const std::string who = row.Module.empty() ? row.File : row.Module;
     if (row.State == TAuditState::Broken)
       Out << row.File << ": does not parse: " << row.Problem << "\n";
+    if (row.State == TAuditState::Twin)
+      Out << who << ": " << row.Problem << "\n";
     else if (row.State == TAuditState::Differs || row.State == TAuditState::Updated)
       for (const TAuditDifference& difference : row.Differences)
         Out << who << ": " << difference.Field << " " << difference.Stored << " -> "
             << difference.Module << "\n";
-    if (row.State != TAuditState::Broken && row.State != TAuditState::Differs)
+    if (row.State != TAuditState::Broken && row.State != TAuditState::Differs &&
+        row.State != TAuditState::Twin)
       Out << who << ": " << StateName(row.State)
           << (row.State == TAuditState::New ? " (" + row.File + ")" : "") << "\n";
   }

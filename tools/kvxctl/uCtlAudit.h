@@ -24,6 +24,7 @@ enum class TAuditState {
   Missing,    // a file whose module was not found
   Unread,     // a module answered but could not be read completely
   Broken,     // a file that does not parse
+  Twin,       // shows the identity of another module found: neither is recorded
 };
 
 struct TAuditDifference {
@@ -37,13 +38,13 @@ struct TAuditRow {
   std::string File;    // the name in the directory; empty for an unread module
   std::string Module;  // "VIROD 4711 on COM6"; empty for a file without its module
   std::vector<TAuditDifference> Differences;
-  std::string Problem;  // why a broken file does not parse
+  std::string Problem;  // why a broken file does not parse; what a twin shares with which module
 };
 
 struct TAuditReport {
   std::vector<TAuditRow> Rows;
-  // 0 all matches (new files are no drift), 1 something differs or is missing, 2 a file does
-  // not parse, 3 a module could not be read; the highest one that applies.
+  // 0 all matches (new files are no drift), 1 something differs, is missing or has a twin, 2 a file
+  // does not parse, 3 a module could not be read; the highest one that applies.
   int ExitCode() const;
 };
 

@@ -86,13 +86,13 @@ void WriteFileAtomically(const std::string& File, const std::string& Text) {
   if (directory.Handle >= 0) ::fsync(directory.Handle);
 }
 
+// The directory itself is locked: a lock file would show in `git status` of a plant's repository.
 TDirLock::TDirLock(const std::string& Dir) {
-  const std::string file = (std::filesystem::path(Dir) / kFileName).string();
-  FHandle = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (FHandle < 0) Fail("create", file);
+  FHandle = ::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (FHandle < 0) Fail("open", Dir);
   if (::flock(FHandle, LOCK_EX | LOCK_NB) != 0) {
     ::close(FHandle);
-    throw TCtlError(ceUsage, Dir + " is in use by another kvxctl (" + file + ")");
+    throw TCtlError(ceUsage, Dir + " is in use by another kvxctl");
   }
   RemoveLeftTemporaries(Dir);
 }

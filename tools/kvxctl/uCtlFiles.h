@@ -9,7 +9,7 @@ std::string ReadTextFile(const std::string& File);
 // is at every moment either the old or the new one. Raises TCtlError(ceUsage).
 void WriteFileAtomically(const std::string& File, const std::string& Text);
 
-// Holds an exclusive lock on Dir's lock file; a second holder waits for none but is refused.
+// Holds an exclusive lock on the directory Dir; a second holder waits for none but is refused.
 // The holder removes the temporaries that killed runs left in Dir.
 class TDirLock {
  public:
@@ -18,8 +18,6 @@ class TDirLock {
   ~TDirLock();
   TDirLock(const TDirLock&) = delete;
   TDirLock& operator=(const TDirLock&) = delete;
-
-  static constexpr const char* kFileName = ".kvxctl.lock";
 
  private:
   int FHandle;

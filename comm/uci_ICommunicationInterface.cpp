@@ -242,6 +242,10 @@ double TCommunicationInterface::GetCharTime() {
 void TCommunicationInterface::SetCharTime(double Milliseconds) {
   FCharTime.store(Milliseconds);
 }
+std::string TCommunicationInterface::GetDeviceNode() {
+  return {};
+}
+
 std::string TCommunicationInterface::GetProblem() {
   std::lock_guard guard(FProblemLock);
   return FProblem;

@@ -117,6 +117,9 @@ class ICommunicationInterface : public ICommunicationInterfaceCore {
   // What the operator is told about the latest fault the channel found beyond a missing
   // module, naming the port ("COM9: cannot resolve gw-hall3.plant.lan"); empty when none.
   virtual std::string GetProblem() = 0;
+  // The device node behind the channel, which the user needs access to (/dev/ttyUSB0,
+  // /dev/bus/usb/001/004); empty where there is none (a device server) or it is not known.
+  virtual std::string GetDeviceNode() = 0;
 
  protected:
   ~ICommunicationInterface() = default;
@@ -192,6 +195,7 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   void Unlock() override;
   TOpenFailure GetOpenFailure() override { return FOpenFailure; }
   std::string GetProblem() override;
+  std::string GetDeviceNode() override;  // empty
 
   // Node binding plus the "connectionstring" attribute.
   void LoadFromXML(const TXMLNode& Element, bool Attach, bool ReloadGUID) override;

@@ -5,6 +5,7 @@
 #include <typeindex>
 
 #include "serial/AfComPort.h"
+#include "serial/AfPortMap.h"
 #include "serial/uCommunicationUtils.h"
 #include "support/uNumberText.h"
 #include "support/uStringUtils.h"
@@ -280,6 +281,11 @@ void TSerialPortInterface::PurgeOutput() {
 std::string TSerialPortInterface::GetPortName() {
   std::lock_guard guard(FLabelLock);
   return FPortLabel;
+}
+
+std::string TSerialPortInterface::GetDeviceNode() {
+  std::uint16_t number = 0;
+  return ConnectionPortNumber(GetPortName(), number) ? AfComPortPath(number) : std::string();
 }
 
 void TSerialPortInterface::SetPresent(bool Value) {

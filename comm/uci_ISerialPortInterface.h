@@ -131,6 +131,7 @@ class TSerialPortInterface : public TSerialPortCoreInterface {
   void Read(std::string& Data) override;
   std::int32_t InputCount() override;
   std::string GetPortName() override;
+  std::string GetDeviceNode() override;
   void SetPresent(bool Value) override;
   void PurgeInput() override;
   void PurgeOutput() override;

@@ -7,6 +7,7 @@
 #include "support/uLogUtils.h"
 #include "support/uStringUtils.h"
 #include "usb/uFTDIReader.h"
+#include "usb/uUsbNode.h"
 
 namespace {
 
@@ -158,8 +159,8 @@ bool TFTDIDevice::Open() {
   FT_HANDLE handle = nullptr;
   const FT_STATUS status = FTDI().FT_OpenEx(serial.data(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
   if (status != FT_OK || !handle) {
-    // The driver answers so for an adapter that another program has open.
-    SetOpenFailure(status == FT_DEVICE_NOT_OPENED ? TOpenFailure::InUse : TOpenFailure::Missing);
+    SetOpenFailure(status == FT_DEVICE_NOT_OPENED ? RefusalOf(GetDeviceNode())
+                                                  : TOpenFailure::Missing);
     ErrorHandler("Open", status);
     return false;
   }
@@ -277,6 +278,10 @@ std::int32_t TFTDIDevice::InputCount() {
 std::string TFTDIDevice::GetPortName() {
   return GetSerialNumber();
 }
+std::string TFTDIDevice::GetDeviceNode() {
+  return UsbDeviceNode(GetSerialNumber());
+}
+
 std::string TFTDIDevice::GetDescription() {
   return GetDeviceDescription();
 }

@@ -66,6 +66,7 @@ class TFTDIDevice : public TKeptSettingsSerialInterface, public IFTDISerialPortI
   void Read(std::string& Data) override;
   std::int32_t InputCount() override;
   std::string GetPortName() override;
+  std::string GetDeviceNode() override;
   std::string GetDescription() override;
   void SetPresent(bool Value) override;
   void PurgeInput() override;

@@ -3,35 +3,65 @@
 #include <exception>
 
 #include "net/uTelnetComPort.h"
+#include "protocol/uTirmel97.h"
 #include "support/uConversionUtils.h"
 
 namespace {
 
-constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kDo = '\xfd', kDont = '\xfe',
-               kCompress2 = 86;
+constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kWill = '\xfb', kDo = '\xfd',
+               kDont = '\xfe', kCompress2 = 86;
 constexpr auto kStep = std::chrono::milliseconds(20);
 
 const std::string kTakeComPort{kIac, kDo, static_cast<char>(kComPortOption)};
 
-// The confirmation of each complete COM port command in Wire; Wire keeps what is incomplete.
-std::string Confirmations(std::string& Wire, std::optional<std::uint32_t> Speed) {
+// The confirmation of a COM port command's payload (the command byte and its value).
+std::string Confirmation(std::string Payload, std::optional<std::uint32_t> Speed) {
+  if (Payload[0] == cpcSetBaudRate && Speed) Payload = Byte(cpcSetBaudRate) + BigEndian32(*Speed);
+  Payload[0] = static_cast<char>(Payload[0] + kServerReplyOffset);
+  return std::string{kIac, kSb, static_cast<char>(kComPortOption)} + Payload +
+         std::string{kIac, kSe};
+}
+
+// Takes what is complete of Wire: confirms each COM port command, adds the data bytes to Data
+// (unescaped) and skips the rest of Telnet. Wire keeps an incomplete tail.
+std::string Confirmations(std::string& Wire, std::optional<std::uint32_t> Speed,
+                          std::string& Data) {
   std::string answers;
-  const std::string start{kIac, kSb, static_cast<char>(kComPortOption)};
-  for (std::size_t at; (at = Wire.find(start)) != std::string::npos;) {
-    const std::size_t end = Wire.find(std::string{kIac, kSe}, at);
-    if (end == std::string::npos) {
-      Wire.erase(0, at);
-      return answers;
+  std::size_t at = 0;
+  while (at < Wire.size()) {
+    if (Wire[at] != kIac) {
+      Data += Wire[at++];
+      continue;
     }
-    std::string payload = Wire.substr(at + start.size(), end - at - start.size());
-    Wire.erase(0, end + 2);
-    if (payload.empty()) continue;
-    if (payload[0] == cpcSetBaudRate && Speed) payload = Byte(cpcSetBaudRate) + BigEndian32(*Speed);
-    payload[0] = static_cast<char>(payload[0] + kServerReplyOffset);
-    answers += start + payload + std::string{kIac, kSe};
+    if (at + 1 == Wire.size()) break;
+    const char command = Wire[at + 1];
+    if (command == kIac) {
+      Data += kIac;
+      at += 2;
+    } else if (command == kSb) {
+      const std::size_t end = Wire.find(std::string{kIac, kSe}, at);
+      if (end == std::string::npos) break;
+      const std::string payload = Wire.substr(at + 2, end - at - 2);
+      at = end + 2;
+      if (payload.size() > 1 && payload[0] == static_cast<char>(kComPortOption))
+        answers += Confirmation(payload.substr(1), Speed);
+    } else {
+      const bool withOption = command >= kWill && command <= kDont;
+      if (withOption && at + 2 >= Wire.size()) break;
+      at += withOption ? 3 : 2;
+    }
   }
-  Wire.clear();
+  Wire.erase(0, at);
   return answers;
+}
+
+std::string TelnetEscaped(std::string_view Bytes) {
+  std::string escaped;
+  for (const char byte : Bytes) {
+    escaped += byte;
+    if (byte == kIac) escaped += kIac;
+  }
+  return escaped;
 }
 
 }  // namespace
@@ -41,12 +71,17 @@ void THostileServer::Pause(std::chrono::milliseconds Time) {
   while (!FStopping && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(kStep);
 }
 
-void THostileServer::ConfirmCommands(std::optional<std::uint32_t> Speed) {
-  std::string wire;
+void THostileServer::ConfirmCommands(std::optional<std::uint32_t> Speed,
+                                     const std::function<void(std::string& Data)>& OnData) {
+  std::string wire, data;
   while (!FStopping && FServer.Connected()) {
     wire += FServer.Receive(1, kStep);
-    if (const std::string answers = Confirmations(wire, Speed); !answers.empty())
+    if (const std::string answers = Confirmations(wire, Speed, data); !answers.empty())
       FServer.Send(answers);
+    if (OnData && !data.empty())
+      OnData(data);
+    else
+      data.clear();
   }
 }
 
@@ -97,6 +132,27 @@ void RefusedComPort(THostileServer& Server) {
 void WrongSpeed(THostileServer& Server) {
   Server.Send(kTakeComPort);
   Server.ConfirmCommands(19200);
+}
+
+void UnknownCodes(THostileServer& Server) {
+  Server.Send(kTakeComPort);
+  Server.ConfirmCommands({}, [&](std::string& Data) {
+    if (FrameCannotComplete(Data)) Data.clear();
+    if (ValidateFrame(Data) != 0) return;
+    TTirmelFormat97 request;
+    ParseFrame(Data, request);
+    Data.clear();
+    Server.Send(TelnetEscaped(BuildFrame(request.Address, request.Signature, request.Instruction,
+                                         std::string(kMaxFrameData, kUnknownCode))));
+  });
+}
+
+void HangUpMidReply(THostileServer& Server) {
+  Server.Send(kTakeComPort);
+  Server.ConfirmCommands({}, [&](std::string&) {
+    Server.Send("*a0");
+    Server.Hangup();
+  });
 }
 
 void UnaskedCompression(THostileServer& Server) {

@@ -27,9 +27,11 @@ class THostileServer {
   void Send(std::string_view Bytes) { FServer.Send(Bytes); }
   void Pause(std::chrono::milliseconds Time);
   // Answers each COM port command as a willing server does, a speed confirmed as Speed when
-  // given.
-  void ConfirmCommands(std::optional<std::uint32_t> Speed = {});
+  // given. OnData gets the data bytes received so far (unescaped) and takes what it used.
+  void ConfirmCommands(std::optional<std::uint32_t> Speed = {},
+                       const std::function<void(std::string& Data)>& OnData = {});
   void Ignore();  // reads and answers nothing
+  void Hangup() { FServer.Hangup(); }
 
  private:
   TTestServer FServer;
@@ -47,6 +49,12 @@ void UnterminatedSubnegotiation(THostileServer& Server);
 void RefusedComPort(THostileServer& Server);
 // Takes the option and confirms every speed as 19200 bit/s.
 void WrongSpeed(THostileServer& Server);
+// Takes the option and answers each request with the largest frame there is, every byte of it
+// a parameter code no module has.
+constexpr char kUnknownCode = 5;
+void UnknownCodes(THostileServer& Server);
+// Takes the option and hangs up in the middle of the reply to the first request.
+void HangUpMidReply(THostileServer& Server);
 // Takes the option and starts compression nobody asked for.
 void UnaskedCompression(THostileServer& Server);
 }  // namespace hostile

@@ -2,7 +2,14 @@
 // misbehaving of the rig, what the channel says about it and whether it stays usable.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <vector>
+
 #include "net/uci_SerialServer.h"
+#include "protocol/uKVXxxCommands.h"
+#include "sim/uKvxTransactor.h"
+#include "support/uErrors.h"
+#include "support/uMessages.h"
 #include "tests/net/HostileServer.h"
 
 namespace {
@@ -52,6 +59,48 @@ TEST(HostileServer, TheOperatorIsToldWhatTheServerDoesWrongNamingThePort) {
       EXPECT_EQ(reply, "");  // what followed the violation is not taken for the module's
       EXPECT_EQ(channel->InputCount(), -1);
     }
+    channel->Close(true);
+  }
+}
+
+// A module read through a server that answers with garbage: the operator gets one error, no
+// flood of messages, and gets it about as soon as the line speed allows.
+TEST(HostileServer, AModuleReadThroughAMisbehavingServerFailsOnceAndSoon) {
+  using namespace std::chrono_literals;
+  const struct {
+    const char* Name;
+    THostileServer::TBehaviour Behaviour;
+    std::chrono::milliseconds Within;  // several times what it takes, far below a time-out
+    bool StaysConnected;
+  } cases[] = {
+      // Without a bound on the reply, 65 539 bytes at 9600 bit/s and a message per code.
+      {"a maximal frame of unknown codes", hostile::UnknownCodes, 5s, true},
+      {"a hang-up in the middle of a reply", hostile::HangUpMidReply, 1s, false},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.Name);
+    THostileServer server(test.Behaviour);
+    TPortEntry entry(server.Url());
+    auto channel = Create<TSerialServerInterface>("comport=9");
+    ASSERT_TRUE(channel->Open());
+    std::vector<std::string> messages;
+    const TMessageHandler previous =
+        SetMessageHandler([&](const std::string& Text) { messages.push_back(Text); });
+    TKVXChannelTransactor transactor(channel);
+    TKVXrec rec;
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      KvxDownloadParams(rec, transactor.Method());
+    } catch (const Exception& failure) {
+      error = failure.what();
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    SetMessageHandler(previous);
+    EXPECT_TRUE(error.starts_with("Device not responding")) << error;
+    EXPECT_EQ(messages, std::vector<std::string>{});
+    EXPECT_LT(took, test.Within);
+    EXPECT_EQ(channel->GetActive(), test.StaysConnected);
     channel->Close(true);
   }
 }

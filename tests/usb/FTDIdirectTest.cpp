@@ -1,9 +1,14 @@
 // The USB adapter channel on the fake driver library.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -14,6 +19,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/usb/EchoPeer.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
+#include "usb/uUsbNode.h"
 #include "usb/uci_FTDIdirect.h"
 
 namespace {
@@ -93,6 +99,45 @@ TEST_F(FTDIDeviceTest, OpenIsRefusedWithoutSerialNumberOrWhenOpen) {
   EXPECT_EQ(listener.ClosedCount, 1);
   EXPECT_TRUE(device->Close(false));  // closed already: true, no second notification
   EXPECT_EQ(listener.ClosedCount, 1);
+}
+
+// The driver refuses a held adapter and a closed node alike; the node tells them apart, as
+// seen by a user who is not root (root may open any node).
+TEST(UsbNode, ARefusedAdapterIsInUseUnlessTheUserMayNotOpenItsNode) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a check as another user";
+  const TTempDir dir;
+  std::filesystem::permissions(dir.Dir(), std::filesystem::perms::all);
+  const struct {
+    const char* What;
+    int Mode;  // of the node; -1: no node known
+    TOpenFailure Refusal;
+  } cases[] = {
+      {"a node only root may open", 0600, TOpenFailure::Denied},
+      {"a node open to everyone", 0666, TOpenFailure::InUse},
+      {"no node known", -1, TOpenFailure::InUse},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.What);
+    std::string node;
+    if (test.Mode >= 0) {
+      node = dir.File("004");
+      std::ofstream{node};
+      ASSERT_EQ(::chmod(node.c_str(), static_cast<mode_t>(test.Mode)), 0);
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      constexpr uid_t kNobody = 65534;
+      if (::setresgid(kNobody, kNobody, kNobody) != 0 || ::setresuid(kNobody, kNobody, kNobody))
+        ::_exit(100);
+      ::_exit(static_cast<int>(RefusalOf(node)));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(test.Refusal));
+  }
+  EXPECT_EQ(UsbDeviceNode("KVX-NO-SUCH-ADAPTER"), "");
 }
 
 TEST_F(FTDIDeviceTest, AdapterOperationsNeedAnOpenDevice) {

@@ -146,7 +146,9 @@ void TfMain::SaveChanges() {
 bool TfMain::SharedLineAllowsSave() {
   if (FAddress == kUniversalAddress) return true;
   const std::uint8_t address = FEdited.Ident.Address;
-  if (address != FRead.Ident.Address && CheckDevice(FCurrent, address)) {
+  // Asked twice: a reply lost on the line would put two modules on one address.
+  if (address != FRead.Ident.Address &&
+      (CheckDevice(FCurrent, address) || CheckDevice(FCurrent, address))) {
     ShowMessage(FillIn(Text("lAddressTakenText"), {std::to_string(address)}));
     return false;
   }

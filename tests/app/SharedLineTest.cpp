@@ -90,7 +90,7 @@ TEST(SharedLineTest, AnAddressChangeOntoAnOccupiedAddressIsRefusedAndOntoAFreeOn
     EXPECT_EQ(rig.Line->Modules()[1]->State().Address, test.Written ? test.NewAddress : 12);
     EXPECT_EQ(rig.Line->Modules()[0]->State().Address, 7);
     EXPECT_EQ(rig.App["lbFoundedModules"].Items(), std::vector<std::string>{test.Row});
-    EXPECT_EQ(messages.size(), test.Written ? 0u : 1u);
+    ASSERT_EQ(messages.size(), test.Written ? 0u : 1u);
     if (!test.Written) {
       EXPECT_NE(messages.front().find(" 7 "), std::string::npos) << messages.front();
     }

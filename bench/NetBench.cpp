@@ -24,6 +24,7 @@
 #include "tests/net/HostileServer.h"
 #include "tests/net/Ser2net.h"
 #include "tests/net/SilentNameServer.h"
+#include "tests/net/StalledLink.h"
 #include "tests/net/TestServer.h"
 #include "usb/uci_FTDImanager.h"
 
@@ -171,37 +172,6 @@ BENCHMARK(BM_SearchOverALateNegotiationVersusASilentServer)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
     ->UseRealTime();
-
-// Seconds until the channel finds its connection gone after the link went dead (negative when
-// not within a minute); with Busy, a request is waiting for acknowledgement meanwhile.
-double DeadNoticedSeconds(bool Busy) {
-  TTestServer server;
-  setenv("KVX_COMPORTS", ("9=" + server.Url("tcp")).c_str(), 1);
-  auto channel = Create<TSerialServerInterface>("comport=9");
-  if (!channel->Open() || !server.Accept()) return -1;
-  SetLoopbackUp(false);
-  const auto start = Clock::now();
-  if (Busy) channel->Write("*a");
-  while (channel->InputCount() >= 0 && Clock::now() - start < std::chrono::minutes(1))
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  SetLoopbackUp(true);
-  return channel->InputCount() < 0 ? seconds : -1;
-}
-
-// Whether a connection whose link stalls for Stall with a request waiting stays, and the
-// request reaches the server once the link is back.
-bool SurvivesStall(std::chrono::seconds Stall) {
-  TTestServer server;
-  setenv("KVX_COMPORTS", ("9=" + server.Url("tcp")).c_str(), 1);
-  auto channel = Create<TSerialServerInterface>("comport=9");
-  if (!channel->Open() || !server.Accept()) return false;
-  SetLoopbackUp(false);
-  channel->Write("*a");
-  std::this_thread::sleep_for(Stall);
-  SetLoopbackUp(true);
-  return server.Receive(2) == "*a" && channel->GetActive();
-}
 
 // Runs inside the namespaces the search above entered.
 void BM_StalledAndDeadLinks(benchmark::State& state) {

@@ -10,6 +10,7 @@
 
 #include "net/uci_SerialServer.h"
 #include "tests/net/SilentNameServer.h"
+#include "tests/net/StalledLink.h"
 #include "tests/net/TestServer.h"
 
 namespace {
@@ -80,6 +81,20 @@ TEST(SilentNameServer, AHostWhoseFirstAddressIsDeadIsReachedAtItsNextOne) {
   EXPECT_EQ(live.Receive(2), "*a");
   close(filler);
   close(dead);
+}
+
+// A link that stalls for five seconds (Wi-Fi, a WAN) keeps its connection; a dead one is found
+// gone within fifteen, whether a request waits on it or not.
+TEST(PrivateNetwork, AStalledLinkStaysConnectedAndADeadOneIsNoticedWithinFifteenSeconds) {
+  TSilentNameServer network;
+  if (!InChildBehindSilentNameServer(network)) return;
+  EXPECT_TRUE(SurvivesStall(std::chrono::seconds(5)));
+  for (const bool busy : {true, false}) {
+    SCOPED_TRACE(busy ? "busy" : "idle");
+    const double seconds = DeadNoticedSeconds(busy);
+    EXPECT_GT(seconds, 5);
+    EXPECT_LT(seconds, 15);
+  }
 }
 
 }  // namespace

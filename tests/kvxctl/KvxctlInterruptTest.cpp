@@ -46,13 +46,17 @@ TEST(KvxctlInterrupt, ASignalEndsTheCommandAndGivesThePortBack) {
     std::string map;
     for (int n = 1; n <= 96; ++n) map += std::to_string(n) + "=/dev/kvx-no-such-node;";
     map += "7=" + port;
+    std::chrono::steady_clock::time_point signalled;
     const TRunResult run = RunKvxctl(
         c.Args, {"KVX_COMPORTS=" + map, "XDG_CONFIG_HOME=" + testing::TempDir()}, [&](pid_t Pid) {
           const auto until = std::chrono::steady_clock::now() + 10s;
           while (!HeldExclusively(port) && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(1ms);
+          signalled = std::chrono::steady_clock::now();
           kill(Pid, c.Signal);
         });
+    // Measured at a few milliseconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 300ms);
     EXPECT_EQ(run.Code, 128 + c.Signal) << run.Err;
     EXPECT_EQ(run.Err, "kvxctl: interrupted\n");
     EXPECT_FALSE(HeldExclusively(port));

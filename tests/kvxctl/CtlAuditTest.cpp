@@ -109,7 +109,7 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
        {"--json"},
        {},
        1,
-       {"\"state\": \"differs\"", "\"stored\": \"\\\"Teplota 1\\\"\""},
+       {"\"state\": \"differs\"", "\"stored\": \"Teplota 1\""},
        nullptr},
       {"modules swapped between ports",
        {{101, FastModule(4711, "Teplota 1")}, {100, FastModule(4712)}},

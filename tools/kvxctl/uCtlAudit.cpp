@@ -50,6 +50,13 @@ std::string Quoted(const std::string& Text) {
   return ordered_json(Text).dump();
 }
 
+// A value as programs take it: the JSON value a shown text spells ("Tlak" quoted, 12.5), else
+// the text itself (on, (none)).
+ordered_json JsonValue(const std::string& Shown) {
+  ordered_json value = ordered_json::parse(Shown, nullptr, false);
+  return value.is_discarded() ? ordered_json(Shown) : value;
+}
+
 // The fields in the stored order, then those only the module has.
 std::vector<TAuditDifference> Differences(const TBackup& Stored, const TBackup& Module) {
   std::vector<TAuditDifference> differences;
@@ -215,8 +222,8 @@ void PrintAudit(const TAuditReport& Report, bool Json, std::ostream& Out) {
       ordered_json differences = ordered_json::array();
       for (const TAuditDifference& difference : row.Differences)
         differences.push_back({{"field", difference.Field},
-                               {"stored", difference.Stored},
-                               {"module", difference.Module}});
+                               {"stored", JsonValue(difference.Stored)},
+                               {"module", JsonValue(difference.Module)}});
       if (!differences.empty()) item["differences"] = differences;
       rows.push_back(item);
     }

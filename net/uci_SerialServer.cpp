@@ -120,8 +120,15 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
     return false;
   }
   if (connected != TTcpResult::Done) {
-    // Refused or unanswered: the server is gone, as a pulled cable is.
+    // Refused or unanswered: the server is gone, as a pulled cable is; which of them is said.
     Log(Url + ": " + error);
+    const std::string server =
+        (target.Host.find(':') == std::string::npos ? target.Host : "[" + target.Host + "]") + ":" +
+        target.Port;
+    Report(FPortLabel + ": the device server " + server +
+           (connected == TTcpResult::Refused    ? " refuses the connection"
+            : connected == TTcpResult::TimedOut ? " does not answer"
+                                                : " cannot be reached"));
     SetDeviceGone(true);
     SetOpenFailure(TOpenFailure::Missing);
     return false;

@@ -1,12 +1,8 @@
 // Device server entries by host name: a name server that never answers costs its time limit
 // and is named, and a host whose first address is dead is still reached. Each test runs again
 // in a child of this program, in namespaces of its own where the name server never answers.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "net/uci_SerialServer.h"
 #include "tests/net/SilentNameServer.h"
@@ -59,19 +55,8 @@ TEST(SilentNameServer, AHostWhoseFirstAddressIsDeadIsReachedAtItsNextOne) {
   if (!InChildBehindSilentNameServer(nameServer,
                                      "::1 gw-dual.plant.lan\n127.0.0.1 gw-dual.plant.lan\n"))
     return;
-  TTestServer live;  // 127.0.0.1
-  // The same port on ::1 takes no connection: its queue is full, so attempts go unanswered.
-  const int dead = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int on = 1;
-  setsockopt(dead, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_port = htons(static_cast<std::uint16_t>(live.Port()));
-  address.sin6_addr = in6addr_loopback;
-  ASSERT_EQ(bind(dead, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(dead, 0), 0);
-  const int filler = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  TTestServer live;                             // 127.0.0.1
+  const TFullListener dead(true, live.Port());  // the same port on ::1 answers nothing
 
   TPortEntry entry("tcp://gw-dual.plant.lan:" + std::to_string(live.Port()));
   auto channel = Create<TSerialServerInterface>("comport=9");
@@ -79,8 +64,6 @@ TEST(SilentNameServer, AHostWhoseFirstAddressIsDeadIsReachedAtItsNextOne) {
   ASSERT_TRUE(live.Accept());
   channel->Write("*a");
   EXPECT_EQ(live.Receive(2), "*a");
-  close(filler);
-  close(dead);
 }
 
 // A link that stalls for five seconds (Wi-Fi, a WAN) keeps its connection; a dead one is found

@@ -102,23 +102,33 @@ TEST(SerialServer, ConnectionClosedByTheServerIsTheDeviceGoneAndTheNextOpenConne
   EXPECT_EQ(closed.Count, 1);
 }
 
-TEST(SerialServer, RefusedConnectionOpensNothingAndCountsAsTheDeviceGone) {
-  TPortEntry entry("rfc2217://127.0.0.1:" + std::to_string(FreeLocalPort()));
-  auto channel = Create<TSerialServerInterface>("comport=9");
-  EXPECT_FALSE(channel->Open());
-  EXPECT_FALSE(channel->GetActive());
-  EXPECT_EQ(channel->InputCount(), -1);
-  std::string reply;
-  channel->Query("*a", 100, reply);
-  EXPECT_EQ(reply, "");
-}
-
-TEST(SerialServer, UnreachableHostCostsAtMostTheChannelsTimeLimit) {
-  TPortEntry entry("rfc2217://192.0.2.1:4001");  // a documentation address: nobody answers
-  auto channel = Create<TSerialServerInterface>("comport=9");
-  const auto start = Clock::now();
-  EXPECT_FALSE(channel->Open());
-  EXPECT_LT(Clock::now() - start, kServerTimeLimit + milliseconds(1500));
+// A server that refuses or never answers opens nothing, counts as the device gone, says
+// which and costs at most the channel's time limit.
+TEST(SerialServer, AServerThatRefusesOrIsSilentIsNamedAndCountsAsTheDeviceGone) {
+  const TFullListener silent;
+  const int refusing = FreeLocalPort();
+  const struct {
+    int Port;
+    const char* Problem;
+  } cases[] = {
+      {refusing, "refuses the connection"},
+      {silent.Port(), "does not answer"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.Problem);
+    const std::string server = "127.0.0.1:" + std::to_string(test.Port);
+    TPortEntry entry("rfc2217://" + server);
+    auto channel = Create<TSerialServerInterface>("comport=9");
+    const auto start = Clock::now();
+    EXPECT_FALSE(channel->Open());
+    EXPECT_LT(Clock::now() - start, kServerTimeLimit + milliseconds(1500));
+    EXPECT_EQ(channel->GetProblem(), "COM9: the device server " + server + " " + test.Problem);
+    EXPECT_FALSE(channel->GetActive());
+    EXPECT_EQ(channel->InputCount(), -1);
+    std::string reply;
+    channel->Query("*a", 100, reply);
+    EXPECT_EQ(reply, "");
+  }
 }
 
 TEST(SerialServer, ServerRefusingTheComPortOptionStillCarriesTelnetData) {

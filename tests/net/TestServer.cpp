@@ -47,6 +47,42 @@ int FreeLocalPort() {
   return port;
 }
 
+TFullListener::TFullListener(bool V6, int Port) {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  if (V6) {
+    auto& address = reinterpret_cast<sockaddr_in6&>(storage);
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<std::uint16_t>(Port));
+    address.sin6_addr = in6addr_loopback;
+    length = sizeof address;
+  } else {
+    auto& address = reinterpret_cast<sockaddr_in&>(storage);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(Port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof address;
+  }
+  auto* address = reinterpret_cast<sockaddr*>(&storage);
+  const int on = 1;
+  FListener = socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (V6) setsockopt(FListener, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  // A queue of none, taken by one connection that is never accepted.
+  if (FListener < 0 || bind(FListener, address, length) != 0 || listen(FListener, 0) != 0 ||
+      getsockname(FListener, address, &length) != 0)
+    throw std::runtime_error("no listener on loopback");
+  FPort = ntohs(V6 ? reinterpret_cast<sockaddr_in6*>(address)->sin6_port
+                   : reinterpret_cast<sockaddr_in*>(address)->sin_port);
+  FFiller = socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (FFiller < 0 || connect(FFiller, address, length) != 0)
+    throw std::runtime_error("cannot fill the listener's queue");
+}
+
+TFullListener::~TFullListener() {
+  close(FFiller);
+  close(FListener);
+}
+
 TTestServer::TTestServer() {
   FListener = Listen(FPort);
   listen(FListener, 4);

@@ -17,6 +17,22 @@ class TPortEntry {
 // A port on 127.0.0.1 that nothing listens on at the moment of the call.
 int FreeLocalPort();
 
+// A listener on loopback (127.0.0.1, or ::1 with V6) whose queue is full: a connection attempt
+// to it goes unanswered, as to a host that is silent. Port 0: one the system chooses.
+class TFullListener {
+ public:
+  explicit TFullListener(bool V6 = false, int Port = 0);
+  ~TFullListener();
+  TFullListener(const TFullListener&) = delete;
+  TFullListener& operator=(const TFullListener&) = delete;
+  int Port() const { return FPort; }
+
+ private:
+  int FListener = -1;
+  int FFiller = -1;
+  int FPort = 0;
+};
+
 class TTestServer {
  public:
   TTestServer();  // listening on a port the system chose

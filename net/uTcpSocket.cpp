@@ -19,9 +19,14 @@
 #include <utility>
 #include <vector>
 
+#include "comm/uci_ICommunicationInterface.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// How often a wait looks whether the program was asked to end.
+constexpr std::chrono::milliseconds kStopSlice{10};
 
 struct TSocketAddress {
   sockaddr_storage Address{};
@@ -131,9 +136,13 @@ TResolveResult ResolveHost(const std::string& Host, const std::string& Port,
   Addresses.clear();
   const std::shared_ptr<TLookup> lookup = LookupThreads().Start(Host, Port);
   std::unique_lock guard(lookup->Lock);
-  if (!lookup->Ended.wait_for(guard, Limit, [&lookup] { return lookup->Finished; })) {
-    Error = "no answer from the name server";
-    return TResolveResult::TimedOut;
+  // In slices: a program asked to end stops waiting at once.
+  const auto deadline = Clock::now() + Limit;
+  while (!lookup->Ended.wait_for(guard, kStopSlice, [&lookup] { return lookup->Finished; })) {
+    if (ExchangesStopped() || Clock::now() >= deadline) {
+      Error = ExchangesStopped() ? "stopped" : "no answer from the name server";
+      return TResolveResult::TimedOut;
+    }
   }
   if (lookup->Code != 0) {
     Error = gai_strerror(lookup->Code);
@@ -263,11 +272,16 @@ TTcpResult TTcpSocket::Connect(const std::string& Host, const std::string& Port,
       continue;
     }
     if (attempts.empty()) return result;
+    if (ExchangesStopped()) {
+      Error = "stopped";
+      return TTcpResult::Failed;
+    }
     if (RemainingMs(deadline) == 0) break;
     std::vector<pollfd> waits;
     for (const TTcpSocket& attempt : attempts) waits.push_back({attempt.FHandle, POLLOUT, 0});
     const auto until = next < order.size() ? std::min(nextStart, deadline) : deadline;
-    if (poll(waits.data(), waits.size(), RemainingMs(until)) < 0 && errno != EINTR) {
+    const int wait = std::min(RemainingMs(until), static_cast<int>(kStopSlice.count()));
+    if (poll(waits.data(), waits.size(), wait) < 0 && errno != EINTR) {
       Error = std::strerror(errno);
       return TTcpResult::Failed;
     }

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "tests/kvxctl/CtlProcess.h"
+#include "tests/net/TestServer.h"
 
 namespace {
 
@@ -31,26 +32,29 @@ TEST(KvxctlInterrupt, ASignalEndsTheCommandAndGivesThePortBack) {
   const struct {
     std::vector<std::string> Args;
     int Signal;
+    bool Connecting = false;  // COM7 a device server that takes no connection
   } cases[] = {
-      {{"show", "COM7"}, SIGINT},
-      {{"show", "COM7"}, SIGTERM},
-      {{"backup", "COM7", backup}, SIGINT},
-      {{"search"}, SIGTERM},
+      {{"show", "COM7"}, SIGINT},           {{"show", "COM7"}, SIGTERM},
+      {{"backup", "COM7", backup}, SIGINT}, {{"search"}, SIGTERM},
+      {{"show", "COM7"}, SIGINT, true},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.Args.front() + " " + std::to_string(c.Signal));
+    SCOPED_TRACE(c.Args.front() + " " + std::to_string(c.Signal) +
+                 (c.Connecting ? " connecting" : ""));
     // A pseudo-terminal nobody answers on; every other port of the machine maps to nothing.
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     const std::string port = ptsname(master);
+    const TFullListener server;
     std::string map;
     for (int n = 1; n <= 96; ++n) map += std::to_string(n) + "=/dev/kvx-no-such-node;";
-    map += "7=" + port;
+    map += "7=" + (c.Connecting ? "rfc2217://127.0.0.1:" + std::to_string(server.Port()) : port);
     std::chrono::steady_clock::time_point signalled;
     const TRunResult run = RunKvxctl(
         c.Args, {"KVX_COMPORTS=" + map, "XDG_CONFIG_HOME=" + testing::TempDir()}, [&](pid_t Pid) {
-          const auto until = std::chrono::steady_clock::now() + 10s;
-          while (!HeldExclusively(port) && std::chrono::steady_clock::now() < until)
+          const auto until = std::chrono::steady_clock::now() + (c.Connecting ? 500ms : 10s);
+          while ((c.Connecting || !HeldExclusively(port)) &&
+                 std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(1ms);
           signalled = std::chrono::steady_clock::now();
           kill(Pid, c.Signal);

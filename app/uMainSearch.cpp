@@ -95,12 +95,10 @@ void TfMain::ScanCIs() {
       channels.push_back(channel);
     TModuleSearch search(std::move(channels), setup, this, true);
     const TRunningSearch running(FSearch, search);
-    while (!search.Wait(kProgressStep)) {
-      // A program asked to end (kvxctl on a signal) stops the search as Cancel does.
-      if (ExchangesStopped()) search.Cancel();
+    search.WaitToEnd(kProgressStep, [&] {
       ShowSearchProgress(search);
       FServices.ProcessMessages();
-    }
+    });
     ShowSearchProgress(search);
     for (const TFoundModule& found : search.Found()) AddFoundModule(found);
     refused = search.Refused();

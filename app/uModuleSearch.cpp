@@ -293,6 +293,14 @@ bool TModuleSearch::Wait(std::chrono::milliseconds Time) {
   return FChanged.wait_for(lock, Time, [this] { return FRunning == 0; });
 }
 
+void TModuleSearch::WaitToEnd(std::chrono::milliseconds Step,
+                              const std::function<void()>& EachStep) {
+  while (!Wait(Step)) {
+    if (ExchangesStopped()) Cancel();
+    if (EachStep) EachStep();
+  }
+}
+
 std::size_t TModuleSearch::Finished() const {
   std::lock_guard lock(FLock);
   return FFinished;

@@ -101,6 +101,9 @@ class TModuleSearch {
   void Cancel();
   // Waits up to Time for the search to end; true when it has.
   bool Wait(std::chrono::milliseconds Time);
+  // Waits for the end, calling EachStep after every Step of it; a program asked to end
+  // (StopExchanges) cancels the search.
+  void WaitToEnd(std::chrono::milliseconds Step, const std::function<void()>& EachStep = {});
   std::size_t Finished() const;
   // The description of a channel under test; empty when none is.
   std::string Trying() const;

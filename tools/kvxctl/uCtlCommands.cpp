@@ -302,8 +302,7 @@ int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   // Checked when the options were read.
   if (!Options.Addresses.empty()) setup.ScanAddresses = *ParseAddressRange(Options.Addresses);
   TModuleSearch search(std::move(channels), setup, &session.Form(), true);
-  while (!search.Wait(std::chrono::milliseconds(50)))
-    if (CtlInterrupted()) search.Cancel();
+  search.WaitToEnd(std::chrono::milliseconds(50));
   if (CtlInterrupted()) return ceDone;
   std::vector<TAuditModule> found;
   for (const TFoundModule& module : search.Found())

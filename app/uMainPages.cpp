@@ -159,6 +159,7 @@ bool TfMain::SharedLineAllowsSave() {
 bool TfMain::UploadAndReadBack() {
   const bool newSpeed = SpeedChanged(FRead, FEdited);
   const std::uint8_t speedCode = FEdited.Ident.SpeedCode;
+  const std::uint8_t oldAddress = FAddress;
   UploadChanges(FCurrent, FRead, FEdited, FAddress);
   // A module reached at its own address answers at its new one from now on.
   if (FAddress != kUniversalAddress) FAddress = FEdited.Ident.Address;
@@ -168,6 +169,10 @@ bool TfMain::UploadAndReadBack() {
     if (DownloadReadCopy()) return true;
     FCurrent->SetConnectionString(before);
   }
+  if (DownloadReadCopy()) return true;
+  if (FAddress == oldAddress) return false;
+  // A module that did not take its new address still answers at its old one.
+  FAddress = oldAddress;
   return DownloadReadCopy();
 }
 

@@ -63,14 +63,22 @@ TEST(SharedLineTest, AnAddressChangeOntoAnOccupiedAddressIsRefusedAndOntoAFreeOn
     int NewAddress;
     bool Written;
     std::string Row;
+    bool Ignored = false;  // the module acknowledges the write and keeps its address
   };
   const TCase cases[] = {
       {7, false, "VIROD|COM5@12|4012"},
       {30, true, "VIROD|COM5@30|4012"},
+      {30, true, "VIROD|COM5@12|4012", true},
   };
   for (const TCase& test : cases) {
-    SCOPED_TRACE(test.NewAddress);
+    SCOPED_TRACE(std::to_string(test.NewAddress) + (test.Ignored ? " ignored" : ""));
     TLineRig rig;
+    if (test.Ignored) {
+      TKvxSimFaults ignore;
+      ignore.OnlyInstruction = kiWriteCommParams;
+      ignore.IgnoreWrites = true;
+      rig.Line->Modules()[1]->SetFaults(ignore);
+    }
     ASSERT_EQ(rig.Search(true, "12").size(), 1u);
     rig.AddressesHeard();
     rig.App["sConnect"].Click();
@@ -87,12 +95,18 @@ TEST(SharedLineTest, AnAddressChangeOntoAnOccupiedAddressIsRefusedAndOntoAFreeOn
     for (const TKvxSimRequest& request : rig.Line->Modules()[1]->Requests())
       commWritten = commWritten || request.Instruction == kiWriteCommParams;
     EXPECT_EQ(commWritten, test.Written);
-    EXPECT_EQ(rig.Line->Modules()[1]->State().Address, test.Written ? test.NewAddress : 12);
+    EXPECT_EQ(rig.Line->Modules()[1]->State().Address,
+              test.Written && !test.Ignored ? test.NewAddress : 12);
     EXPECT_EQ(rig.Line->Modules()[0]->State().Address, 7);
     EXPECT_EQ(rig.App["lbFoundedModules"].Items(), std::vector<std::string>{test.Row});
-    ASSERT_EQ(messages.size(), test.Written ? 0u : 1u);
+    ASSERT_EQ(messages.size(), test.Written && !test.Ignored ? 0u : 1u);
     if (!test.Written) {
       EXPECT_NE(messages.front().find(" 7 "), std::string::npos) << messages.front();
+    }
+    if (test.Ignored) {
+      EXPECT_NE(messages.front().find(rig.App["lChangesNotTaken"].GetText("Caption")),
+                std::string::npos)
+          << messages.front();
     }
     // The module keeps answering where the window now talks to it.
     rig.App["Timer1"].Fire("OnTimer");

@@ -11,6 +11,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -65,6 +66,34 @@ double ConnectMs(TfMain& Form, TFTDIManager& Manager, const char* Port) {
   return connected ? ms : -1;
 }
 
+// One timed case on a window over the ports of KVX_COMPORTS: milliseconds, or a negative value
+// when it failed.
+using TTimedCase = std::function<double(TfMain& Form, TFTDIManager& Manager)>;
+
+// Times First and Second once each per iteration, on one window, and reports both and their
+// ratio; the port entries are dropped afterwards.
+void TimePair(benchmark::State& State, const char* FirstName, const TTimedCase& First,
+              const char* SecondName, const TTimedCase& Second) {
+  double first = 0, second = 0;
+  {
+    TFTDIManager manager;
+    TPlainMainServices services;
+    TfMain form(manager, services, {});
+    for (auto _ : State) {
+      const double firstMs = First(form, manager);
+      const double secondMs = Second(form, manager);
+      if (firstMs < 0 || secondMs < 0) {
+        State.SkipWithError("a timed case failed");
+        break;
+      }
+      first += firstMs;
+      second += secondMs;
+    }
+  }
+  unsetenv("KVX_COMPORTS");
+  ReportPair(State, FirstName, first, SecondName, second);
+}
+
 void BM_ConnectOverRfc2217VersusPty(benchmark::State& state) {
   if (TSer2net::Program().empty()) {
     state.SkipWithError("ser2net is not installed");
@@ -77,24 +106,11 @@ void BM_ConnectOverRfc2217VersusPty(benchmark::State& state) {
   std::string map = NoKernelPorts();
   map += "201=" + direct.SlavePath() + ";202=" + server.Url();
   setenv("KVX_COMPORTS", map.c_str(), 1);
-  double pty = 0, rfc2217 = 0;
-  {
-    TFTDIManager manager;
-    TPlainMainServices services;
-    TfMain form(manager, services, {});
-    for (auto _ : state) {
-      const double overPty = ConnectMs(form, manager, "COM201");
-      const double overServer = ConnectMs(form, manager, "COM202");
-      if (overPty < 0 || overServer < 0) {
-        state.SkipWithError("a connect failed");
-        break;
-      }
-      pty += overPty;
-      rfc2217 += overServer;
-    }
-  }
-  unsetenv("KVX_COMPORTS");
-  ReportPair(state, "pty_ms", pty, "rfc2217_ms", rfc2217);
+  TimePair(
+      state, "pty_ms",
+      [](TfMain& Form, TFTDIManager& Manager) { return ConnectMs(Form, Manager, "COM201"); },
+      "rfc2217_ms",
+      [](TfMain& Form, TFTDIManager& Manager) { return ConnectMs(Form, Manager, "COM202"); });
 }
 BENCHMARK(BM_ConnectOverRfc2217VersusPty)
     ->Unit(benchmark::kMillisecond)
@@ -121,26 +137,14 @@ void BM_SearchBehindSilentNameServer(benchmark::State& state) {
   const std::string alone = NoKernelPorts() + "201=" + module.SlavePath();
   const std::string named =
       alone + ";202=rfc2217://gw-hall3.plant.lan:4001;203=tcp://gw-hall4.plant.lan:4001";
-  double aloneMs = 0, namedMs = 0;
-  {
-    TFTDIManager manager;
-    TPlainMainServices services;
-    TfMain form(manager, services, {});
-    for (auto _ : state) {
-      setenv("KVX_COMPORTS", alone.c_str(), 1);
-      const double once = SearchMs(form);
-      setenv("KVX_COMPORTS", named.c_str(), 1);
-      const double withNames = SearchMs(form);
-      if (once < 0 || withNames < 0) {
-        state.SkipWithError("the module was not found");
-        break;
-      }
-      aloneMs += once;
-      namedMs += withNames;
-    }
-  }
-  unsetenv("KVX_COMPORTS");
-  ReportPair(state, "alone_ms", aloneMs, "with_names_ms", namedMs);
+  // Each search over its own entries.
+  const auto searchOver = [](const std::string& Map) {
+    return [Map](TfMain& Form, TFTDIManager&) {
+      setenv("KVX_COMPORTS", Map.c_str(), 1);
+      return SearchMs(Form);
+    };
+  };
+  TimePair(state, "alone_ms", searchOver(alone), "with_names_ms", searchOver(named));
 }
 BENCHMARK(BM_SearchBehindSilentNameServer)
     ->Unit(benchmark::kMillisecond)

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "serial/AfPortMap.h"
 
@@ -82,6 +83,26 @@ DCB DcbFromTermios(const termios2& Settings) {
   return dcb;
 }
 
+// USB serial adapters hold received bytes back for their latency timer (16 ms on the common
+// ones), which would make a module's first reply byte miss a short first-reply limit (the
+// address scan's). The driver's low-latency mode sends them on at once; drivers without it
+// refuse the request, which changes nothing. Gives the flags to restore at close.
+std::optional<int> RequestLowLatency(int Fd) {
+  serial_struct serial{};
+  if (::ioctl(Fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY)) return {};
+  const int before = serial.flags;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  if (::ioctl(Fd, TIOCSSERIAL, &serial) != 0) return {};
+  return before;
+}
+
+void RestoreSerialFlags(int Fd, int Flags) {
+  serial_struct serial{};
+  if (::ioctl(Fd, TIOCGSERIAL, &serial) != 0) return;
+  serial.flags = Flags;
+  ::ioctl(Fd, TIOCSSERIAL, &serial);
+}
+
 class TAfPosixComDevice : public TAfComDevice {
  public:
   TAfPosixComDevice(int Fd, int EventWake, int WriteWake, const termios2& Initial)
@@ -91,8 +112,10 @@ class TAfPosixComDevice : public TAfComDevice {
     if (FHasLines) FLastModem = ModemBits(lines);
     FHasCounters = ::ioctl(FFd, TIOCGICOUNT, &FEventCounters) == 0;
     FStatusCounters = FEventCounters;
+    FSerialFlagsBefore = RequestLowLatency(FFd);
   }
   ~TAfPosixComDevice() override {
+    if (FSerialFlagsBefore) RestoreSerialFlags(FFd, *FSerialFlagsBefore);
     ::ioctl(FFd, TIOCNXCL);
     ::close(FFd);  // also gives up the flock
     ::close(FEventWake);
@@ -189,6 +212,7 @@ class TAfPosixComDevice : public TAfComDevice {
   std::atomic<bool> FInputPurged{false};
   bool FHasLines;
   bool FHasCounters;
+  std::optional<int> FSerialFlagsBefore;  // set while the low-latency mode is ours
   // Event thread only:
   std::uint32_t FLastModem = 0;
   serial_icounter_struct FEventCounters{};

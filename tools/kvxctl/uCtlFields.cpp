@@ -231,6 +231,11 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value) {
       return std::to_string(address);
     }
     case TFieldKind::Speed: {
+      // A module's speed code outside the table, as its backup keeps it: it loads and
+      // matches the module, though no module is ever set to it.
+      if (Value.starts_with("code "))
+        if (const auto code = ParseDigits(Value.substr(5)); code && *code <= 0xFF)
+          return Format("code %u", static_cast<unsigned>(*code));
       const std::int64_t speed = CheckedWhole(Id, Value);
       if (std::find(kSpeedCodes.begin(), kSpeedCodes.end(), speed) == kSpeedCodes.end())
         Refuse("speed: '" + std::string(Value) +

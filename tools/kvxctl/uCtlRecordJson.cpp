@@ -73,7 +73,7 @@ TFieldValue RealFromJson(const TFieldId& Id, const std::string& Name, const orde
   if (Json.is_number() || Json.is_string()) {
     // The single the decimal reads as; a range top's scale is not known from it.
     const std::string text = NumberText(Json);
-    TFieldValue field{Id, NormalizeFieldValue(Id, text)};
+    TFieldValue field{Id, ModuleFieldValue(Id, text)};
     if (Id.Kind != TFieldKind::Max) field.Bits = BitsOf(*ParseDecimalReal(text));
     return field;
   }
@@ -82,7 +82,7 @@ TFieldValue RealFromJson(const TFieldId& Id, const std::string& Name, const orde
       !(Json["value"].is_number() || Json["value"].is_null()))
     RefuseValue(Name, Json);
   const ordered_json& value = Json["value"];
-  const TFieldValue field{Id, value.is_null() ? "nan" : NormalizeFieldValue(Id, NumberText(value)),
+  const TFieldValue field{Id, value.is_null() ? "nan" : ModuleFieldValue(Id, NumberText(value)),
                           ParseBits(Name, Json["bits"])};
   if (Id.Kind == TFieldKind::Max) return field;
   if (value.is_null() ? !std::isnan(std::bit_cast<float>(*field.Bits))
@@ -197,7 +197,7 @@ TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields) {
       continue;
     }
     if (!value.is_string() && !value.is_number()) RefuseValue(name, value);
-    list.push_back({id, NormalizeFieldValue(id, NumberText(value))});
+    list.push_back({id, ModuleFieldValue(id, NumberText(value))});
   }
   return list;
 }

@@ -35,5 +35,6 @@ std::string WriteBackup(const TBackup& Backup);
 TBackup LoadBackup(std::string_view Text);
 
 nlohmann::ordered_json FieldsJson(const TFieldList& Fields);
-// The fields of a backup, checked as set would check them; raises TCtlError(ceUsage).
+// The fields of a backup, each a value a module can hold (a restore checks that the window
+// takes those it writes); raises TCtlError(ceUsage).
 TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields);

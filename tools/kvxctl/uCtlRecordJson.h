@@ -1,9 +1,10 @@
 #pragma once
 // A module's configuration as JSON, the format of `show --json` and of backups: its identity
 // (model, serial number, ...) and its fields, with numbers as numbers and texts as UTF-8
-// strings. A real whose decimal cannot give back the module's single (not a number, -0, and
-// always the range top, which the module keeps as a scale) is written as
-// {"value": decimal or null, "bits": "HHHHHHHH"}, so a backup restores bit for bit.
+// strings. A real whose decimal cannot give back the module's single (not a number, an
+// infinity, -0, and always the range top, which the module keeps as a scale) is written as
+// {"value": decimal, "inf", "-inf" or null, "bits": "HHHHHHHH"}, so a backup restores bit
+// for bit; null stands for a not-a-number.
 #include <cstdint>
 #include <optional>
 #include <string>

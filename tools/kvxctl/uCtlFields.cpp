@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 #include <nlohmann/json.hpp>
@@ -74,6 +75,11 @@ std::int64_t CheckedWhole(const TFieldId& Id, std::string_view Value) {
 std::string CheckedReal(const TFieldId& Id, std::string_view Value, bool Settable) {
   const std::optional<double> value = FiniteReal(Value);
   if (!value) RefuseNumber(Id, Value);
+  // What a module holds is a single; the top is offset + scale * span of singles.
+  const bool single = Id.Kind != TFieldKind::Max;
+  if (single ? std::isinf(static_cast<float>(*value))
+             : std::fabs(*value) > std::numeric_limits<float>::max() * (kRangeSpan + 1))
+    Refuse(FieldName(Id) + ": " + std::string(Value) + " is beyond what a module holds");
   const TFieldBounds& bounds = NumberFieldBounds(FieldElement(Id.Kind));
   if (Settable && !bounds.Holds(*value))
     Refuse(Format("%s: %s is not between %.2f and %.2f", FieldName(Id).c_str(),

@@ -123,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   try {
     loaded = LoadBackup(FuzzBytes(Data, Size));
   } catch (const TCtlError& error) {
+    // KVX_FUZZ_SHOW=1 says why, when a seed is written by hand.
     if (std::getenv("KVX_FUZZ_SHOW")) std::fprintf(stderr, "refused: %s\n", error.what());
     return 0;
   }

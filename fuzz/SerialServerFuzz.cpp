@@ -135,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   FuzzCheck(logs <= stream.size() + 1, "the trace gets more lines than the server sent bytes");
 
   const TDecoded expected = Decode(stream);
+  // KVX_FUZZ_SHOW=1 prints both, in hex, when a failing input is looked into.
   if (std::getenv("KVX_FUZZ_SHOW")) {
     for (const std::string* text : {&std::as_const(delivered), &expected.Data}) {
       for (char c : *text) std::fprintf(stderr, " %02x", static_cast<std::uint8_t>(c));

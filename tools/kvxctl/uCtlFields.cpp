@@ -70,8 +70,9 @@ std::int64_t CheckedWhole(const TFieldId& Id, std::string_view Value) {
   return *whole;
 }
 
-// A real within the bounds of the window's field for it, as the field takes it: the range ends
-// in double precision (offset and scale are computed from them), the limits as singles.
+// A real a module can hold and, when Settable, within the bounds of the window's field for it,
+// as the field takes it: the range ends in double precision (offset and scale are computed
+// from them), the limits as singles.
 std::string CheckedReal(const TFieldId& Id, std::string_view Value, bool Settable) {
   const std::optional<double> value = FiniteReal(Value);
   if (!value) RefuseNumber(Id, Value);

@@ -102,13 +102,14 @@ void TTelnetComPort::Negotiation(std::uint8_t Verb, std::uint8_t Option) {
 
 void TTelnetComPort::Receive(std::string_view Bytes, std::string& Data) {
   const TFlush flush(*this);
-  const std::size_t taken = Screen(Bytes);
+  std::string bytes(Bytes);
+  const std::size_t taken = Screen(bytes);
   FData = &Data;
-  telnet_recv(FTelnet.get(), Bytes.data(), taken);
+  telnet_recv(FTelnet.get(), bytes.data(), taken);
   FData = nullptr;
 }
 
-std::size_t TTelnetComPort::Screen(std::string_view Bytes) {
+std::size_t TTelnetComPort::Screen(std::string& Bytes) {
   if (!FViolation.empty()) return 0;
   for (std::size_t i = 0; i < Bytes.size(); ++i) {
     const auto byte = static_cast<std::uint8_t>(Bytes[i]);
@@ -127,6 +128,10 @@ std::size_t TTelnetComPort::Screen(std::string_view Bytes) {
           FViolation = "it starts compression it was not asked for";
           return i;
         }
+        // Only the COM port control option is subnegotiated here. The library parses some
+        // others itself, and where such a subnegotiation is cut short by a command it drops
+        // the data byte after it: it gets them under an option without a parser of its own.
+        if (byte != kComPortOption) Bytes[i] = static_cast<char>(TELNET_TELOPT_BINARY);
         FScan = TScan::Sub;
         FSubLength = 0;
         break;

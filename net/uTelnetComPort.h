@@ -75,9 +75,10 @@ class TTelnetComPort {
   enum class TScan : std::uint8_t { Data, Command, Option, SubOption, Sub, SubCommand };
 
   // Follows the command structure ahead of the library, which would swallow the data of a
-  // subnegotiation that never ends or start decompressing on the server's word alone. How
-  // many of Bytes may be handed on.
-  std::size_t Screen(std::string_view Bytes);
+  // subnegotiation that never ends or start decompressing on the server's word alone, and
+  // puts the subnegotiations of other options than COM port control under one it does not
+  // parse. How many of Bytes may be handed on.
+  std::size_t Screen(std::string& Bytes);
   static TScan AfterCommand(std::uint8_t Byte);
   bool CountSubnegotiationByte();  // false once the subnegotiation is too long
 

@@ -9,6 +9,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -38,9 +39,16 @@ void WarnOnce(const std::string& Source, const std::string& Text) {
   }
 }
 
+// An entry as a message shows it: a NUL would end the message there.
+std::string Visible(const std::string& Entry) {
+  std::string shown;
+  for (char c : Entry) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+  return shown;
+}
+
 // Takes one entry "N=path" into Map; what is wrong with it, or an empty text.
 std::string ParseEntry(const std::string& Entry, std::map<std::int32_t, std::string>& Map) {
-  const std::string named = "malformed entry \"" + Entry + "\" (";
+  const std::string named = "malformed entry \"" + Visible(Entry) + "\" (";
   const std::size_t eq = Entry.find('=');
   const std::string path = eq == std::string::npos ? std::string() : Trim(Entry.substr(eq + 1));
   const std::string number = eq == std::string::npos ? std::string() : Trim(Entry.substr(0, eq));
@@ -48,6 +56,8 @@ std::string ParseEntry(const std::string& Entry, std::map<std::int32_t, std::str
   const std::int32_t port = std::stoi(number);
   if (port < 1 || port > kHighestProbedComPort)
     return named + Format("COM numbers 1 to %d)", static_cast<int>(kHighestProbedComPort));
+  // The system would open (or resolve) the name before the NUL: another port than named.
+  if (path.find('\0') != std::string::npos) return named + "a NUL in the path)";
   // A bad URL still claims its number: the port then says what is wrong when it is opened,
   // rather than falling back to the device node of that number.
   Map[port] = path;
@@ -82,6 +92,19 @@ std::string AfParseComPortMap(std::string_view Text, std::map<std::int32_t, std:
   return errors;
 }
 
+std::string AfParsePortsFile(std::string_view Text, std::map<std::int32_t, std::string>& Map) {
+  std::string errors;
+  int number = 0;
+  while (!Text.empty()) {
+    const std::size_t end = Text.find('\n');
+    const std::string_view line = Text.substr(0, end);
+    Text = end == std::string_view::npos ? std::string_view() : Text.substr(end + 1);
+    ++number;
+    if (Trim(line).rfind('#', 0) != 0) ParseEntries(line, Format("line %d: ", number), Map, errors);
+  }
+  return errors;
+}
+
 std::string AfPortsFilePath() {
   return ProgramSubdir(XdgConfigHome()) + "/ports";
 }
@@ -96,14 +119,9 @@ std::string AfComPortPath(std::int32_t Port) {
       type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none)
     WarnOnce(filePath, "not a regular file; ignored");
   else if (std::ifstream file{filePath}) {
-    std::string errors;
-    int number = 0;
-    for (std::string line; std::getline(file, line);) {
-      ++number;
-      if (Trim(line).rfind('#', 0) != 0)
-        ParseEntries(line, Format("line %d: ", number), map, errors);
-    }
-    if (!errors.empty()) WarnOnce(filePath, errors);
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (const std::string errors = AfParsePortsFile(text, map); !errors.empty())
+      WarnOnce(filePath, errors);
   }
   if (const char* env = std::getenv("KVX_COMPORTS")) {
     const std::string error = AfParseComPortMap(env, map);

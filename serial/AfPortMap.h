@@ -18,6 +18,9 @@ std::string AfComPortPath(std::int32_t Port);
 // with each malformed entry, naming it, one a line, or an empty text; good entries are taken
 // either way, and so is a malformed URL, so that its port names the fault when opened.
 std::string AfParseComPortMap(std::string_view Text, std::map<std::int32_t, std::string>& Map);
+// The same for the text of a ports file: entries one a line (or several, separated by ';'),
+// lines starting with '#' ignored; each error names its line.
+std::string AfParsePortsFile(std::string_view Text, std::map<std::int32_t, std::string>& Map);
 // A legacy /dev/ttySn node with no UART behind it (its sysfs type is 0): no port at all.
 bool AfIsEmptyLegacyPort(const std::string& Path);
 // The group owning the node Path (links followed), by name or else by number; empty when the

@@ -1,5 +1,7 @@
 #include "serial/uSerialServerUrl.h"
 
+#include <algorithm>
+
 #include "support/uErrors.h"
 #include "support/uStringUtils.h"
 
@@ -20,6 +22,15 @@ bool IsPortNumber(std::string_view Text) {
     value = value * 10 + (digit - '0');
   }
   return value >= 1 && value <= 65535;
+}
+
+// What a name or an address may hold, zone index included; anything else (a bracket left in
+// it, a path, a blank) would only fail later, when the name is looked up.
+bool IsHostText(std::string_view Text) {
+  return std::none_of(Text.begin(), Text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 || byte == 0x7F || c == '[' || c == ']' || c == '/';
+  });
 }
 
 }  // namespace
@@ -58,6 +69,7 @@ TSerialServerUrl ParseSerialServerUrl(std::string_view Text) {
   }
   url.Port = std::string(rest.substr(colon + 1));
   if (url.Host.empty()) throw malformed("no host");
+  if (!IsHostText(url.Host)) throw malformed("no host name or address");
   if (!IsPortNumber(url.Port)) throw malformed("port 1 to 65535 expected");
   return url;
 }

@@ -23,7 +23,8 @@ TEST(SerialServerUrl, BothSchemesWithNamesAndAddressesAreRead) {
 TEST(SerialServerUrl, IncompleteUrlsAreRefusedNamingTheText) {
   for (const char* bad :
        {"rfc2217://gw", "tcp://:4001", "tcp://gw:0", "tcp://gw:70000", "tcp://gw:40x1",
-        "rfc2217://[::1:4001", "telnet://gw:23", "tcp://a:b:c", "tcp://fe80::1:4001"}) {
+        "rfc2217://[::1:4001", "telnet://gw:23", "tcp://a:b:c", "tcp://fe80::1:4001", "tcp://[[]:5",
+        "rfc2217://gw]:1", "rfc2217://gw/x:1", "tcp://g w:1"}) {
     SCOPED_TRACE(bad);
     try {
       ParseSerialServerUrl(bad);

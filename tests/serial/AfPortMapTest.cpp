@@ -114,6 +114,9 @@ TEST(AfPortMap, EveryMalformedEntryIsNamedWithWhatIsWrong) {
       {"9=rfc2217://[::1",
        "malformed entry \"9=rfc2217://[::1\" ('rfc2217://[::1' is not a "
        "serial device server URL (unclosed '['))"},
+      {"9=tcp://[[]:5",
+       "malformed entry \"9=tcp://[[]:5\" ('tcp://[[]:5' is not a serial device "
+       "server URL (no host name or address))"},
   };
   std::string all, expected;
   for (const TCase& test : cases) {

@@ -57,29 +57,11 @@ ordered_json JsonValue(const std::string& Shown) {
   return value.is_discarded() ? ordered_json(Shown) : value;
 }
 
-// The fields in the stored order, then those only the module has.
-std::vector<TAuditDifference> Differences(const TBackup& Stored, const TBackup& Module) {
-  std::vector<TAuditDifference> differences;
-  AddDifference(differences, "type", Quoted(Stored.Type), Quoted(Module.Type));
-  AddDifference(differences, "production", Quoted(Stored.Production), Quoted(Module.Production));
-  for (const TFieldValue& stored : Stored.Fields) {
-    const TFieldValue* has = FindField(Module.Fields, stored.Id);
-    if (has && SameSetting(stored, *has)) continue;
-    differences.push_back(
-        {FieldName(stored.Id), ShownValue(stored), has ? ShownValue(*has) : "(none)"});
-  }
-  // What the module reports of itself is not kept in its file.
-  for (const TFieldValue& has : Module.Fields)
-    if (!IsReadOnlyField(has.Id.Kind) && !FindField(Stored.Fields, has.Id))
-      differences.push_back({FieldName(has.Id), "(none)", ShownValue(has)});
-  return differences;
-}
-
 // The row of a module whose file is there.
 TAuditRow Compare(const fs::path& Path, const TAuditModule& Module, bool Update) {
   TAuditRow row{TAuditState::Unchanged, Path.filename().string(), ModuleText(Module), {}, {}};
   try {
-    row.Differences = Differences(LoadBackup(ReadTextFile(Path.string())), Module.Backup);
+    row.Differences = BackupDifferences(LoadBackup(ReadTextFile(Path.string())), Module.Backup);
   } catch (const TCtlError& error) {
     row.State = TAuditState::Broken;
     row.Problem = error.what();
@@ -116,6 +98,23 @@ const char* StateName(TAuditState State) {
 }
 
 }  // namespace
+
+std::vector<TAuditDifference> BackupDifferences(const TBackup& Stored, const TBackup& Module) {
+  std::vector<TAuditDifference> differences;
+  AddDifference(differences, "type", Quoted(Stored.Type), Quoted(Module.Type));
+  AddDifference(differences, "production", Quoted(Stored.Production), Quoted(Module.Production));
+  for (const TFieldValue& stored : Stored.Fields) {
+    const TFieldValue* has = FindField(Module.Fields, stored.Id);
+    if (has && SameSetting(stored, *has)) continue;
+    differences.push_back(
+        {FieldName(stored.Id), ShownValue(stored), has ? ShownValue(*has) : "(none)"});
+  }
+  // What the module reports of itself is not kept in its file.
+  for (const TFieldValue& has : Module.Fields)
+    if (!IsReadOnlyField(has.Id.Kind) && !FindField(Stored.Fields, has.Id))
+      differences.push_back({FieldName(has.Id), "(none)", ShownValue(has)});
+  return differences;
+}
 
 int TAuditReport::ExitCode() const {
   int code = ceDone;

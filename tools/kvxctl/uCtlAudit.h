@@ -48,6 +48,10 @@ struct TAuditReport {
   int ExitCode() const;
 };
 
+// What differs between a stored backup and a module's: type and production texts, the stored
+// fields in their order, then those only the module has.
+std::vector<TAuditDifference> BackupDifferences(const TBackup& Stored, const TBackup& Module);
+
 // "VIROD-0077-4711.json"
 std::string AuditFileName(const TBackup& Backup);
 

@@ -202,33 +202,6 @@ TBackup ReadBackup(const std::string& File) {
   }
 }
 
-// An older backup gives a range top only as text: its bottom is then typed too, so that the
-// top stays where the backup has it.
-TFieldList RangesAsTyped(TFieldList Wanted) {
-  for (TFieldValue& want : Wanted) {
-    const TFieldValue* top = FindField(Wanted, {TFieldKind::Max, want.Id.Channel});
-    if (want.Id.Kind == TFieldKind::Min && top && !top->Bits) want.Bits.reset();
-  }
-  return Wanted;
-}
-
-// The fields of Wanted the module does not hold, each shown as it changes.
-TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
-                          const TCtlOptions& Options, std::ostream& Out) {
-  TFieldList changes;
-  for (const TFieldValue& want : Wanted) {
-    const TFieldKind kind = want.Id.Kind;
-    if ((kind == TFieldKind::Address || kind == TFieldKind::Speed) && !Options.WithComm) continue;
-    if (kind == TFieldKind::UserData && !Options.WithUserData) continue;
-    const TFieldValue* has = FindField(Held, want.Id);
-    if (has && SameSetting(*has, want)) continue;
-    Out << FieldName(want.Id) << ": " << (has ? ShownValue(*has) : "(none)") << " -> "
-        << ShownValue(want) << "\n";
-    changes.push_back(want);
-  }
-  return changes;
-}
-
 // A backup of another module is written only when the operator says so.
 void CheckSameModule(const TBackup& Backup, const std::string& File, const TKVXrec& Module,
                      const TCtlOptions& Options, std::ostream& Err) {
@@ -325,6 +298,33 @@ int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
 }
 
 }  // namespace
+
+// An older backup gives a range top only as text: its bottom is then typed too, so that the
+// top stays where the backup has it.
+TFieldList RangesAsTyped(TFieldList Wanted) {
+  for (TFieldValue& want : Wanted) {
+    const TFieldValue* top = FindField(Wanted, {TFieldKind::Max, want.Id.Channel});
+    if (want.Id.Kind == TFieldKind::Min && top && !top->Bits) want.Bits.reset();
+  }
+  return Wanted;
+}
+
+// The fields of Wanted the module does not hold, each shown as it changes.
+TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
+                          const TCtlOptions& Options, std::ostream& Out) {
+  TFieldList changes;
+  for (const TFieldValue& want : Wanted) {
+    const TFieldKind kind = want.Id.Kind;
+    if ((kind == TFieldKind::Address || kind == TFieldKind::Speed) && !Options.WithComm) continue;
+    if (kind == TFieldKind::UserData && !Options.WithUserData) continue;
+    const TFieldValue* has = FindField(Held, want.Id);
+    if (has && SameSetting(*has, want)) continue;
+    Out << FieldName(want.Id) << ": " << (has ? ShownValue(*has) : "(none)") << " -> "
+        << ShownValue(want) << "\n";
+    changes.push_back(want);
+  }
+  return changes;
+}
 
 std::atomic<bool>& CtlInterrupted() {
   static std::atomic<bool> interrupted{false};

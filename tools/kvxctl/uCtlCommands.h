@@ -4,9 +4,18 @@
 #include <atomic>
 #include <ostream>
 
+#include "tools/kvxctl/uCtlFields.h"
 #include "tools/kvxctl/uCtlOptions.h"
 
 // Set by the interrupt and termination signals; ends every command.
 std::atomic<bool>& CtlInterrupted();
 
 int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err);
+
+// The restore's diff. An older backup gives a range top only as text: its bottom is then typed
+// too, so that the top stays where the backup has it.
+TFieldList RangesAsTyped(TFieldList Wanted);
+// The fields of Wanted the module does not hold (those Options leave out skipped), each shown
+// on Out as it changes.
+TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
+                          const TCtlOptions& Options, std::ostream& Out);

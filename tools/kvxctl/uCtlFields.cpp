@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 #include <nlohmann/json.hpp>
@@ -69,13 +70,19 @@ std::int64_t CheckedWhole(const TFieldId& Id, std::string_view Value) {
   return *whole;
 }
 
-// A real within the bounds of the window's field for it, as the field takes it: the range ends
-// in double precision (offset and scale are computed from them), the limits as singles.
-std::string CheckedReal(const TFieldId& Id, std::string_view Value) {
+// A real a module can hold and, when Settable, within the bounds of the window's field for it,
+// as the field takes it: the range ends in double precision (offset and scale are computed
+// from them), the limits as singles.
+std::string CheckedReal(const TFieldId& Id, std::string_view Value, bool Settable) {
   const std::optional<double> value = FiniteReal(Value);
   if (!value) RefuseNumber(Id, Value);
+  // What a module holds is a single; the top is offset + scale * span of singles.
+  const bool single = Id.Kind != TFieldKind::Max;
+  if (single ? std::isinf(static_cast<float>(*value))
+             : std::fabs(*value) > std::numeric_limits<float>::max() * (kRangeSpan + 1))
+    Refuse(FieldName(Id) + ": " + std::string(Value) + " is beyond what a module holds");
   const TFieldBounds& bounds = NumberFieldBounds(FieldElement(Id.Kind));
-  if (!bounds.Holds(*value))
+  if (Settable && !bounds.Holds(*value))
     Refuse(Format("%s: %s is not between %.2f and %.2f", FieldName(Id).c_str(),
                   std::string(Value).c_str(), bounds.Min, bounds.Max));
   if (Id.Kind == TFieldKind::Min || Id.Kind == TFieldKind::Max)
@@ -220,17 +227,25 @@ const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id) {
   return found == List.end() ? nullptr : &*found;
 }
 
-std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value) {
+namespace {
+
+// Settable: as the window takes it; otherwise anything a module can hold and report (an
+// address above the highest, a speed code outside the table, a name of the full width, a
+// real beyond the field's bounds), which is written as kvxctl shows it.
+std::string CheckedFieldValue(const TFieldId& Id, std::string_view Value, bool Settable) {
   const std::string name = FieldName(Id);
   switch (Id.Kind) {
     case TFieldKind::Address: {
       const std::int64_t address = CheckedWhole(Id, Value);
-      if (address < 0 || address > kHighestModuleAddress)
-        Refuse(Format("address: '%s' is not 0 to %u", std::string(Value).c_str(),
-                      static_cast<unsigned>(kHighestModuleAddress)));
+      const unsigned highest = Settable ? kHighestModuleAddress : 0xFF;
+      if (address < 0 || address > highest)
+        Refuse(Format("address: '%s' is not 0 to %u", std::string(Value).c_str(), highest));
       return std::to_string(address);
     }
     case TFieldKind::Speed: {
+      if (!Settable && Value.starts_with("code "))
+        if (const auto code = ParseDigits(Value.substr(5)); code && *code <= 0xFF)
+          return Format("code %u", static_cast<unsigned>(*code));
       const std::int64_t speed = CheckedWhole(Id, Value);
       if (std::find(kSpeedCodes.begin(), kSpeedCodes.end(), speed) == kSpeedCodes.end())
         Refuse("speed: '" + std::string(Value) +
@@ -241,7 +256,7 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value) {
     case TFieldKind::UserData:
       return CheckedText(Id, Value, kUserDataWidth);
     case TFieldKind::Name:
-      return CheckedText(Id, Trim(Value), kNameWidth - 1);
+      return CheckedText(Id, Trim(Value), Settable ? kNameWidth - 1 : kNameWidth);
     case TFieldKind::Unit:
       return CheckedText(Id, Trim(Value), kUnitWidth);
     case TFieldKind::Input:
@@ -251,12 +266,12 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value) {
     case TFieldKind::Upper:
     case TFieldKind::Lower:
     case TFieldKind::Hyst:
-      return CheckedReal(Id, Value);
+      return CheckedReal(Id, Value, Settable);
     case TFieldKind::Decimals: {
       // The window corrects such a value silently; a script is told instead.
       const std::int64_t decimals = CheckedWhole(Id, Value);
       const TFieldBounds& bounds = NumberFieldBounds(FieldElement(Id.Kind));
-      if (!bounds.Holds(static_cast<double>(decimals)))
+      if (Settable ? !bounds.Holds(static_cast<double>(decimals)) : decimals < 0 || decimals > 0xFF)
         Refuse(Format("%s: %s is not between %.0f and %.0f", name.c_str(),
                       std::string(Value).c_str(), bounds.Min, bounds.Max));
       return std::to_string(decimals);
@@ -276,6 +291,22 @@ std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value) {
     }
   }
   Refuse("unknown field " + name);
+}
+
+}  // namespace
+
+std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value) {
+  return CheckedFieldValue(Id, Value, true);
+}
+
+std::string ModuleFieldValue(const TFieldId& Id, std::string_view Value) {
+  return CheckedFieldValue(Id, Value, false);
+}
+
+void CheckSettable(const TFieldValue& Field) {
+  // An erased real (a not-a-number) is written as its bits.
+  if (IsRealField(Field.Id.Kind) && Field.Bits && !FiniteReal(Field.Value)) return;
+  NormalizeFieldValue(Field.Id, Field.Value);
 }
 
 bool SameFieldValue(const TFieldId& Id, const std::string& Left, const std::string& Right) {

@@ -70,6 +70,12 @@ const TFieldValue* FindField(const TFieldList& List, const TFieldId& Id);
 // Checks Value as the window's field would take it and returns its canonical text; raises
 // TCtlError(ceUsage) naming the field and what is wrong with the value.
 std::string NormalizeFieldValue(const TFieldId& Id, std::string_view Value);
+// The same for a value a module holds, as a backup keeps it: what a module can report loads
+// even where the window would not take it (an address above the highest, a speed code outside
+// the table, a name of the module's full width, a real beyond the field's bounds).
+std::string ModuleFieldValue(const TFieldId& Id, std::string_view Value);
+// Raises TCtlError(ceUsage) naming the field when the window would not take its value.
+void CheckSettable(const TFieldValue& Field);
 // The value as kvxctl prints it: texts in quotes, so that blanks at their ends show.
 std::string ShownValue(const TFieldValue& Field);
 // Whether two canonical values mean the same setting. Range ends are compared with the

@@ -34,17 +34,25 @@ std::uint32_t BitsOf(double Value) {
   return std::bit_cast<std::uint32_t>(static_cast<float>(Value));
 }
 
+bool IsInfinityText(const std::string& Text) {
+  return Text == "inf" || Text == "-inf";
+}
+
 // The decimal of a real: a limit's or the bottom's from its single (the sign of -0 kept), the
-// top as shown. It stands alone where it gives the bits back: not for a not-a-number, a -0
-// or a top (the module keeps a scale).
+// top as shown; an infinity as "inf" or "-inf", a not-a-number as null. It stands alone where
+// it gives the bits back: not for a not-a-number, an infinity, a -0 or a top (the module keeps
+// a scale).
 ordered_json RealJson(const TFieldValue& Field) {
   const bool top = Field.Id.Kind == TFieldKind::Max;
   const float single = Field.Bits ? std::bit_cast<float>(*Field.Bits) : 0;
   const std::optional<double> decimal = Field.Bits && !top
                                             ? std::copysign(ShortestDecimal(single), single)
                                             : ParseDecimalReal(Field.Value);
-  const ordered_json value =
-      decimal && std::isfinite(*decimal) ? ordered_json(*decimal) : ordered_json(nullptr);
+  ordered_json value = nullptr;
+  if (decimal && std::isfinite(*decimal))
+    value = *decimal;
+  else if (IsInfinityText(Field.Value))
+    value = Field.Value;
   if (!Field.Bits || (!top && std::isfinite(single) && !(single == 0 && std::signbit(single))))
     return value;
   return ordered_json{{"value", value}, {"bits", Format("%08X", *Field.Bits)}};
@@ -73,20 +81,26 @@ TFieldValue RealFromJson(const TFieldId& Id, const std::string& Name, const orde
   if (Json.is_number() || Json.is_string()) {
     // The single the decimal reads as; a range top's scale is not known from it.
     const std::string text = NumberText(Json);
-    TFieldValue field{Id, NormalizeFieldValue(Id, text)};
+    TFieldValue field{Id, ModuleFieldValue(Id, text)};
     if (Id.Kind != TFieldKind::Max) field.Bits = BitsOf(*ParseDecimalReal(text));
     return field;
   }
   if (Json.is_null()) return {Id, "nan", kErasedReal};
-  if (!Json.is_object() || Json.size() != 2 || !Json.contains("value") || !Json.contains("bits") ||
-      !(Json["value"].is_number() || Json["value"].is_null()))
+  if (!Json.is_object() || Json.size() != 2 || !Json.contains("value") || !Json.contains("bits"))
     RefuseValue(Name, Json);
   const ordered_json& value = Json["value"];
-  const TFieldValue field{Id, value.is_null() ? "nan" : NormalizeFieldValue(Id, NumberText(value)),
-                          ParseBits(Name, Json["bits"])};
+  const bool infinity = value.is_string() && IsInfinityText(value.get<std::string>());
+  if (!value.is_number() && !value.is_null() && !infinity) RefuseValue(Name, Json);
+  const std::string text = value.is_null() ? "nan"
+                           : infinity      ? value.get<std::string>()
+                                           : ModuleFieldValue(Id, NumberText(value));
+  const TFieldValue field{Id, text, ParseBits(Name, Json["bits"])};
   if (Id.Kind == TFieldKind::Max) return field;
-  if (value.is_null() ? !std::isnan(std::bit_cast<float>(*field.Bits))
-                      : BitsOf(value.get<double>()) != *field.Bits)
+  const float single = std::bit_cast<float>(*field.Bits);
+  const bool matches = value.is_null() ? std::isnan(single)
+                       : infinity      ? std::isinf(single) && (single < 0) == (text[0] == '-')
+                                       : BitsOf(value.get<double>()) == *field.Bits;
+  if (!matches)
     Refuse(Name + ": " + value.dump() + " is not the single of its bits " + Json["bits"].dump());
   return field;
 }
@@ -197,7 +211,7 @@ TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields) {
       continue;
     }
     if (!value.is_string() && !value.is_number()) RefuseValue(name, value);
-    list.push_back({id, NormalizeFieldValue(id, NumberText(value))});
+    list.push_back({id, ModuleFieldValue(id, NumberText(value))});
   }
   return list;
 }

@@ -1,9 +1,10 @@
 #pragma once
 // A module's configuration as JSON, the format of `show --json` and of backups: its identity
 // (model, serial number, ...) and its fields, with numbers as numbers and texts as UTF-8
-// strings. A real whose decimal cannot give back the module's single (not a number, -0, and
-// always the range top, which the module keeps as a scale) is written as
-// {"value": decimal or null, "bits": "HHHHHHHH"}, so a backup restores bit for bit.
+// strings. A real whose decimal cannot give back the module's single (not a number, an
+// infinity, -0, and always the range top, which the module keeps as a scale) is written as
+// {"value": decimal, "inf", "-inf" or null, "bits": "HHHHHHHH"}, so a backup restores bit
+// for bit; null stands for a not-a-number.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,5 +36,6 @@ std::string WriteBackup(const TBackup& Backup);
 TBackup LoadBackup(std::string_view Text);
 
 nlohmann::ordered_json FieldsJson(const TFieldList& Fields);
-// The fields of a backup, checked as set would check them; raises TCtlError(ceUsage).
+// The fields of a backup, each a value a module can hold (a restore checks that the window
+// takes those it writes); raises TCtlError(ceUsage).
 TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields);

@@ -99,6 +99,7 @@ void TCtlSession::CheckEdits(const TFieldList& Edits) const {
     const TFieldKind kind = edit.Id.Kind;
     if ((kind == TFieldKind::Address || kind == TFieldKind::Speed) && rec.ModuleType != mtRS)
       throw TCtlError(ceUsage, name + ": only the RS model's address and speed can be changed");
+    CheckSettable(edit);  // a backup may hold what its module held but nobody can set
     if (!IsChannelField(kind)) continue;
     const int channel = edit.Id.Channel;
     if (rec.Setup[channel].Channel != channel)

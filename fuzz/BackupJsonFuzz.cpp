@@ -33,7 +33,11 @@ bool SameBackup(const TBackup& Left, const TBackup& Right) {
   for (std::size_t i = 0; i < Left.Fields.size(); ++i) {
     const TFieldValue& left = Left.Fields[i];
     const TFieldValue& right = Right.Fields[i];
-    if (!(left.Id == right.Id) || left.Value != right.Value || !SameBits(left.Bits, right.Bits))
+    // A real is compared by its bits where it has them: an older backup's plain decimal stays
+    // the text of the bottom as typed, the single it gives is what is written again.
+    const bool bitsOnly = IsRealField(left.Id.Kind) && left.Bits && right.Bits;
+    if (!(left.Id == right.Id) || !SameBits(left.Bits, right.Bits) ||
+        (!bitsOnly && left.Value != right.Value))
       return false;
   }
   return true;

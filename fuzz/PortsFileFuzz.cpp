@@ -63,10 +63,9 @@ bool Parses(const std::string& Url) {
 void CheckListed(const std::string& Path) {
   if (!IsSerialServerUrl(Path)) return;
   const TSerialServerUrl url = ParseSerialServerUrl(Path);
-  const bool bracketed = url.Host.find(':') != std::string::npos;
   const std::string again =
       std::string(url.Protocol == TServerProtocol::RawTcp ? "tcp" : "rfc2217") + "://" +
-      (bracketed ? "[" + url.Host + "]" : url.Host) + ":" + url.Port;
+      ServerAddressText(url);
   TSerialServerUrl reparsed;
   try {
     reparsed = ParseSerialServerUrl(again);

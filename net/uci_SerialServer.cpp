@@ -122,10 +122,7 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
   if (connected != TTcpResult::Done) {
     // Refused or unanswered: the server is gone, as a pulled cable is; which of them is said.
     Log(Url + ": " + error);
-    const std::string server =
-        (target.Host.find(':') == std::string::npos ? target.Host : "[" + target.Host + "]") + ":" +
-        target.Port;
-    Report(FPortLabel + ": the device server " + server +
+    Report(FPortLabel + ": the device server " + ServerAddressText(target) +
            (connected == TTcpResult::Refused    ? " refuses the connection"
             : connected == TTcpResult::TimedOut ? " does not answer"
                                                 : " cannot be reached"));

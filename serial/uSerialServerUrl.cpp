@@ -73,3 +73,8 @@ TSerialServerUrl ParseSerialServerUrl(std::string_view Text) {
   if (!IsPortNumber(url.Port)) throw malformed("port 1 to 65535 expected");
   return url;
 }
+
+std::string ServerAddressText(const TSerialServerUrl& Url) {
+  const bool bracketed = Url.Host.find(':') != std::string::npos;
+  return (bracketed ? "[" + Url.Host + "]" : Url.Host) + ":" + Url.Port;
+}

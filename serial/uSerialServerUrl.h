@@ -18,3 +18,5 @@ struct TSerialServerUrl {
 bool IsSerialServerUrl(std::string_view Text);
 // Raises Exception naming Text when it is not a complete URL of either kind.
 TSerialServerUrl ParseSerialServerUrl(std::string_view Text);
+// "HOST:PORT" as a URL spells it, an IPv6 address in brackets ("[::1]:4001").
+std::string ServerAddressText(const TSerialServerUrl& Url);

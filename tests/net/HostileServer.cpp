@@ -4,64 +4,28 @@
 
 #include "net/uTelnetComPort.h"
 #include "protocol/uTirmel97.h"
-#include "support/uConversionUtils.h"
+#include "tests/net/ServerWire.h"
 
 namespace {
 
-constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kWill = '\xfb', kDo = '\xfd',
-               kDont = '\xfe', kCompress2 = 86;
+constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kDo = '\xfd', kDont = '\xfe',
+               kCompress2 = 86;
 constexpr auto kStep = std::chrono::milliseconds(20);
 
 const std::string kTakeComPort{kIac, kDo, static_cast<char>(kComPortOption)};
 
-// The confirmation of a COM port command's payload (the command byte and its value).
-std::string Confirmation(std::string Payload, std::optional<std::uint32_t> Speed) {
-  if (Payload[0] == cpcSetBaudRate && Speed) Payload = Byte(cpcSetBaudRate) + BigEndian32(*Speed);
-  Payload[0] = static_cast<char>(Payload[0] + kServerReplyOffset);
-  return std::string{kIac, kSb, static_cast<char>(kComPortOption)} + Payload +
-         std::string{kIac, kSe};
-}
-
 // Takes what is complete of Wire: confirms each COM port command, adds the data bytes to Data
-// (unescaped) and skips the rest of Telnet. Wire keeps an incomplete tail.
+// and skips the rest of Telnet. Wire keeps an incomplete tail.
 std::string Confirmations(std::string& Wire, std::optional<std::uint32_t> Speed,
                           std::string& Data) {
   std::string answers;
-  std::size_t at = 0;
-  while (at < Wire.size()) {
-    if (Wire[at] != kIac) {
-      Data += Wire[at++];
-      continue;
-    }
-    if (at + 1 == Wire.size()) break;
-    const char command = Wire[at + 1];
-    if (command == kIac) {
-      Data += kIac;
-      at += 2;
-    } else if (command == kSb) {
-      const std::size_t end = Wire.find(std::string{kIac, kSe}, at);
-      if (end == std::string::npos) break;
-      const std::string payload = Wire.substr(at + 2, end - at - 2);
-      at = end + 2;
-      if (payload.size() > 1 && payload[0] == static_cast<char>(kComPortOption))
-        answers += Confirmation(payload.substr(1), Speed);
-    } else {
-      const bool withOption = command >= kWill && command <= kDont;
-      if (withOption && at + 2 >= Wire.size()) break;
-      at += withOption ? 3 : 2;
-    }
+  for (const TClientUnit& unit : TakeClientWire(Wire)) {
+    if (unit.IsData)
+      Data += unit.Bytes;
+    else
+      answers += ComPortConfirmation(unit.Bytes, Speed);
   }
-  Wire.erase(0, at);
   return answers;
-}
-
-std::string TelnetEscaped(std::string_view Bytes) {
-  std::string escaped;
-  for (const char byte : Bytes) {
-    escaped += byte;
-    if (byte == kIac) escaped += kIac;
-  }
-  return escaped;
 }
 
 }  // namespace

@@ -59,8 +59,10 @@ TEST(KvxctlInterrupt, ASignalEndsTheCommandAndGivesThePortBack) {
           signalled = std::chrono::steady_clock::now();
           kill(Pid, c.Signal);
         });
-    // Measured at a few milliseconds.
-    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 300ms);
+    // Measured at a few milliseconds; the bound only tells an ended wait from one that runs
+    // on (a silent line's retries, or the 1.5 s the connection attempt still had), so a
+    // loaded machine does not fail it.
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
     EXPECT_EQ(run.Code, 128 + c.Signal) << run.Err;
     EXPECT_EQ(run.Err, "kvxctl: interrupted\n");
     EXPECT_FALSE(HeldExclusively(port));

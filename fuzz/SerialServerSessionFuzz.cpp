@@ -34,8 +34,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kIdle = 5ms;
-const std::string kWillComPort{'\xff', '\xfb', static_cast<char>(kComPortOption)};
-const std::string kTakeComPort{'\xff', '\xfd', static_cast<char>(kComPortOption)};
 
 // A module whose frames carry 0xFF, which Telnet must pass escaped both ways.
 TKvxSimState ModuleState() {
@@ -138,10 +136,10 @@ class TFuzzServer {
     if (Unit.Bytes.empty()) return {};
     TTirmelFormat97 request;
     ParseFrame(Unit.Bytes, request);
-    const std::uint8_t address = FModule.State().Address;
-    if (request.Address != address && request.Address != kUniversalAddress) return {};
+    if (!FModule.Hears(request.Address)) return {};
     const TKvxSimAnswer reply = FModule.Answer(request.Instruction, request.Data, 0, {});
-    return TelnetEscaped(BuildFrame(address, request.Signature, reply.Code, reply.Data));
+    return TelnetEscaped(
+        BuildFrame(FModule.State().Address, request.Signature, reply.Code, reply.Data));
   }
 
   const std::string FActions;

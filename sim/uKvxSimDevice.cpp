@@ -44,6 +44,10 @@ bool IsSimWrite(std::uint8_t Instruction) {
   }
 }
 
+bool TKvxSimDevice::Hears(std::uint8_t Address) const {
+  return Address == FState.Address || Address == kUniversalAddress;
+}
+
 TKvxSimAnswer TKvxSimDevice::Answer(std::uint8_t Instruction, const std::string& Data,
                                     double Seconds, const TKvxSimFaults& Faults) {
   // The guard opens for exactly one request after EnableConfig.

@@ -24,6 +24,8 @@ class TKvxSimDevice {
 
   const TKvxSimState& State() const { return FState; }
   void SetState(TKvxSimState State) { FState = std::move(State); }
+  // Whether a request sent to Address is for this module: its own address or everyone's.
+  bool Hears(std::uint8_t Address) const;
 
   // Answers one request. Seconds is the module's running time, which moves the measured
   // values. Only the content faults of Faults are applied here.

@@ -70,8 +70,8 @@ void TKvxSimModule::Respond(const std::string& frame, Clock::time_point arrived,
   TTirmelFormat97 request;
   ParseFrame(frame, request);
   FRequests.push_back({request.Address, request.Instruction, request.Data});
+  if (!FDevice.Hears(request.Address)) return;
   const std::uint8_t address = FDevice.State().Address;
-  if (request.Address != address && request.Address != kUniversalAddress) return;
 
   const bool applies = !FFaults.OnlyInstruction || *FFaults.OnlyInstruction == request.Instruction;
   const TKvxSimFaults faults = applies ? FFaults : TKvxSimFaults{};

@@ -2,17 +2,13 @@
 
 #include <exception>
 
-#include "net/uTelnetComPort.h"
 #include "protocol/uTirmel97.h"
 #include "tests/net/ServerWire.h"
 
 namespace {
 
-constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kDo = '\xfd', kDont = '\xfe',
-               kCompress2 = 86;
+constexpr char kCompress2 = 86;
 constexpr auto kStep = std::chrono::milliseconds(20);
-
-const std::string kTakeComPort{kIac, kDo, static_cast<char>(kComPortOption)};
 
 // Takes what is complete of Wire: confirms each COM port command, adds the data bytes to Data
 // and skips the rest of Telnet. Wire keeps an incomplete tail.

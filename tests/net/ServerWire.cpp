@@ -1,11 +1,6 @@
 #include "tests/net/ServerWire.h"
 
-#include "net/uTelnetComPort.h"
 #include "support/uConversionUtils.h"
-
-namespace {
-constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kWill = '\xfb', kDont = '\xfe';
-}  // namespace
 
 std::vector<TClientUnit> TakeClientWire(std::string& Wire) {
   std::vector<TClientUnit> units;

@@ -7,6 +7,15 @@
 #include <string_view>
 #include <vector>
 
+#include "net/uTelnetComPort.h"
+
+// Telnet's command bytes, as a server puts them on the wire.
+inline constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kWill = '\xfb', kDo = '\xfd',
+                      kDont = '\xfe';
+// The client's offer of the COM port control option, and a willing server's taking it.
+inline const std::string kWillComPort{kIac, kWill, static_cast<char>(kComPortOption)};
+inline const std::string kTakeComPort{kIac, kDo, static_cast<char>(kComPortOption)};
+
 // One thing a client sent: a run of data bytes (unescaped), or one Telnet command as it was
 // sent (an option command, a subnegotiation from IAC SB to IAC SE, any other IAC command).
 struct TClientUnit {

@@ -13,10 +13,9 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "net/uTelnetComPort.h"
+#include "tests/net/ServerWire.h"
 
 namespace {
-
-constexpr std::uint8_t kIac = 255, kSb = 250, kSe = 240, kWill = 251, kDont = 254;
 
 // The data part of a Telnet stream, and what a link must not follow.
 struct TDecoded {
@@ -29,7 +28,7 @@ TDecoded Decode(std::string_view Stream) {
   enum { Data, Command, Option, SubOption, Sub, SubCommand } state = Data;
   TDecoded out;
   std::size_t length = 0;
-  const auto command = [&](std::uint8_t byte) {
+  const auto command = [&](char byte) {
     if (byte == kSb)
       state = SubOption;
     else if (byte >= kWill && byte <= kDont)
@@ -37,18 +36,17 @@ TDecoded Decode(std::string_view Stream) {
     else
       state = Data;
   };
-  for (char c : Stream) {
-    const auto byte = static_cast<std::uint8_t>(c);
+  for (const char byte : Stream) {
     switch (state) {
       case Data:
         if (byte == kIac)
           state = Command;
         else
-          out.Data += c;
+          out.Data += byte;
         break;
       case Command:
         if (byte == kIac) {
-          out.Data += c;
+          out.Data += byte;
           state = Data;
         } else {
           command(byte);
@@ -79,15 +77,6 @@ TDecoded Decode(std::string_view Stream) {
         }
         break;
     }
-  }
-  return out;
-}
-
-std::string Escaped(std::string_view Data) {
-  std::string out;
-  for (char c : Data) {
-    out += c;
-    if (static_cast<std::uint8_t>(c) == kIac) out += c;
   }
   return out;
 }
@@ -126,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     wire.clear();
     const std::string request = "\x01\xFF\x02" + std::string(bytes.substr(0, 3));
     port.SendData(request);
-    FuzzCheck(wire == Escaped(request), "data sent is not escaped exactly once");
+    FuzzCheck(wire == TelnetEscaped(request), "data sent is not escaped exactly once");
     port.SendCommand(cpcSetBaudRate, std::string("\x00\x00\x25\x80", 4));
     for (std::uint8_t command = 0; command < 16; ++command)
       FuzzCheck(port.ConfirmedValue(static_cast<TComPortCommand>(command)).size() <= 4096,

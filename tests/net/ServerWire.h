@@ -10,8 +10,8 @@
 #include "net/uTelnetComPort.h"
 
 // Telnet's command bytes, as a server puts them on the wire.
-inline constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kWill = '\xfb', kDo = '\xfd',
-                      kDont = '\xfe';
+inline constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kWill = '\xfb', kWont = '\xfc',
+                      kDo = '\xfd', kDont = '\xfe';
 // The client's offer of the COM port control option, and a willing server's taking it.
 inline const std::string kWillComPort{kIac, kWill, static_cast<char>(kComPortOption)};
 inline const std::string kTakeComPort{kIac, kDo, static_cast<char>(kComPortOption)};

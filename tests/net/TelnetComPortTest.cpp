@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "support/uConversionUtils.h"
+#include "tests/net/ServerWire.h"
 
 namespace {
 
-constexpr char kIac = '\xff', kSb = '\xfa', kSe = '\xf0', kWill = '\xfb', kWont = '\xfc',
-               kDo = '\xfd', kDont = '\xfe';
 constexpr char kBinary = 0, kEcho = 1, kSga = 3, kComPort = 44;
 
 std::string Bytes(std::initializer_list<char> List) {

@@ -80,7 +80,7 @@ class TfMain : public TLogSender {
   const std::string& ChannelGone() const { return FChannelGone; }
   // What the channel named about why it went or why it could not be used, when it did:
   // shown in place of the plain texts.
-  const std::string& ChannelProblem() const { return FChannelProblem; }
+  const TChannelProblem& ChannelProblem() const { return FChannelProblem; }
   // A port the last search could not open for want of permission, when it found no module.
   // Several are separated by ", ", each named with its node and group (RefusedPortText).
   const std::string& PermissionRefused() const { return FPermissionRefused; }
@@ -125,8 +125,8 @@ class TfMain : public TLogSender {
   // Adds the modules of the channel tests that hot-plug started and that have ended.
   void ArrivalsTested();
   void ReplayDeferredChanges();
-  void ShowChannelGone(const std::string& Port, const std::string& Problem = {});
-  void ShowChannelProblem(const std::string& Problem);
+  void ShowChannelGone(const std::string& Port, const TChannelProblem& Problem = {});
+  void ShowChannelProblem(const TChannelProblem& Problem);
   void ShowPermissionRefused(const std::string& Port);
   void ShowCollisions(const std::vector<std::string>& Ports);
   // Element Label shows the text of element Template with %s replaced by Port (hidden when
@@ -190,7 +190,7 @@ class TfMain : public TLogSender {
   bool FConnected = false;
   std::vector<TPageField> FFieldsNotTaken;
   std::string FChannelGone;
-  std::string FChannelProblem;
+  TChannelProblem FChannelProblem;
   std::string FPermissionRefused;
   std::vector<std::string> FCollisions;
   TSpeedMemory FSpeeds;

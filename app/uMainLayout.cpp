@@ -148,6 +148,9 @@ void SearchPage(TLayout& layout) {
       .Add("TLabel", "lCollisionText", &page, 20, 376, 650, 16,
            "%1: zřejmě odpovídá několik modulů najednou; prohledejte linku podle adres.")
       .Set("Visible", false);
+  for (const TProblemText& problem : kProblemTexts)
+    layout.Add("TLabel", problem.Label, &page, 20, 74, 650, 16, problem.Czech)
+        .Set("Visible", false);
   for (const char* name : kFoundSection) layout.Form.Component(name).Set("Visible", false);
 }
 

@@ -1,5 +1,6 @@
 // Testing a channel for a module, the search over every channel, and the found-modules list
 // as channels come and go.
+#include <algorithm>
 #include <chrono>
 
 #include "app/uMain.h"
@@ -74,7 +75,8 @@ void TfMain::ScanCIs() {
     }
     setup.ScanAddresses = *addresses;
   }
-  std::string refused, problem;
+  std::string refused;
+  TChannelProblem problem;
   std::vector<std::string> collisions;
   TViewElement& searching = Element("pSearching");
   ShowPage(searching);
@@ -230,21 +232,27 @@ void TfMain::ShowPortMessage(const char* Label, const char* Template, const std:
   message.Set("Caption", FillIn(Text(Template), {Cp1250ToUtf8(Port)}));
 }
 
-void TfMain::ShowChannelGone(const std::string& Port, const std::string& Problem) {
+void TfMain::ShowChannelGone(const std::string& Port, const TChannelProblem& Problem) {
   FChannelGone = Port;
   ShowPortMessage("lChannelGone", "lChannelGoneText", Port);
   if (!Port.empty()) DebugLog("Channel gone " + Port, this);
-  if (Problem.empty())
-    FChannelProblem.clear();
+  if (Problem.Empty())
+    FChannelProblem = {};
   else
     ShowChannelProblem(Problem);
 }
 
-void TfMain::ShowChannelProblem(const std::string& Problem) {
+void TfMain::ShowChannelProblem(const TChannelProblem& Problem) {
   FChannelProblem = Problem;
   TViewElement& message = Element("lChannelGone");
-  message.Set("Visible", !Problem.empty());
-  if (!Problem.empty()) message.Set("Caption", Cp1250ToUtf8(Problem));
+  message.Set("Visible", !Problem.Empty());
+  const auto text =
+      std::find_if(kProblemTexts.begin(), kProblemTexts.end(),
+                   [&](const TProblemText& Entry) { return Entry.Kind == Problem.Kind; });
+  if (text == kProblemTexts.end()) return;
+  std::vector<std::string> values;
+  for (const std::string& value : Problem.Values) values.push_back(Cp1250ToUtf8(value));
+  message.Set("Caption", FillIn(Text(text->Label), values));
 }
 
 void TfMain::ShowCollisions(const std::vector<std::string>& Ports) {

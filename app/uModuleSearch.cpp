@@ -175,7 +175,7 @@ TChannelTestResult TestChannelForModule(const TKVXChannel& Channel, TKVXrec& Rec
   TChannelRestore restore(Channel, KeepOpen);
 
   const bool opened = Channel->Open();
-  const std::string problem = opened ? std::string() : Channel->GetProblem();
+  const std::string problem = opened ? std::string() : ProblemText(Channel->GetProblem());
   Trace("Open CI " + description + (opened ? " OK" : " fail") + OpenFailureText(*Channel) +
             (problem.empty() ? std::string() : " (" + problem + ")"),
         2);
@@ -353,10 +353,10 @@ std::string TModuleSearch::Refused() const {
   return refused;
 }
 
-std::string TModuleSearch::Problem() const {
+TChannelProblem TModuleSearch::Problem() const {
   std::lock_guard lock(FLock);
   for (const TEntry& entry : FEntries)
-    if (!entry.Problem.empty()) return entry.Problem;
+    if (!entry.Problem.Empty()) return entry.Problem;
   return {};
 }
 
@@ -413,7 +413,7 @@ void TModuleSearch::Test(TEntry& Entry) {
     for (const auto& [text, point] : lines) DebugLog(text, FSender, 0, point);
   }
   const bool refused = Entry.Channel->GetOpenFailure() == TOpenFailure::Denied;
-  const std::string problem = found ? std::string() : Entry.Channel->GetProblem();
+  const TChannelProblem problem = found ? TChannelProblem{} : Entry.Channel->GetProblem();
   {
     std::lock_guard lock(FLock);
     Entry.State = TState::Done;

@@ -116,8 +116,8 @@ class TModuleSearch {
   // node's group ("COM5 (/dev/ttyUSB0, group dialout)"), in the channels' order; empty when none.
   std::string Refused() const;
   // What the first channel without a module reports of its fault (a name that cannot be
-  // resolved, a bad entry, a broken server); empty when none does.
-  std::string Problem() const;
+  // resolved, a bad entry, a broken server); none when none does.
+  TChannelProblem Problem() const;
   // The ports where several modules seemed to answer at once, in the order of the channels.
   std::vector<std::string> Collisions() const;
 
@@ -131,7 +131,7 @@ class TModuleSearch {
     std::vector<TFoundModule> Scanned;  // the modules of an address scan
     bool Refused = false;
     bool Unread = false;
-    std::string Problem;
+    TChannelProblem Problem;
     bool Collided = false;
   };
 

@@ -246,13 +246,13 @@ std::string TCommunicationInterface::GetDeviceNode() {
   return {};
 }
 
-std::string TCommunicationInterface::GetProblem() {
+TChannelProblem TCommunicationInterface::GetProblem() {
   std::lock_guard guard(FProblemLock);
   return FProblem;
 }
-bool TCommunicationInterface::SetProblem(const std::string& Text) {
+bool TCommunicationInterface::SetProblem(const TChannelProblem& Problem) {
   std::lock_guard guard(FProblemLock);
-  return std::exchange(FProblem, Text) != Text;
+  return std::exchange(FProblem, Problem) != Problem;
 }
 std::int32_t TCommunicationInterface::GetLinkDelay() {
   return 0;

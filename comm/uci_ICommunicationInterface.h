@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "comm/uChannelProblem.h"
 #include "comm/uEventer.h"
 #include "comm/uiNodedInterface.h"
 
@@ -114,9 +115,9 @@ class ICommunicationInterface : public ICommunicationInterfaceCore {
   virtual void Unlock() = 0;
   // Why the last Open failed (None after one that succeeded, or before any).
   virtual TOpenFailure GetOpenFailure() = 0;
-  // What the operator is told about the latest fault the channel found beyond a missing
-  // module, naming the port ("COM9: cannot resolve gw-hall3.plant.lan"); empty when none.
-  virtual std::string GetProblem() = 0;
+  // The latest fault the channel found beyond a missing module, which the operator is told
+  // ("COM9: cannot resolve gw-hall3.plant.lan"); none when there is none.
+  virtual TChannelProblem GetProblem() = 0;
   // The device node behind the channel, which the user needs access to (/dev/ttyUSB0,
   // /dev/bus/usb/001/004); empty where there is none (a device server) or it is not known.
   virtual std::string GetDeviceNode() = 0;
@@ -194,7 +195,7 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   void Lock() override;
   void Unlock() override;
   TOpenFailure GetOpenFailure() override { return FOpenFailure; }
-  std::string GetProblem() override;
+  TChannelProblem GetProblem() override;
   std::string GetDeviceNode() override;  // empty
 
   // Node binding plus the "connectionstring" attribute.
@@ -227,8 +228,8 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   // Query ends at once) and every other operation returns its fixed value without raising.
   void SetDeviceGone(bool Gone) { FDeviceGone = Gone; }
   void SetOpenFailure(TOpenFailure Failure) { FOpenFailure = Failure; }
-  // For channel kinds; true when Text differs from the problem kept so far.
-  bool SetProblem(const std::string& Text);
+  // For channel kinds; true when Problem differs from the one kept so far.
+  bool SetProblem(const TChannelProblem& Problem);
   TIntfPtr<ICommunicationInterface> SelfChannel() {
     return TIntfPtr<ICommunicationInterface>(this);
   }
@@ -263,7 +264,7 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
   std::atomic<bool> FDeviceGone{false};
   std::atomic<TOpenFailure> FOpenFailure{TOpenFailure::None};
   std::mutex FProblemLock;
-  std::string FProblem;
+  TChannelProblem FProblem;
 };
 
 // The program is ending (an interrupt or termination signal): every exchange ends at once

@@ -174,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   channel->Close(true);
 
   FuzzCheck(!channel->GetActive() && channel->InputCount() <= 0, "a closed channel is active");
-  const std::string problem = channel->GetProblem();
+  const std::string problem = ProblemText(channel->GetProblem());
   FuzzCheck(problem.empty() || problem.starts_with("COM9: "), "a problem does not name its port");
   if (answeredAll) {
     FuzzCheck(found, "a willing server's module is not found");

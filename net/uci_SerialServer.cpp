@@ -106,7 +106,7 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
   try {
     target = ParseSerialServerUrl(Url);
   } catch (const std::exception& error) {
-    Report(FPortLabel + ": " + error.what());
+    Report(TProblemKind::BadServerAddress, {error.what()});
     SetOpenFailure(TOpenFailure::Missing);
     return false;
   }
@@ -115,17 +115,17 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
   const TTcpResult connected = socket.Connect(target.Host, target.Port, kServerTimeLimit, error);
   if (connected == TTcpResult::Unresolved) {
     Log(Url + ": " + error);
-    Report(FPortLabel + ": cannot resolve " + target.Host);
+    Report(TProblemKind::Unresolved, {target.Host});
     SetOpenFailure(TOpenFailure::Missing);
     return false;
   }
   if (connected != TTcpResult::Done) {
     // Refused or unanswered: the server is gone, as a pulled cable is; which of them is said.
     Log(Url + ": " + error);
-    Report(FPortLabel + ": the device server " + ServerAddressText(target) +
-           (connected == TTcpResult::Refused    ? " refuses the connection"
-            : connected == TTcpResult::TimedOut ? " does not answer"
-                                                : " cannot be reached"));
+    Report(connected == TTcpResult::Refused    ? TProblemKind::Refused
+           : connected == TTcpResult::TimedOut ? TProblemKind::Unanswered
+                                               : TProblemKind::Unreachable,
+           {ServerAddressText(target)});
     SetDeviceGone(true);
     SetOpenFailure(TOpenFailure::Missing);
     return false;
@@ -193,18 +193,19 @@ std::int32_t TSerialServerInterface::LineSpeedFor(std::int32_t Value) {
   // Raw TCP keeps the speed as the channel's own setting; a closed channel for its next open.
   if (!FTelnet || DeviceGone()) return Value;
   if (FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Accepted) {
-    Report(FPortLabel + ": the device server does not set the line speed");
+    Report(TProblemKind::SpeedNotSet);
     return FBaudRate;
   }
   const auto line = static_cast<std::int32_t>(BigEndian(FTelnet->ConfirmedValue(cpcSetBaudRate)));
   if (!confirmed || line <= 0 || line == Value) return Value;
-  Report(Format("%s: the device server set %d bit/s when asked for %d", FPortLabel.c_str(),
-                static_cast<int>(line), static_cast<int>(Value)));
+  Report(TProblemKind::OtherSpeed, {std::to_string(line), std::to_string(Value)});
   return line;
 }
 
-void TSerialServerInterface::Report(const std::string& Problem) {
-  if (SetProblem(Problem)) DebugLog(Problem);
+void TSerialServerInterface::Report(TProblemKind Kind, std::vector<std::string> Values) {
+  Values.insert(Values.begin(), FPortLabel);
+  const TChannelProblem problem{Kind, std::move(Values)};
+  if (SetProblem(problem)) DebugLog(ProblemText(problem));
 }
 
 bool TSerialServerInterface::WaitForLink(std::unique_lock<std::mutex>& Lock,
@@ -226,8 +227,7 @@ void TSerialServerInterface::SendWire(std::string_view Bytes) {
 }
 
 void TSerialServerInterface::Refuse(const std::string& Violation) {
-  Report(FPortLabel + ": the device server breaks the Telnet protocol (" + Violation +
-         "); connection closed");
+  Report(TProblemKind::BrokenTelnet, {Violation});
   MarkGone(Violation);
   FSocket.Close();
 }

@@ -83,8 +83,8 @@ class TSerialServerInterface : public TKeptSettingsSerialInterface {
   // Asks the server for speed Value; the speed the line then really has.
   std::int32_t LineSpeedFor(std::int32_t Value);
   void KeepLineSpeed(std::int32_t Value);
-  // Keeps Problem for the operator; the trace gets it once.
-  void Report(const std::string& Problem);
+  // Keeps the problem for the operator, Values after the port's name; the trace gets it once.
+  void Report(TProblemKind Kind, std::vector<std::string> Values = {});
   // Ends a connection whose server breaks the Telnet protocol; FLinkLock held.
   void Refuse(const std::string& Violation);
   // Stores a line setting, sends its command and raises settings-changed.

@@ -41,13 +41,13 @@ std::string Format(const char* format, ...) {
   return result;
 }
 
-std::string FillIn(std::string_view Template, std::initializer_list<std::string> Values) {
+std::string FillIn(std::string_view Template, const std::vector<std::string>& Values) {
   std::string text;
   for (std::size_t i = 0; i < Template.size(); ++i) {
     const char next = i + 1 < Template.size() ? Template[i + 1] : '\0';
     const std::size_t index = static_cast<std::size_t>(next - '1');
     if (Template[i] == '%' && next >= '1' && next <= '9' && index < Values.size()) {
-      text += *(Values.begin() + index);
+      text += Values[index];
       ++i;
     } else {
       text += Template[i];

@@ -1,8 +1,8 @@
 #pragma once
 // Small text helpers shared by the protocol, the log and the command-line switches.
-#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Removes leading and trailing characters whose codes are 0x20 or lower.
 std::string Trim(std::string_view text);
@@ -16,4 +16,4 @@ std::string PadRight(std::string_view text, std::size_t width);
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Template with "%1" .. "%9" replaced by the values given (a language file's text with its
 // blanks to fill); other "%" stay as they are.
-std::string FillIn(std::string_view Template, std::initializer_list<std::string> Values);
+std::string FillIn(std::string_view Template, const std::vector<std::string>& Values);

@@ -255,9 +255,9 @@ TEST(SearchTest, ADeviceServerThatKeepsItsLineSpeedIsTriedOnceAndSaysSo) {
   };
   const TCase cases[] = {
       {"refused COM port option", hostile::RefusedComPort,
-       "COM9: the device server does not set the line speed"},
+       "COM9: sériový server nenastavuje rychlost linky"},
       {"another speed confirmed", hostile::WrongSpeed,
-       "COM9: the device server set 19200 bit/s when asked for 115200"},
+       "COM9: sériový server nastavil 19200 Bd místo požadovaných 115200 Bd"},
   };
   for (const TCase& test : cases) {
     SCOPED_TRACE(test.Name);

@@ -6,6 +6,7 @@
 #include "app/uViewElement.h"
 #include "lang/uForms.h"
 #include "lang/uLanguage.h"
+#include "support/uStringUtils.h"
 #include "tests/lang/LangTestFiles.h"
 #include "tests/lang/LanguageTexts.h"
 
@@ -117,6 +118,20 @@ TEST_F(WindowTexts, GenWritesTheFilledInTextsAndATranslationReachesThem) {
   EXPECT_EQ(form.Component("txChannelHeading").GetText("Caption"), "Channel %1");
   EXPECT_EQ(form.Component("txTrendRecord").GetText("Caption"), "Record");
   EXPECT_EQ(form.Component("sTrend").GetText("Hint"), "Measured values over time");
+}
+
+TEST_F(WindowTexts, EachFaultAChannelNamesReadsInEnglishAsKvxctlAndTheTraceSayIt) {
+  ASSERT_TRUE(language.Load(kEnglish));
+  const std::vector<std::string> values = {"COM9", "gw-hall3:4001", "115200"};
+  std::set<TProblemKind> kinds;
+  for (const TProblemText& text : kProblemTexts) {
+    kinds.insert(text.Kind);
+    EXPECT_EQ(FillIn(form.Component(text.Label).GetText("Caption"), values),
+              ProblemText({text.Kind, values}))
+        << text.Label;
+  }
+  // A kind without its label would show the operator nothing.
+  EXPECT_EQ(kinds.size(), static_cast<std::size_t>(TProblemKind::BrokenTelnet));
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ TEST(HostileServer, TheOperatorIsToldWhatTheServerDoesWrongNamingThePort) {
     channel->SetBaudRate(115200);  // the search's second speed
     std::string reply;
     channel->Query("*a", 100, reply);
-    EXPECT_EQ(channel->GetProblem(), test.Problem);
+    EXPECT_EQ(ProblemText(channel->GetProblem()), test.Problem);
     EXPECT_EQ(channel->GetActive(), test.StaysConnected);
     if (test.StaysConnected) {
       EXPECT_EQ(channel->GetBaudRate(), test.LineSpeed);

@@ -45,7 +45,7 @@ TEST(SilentNameServer, AnEntryWhoseNameCannotBeResolvedSaysSoNamingPortAndHost) 
     TPortEntry entry(std::string(scheme) + "://gw-hall3.plant.lan:4001");
     auto channel = Create<TSerialServerInterface>("comport=9");
     EXPECT_FALSE(channel->Open());
-    EXPECT_EQ(channel->GetProblem(), "COM9: cannot resolve gw-hall3.plant.lan");
+    EXPECT_EQ(ProblemText(channel->GetProblem()), "COM9: cannot resolve gw-hall3.plant.lan");
     EXPECT_FALSE(IsDeviceGone(*channel));  // not "was disconnected"
   }
 }
@@ -60,7 +60,7 @@ TEST(SilentNameServer, AHostWhoseFirstAddressIsDeadIsReachedAtItsNextOne) {
 
   TPortEntry entry("tcp://gw-dual.plant.lan:" + std::to_string(live.Port()));
   auto channel = Create<TSerialServerInterface>("comport=9");
-  EXPECT_TRUE(channel->Open()) << channel->GetProblem();
+  EXPECT_TRUE(channel->Open()) << ProblemText(channel->GetProblem());
   ASSERT_TRUE(live.Accept());
   channel->Write("*a");
   EXPECT_EQ(live.Receive(2), "*a");

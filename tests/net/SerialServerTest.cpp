@@ -122,7 +122,8 @@ TEST(SerialServer, AServerThatRefusesOrIsSilentIsNamedAndCountsAsTheDeviceGone) 
     const auto start = Clock::now();
     EXPECT_FALSE(channel->Open());
     EXPECT_LT(Clock::now() - start, kServerTimeLimit + milliseconds(1500));
-    EXPECT_EQ(channel->GetProblem(), "COM9: the device server " + server + " " + test.Problem);
+    EXPECT_EQ(ProblemText(channel->GetProblem()),
+              "COM9: the device server " + server + " " + test.Problem);
     EXPECT_FALSE(channel->GetActive());
     EXPECT_EQ(channel->InputCount(), -1);
     std::string reply;

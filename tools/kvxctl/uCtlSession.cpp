@@ -72,8 +72,8 @@ void TCtlSession::Connect(const std::string& Operand) {
 void TCtlSession::CheckConnected() {
   FServices.ProcessMessages();
   if (!FForm->ChannelGone().empty()) {
-    if (!FForm->ChannelProblem().empty())
-      throw TCtlError(ceCommunication, Cp1250ToUtf8(FForm->ChannelProblem()));
+    if (!FForm->ChannelProblem().Empty())
+      throw TCtlError(ceCommunication, Cp1250ToUtf8(ProblemText(FForm->ChannelProblem())));
     RaiseGone(Cp1250ToUtf8(FForm->ChannelGone()));
   }
   const TKVXChannel& channel = FForm->CurrentChannel();
@@ -84,8 +84,8 @@ void TCtlSession::CheckConnected() {
 }
 
 void TCtlSession::RaiseProblem(ICommunicationInterface& Channel) const {
-  if (const std::string problem = Channel.GetProblem(); !problem.empty())
-    throw TCtlError(ceCommunication, Cp1250ToUtf8(problem));
+  if (const TChannelProblem problem = Channel.GetProblem(); !problem.Empty())
+    throw TCtlError(ceCommunication, Cp1250ToUtf8(ProblemText(problem)));
 }
 
 void TCtlSession::RaiseGone(const std::string& Port) const {

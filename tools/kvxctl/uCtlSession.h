@@ -45,8 +45,8 @@ class TCtlSession {
   std::string SaveAndVerify();
   bool ErrorPageShown() const;
   [[noreturn]] void RaiseGone(const std::string& Port) const;
-  // Raises the fault the channel named, if it named one.
-  void RaiseProblem(ICommunicationInterface& Channel) const;
+  // Raises the fault a channel named, if it named one.
+  void RaiseProblem(const TChannelProblem& Problem) const;
 
   const TCtlOptions& FOptions;
   TFTDIManager FManager;

@@ -55,6 +55,7 @@ std::atomic<TTraceHook>& TraceHook() {
 
 // Lock-free, so that a signal handler may set it.
 std::atomic<bool> gExchangesStopped{false};
+thread_local const std::atomic<bool>* gThreadStop = nullptr;
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 std::chrono::milliseconds WholeMilliseconds(double ms) {
@@ -343,7 +344,15 @@ void StopExchanges() {
 }
 
 bool ExchangesStopped() {
-  return gExchangesStopped;
+  return gExchangesStopped || (gThreadStop && gThreadStop->load());
+}
+
+TThreadStopScope::TThreadStopScope(const std::atomic<bool>& Stop) : FPrevious(gThreadStop) {
+  gThreadStop = &Stop;
+}
+
+TThreadStopScope::~TThreadStopScope() {
+  gThreadStop = FPrevious;
 }
 
 bool IsDeviceGone(ICommunicationInterface& Channel) {

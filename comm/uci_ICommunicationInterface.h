@@ -270,7 +270,22 @@ class TCommunicationInterface : public TNodedInterface, public ICommunicationInt
 // The program is ending (an interrupt or termination signal): every exchange ends at once
 // with what it has, and none starts waiting for a reply. Safe to call from a signal handler.
 void StopExchanges();
+// True once the program is asked to end, and on a thread inside a TThreadStopScope once its
+// flag is set: every wait of an exchange or of opening a channel ends on either.
 bool ExchangesStopped();
+
+// While it lives, the calling thread's exchanges and channel opens (name lookups, connects,
+// negotiations) end as soon as Stop is set, as they do when the program is asked to end.
+class TThreadStopScope {
+ public:
+  explicit TThreadStopScope(const std::atomic<bool>& Stop);
+  ~TThreadStopScope();
+  TThreadStopScope(const TThreadStopScope&) = delete;
+  TThreadStopScope& operator=(const TThreadStopScope&) = delete;
+
+ private:
+  const std::atomic<bool>* FPrevious;
+};
 
 // Whether Channel was closed because its device went away: closed, and InputCount -1.
 bool IsDeviceGone(ICommunicationInterface& Channel);

@@ -85,46 +85,15 @@ void RunLookup(const std::shared_ptr<TLookup>& Lookup) {
   Lookup->Ended.notify_all();
 }
 
-// The lookup threads: each is joined once its lookup has ended, the rest when the program
-// ends.
-class TLookupThreads {
- public:
-  TLookupThreads() = default;
-  TLookupThreads(const TLookupThreads&) = delete;
-  TLookupThreads& operator=(const TLookupThreads&) = delete;
-  ~TLookupThreads() {
-    for (auto& [lookup, thread] : FThreads) thread.join();
-  }
-
-  std::shared_ptr<TLookup> Start(const std::string& Host, const std::string& Port) {
-    auto lookup = std::make_shared<TLookup>();
-    lookup->Host = Host;
-    lookup->Port = Port;
-    std::lock_guard guard(FLock);
-    JoinEnded();
-    FThreads.emplace_back(lookup, std::thread(RunLookup, lookup));
-    return lookup;
-  }
-
- private:
-  void JoinEnded() {
-    std::erase_if(FThreads, [](auto& Entry) {
-      {
-        std::lock_guard guard(Entry.first->Lock);
-        if (!Entry.first->Finished) return false;
-      }
-      Entry.second.join();
-      return true;
-    });
-  }
-
-  std::mutex FLock;
-  std::vector<std::pair<std::shared_ptr<TLookup>, std::thread>> FThreads;
-};
-
-TLookupThreads& LookupThreads() {
-  static TLookupThreads threads;
-  return threads;
+// A lookup runs on a thread of its own that nobody waits for: the caller stops waiting at its
+// time limit or when asked to stop, and a program that ends leaves a lookup still running to
+// the kernel (its state is shared with the thread, which frees it when done).
+std::shared_ptr<TLookup> StartLookup(const std::string& Host, const std::string& Port) {
+  auto lookup = std::make_shared<TLookup>();
+  lookup->Host = Host;
+  lookup->Port = Port;
+  std::thread(RunLookup, lookup).detach();
+  return lookup;
 }
 
 // The addresses of Host:Port for a TCP connection, in the order the system prefers them,
@@ -134,7 +103,7 @@ TResolveResult ResolveHost(const std::string& Host, const std::string& Port,
                            std::chrono::milliseconds Limit, std::vector<TSocketAddress>& Addresses,
                            std::string& Error) {
   Addresses.clear();
-  const std::shared_ptr<TLookup> lookup = LookupThreads().Start(Host, Port);
+  const std::shared_ptr<TLookup> lookup = StartLookup(Host, Port);
   std::unique_lock guard(lookup->Lock);
   // In slices: a program asked to end stops waiting at once.
   const auto deadline = Clock::now() + Limit;

@@ -45,7 +45,20 @@ TTelnetComPort::TTelnetComPort(TWire Wire, TLog Log)
       FLog(std::move(Log)),
       FTelnet(telnet_init(kNoOptions, &Event, TELNET_FLAG_PROXY, this)) {}
 
-TTelnetComPort::~TTelnetComPort() = default;
+TTelnetComPort::~TTelnetComPort() {
+  // A server that kept doing the same (toggling an option without end) is traced once, counted.
+  for (const auto& [text, more] : FRepeats)
+    if (more > 0) FLog(text + " (" + std::to_string(more) + " times more)");
+}
+
+void TTelnetComPort::Note(const std::string& Text) {
+  const auto [entry, first] = FRepeats.try_emplace(Text, 0u);
+  if (first) {
+    FLog(Text);
+    return;
+  }
+  ++entry->second;
+}
 
 void TTelnetComPort::Start() {
   const TFlush flush(*this);
@@ -79,7 +92,7 @@ void TTelnetComPort::Negotiation(std::uint8_t Verb, std::uint8_t Option) {
       FUs[Option] = sNo;
       if (Option == kComPortOption && FComPort != TOptionState::Refused) {
         FComPort = TOptionState::Refused;
-        FLog("the server refuses the COM port control option: its line stays as it is");
+        Note("the server refuses the COM port control option: its line stays as it is");
       }
       break;
     case TELNET_WILL:
@@ -93,7 +106,7 @@ void TTelnetComPort::Negotiation(std::uint8_t Verb, std::uint8_t Option) {
     case TELNET_WONT:
       if (FHim[Option] == sYes) telnet_negotiate(FTelnet.get(), TELNET_DONT, Option);
       FHim[Option] = sNo;
-      if (Option == TELNET_TELOPT_BINARY) FLog("the server refuses binary transmission");
+      if (Option == TELNET_TELOPT_BINARY) Note("the server refuses binary transmission");
       break;
     default:
       break;
@@ -213,7 +226,7 @@ void TTelnetComPort::Event(telnet_t*, telnet_event_t* Event, void* Self) {
       break;
     case TELNET_EV_WARNING:
     case TELNET_EV_ERROR:
-      self.FLog(std::string("Telnet: ") + Event->error.msg);
+      self.Note(std::string("Telnet: ") + Event->error.msg);
       break;
     default:
       break;

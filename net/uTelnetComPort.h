@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -86,6 +87,9 @@ class TTelnetComPort {
   void Ask(std::array<TSide, 256>& Side, std::uint8_t Verb, std::uint8_t Option);
   void Negotiation(std::uint8_t Verb, std::uint8_t Option);
   void Subnegotiation(std::string_view Payload);
+  // Logs Text the first time; later times are counted and logged once, with their count, when
+  // the connection ends.
+  void Note(const std::string& Text);
 
   struct TFlush {
     explicit TFlush(TTelnetComPort& Port) : FPort(Port) {}
@@ -109,4 +113,5 @@ class TTelnetComPort {
   TScan FScan = TScan::Data;
   std::size_t FSubLength = 0;
   std::string FViolation;
+  std::map<std::string, std::uint32_t> FRepeats;  // each text noted: how often after the first
 };

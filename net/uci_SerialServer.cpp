@@ -130,6 +130,8 @@ bool TSerialServerInterface::Connect(const std::string& Url) {
     SetOpenFailure(TOpenFailure::Missing);
     return false;
   }
+  FServerText = ServerAddressText(target);
+  FHeard = false;
   auto reader = std::make_shared<TReader>();
   reader->Wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (reader->Wake < 0) {
@@ -162,8 +164,12 @@ void TSerialServerInterface::Negotiate() {
   std::unique_lock lock(FLinkLock);
   if (FTelnet && !WaitForLink(lock, Clock::now() + kServerTimeLimit, [this] {
         return DeviceGone() || FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Asked;
-      }))
+      })) {
     Log("the server does not answer the COM port control option: its line stays as it is");
+    // Not a byte in all that time: the server does not answer at all, whatever its line does.
+    if (!FHeard && !DeviceGone() && !ExchangesStopped())
+      Report(TProblemKind::Unanswered, {FServerText});
+  }
   // Measured by the system on the connection's own segments, so a server that is slow to
   // negotiate does not stretch every later exchange; a link slower still is one too slow.
   FLinkDelay = WholeMs(std::min<Clock::duration>(FSocket.RoundTrip(), kLinkDelayLimit));
@@ -193,7 +199,11 @@ std::int32_t TSerialServerInterface::LineSpeedFor(std::int32_t Value) {
   // Raw TCP keeps the speed as the channel's own setting; a closed channel for its next open.
   if (!FTelnet || DeviceGone()) return Value;
   if (FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Accepted) {
-    Report(TProblemKind::SpeedNotSet);
+    // A server that never said a word is named so, not blamed on the line's speed.
+    if (FHeard || FTelnet->ComPortOption() != TTelnetComPort::TOptionState::Asked)
+      Report(TProblemKind::SpeedNotSet);
+    else
+      Report(TProblemKind::Unanswered, {FServerText});
     return FBaudRate;
   }
   const auto line = static_cast<std::int32_t>(BigEndian(FTelnet->ConfirmedValue(cpcSetBaudRate)));
@@ -258,6 +268,7 @@ void TSerialServerInterface::ReadLoop(TReader& Reader) {
         return;
       }
       const std::size_t before = FInput.size();
+      if (!bytes.empty()) FHeard = true;
       if (FTelnet)
         FTelnet->Receive(bytes, FInput);
       else

@@ -122,6 +122,8 @@ class TSerialServerInterface : public TKeptSettingsSerialInterface {
   std::atomic<std::int32_t> FOutBufSize{10000000};
 
   std::atomic<bool> FOpen{false};
+  std::string FServerText;          // host:port of the server connected to, for its problems
+  std::atomic<bool> FHeard{false};  // the server has sent anything on this connection
   std::atomic<bool> FClosedReported{false};
   std::atomic<std::int32_t> FLinkDelay{0};
   std::mutex FLinkLock;  // the socket's sending side, the Telnet state and the input bytes

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "protocol/uTirmel97.h"
@@ -22,10 +23,8 @@ constexpr std::size_t kUnknownItemRoom = 64;
 
 std::mutex gPauseLock;
 TKVXPauseFunction gPause;
-thread_local const std::atomic<bool>* gStop = nullptr;
-
 bool Stopped() {
-  return gStop && gStop->load();
+  return ExchangesStopped();
 }
 
 // Empty unless a pause function is installed.
@@ -82,22 +81,12 @@ std::size_t LongestReplySize() {
   return LongestStreamSize() + kUnknownItemRoom + kFrameOverhead;
 }
 
-TKVXStopScope::TKVXStopScope(const std::atomic<bool>& Stop) : FPrevious(gStop) {
-  gStop = &Stop;
-}
-
-TKVXStopScope::~TKVXStopScope() {
-  gStop = FPrevious;
-}
-
 namespace {
 
-bool Exchange(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
-              std::uint8_t Address, std::int32_t Timeout, std::string& Reply, bool* Garbled) {
-  Reply.clear();
-  if (Garbled) *Garbled = false;
-  if (Stopped()) return false;
-  KVXPause(kTransactPause);
+// The exchange after its pause. Received, when given, gets the bytes as they came.
+bool ExchangeNow(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
+                 std::uint8_t Address, std::int32_t Timeout, std::string& Reply, bool* Garbled,
+                 std::string* Received = nullptr) {
   if (!Channel || !Channel->GetActive() || Stopped()) return false;
   const std::string request = BuildFrame(Address, kRequestSignature, Instruction, Data);
   std::string received;
@@ -111,6 +100,7 @@ bool Exchange(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
                    : static_cast<std::uint16_t>(ValidateFrame(bytes));
       },
       LongestReplySize());
+  if (Received) *Received = received;
   const std::int16_t invalid = ValidateFrame(received);
   if (Garbled) *Garbled = invalid != 0 && received.starts_with("*a") && received.size() >= 4;
   if (invalid != 0) return false;
@@ -119,6 +109,37 @@ bool Exchange(const TKVXChannel& Channel, std::uint8_t Instruction, const std::s
   if (Address != kUniversalAddress && frame.Address != Address) return false;
   Reply = std::move(frame.Data);
   return true;
+}
+
+bool Exchange(const TKVXChannel& Channel, std::uint8_t Instruction, const std::string& Data,
+              std::uint8_t Address, std::int32_t Timeout, std::string& Reply, bool* Garbled) {
+  Reply.clear();
+  if (Garbled) *Garbled = false;
+  if (Stopped()) return false;
+  KVXPause(kTransactPause);
+  return ExchangeNow(Channel, Instruction, Data, Address, Timeout, Reply, Garbled);
+}
+
+bool IsModuleType(const std::string& Reply) {
+  return Reply.find("KVX") != std::string::npos ||
+         UpperCase(Reply).find("NOVRA") != std::string::npos;
+}
+
+// The address of a whole frame that Bytes hold (from a frame's start on), if they hold one.
+std::optional<std::uint8_t> FrameAddress(const std::string& Bytes) {
+  for (std::size_t start = Bytes.find("*a"); start != std::string::npos;
+       start = Bytes.find("*a", start + 1)) {
+    const std::string candidate = Bytes.substr(start);
+    try {
+      if (ValidateFrame(candidate) != 0) continue;
+      TTirmelFormat97 frame;
+      ParseFrame(candidate, frame);
+      return frame.Address;
+    } catch (const std::exception&) {
+      continue;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -132,8 +153,32 @@ bool CheckDevice(const TKVXChannel& Channel, std::uint8_t Address, std::int32_t 
                  bool* Garbled) {
   std::string reply;
   if (!Exchange(Channel, kiReadType, {}, Address, Timeout, reply, Garbled)) return false;
-  return reply.find("KVX") != std::string::npos ||
-         UpperCase(reply).find("NOVRA") != std::string::npos;
+  return IsModuleType(reply);
+}
+
+TScanCheck ScanCheckDevice(const TKVXChannel& Channel, std::uint8_t Address,
+                           std::int32_t Timeout) {
+  TScanCheck check;
+  if (Stopped()) return check;
+  KVXPause(kTransactPause);
+  if (!Channel || !Channel->GetActive() || Stopped()) return check;
+  // What came since the last exchange ended, which the request's purge would throw away.
+  std::string early;
+  if (Channel->InputCount() > 0) Channel->Read(early);
+  std::string reply, received;
+  const bool valid =
+      ExchangeNow(Channel, kiReadType, {}, Address, Timeout, reply, nullptr, &received);
+  check.Answered = valid && IsModuleType(reply);
+  if (!early.empty()) {
+    check.Late = true;
+    check.LateFrom = FrameAddress(early);
+  }
+  if (!valid && !received.empty()) {
+    // Not this address's answer: another module's late one, or the rest of it.
+    check.Late = true;
+    if (const auto from = FrameAddress(received); from && *from != Address) check.LateFrom = from;
+  }
+  return check;
 }
 
 bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact, std::uint8_t Address) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "comm/uMethod.h"
@@ -38,16 +39,14 @@ void KVXSleep(int Milliseconds);
 std::size_t LongestReplySize();
 
 // While it lives, the calling thread's exchanges end as soon as Stop is set: a running one at
-// its next poll, later ones at once, all as if the module had not answered.
+// its next poll, later ones at once, all as if the module had not answered; so do its pauses
+// and the opening of a channel (a device server's name lookup, connect and negotiation).
 class TKVXStopScope {
  public:
-  explicit TKVXStopScope(const std::atomic<bool>& Stop);
-  ~TKVXStopScope();
-  TKVXStopScope(const TKVXStopScope&) = delete;
-  TKVXStopScope& operator=(const TKVXStopScope&) = delete;
+  explicit TKVXStopScope(const std::atomic<bool>& Stop) : FScope(Stop) {}
 
  private:
-  const std::atomic<bool>* FPrevious;
+  TThreadStopScope FScope;
 };
 
 // One exchange. False when the channel is missing or closed or no valid frame came back, or
@@ -65,6 +64,17 @@ using TKVXTransact = TMethod<bool(std::uint8_t Instruction, const std::string& D
 // several modules on one line answer at once).
 bool CheckDevice(const TKVXChannel& Channel, std::uint8_t Address = kUniversalAddress,
                  std::int32_t Timeout = kCheckTimeout, bool* Garbled = nullptr);
+// The check of one address of an address scan, which asks many addresses in a row with a short
+// first-reply limit: a module that starts answering after that limit has its reply arrive
+// during the pause before the next address is asked, or during that request. What came then
+// is not taken as the next address's answer (a frame carries its sender's address), but Late
+// tells of it, with the address of its frame when a whole one came (LateFrom).
+struct TScanCheck {
+  bool Answered = false;
+  bool Late = false;
+  std::optional<std::uint8_t> LateFrom;
+};
+TScanCheck ScanCheckDevice(const TKVXChannel& Channel, std::uint8_t Address, std::int32_t Timeout);
 // Reads everything from the module at Address into Rec; raises "Device not responding ..."
 // naming the failed step. False, with Rec untouched, when Transact is empty.
 bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact,

@@ -109,20 +109,65 @@ std::string AfPortsFilePath() {
   return ProgramSubdir(XdgConfigHome()) + "/ports";
 }
 
-std::string AfComPortPath(std::int32_t Port) {
+namespace {
+
+// The entries of the ports file, read once for as long as the file stays as it was (its
+// node, size and time of change): a command asks for every port's path, and the file may be
+// long.
+struct TPortsFileCache {
+  std::mutex Lock;
+  bool Valid = false;
+  std::string Path;
+  std::uintmax_t Node = 0, Size = 0;
+  std::int64_t Changed = 0, ChangedNs = 0;
+  std::map<std::int32_t, std::string> Map;
+};
+
+TPortsFileCache& PortsFileCache() {
+  static TPortsFileCache cache;
+  return cache;
+}
+
+std::map<std::int32_t, std::string> PortsFileEntries(const std::string& FilePath) {
+  struct stat status {};
+  const bool exists = ::stat(FilePath.c_str(), &status) == 0;
+  TPortsFileCache& cache = PortsFileCache();
+  std::lock_guard lock(cache.Lock);
+  const auto node = exists ? static_cast<std::uintmax_t>(status.st_ino) : 0;
+  const auto size = exists ? static_cast<std::uintmax_t>(status.st_size) : 0;
+  const std::int64_t changed = exists ? status.st_mtim.tv_sec : 0;
+  const std::int64_t changedNs = exists ? status.st_mtim.tv_nsec : 0;
+  if (cache.Valid && cache.Path == FilePath && cache.Node == node && cache.Size == size &&
+      cache.Changed == changed && cache.ChangedNs == changedNs)
+    return cache.Map;
   std::map<std::int32_t, std::string> map;
-  const std::string filePath = AfPortsFilePath();
   // A FIFO would block the open, a device such as /dev/zero never end: only a file is read.
   std::error_code statusError;
-  const auto type = std::filesystem::status(filePath, statusError).type();
-  if (type != std::filesystem::file_type::regular &&
-      type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none)
-    WarnOnce(filePath, "not a regular file; ignored");
-  else if (std::ifstream file{filePath}) {
+  const auto type = std::filesystem::status(FilePath, statusError).type();
+  const bool regular = type == std::filesystem::file_type::regular;
+  if (!regular && type != std::filesystem::file_type::not_found &&
+      type != std::filesystem::file_type::none)
+    WarnOnce(FilePath, "not a regular file; ignored");
+  else if (std::ifstream file{FilePath}) {
     const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     if (const std::string errors = AfParsePortsFile(text, map); !errors.empty())
-      WarnOnce(filePath, errors);
+      WarnOnce(FilePath, errors);
   }
+  // Only a regular file's state tells whether it changed.
+  cache.Valid = regular || !exists;
+  cache.Path = FilePath;
+  cache.Node = node;
+  cache.Size = size;
+  cache.Changed = changed;
+  cache.ChangedNs = changedNs;
+  cache.Map = map;
+  return map;
+}
+
+}  // namespace
+
+std::string AfComPortPath(std::int32_t Port) {
+  std::map<std::int32_t, std::string> map = PortsFileEntries(AfPortsFilePath());
   if (const char* env = std::getenv("KVX_COMPORTS")) {
     const std::string error = AfParseComPortMap(env, map);
     if (!error.empty()) WarnOnce("KVX_COMPORTS", error);

@@ -34,6 +34,7 @@ TfMain::TfMain(TFTDIManager& Manager, IMainServices& Services, std::vector<std::
     }
   }
   ReadCommandLine(Args);
+  FSpeeds.LoadFile();
   FManager.OnChannelArrived = Bind<&TfMain::ChannelArrived>(this);
   FManager.OnChannelRemoved = Bind<&TfMain::ChannelRemoved>(this);
   std::vector<std::string> addresses;
@@ -107,6 +108,10 @@ void TfMain::FormShow() {
 }
 
 void TfMain::FormClose() {
+  // A search under way ends now, letting go of its ports; so do the hot-plug tests.
+  FClosing = true;
+  CancelSearch();
+  for (const auto& arrival : FArrivals) arrival->Cancel();
   Connect(nullptr);
 }
 
@@ -129,6 +134,7 @@ bool TfMain::Connect(const TKVXChannel& Channel, std::uint8_t Address) {
   TBusyCursor busy(FServices);
   if (Channel) {
     FConnected = TestChannel(Channel, FRead, true);
+    FSpeeds.SaveFile();
     if (FConnected) {
       Channel->Open();
       Refresh(false);
@@ -227,8 +233,9 @@ void TfMain::Disconnect() {
 
 void TfMain::Retry() {
   if (!FConnected) {
+    // The row's own module: on a shared line the universal address would reach another.
     const TKVXChannel channel = FCurrent;
-    Connect(channel);
+    Connect(channel, FAddress);
     return;
   }
   if (!Refresh(true)) return;

@@ -46,8 +46,8 @@ class TfMain : public TLogSender {
   // First show: to the search page, first language item selected unless the language
   // remembered from the last run is.
   void FormShow();
-  // The window closes: the module is let go (polling stops, the trend and its recording end,
-  // the port is closed).
+  // The window closes: a search under way is cancelled, and the module is let go (polling
+  // stops, the trend and its recording end, the port is closed).
   void FormClose();
 
   void ShowPage(TViewElement& Page);
@@ -86,6 +86,18 @@ class TfMain : public TLogSender {
   const std::string& PermissionRefused() const { return FPermissionRefused; }
   // The ports where the last search found several modules answering at once.
   const std::vector<std::string>& Collisions() const { return FCollisions; }
+  // What each channel of the last search without a module named of its fault, in the
+  // channels' order (shown when the search found nothing).
+  const std::vector<TChannelProblem>& SearchProblems() const { return FSearchProblems; }
+  // How the last search ended: the channels searched, those whose test ended before any
+  // cancel, and whether it was cancelled.
+  struct TSearchSummary {
+    std::size_t Channels = 0;
+    std::size_t Finished = 0;
+    double Done = 0;  // the share done, 0 to 1
+    bool Cancelled = false;
+  };
+  const TSearchSummary& LastSearch() const { return FLastSearch; }
 
   void FillCommunicationPage();
   bool ShowChannelPage(int Channel);
@@ -109,6 +121,8 @@ class TfMain : public TLogSender {
   const std::vector<TPageField>& FieldsNotTaken() const { return FFieldsNotTaken; }
   // Whether a module answered the last connection test's check (its download may still fail).
   bool LastTestAnswered() const { return FLastTestAnswered; }
+  // Whether the last connection test's check heard several modules answering at once.
+  bool LastTestCollided() const { return FLastTestCollided; }
   // The speed each port's module answered at, tried first there next time.
   TSpeedMemory& Speeds() { return FSpeeds; }
   // The connected module's readings since connecting, one per measurement tick.
@@ -121,6 +135,14 @@ class TfMain : public TLogSender {
   void OnChange(std::string_view Name, void (TfMain::*Handler)(TViewElement&));
   TChannelTestSetup TestSetup();
   void ShowSearchProgress(const TModuleSearch& Search);
+  // Lists the modules the running search has read so far, in the channels' order.
+  void ShowFoundSoFar(const TModuleSearch& Search);
+  // The line below the list: nothing found, or how far a cancelled search came; empty hides it.
+  void ShowSearchResult(const std::string& Text);
+  // The modules found, as rows in the order of the manager's channels: a row whose channel's
+  // port already has a row at the same address replaces it.
+  void PlaceFoundModule(const TFoundModule& Found);
+  void ShowChannelProblems(const std::vector<TChannelProblem>& Problems);
   void CancelSearch();
   // Adds the modules of the channel tests that hot-plug started and that have ended.
   void ArrivalsTested();
@@ -186,6 +208,7 @@ class TfMain : public TLogSender {
   TTrend FTrend;
   int FTextListener = 0;
   bool FLastTestAnswered = false;
+  bool FLastTestCollided = false;
   // The last connect found the module: "Opakovat" reads it again rather than connecting anew.
   bool FConnected = false;
   std::vector<TPageField> FFieldsNotTaken;
@@ -193,6 +216,9 @@ class TfMain : public TLogSender {
   TChannelProblem FChannelProblem;
   std::string FPermissionRefused;
   std::vector<std::string> FCollisions;
+  std::vector<TChannelProblem> FSearchProblems;
+  TSearchSummary FLastSearch;
+  bool FClosing = false;  // the window is closing: no search starts
   TSpeedMemory FSpeeds;
   // The search running (its loop on the stack), and the device changes that wait for its end:
   // true for an arrival.

@@ -151,6 +151,16 @@ void SearchPage(TLayout& layout) {
   for (const TProblemText& problem : kProblemTexts)
     layout.Add("TLabel", problem.Label, &page, 20, 74, 650, 16, problem.Czech)
         .Set("Visible", false);
+  // After a search: that it found nothing, or how far a cancelled one came.
+  layout.Add("TLabel", "lSearchResult", &page, 20, 396, 650, 16).Set("Visible", false);
+  layout
+      .Add("TLabel", "lNothingFoundText", &page, 20, 396, 650, 16,
+           "Na %1 rozhraních nebyl nalezen žádný modul KVX.")
+      .Set("Visible", false);
+  layout
+      .Add("TLabel", "lSearchCancelledText", &page, 20, 396, 650, 16,
+           "Hledání zrušeno: prohledáno %1 z %2 rozhraní (%3 %).")
+      .Set("Visible", false);
   for (const char* name : kFoundSection) layout.Form.Component(name).Set("Visible", false);
 }
 
@@ -161,6 +171,8 @@ void SearchingPage(TLayout& layout) {
   layout.Add("TLabel", "lConnectionDesc", &page, 320, 50, 350, 16);
   layout.Add("TProgressBar", "ProgressBar1", &page, 20, 90, 650, 20).Set("Max", 0);
   layout.Button("sCancelSearch", &page, 560, 130, 110, "Zrušit");
+  // The modules read so far, each as soon as it is read.
+  layout.Add("TListBox", "lbSearchingFound", &page, 20, 170, 650, 180);
 }
 
 void ErrorPage(TLayout& layout) {

@@ -48,7 +48,10 @@ std::string FoundRowText(const TFoundModule& Found) {
 }  // namespace
 
 TChannelTestSetup TfMain::TestSetup() {
-  return {FExtraSpeed, &FSpeeds, nullptr, kUniversalAddress, {}};
+  TChannelTestSetup setup;
+  setup.ExtraSpeed = FExtraSpeed;
+  setup.Speeds = &FSpeeds;
+  return setup;
 }
 
 bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen) {
@@ -59,6 +62,7 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
       Channel, Rec, KeepOpen, setup,
       [this](const std::string& Text, int Point) { DebugLog(Text, this, 0, Point); });
   FLastTestAnswered = result.Answered;
+  FLastTestCollided = result.Collided;
   return result.Found;
 }
 
@@ -66,6 +70,9 @@ void TfMain::ScanCIs() {
   ShowChannelGone({});
   ShowPermissionRefused({});
   ShowCollisions({});
+  ShowSearchResult({});
+  FSearchProblems.clear();
+  if (FClosing) return;
   TChannelTestSetup setup = TestSetup();
   if (Element("cbSearchAddresses").GetBool("Checked")) {
     const auto addresses = ParseAddressRange(Element("eAddressRange").GetText("Text"));
@@ -75,10 +82,15 @@ void TfMain::ScanCIs() {
     }
     setup.ScanAddresses = *addresses;
   }
+  // The search tests every channel: a hot-plug test still under way would test one of its
+  // lines at once (as "another program"), and its row would land out of order.
+  FArrivals.clear();
   std::string refused;
-  TChannelProblem problem;
+  std::vector<TChannelProblem> problems;
   std::vector<std::string> collisions;
   TViewElement& searching = Element("pSearching");
+  Element("lbSearchingFound").ClearItems();
+  Element("lConnectionDesc").Set("Caption", "");
   ShowPage(searching);
   FServices.Repaint(searching);
   try {
@@ -99,27 +111,57 @@ void TfMain::ScanCIs() {
     const TRunningSearch running(FSearch, search);
     search.WaitToEnd(kProgressStep, [&] {
       ShowSearchProgress(search);
+      ShowFoundSoFar(search);
       FServices.ProcessMessages();
     });
     ShowSearchProgress(search);
-    for (const TFoundModule& found : search.Found()) AddFoundModule(found);
+    ShowFoundSoFar(search);
     refused = search.Refused();
-    problem = search.Problem();
+    problems = search.Problems();
     collisions = search.Collisions();
+    FLastSearch = {search.Count(), search.Completed(), search.Done(), search.Cancelled()};
   } catch (...) {
     ShowPage(Element("pSearch"));
     throw;
   }
+  FSpeeds.SaveFile();
   ShowPage(Element("pSearch"));
-  if (FFound.empty() && refused.empty()) ShowChannelProblem(problem);
+  if (FFound.empty() && refused.empty()) ShowChannelProblems(problems);
   if (FFound.empty()) ShowPermissionRefused(refused);
   ShowCollisions(collisions);
+  if (FLastSearch.Cancelled)
+    ShowSearchResult(FillIn(Text("lSearchCancelledText"),
+                            {std::to_string(FLastSearch.Finished),
+                             std::to_string(FLastSearch.Channels),
+                             std::to_string(static_cast<int>(FLastSearch.Done * 100))}));
+  else if (FFound.empty())
+    ShowSearchResult(FillIn(Text("lNothingFoundText"), {std::to_string(FLastSearch.Channels)}));
   ReplayDeferredChanges();
+}
+
+void TfMain::ShowFoundSoFar(const TModuleSearch& Search) {
+  const std::vector<TFoundModule> found = Search.Found();
+  if (found.size() == FFound.size()) return;
+  // Rebuilt whole: a module read on an earlier channel goes before those of later ones.
+  Element("lbFoundedModules").ClearItems();
+  FFound.clear();
+  FFoundAddresses.clear();
+  for (const TFoundModule& module : found) AddFoundModule(module);
+  TViewElement& list = Element("lbSearchingFound");
+  list.SetItems(Element("lbFoundedModules").Items());
+  FServices.Repaint(list);
+}
+
+void TfMain::ShowSearchResult(const std::string& Text) {
+  TViewElement& result = Element("lSearchResult");
+  result.Set("Visible", !Text.empty());
+  result.Set("Caption", Text);
 }
 
 void TfMain::ShowSearchProgress(const TModuleSearch& Search) {
   TViewElement& progress = Element("ProgressBar1");
-  const int position = 10 * static_cast<int>(Search.Finished());
+  const int position =
+      static_cast<int>(10 * static_cast<double>(Search.Count()) * Search.Done() + 0.5);
   if (progress.GetInt("Position") != position) {
     progress.Set("Position", position);
     FServices.Repaint(progress);
@@ -180,6 +222,7 @@ void TfMain::ChannelArrived(const TKVXChannel& Channel) {
     FDeferred.emplace_back(true, Channel);
     return;
   }
+  if (FClosing || !Channel) return;
   auto ended = [self = std::weak_ptr<TfMain*>(FSelf)] {
     AfMainThreadDispatcher()->Post([self] {
       if (const auto form = self.lock()) (*form)->ArrivalsTested();
@@ -197,10 +240,62 @@ void TfMain::ArrivalsTested() {
     }
     for (const TFoundModule& found : (*arrival)->Found()) {
       if (auto usb = found.Channel.Query<IFTDISerialPortInterface>()) usb->ResetDevice();
-      AddFoundModule(found);
+      PlaceFoundModule(found);
     }
     arrival = FArrivals.erase(arrival);
   }
+  FSpeeds.SaveFile();
+}
+
+namespace {
+
+// The place of Port among the manager's channels; past the end when it is not listed.
+std::size_t ListIndex(TFTDIManager& Manager, const std::string& Port) {
+  TChannelListLock lock(Manager);
+  std::size_t index = 0;
+  TKVXChannel channel;
+  for (Manager.FirstChannel(channel); channel; Manager.NextChannel(channel), ++index)
+    if (channel->GetPortName() == Port) return index;
+  return index;
+}
+
+}  // namespace
+
+void TfMain::PlaceFoundModule(const TFoundModule& Found) {
+  const std::string port = Found.Channel->GetPortName();
+  // The row binds the channel the manager lists for the port now, not an object it replaced
+  // (an adapter pulled meanwhile has its test dropped, so it gets no row).
+  TFoundModule module = Found;
+  {
+    TChannelListLock lock(FManager);
+    TKVXChannel current;
+    FManager.FindChannel(port, current);
+    if (!current) return;
+    module.Channel = current;
+  }
+  TViewElement& list = Element("lbFoundedModules");
+  std::vector<std::string> rows = list.Items();
+  // A row of the same module (its port and address) is replaced, not repeated.
+  for (std::size_t row = FFound.size(); row-- > 0;) {
+    if (FFound[row]->GetPortName() != port || FFoundAddresses[row] != module.Address) continue;
+    FFound.erase(FFound.begin() + static_cast<std::ptrdiff_t>(row));
+    FFoundAddresses.erase(FFoundAddresses.begin() + static_cast<std::ptrdiff_t>(row));
+    if (row < rows.size()) rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(row));
+  }
+  const std::size_t index = ListIndex(FManager, port);
+  std::size_t at = 0;
+  while (at < FFound.size()) {
+    const std::size_t other = ListIndex(FManager, FFound[at]->GetPortName());
+    if (other > index || (other == index && FFoundAddresses[at] > module.Address)) break;
+    ++at;
+  }
+  rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(std::min(at, rows.size())),
+              FoundRowText(module));
+  FFound.insert(FFound.begin() + static_cast<std::ptrdiff_t>(at), module.Channel);
+  FFoundAddresses.insert(FFoundAddresses.begin() + static_cast<std::ptrdiff_t>(at), module.Address);
+  list.SetItems(std::move(rows));
+  for (const char* name : kFoundSection) Element(name).Set("Visible", true);
+  list.Set("ItemIndex", static_cast<int>(at));
 }
 
 void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
@@ -215,9 +310,12 @@ void TfMain::ChannelRemoved(const TKVXChannel& Channel) {
     if (Channel->GetActive()) Channel->Close(true);
     ShowChannelGone(Channel->GetPortName(), Channel->GetProblem());
   }
+  // Every row of the port goes, whichever object of it the row was bound to.
+  const std::string port = Channel ? Channel->GetPortName() : std::string();
   TViewElement& list = Element("lbFoundedModules");
   for (std::size_t row = FFound.size(); row-- > 0;) {
-    if (!SameObject(FFound[row], Channel)) continue;
+    if (!SameObject(FFound[row], Channel) && (port.empty() || FFound[row]->GetPortName() != port))
+      continue;
     FFound.erase(FFound.begin() + static_cast<std::ptrdiff_t>(row));
     FFoundAddresses.erase(FFoundAddresses.begin() + static_cast<std::ptrdiff_t>(row));
     if (row < list.ItemCount()) list.DeleteItem(row);
@@ -253,6 +351,24 @@ void TfMain::ShowChannelProblem(const TChannelProblem& Problem) {
   std::vector<std::string> values;
   for (const std::string& value : Problem.Values) values.push_back(Cp1250ToUtf8(value));
   message.Set("Caption", FillIn(Text(text->Label), values));
+}
+
+void TfMain::ShowChannelProblems(const std::vector<TChannelProblem>& Problems) {
+  FSearchProblems = Problems;
+  if (Problems.empty()) return;
+  // Each channel's own cause, one a line; the first is kept as the channel problem.
+  ShowChannelProblem(Problems.front());
+  std::string text;
+  for (const TChannelProblem& problem : Problems) {
+    const auto entry =
+        std::find_if(kProblemTexts.begin(), kProblemTexts.end(),
+                     [&](const TProblemText& Entry) { return Entry.Kind == problem.Kind; });
+    if (entry == kProblemTexts.end()) continue;
+    std::vector<std::string> values;
+    for (const std::string& value : problem.Values) values.push_back(Cp1250ToUtf8(value));
+    text += (text.empty() ? "" : "\n") + FillIn(Text(entry->Label), values);
+  }
+  Element("lChannelGone").Set("Caption", text);
 }
 
 void TfMain::ShowCollisions(const std::vector<std::string>& Ports) {

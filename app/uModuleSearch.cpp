@@ -1,7 +1,12 @@
 #include "app/uModuleSearch.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <utility>
@@ -9,6 +14,8 @@
 #include "comm/uRefusedPort.h"
 #include "comm/uci_ISerialPortInterface.h"
 #include "serial/AfSafeSync.h"
+#include "protocol/uModuleAddress.h"
+#include "support/uPaths.h"
 #include "support/uStringUtils.h"
 #include "usb/uci_FTDIdirect.h"
 
@@ -71,24 +78,26 @@ class TChannelRestore {
   bool FActive;
 };
 
-// The channels under test in this process; a test waits until its channel is free.
+// The channels under test in this process; a test waits until its channel is free. A channel
+// is known by its port, whatever object stands for it: the window's hot-plug test and a search
+// that listed the ports anew never test one line at once.
 class TChannelClaim {
  public:
   TChannelClaim(const TKVXChannel& Channel, const std::atomic<bool>* Stop)
-      : FIdentity(Channel.Identity()) {
+      : FKey(KeyOf(Channel)) {
     std::unique_lock lock(Lock());
-    while (Claimed().contains(FIdentity)) {
-      if (Stop && Stop->load()) return;
+    while (Claimed().contains(FKey)) {
+      if ((Stop && Stop->load()) || ExchangesStopped()) return;
       Released().wait_for(lock, std::chrono::milliseconds(10));
     }
-    Claimed().insert(FIdentity);
+    Claimed().insert(FKey);
     FHeld = true;
   }
   ~TChannelClaim() {
     if (!FHeld) return;
     {
       std::lock_guard lock(Lock());
-      Claimed().erase(FIdentity);
+      Claimed().erase(FKey);
     }
     Released().notify_all();
   }
@@ -97,6 +106,11 @@ class TChannelClaim {
   bool Held() const { return FHeld; }
 
  private:
+  static std::string KeyOf(const TKVXChannel& Channel) {
+    const std::string port = Channel->GetPortName();
+    if (!port.empty()) return port;
+    return Format("%p", static_cast<const void*>(Channel.Identity()));
+  }
   static std::mutex& Lock() {
     static std::mutex lock;
     return lock;
@@ -105,12 +119,12 @@ class TChannelClaim {
     static std::condition_variable released;
     return released;
   }
-  static std::set<const void*>& Claimed() {
-    static std::set<const void*> claimed;
+  static std::set<std::string>& Claimed() {
+    static std::set<std::string> claimed;
     return claimed;
   }
 
-  const void* FIdentity;
+  std::string FKey;
   bool FHeld = false;
 };
 
@@ -143,6 +157,64 @@ std::vector<TSpeedMemory::TSpeed> TSpeedMemory::Order(const std::string& Port,
 void TSpeedMemory::Answered(const std::string& Port, const std::string& Speed) {
   std::lock_guard lock(FLock);
   FSpeeds[Port] = Speed;
+  FAnswered[Port] = Speed;
+}
+
+std::string SpeedMemoryFile() {
+  return ProgramSubdir(XdgStateHome()) + "/speeds";
+}
+
+namespace {
+
+std::string ReadSpeedFile(const std::string& Path) {
+  std::error_code error;
+  if (std::filesystem::status(Path, error).type() != std::filesystem::file_type::regular) return {};
+  std::ifstream file(Path);
+  std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  // Never more than a line per port: a file grown beyond that is not ours.
+  constexpr std::size_t kLongest = 1 << 20;
+  if (text.size() > kLongest) text.clear();
+  return text;
+}
+
+}  // namespace
+
+void TSpeedMemory::LoadFile() {
+  Load(ReadSpeedFile(SpeedMemoryFile()));
+}
+
+void TSpeedMemory::SaveFile() {
+  std::map<std::string, std::string> answered;
+  {
+    std::lock_guard lock(FLock);
+    answered = std::exchange(FAnswered, {});
+  }
+  if (answered.empty()) return;
+  const std::string path = SpeedMemoryFile();
+  // What another run wrote meanwhile stays, but for the ports that answered here.
+  TSpeedMemory merged;
+  merged.Load(ReadSpeedFile(path));
+  for (const auto& [port, speed] : answered) merged.FSpeeds[port] = speed;
+  if (!MakePrivateDir(std::filesystem::path(path).parent_path().string())) {
+    DebugLog("Speeds not kept: no state folder for " + path);
+    return;
+  }
+  std::error_code error;
+  const std::string temporary = path + Format(".%d.tmp", static_cast<int>(getpid()));
+  {
+    std::ofstream file(temporary, std::ios::trunc);
+    file << merged.Save();
+    if (!file.flush()) {
+      DebugLog("Speeds not kept: cannot write " + temporary);
+      std::remove(temporary.c_str());
+      return;
+    }
+  }
+  std::filesystem::rename(temporary, path, error);
+  if (error) {
+    DebugLog("Speeds not kept: " + error.message());
+    std::remove(temporary.c_str());
+  }
 }
 
 std::string TSpeedMemory::Save() const {
@@ -191,10 +263,12 @@ TChannelTestResult TestChannelForModule(const TKVXChannel& Channel, TKVXrec& Rec
       Channel->SetConnectionString(speed.Text);
       const std::int32_t line = serial ? serial->GetBaudRate() : 0;
       if (Format("baudrate=%d", line) != speed.Text && tried.contains(line)) {
+        // A server that says nothing at all is not blamed on the speed.
         if (!std::exchange(named, true))
-          Trace(port +
-                    ": the device server does not set the line speed; tried at its own speed "
-                    "only",
+          Trace(port + (Channel->GetProblem().Kind == TProblemKind::Unanswered
+                            ? ": the device server does not answer"
+                            : ": the device server does not set the line speed; tried at its "
+                              "own speed only"),
                 0);
         continue;
       }
@@ -236,28 +310,96 @@ std::vector<TFoundModule> ScanChannelAddresses(const TKVXChannel& Channel,
   const std::string description = Channel->GetDescription();
   const TChannelRestore restore(Channel, false);
   const bool opened = Channel->Open();
-  Trace("Open CI " + description + (opened ? " OK" : " fail") + OpenFailureText(*Channel), 2);
+  const std::string problem = opened ? std::string() : ProblemText(Channel->GetProblem());
+  Trace("Open CI " + description + (opened ? " OK" : " fail") + OpenFailureText(*Channel) +
+            (problem.empty() ? std::string() : " (" + problem + ")"),
+        2);
   if (!Channel->GetActive()) return found;
-  std::set<std::uint8_t> answered;
+  const auto stopped = [&Setup] { return (Setup.Stop && Setup.Stop->load()) || ExchangesStopped(); };
+  const std::vector<std::uint8_t>& addresses = Setup.ScanAddresses;
+  std::vector<TSpeedMemory::TSpeed> speeds = SearchSpeeds(Channel, Setup.ExtraSpeed);
+  if (Setup.Speeds) speeds = Setup.Speeds->Order(Channel->GetPortName(), std::move(speeds));
+  const double steps = static_cast<double>(speeds.size() * addresses.size());
   TChannelTransact transact{Channel};
-  for (const TSpeedMemory::TSpeed& speed : SearchSpeeds(Channel, Setup.ExtraSpeed)) {
+  std::set<std::uint8_t> answered;
+  // Reads the module at Address, which answered its check.
+  const auto download = [&](std::uint8_t Address) {
+    answered.insert(Address);
+    TFoundModule module{Channel, {}, Address};
+    bool downloaded = false;
+    try {
+      downloaded =
+          KvxDownloadParams(module.Rec, Bind<&TChannelTransact::Transact>(&transact), Address);
+    } catch (const std::exception& error) {
+      downloaded = false;
+      Trace(std::string("KvxDownloadParams ") + error.what(), 0);
+    }
+    Trace("KvxDownloadParams @" + std::to_string(Address) +
+              " (result=" + ResultDigit(downloaded) + ")",
+          9);
+    if (!downloaded) return;
+    if (Setup.OnScanned) Setup.OnScanned(module);
+    found.push_back(std::move(module));
+  };
+  for (std::size_t speedIndex = 0; speedIndex < speeds.size(); ++speedIndex) {
+    const TSpeedMemory::TSpeed& speed = speeds[speedIndex];
     Channel->SetConnectionString(speed.Text);
-    for (const std::uint8_t address : Setup.ScanAddresses) {
-      if (Setup.Stop && Setup.Stop->load()) return found;
-      if (answered.contains(address) || !CheckDevice(Channel, address, kScanCheckTimeout)) continue;
-      answered.insert(address);
-      TFoundModule module{Channel, {}, address};
-      bool downloaded = false;
-      try {
-        downloaded =
-            KvxDownloadParams(module.Rec, Bind<&TChannelTransact::Transact>(&transact), address);
-      } catch (const std::exception&) {
-        downloaded = false;
+    Trace("Scan " + description + " " + speed.Text, 0);
+    // The addresses whose reply came too late for the scan's limit, or whose own reply time
+    // a late one took: asked again with the full limits.
+    std::set<std::uint8_t> again;
+    std::optional<std::uint8_t> previous;
+    const auto noteLate = [&](const TScanCheck& Check, std::uint8_t Asked) {
+      if (!Check.Late) return;
+      if (Check.LateFrom)
+        again.insert(*Check.LateFrom);
+      else if (previous)
+        again.insert(*previous);
+      if (!Check.Answered) again.insert(Asked);
+    };
+    for (std::size_t n = 0; n < addresses.size(); ++n) {
+      if (stopped()) return found;
+      const std::uint8_t address = addresses[n];
+      if (Setup.OnScanProgress)
+        Setup.OnScanProgress(address, (speedIndex * addresses.size() + n) / steps);
+      const TScanCheck check = ScanCheckDevice(Channel, address, kScanCheckTimeout);
+      noteLate(check, address);
+      if (check.Answered && !answered.contains(address)) download(address);
+      previous = address;
+    }
+    // The last address's reply may still be on its way.
+    if (previous && !answered.contains(*previous) && !stopped()) {
+      KVXPause(kTransactPause);
+      if (Channel->GetActive() && Channel->InputCount() > 0) {
+        std::string late;
+        Channel->Read(late);
+        again.insert(*previous);
       }
-      Trace("KvxDownloadParams @" + std::to_string(address) +
-                " (result=" + ResultDigit(downloaded) + ")",
+    }
+    std::set<std::uint8_t> askedAgain;
+    while (!again.empty()) {
+      if (stopped()) return found;
+      const std::uint8_t address = *again.begin();
+      again.erase(again.begin());
+      // Only the addresses of the scan, each once at the full limits.
+      if (answered.contains(address) || askedAgain.contains(address) ||
+          std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+        continue;
+      askedAgain.insert(address);
+      if (Setup.OnScanProgress)
+        Setup.OnScanProgress(address, (speedIndex + 1) * addresses.size() / steps);
+      const TScanCheck check = ScanCheckDevice(Channel, address, kCheckTimeout);
+      Trace("CheckDevice @" + std::to_string(address) +
+                " again (result=" + ResultDigit(check.Answered) + ")",
             9);
-      if (downloaded) found.push_back(std::move(module));
+      previous = address;
+      noteLate(check, address);
+      if (check.Answered) download(address);
+    }
+    // The modules of one line all run at its speed: none is left for another.
+    if (!answered.empty()) {
+      if (Setup.Speeds) Setup.Speeds->Answered(Channel->GetPortName(), speed.Text);
+      break;
     }
   }
   return found;
@@ -271,11 +413,15 @@ TModuleSearch::TModuleSearch(std::vector<TKVXChannel> Channels, const TChannelTe
   for (TKVXChannel& channel : Channels) {
     TEntry entry;
     entry.Description = channel->GetDescription();
+    entry.Port = channel->GetPortName();
     entry.Channel = std::move(channel);
     FEntries.push_back(std::move(entry));
   }
-  FRunning = std::min(FEntries.size(), kMaxChannelsInFlight);
-  for (std::size_t worker = 0; worker < FRunning; ++worker)
+  // The count of workers is fixed before the first starts: a worker that ends lowers
+  // FRunning at once, and the loop must not start fewer than it counted.
+  const std::size_t workers = std::min(FEntries.size(), kMaxChannelsInFlight);
+  FRunning = workers;
+  for (std::size_t worker = 0; worker < workers; ++worker)
     FWorkers.emplace_back([this] { Work(); });
 }
 
@@ -306,17 +452,34 @@ std::size_t TModuleSearch::Finished() const {
   return FFinished;
 }
 
+std::size_t TModuleSearch::Completed() const {
+  std::lock_guard lock(FLock);
+  return FCompleted;
+}
+
 std::string TModuleSearch::Trying() const {
   std::lock_guard lock(FLock);
-  for (const TEntry& entry : FEntries)
-    if (entry.State == TState::Testing) return entry.Description;
+  for (const TEntry& entry : FEntries) {
+    if (entry.State != TState::Testing) continue;
+    return entry.Asking ? PortWithAddress(entry.Description, *entry.Asking) : entry.Description;
+  }
   return {};
 }
 
-bool TModuleSearch::Tests(const TKVXChannel& Channel) const {
+double TModuleSearch::Done() const {
   std::lock_guard lock(FLock);
-  return std::any_of(FEntries.begin(), FEntries.end(),
-                     [&](const TEntry& Entry) { return SameObject(Entry.Channel, Channel); });
+  if (FEntries.empty()) return 1;
+  double done = 0;
+  for (const TEntry& entry : FEntries) done += entry.State == TState::Done ? 1 : entry.Done;
+  return done / static_cast<double>(FEntries.size());
+}
+
+bool TModuleSearch::Tests(const TKVXChannel& Channel) const {
+  const std::string port = Channel ? Channel->GetPortName() : std::string();
+  std::lock_guard lock(FLock);
+  return std::any_of(FEntries.begin(), FEntries.end(), [&](const TEntry& Entry) {
+    return SameObject(Entry.Channel, Channel) || (!port.empty() && Entry.Port == port);
+  });
 }
 
 std::vector<TFoundModule> TModuleSearch::Found() const {
@@ -324,7 +487,11 @@ std::vector<TFoundModule> TModuleSearch::Found() const {
   std::vector<TFoundModule> found;
   for (const TEntry& entry : FEntries) {
     if (entry.Found) found.push_back({entry.Channel, *entry.Found});
-    found.insert(found.end(), entry.Scanned.begin(), entry.Scanned.end());
+    // A scan's modules come in the order of their addresses, as soon as each is read.
+    std::vector<TFoundModule> scanned = entry.Scanned;
+    std::stable_sort(scanned.begin(), scanned.end(),
+                     [](const TFoundModule& A, const TFoundModule& B) { return A.Address < B.Address; });
+    found.insert(found.end(), scanned.begin(), scanned.end());
   }
   return found;
 }
@@ -333,7 +500,7 @@ std::vector<std::string> TModuleSearch::Collisions() const {
   std::lock_guard lock(FLock);
   std::vector<std::string> ports;
   for (const TEntry& entry : FEntries)
-    if (entry.Collided) ports.push_back(entry.Channel->GetPortName());
+    if (entry.Collided) ports.push_back(entry.Port);
   return ports;
 }
 
@@ -351,6 +518,14 @@ std::string TModuleSearch::Refused() const {
   for (const TEntry& entry : FEntries)
     if (entry.Refused) refused += (refused.empty() ? "" : ", ") + RefusedPortText(*entry.Channel);
   return refused;
+}
+
+std::vector<TChannelProblem> TModuleSearch::Problems() const {
+  std::lock_guard lock(FLock);
+  std::vector<TChannelProblem> problems;
+  for (const TEntry& entry : FEntries)
+    if (!entry.Problem.Empty()) problems.push_back(entry.Problem);
+  return problems;
 }
 
 TChannelProblem TModuleSearch::Problem() const {
@@ -398,7 +573,21 @@ void TModuleSearch::Test(TEntry& Entry) {
     if (FSetup.ScanAddresses.empty()) {
       result = TestChannelForModule(Entry.Channel, rec, false, FSetup, trace);
     } else {
-      scanned = ScanChannelAddresses(Entry.Channel, FSetup, trace);
+      TChannelTestSetup setup = FSetup;
+      setup.OnScanProgress = [this, &Entry](std::uint8_t Address, double Done) {
+        std::lock_guard lock(FLock);
+        Entry.Asking = Address;
+        Entry.Done = Done;
+      };
+      // Each module is listed as soon as it is read.
+      setup.OnScanned = [this, &Entry](const TFoundModule& Module) {
+        {
+          std::lock_guard lock(FLock);
+          Entry.Scanned.push_back(Module);
+        }
+        FChanged.notify_all();
+      };
+      scanned = ScanChannelAddresses(Entry.Channel, setup, trace);
       result.Found = !scanned.empty();
     }
   } catch (const std::exception& error) {
@@ -422,6 +611,9 @@ void TModuleSearch::Test(TEntry& Entry) {
     Entry.Unread = result.Answered && !found;
     if (found && scanned.empty()) Entry.Found = rec;
     Entry.Scanned = std::move(scanned);
+    Entry.Asking.reset();
+    Entry.Done = 1;
+    if (!FStop) ++FCompleted;
     Entry.Collided = result.Collided;
     ++FFinished;
   }

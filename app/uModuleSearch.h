@@ -20,7 +20,8 @@
 // One line of a channel test's trace, with its point.
 using TChannelTraceWriter = std::function<void(const std::string& Text, int Point)>;
 
-// The speed that answered last on each port, so that its module is asked at that speed first.
+// The speed that answered last on each port, so that its module is asked at that speed first,
+// also in the next run: the window and kvxctl keep it in the state folder (SpeedMemoryFile).
 class TSpeedMemory {
  public:
   struct TSpeed {
@@ -35,11 +36,22 @@ class TSpeedMemory {
   // cannot read.
   std::string Save() const;
   void Load(const std::string& Text);
+  // Reads the file of SpeedMemoryFile(); a missing or unreadable one leaves the memory as it is.
+  void LoadFile();
+  // Writes the speeds that answered since the last write into that file, over what another run
+  // may have written there meanwhile; nothing when none answered. A failure is only traced.
+  void SaveFile();
 
  private:
   mutable std::mutex FLock;
   std::map<std::string, std::string> FSpeeds;
+  std::map<std::string, std::string> FAnswered;  // since the last SaveFile
 };
+
+// $XDG_STATE_HOME/kvxsetup/speeds.
+std::string SpeedMemoryFile();
+
+struct TFoundModule;
 
 struct TChannelTestSetup {
   std::string ExtraSpeed;                    // tried last when not empty
@@ -47,11 +59,18 @@ struct TChannelTestSetup {
   const std::atomic<bool>* Stop = nullptr;   // set: a test waiting for its channel gives up
   std::uint8_t Address = kUniversalAddress;  // the module asked for: one on a shared line
   std::vector<std::uint8_t> ScanAddresses;   // not empty: a search asks each of these
+  // Called on the test's thread as a scan goes: the address being asked and the share of the
+  // channel's scan done (0 to 1).
+  std::function<void(std::uint8_t Address, double Done)> OnScanProgress;
+  // Called on the test's thread with each module a scan has read, as soon as it is read.
+  std::function<void(const TFoundModule& Module)> OnScanned;
 };
 
 // The first-reply limit of the module check at each address of a scan, in ms: the modules
 // answer within a few ms, and an address with no module behind it must cost little. A module
-// that starts answering gets the full limits.
+// that starts answering gets the full limits, and so does one whose reply came too late for
+// this limit (it is heard during the next address's pause or request, and carries its own
+// address): it is asked again with kCheckTimeout.
 inline constexpr std::int32_t kScanCheckTimeout = 20;
 
 struct TChannelTestResult {
@@ -74,9 +93,11 @@ struct TFoundModule {
   std::uint8_t Address = kUniversalAddress;  // where it was found: its own on a scanned line
 };
 
-// Opens the channel and, at each search speed, asks every address of Setup.ScanAddresses
-// that has not answered at an earlier speed; downloads each module that answers, at its own
-// address. The channel gets its state and settings back.
+// Opens the channel and, at each search speed until modules answer at one, asks every address
+// of Setup.ScanAddresses; downloads each module that answers, at its own address. An address
+// whose reply came late is asked again with the full limits. All modules of a line run at the
+// line's speed: once modules answered at one speed, the others are not tried. The channel gets
+// its state and settings back.
 std::vector<TFoundModule> ScanChannelAddresses(const TKVXChannel& Channel,
                                                const TChannelTestSetup& Setup,
                                                const TChannelTraceWriter& Trace);
@@ -105,8 +126,12 @@ class TModuleSearch {
   // (StopExchanges) cancels the search.
   void WaitToEnd(std::chrono::milliseconds Step, const std::function<void()>& EachStep = {});
   std::size_t Finished() const;
-  // The description of a channel under test; empty when none is.
+  // The channels whose test ended before the search was cancelled.
+  std::size_t Completed() const;
+  // The description of a channel under test, with the address being asked in a scan
+  // ("COM5@12"); empty when none is.
   std::string Trying() const;
+  // Whether the search tests Channel, or another object of its port.
   bool Tests(const TKVXChannel& Channel) const;
   // The modules found so far, in the order of the channels.
   std::vector<TFoundModule> Found() const;
@@ -118,6 +143,15 @@ class TModuleSearch {
   // What the first channel without a module reports of its fault (a name that cannot be
   // resolved, a bad entry, a broken server); none when none does.
   TChannelProblem Problem() const;
+  // What each channel without a module reports of its fault, in the channels' order.
+  std::vector<TChannelProblem> Problems() const;
+  // The share of the search done, 0 to 1: each channel's test counts alike, a scan by the
+  // addresses it has asked.
+  double Done() const;
+  // How many channels are searched.
+  std::size_t Count() const { return FEntries.size(); }
+  // Whether the search ended because it was cancelled (or the program asked to end).
+  bool Cancelled() const { return FStop; }
   // The ports where several modules seemed to answer at once, in the order of the channels.
   std::vector<std::string> Collisions() const;
 
@@ -126,6 +160,7 @@ class TModuleSearch {
   struct TEntry {
     TKVXChannel Channel;
     std::string Description;
+    std::string Port;
     TState State = TState::Waiting;
     std::optional<TKVXrec> Found;
     std::vector<TFoundModule> Scanned;  // the modules of an address scan
@@ -133,6 +168,8 @@ class TModuleSearch {
     bool Unread = false;
     TChannelProblem Problem;
     bool Collided = false;
+    double Done = 0;                      // the share of its test done
+    std::optional<std::uint8_t> Asking;   // the address a scan asks now
   };
 
   void Work();
@@ -143,7 +180,8 @@ class TModuleSearch {
   std::vector<TEntry> FEntries;
   std::size_t FNext = 0;
   std::size_t FFinished = 0;
-  std::size_t FRunning = 0;
+  std::size_t FCompleted = 0;
+  std::size_t FRunning = 0;  // set once, before any worker starts; each lowers it as it ends
   std::atomic<bool> FStop{false};
   TChannelTestSetup FSetup;
   const TLogSender* FSender;

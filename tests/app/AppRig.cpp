@@ -17,6 +17,10 @@ TAppRig::TAppRig(std::vector<std::string> Args) : FArgs(std::move(Args)) {
   SetProgramArgs(programArgs);
   SetDebugLogDirectory(FLogDir.Dir());
   StartDebugLog();
+  // The speeds that answered stay with this rig: another rig's never order its checks.
+  const char* state = std::getenv("XDG_STATE_HOME");
+  FStateBefore = state ? std::optional<std::string>(state) : std::nullopt;
+  setenv("XDG_STATE_HOME", FStateDir.File("state").c_str(), 1);
   FManager = std::make_unique<TFTDIManager>();
 }
 
@@ -29,6 +33,10 @@ TAppRig::~TAppRig() {
   SetDebugLogDirectory("");
   SetProgramArgs({"kvxsetup"});
   unsetenv("KVX_COMPORTS");
+  if (FStateBefore)
+    setenv("XDG_STATE_HOME", FStateBefore->c_str(), 1);
+  else
+    unsetenv("XDG_STATE_HOME");
 }
 
 void TAppRig::UpdatePortMap() {

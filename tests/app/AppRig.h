@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -96,6 +97,8 @@ class TAppRig {
 
   std::vector<std::string> FArgs;
   TTempDir FLogDir;
+  TTempDir FStateDir;  // $XDG_STATE_HOME while the rig lives
+  std::optional<std::string> FStateBefore;
   std::vector<std::pair<int, std::string>> FPorts;
   std::vector<std::unique_ptr<TSimPty>> FPtys;
   std::vector<std::shared_ptr<TKvxSimModule>> FUsbModules;

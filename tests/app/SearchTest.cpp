@@ -13,8 +13,10 @@
 #include <thread>
 
 #include "sim/uScriptedPeer.h"
+#include "support/uStringUtils.h"
 #include "tests/app/AppRig.h"
 #include "tests/net/HostileServer.h"
+#include "tests/net/TestServer.h"
 #include "tests/serial/KernelHangUp.h"
 #include "tests/usb/fake_ftd2xx/FakeFtdi.h"
 
@@ -258,6 +260,8 @@ TEST(SearchTest, ADeviceServerThatKeepsItsLineSpeedIsTriedOnceAndSaysSo) {
        "COM9: sériový server nenastavuje rychlost linky"},
       {"another speed confirmed", hostile::WrongSpeed,
        "COM9: sériový server nastavil 19200 Bd místo požadovaných 115200 Bd"},
+      // Not a word from it: it does not answer, whatever its line's speed.
+      {"silent server", hostile::Silent, "COM9: sériový server 127.0.0.1:%1 neodpovídá"},
   };
   for (const TCase& test : cases) {
     SCOPED_TRACE(test.Name);
@@ -268,12 +272,18 @@ TEST(SearchTest, ADeviceServerThatKeepsItsLineSpeedIsTriedOnceAndSaysSo) {
     EXPECT_TRUE(rig.Form().FoundChannels().empty());
     std::vector<std::string> checks;
     for (const std::string& text : Texts(rig.TraceOfTest(server.Url())))
-      if (text.starts_with("CheckDevice") || text.ends_with("speed only")) checks.push_back(text);
-    EXPECT_THAT(checks, ElementsAre("CheckDevice (result=0)",
-                                    "COM9: the device server does not set the line speed; tried "
-                                    "at its own speed only"));
+      if (text.starts_with("CheckDevice") || text.starts_with("COM9: the device server"))
+        checks.push_back(text);
+    const bool silent = std::string(test.Name) == "silent server";
+    EXPECT_THAT(checks,
+                ElementsAre("CheckDevice (result=0)",
+                            silent ? "COM9: the device server does not answer"
+                                   : "COM9: the device server does not set the line speed; "
+                                     "tried at its own speed only"));
     EXPECT_TRUE(rig["lChannelGone"].GetBool("Visible"));
-    EXPECT_EQ(rig["lChannelGone"].GetText("Caption"), test.Shown);
+    const std::string url = server.Url();
+    EXPECT_EQ(rig["lChannelGone"].GetText("Caption"),
+              FillIn(test.Shown, {url.substr(url.rfind(':') + 1)}));
   }
 }
 
@@ -465,6 +475,90 @@ TEST(SearchTest, AHangUpDuringTheSearchEndsOnlyThatPortsTest) {
   }
   ASSERT_TRUE(port);
   EXPECT_FALSE(port->GetActive());
+}
+
+// Many channels that fail at once (device server entries without a port: each fails as soon as
+// it is opened) race the search's workers to their end: every search ends, the window's too.
+TEST(SearchTest, ASearchOfManyChannelsFailingAtOnceAlwaysEnds) {
+  TAppRig rig;
+  for (int port = 100; port < 140; ++port) rig.AddComEntry(port, "rfc2217://");
+  std::vector<TKVXChannel> channels;
+  rig.Manager().RebuildChannels();
+  for (const auto& [channel, settings] : Listed(rig.Manager())) channels.push_back(channel);
+  ASSERT_EQ(channels.size(), 40u);
+  for (int run = 0; run < 200; ++run) {
+    TModuleSearch search(channels, {}, nullptr, false);
+    ASSERT_TRUE(search.Wait(std::chrono::seconds(10))) << "run " << run << " never ended";
+    EXPECT_EQ(search.Finished(), channels.size());
+  }
+  for (int run = 0; run < 5; ++run) {
+    rig["sSearch"].Click();
+    EXPECT_EQ(rig.PageShown(), "pSearch");
+  }
+  // Each channel's own cause is named, and that nothing was found on them.
+  EXPECT_EQ(rig.Form().SearchProblems().size(), 40u);
+  EXPECT_EQ(rig["lSearchResult"].GetText("Caption"),
+            "Na 40 rozhraních nebyl nalezen žádný modul KVX.");
+}
+
+TEST(SearchTest, EveryChannelsCauseIsNamedWhenNothingIsFound) {
+  TAppRig rig;
+  rig.AddComEntry(8, "rfc2217://");
+  const TFullListener silent;
+  rig.AddComEntry(9, "tcp://127.0.0.1:" + std::to_string(silent.Port()));
+  rig["sSearch"].Click();
+  ASSERT_EQ(rig.Form().SearchProblems().size(), 2u);
+  const std::string shown = rig["lChannelGone"].GetText("Caption");
+  EXPECT_NE(shown.find("COM8: adresa sériového serveru není platná"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\nCOM9: sériový server 127.0.0.1:"), std::string::npos) << shown;
+}
+
+// An adapter plugged in just before "Hledat": the hot-plug test and the search never test it at
+// once; it gets one row, in the manager's order, bound to the channel listed now, and the row
+// goes when the adapter is pulled.
+TEST(SearchTest, AnAdapterPluggedJustBeforeTheSearchGetsOneRowInOrderThatGoesWithIt) {
+  TAppRig rig;
+  rig.AddComModule(3, ModuleAt(mtRS, 3, k9600));
+  rig.AddUsbModule("KVX0001", "KVX DAZAZE", ModuleAt(mtUSB, 1, k9600));
+  rig["sSearch"].Click();
+  rig.AddUsbModule("KVX0777", "KVX DAZAZE", ModuleAt(mtUSB, 777, k9600));
+  TDeviceBroadcast record;
+  record.DeviceType = DBT_DEVTYP_DEVICEINTERFACE;
+  record.ClassGuid = GUID_D2XX_DEVICE_CLASS;
+  record.Name = "\\\\?\\USB#VID_0403&PID_6001#KVX0777#" + GUIDToString(GUID_D2XX_DEVICE_CLASS);
+  rig.Manager().DeviceChange(DBT_DEVICEARRIVAL, record);
+  rig["sSearch"].Click();
+  rig.Main.PumpFor(std::chrono::milliseconds(300));
+  EXPECT_THAT(rig["lbFoundedModules"].Items(),
+              ElementsAre("VIROD|COM3|0003", "DAZAZE|USB|0777", "DAZAZE|USB|0001"));
+  for (const TTraceLine& line : rig.Trace())
+    EXPECT_EQ(line.Text.find("in use by another program"), std::string::npos) << line.Text;
+  rig.UnplugUsb("KVX0777");
+  EXPECT_THAT(rig["lbFoundedModules"].Items(), ElementsAre("VIROD|COM3|0003", "DAZAZE|USB|0001"));
+  EXPECT_EQ(rig.Form().FoundChannels().size(), 2u);
+}
+
+// "Zrušit" and closing the window end a search that waits on a device server's connect (the
+// time it takes is measured in the benchmark): the search page comes back, nothing is listed.
+TEST(SearchTest, CancelAndClosingEndASearchWaitingOnADeviceServersConnect) {
+  for (const bool closing : {false, true}) {
+    SCOPED_TRACE(closing ? "closing" : "cancel");
+    TAppRig rig;
+    const TFullListener server;
+    rig.AddComEntry(9, "rfc2217://127.0.0.1:" + std::to_string(server.Port()));
+    rig.Services.WhileBusy = [&] {
+      if (rig["lConnectionDesc"].GetText("Caption").empty()) return;
+      closing ? rig.Form().FormClose() : rig["sCancelSearch"].Click();
+    };
+    rig["sSearch"].Click();
+    rig.Services.WhileBusy = {};
+    EXPECT_EQ(rig.PageShown(), "pSearch");
+    EXPECT_EQ(rig["lbFoundedModules"].ItemCount(), 0u);
+    EXPECT_TRUE(rig.Form().LastSearch().Cancelled);
+    EXPECT_EQ(rig["lSearchResult"].GetText("Caption").rfind("Hledání zrušeno: prohledáno 0 z 1", 0),
+              0u)
+        << rig["lSearchResult"].GetText("Caption");
+  }
 }
 
 }  // namespace

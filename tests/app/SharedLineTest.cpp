@@ -1,7 +1,11 @@
 // Three modules on one RS-485 line (addresses 7, 12 and 200 on COM5): the plain search names
 // the collision, the address scan finds each module, and a module of the scan is reached at
 // its own address, also when that address changes.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
 
 #include "protocol/uKVXInstructions.h"
 #include "sim/uKvxSimLineRig.h"
@@ -112,6 +116,82 @@ TEST(SharedLineTest, AnAddressChangeOntoAnOccupiedAddressIsRefusedAndOntoAFreeOn
     rig.App["Timer1"].Fire("OnTimer");
     EXPECT_EQ(rig.App.PageShown(), "pMeasure");
   }
+}
+
+// The scan finds a module that starts answering after the scan's first-reply limit (its late
+// reply names its address: that address is asked again with the full limits), never takes one
+// module's reply for another's, and asks a line whose modules answered at one speed at that
+// speed only; an empty line is asked at every search speed. Meanwhile it shows the line and
+// address asked, the share done, and each module's row as soon as it is read.
+TEST(SharedLineTest, TheScanFindsLateModulesAsksAtOneSpeedAndShowsItsProgress) {
+  struct TCase {
+    const char* Name;
+    int DelayMs;  // added to module 12's turnaround
+    bool Empty = false;
+  };
+  const TCase cases[] = {{"in time", 0}, {"30 ms late", 30}, {"45 ms late", 45},
+                         {"an empty line", 0, true}};
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.Name);
+    TLineRig rig;
+    TKvxSimFaults late;
+    late.ExtraDelay = std::chrono::milliseconds(test.DelayMs);
+    rig.Line->Modules()[1]->SetFaults(late);
+    if (test.Empty) {
+      TKvxSimFaults silent;
+      silent.NoAnswer = true;
+      for (const auto& module : rig.Line->Modules()) module->SetFaults(silent);
+    }
+    std::set<std::string> asked;
+    std::vector<int> positions;
+    bool rowBeforeTheEnd = false;
+    rig.App.Services.WhileBusy = [&] {
+      asked.insert(rig.App["lConnectionDesc"].GetText("Caption"));
+      const int position = rig.App["ProgressBar1"].GetInt("Position");
+      positions.push_back(position);
+      rowBeforeTheEnd = rowBeforeTheEnd || (rig.App["lbSearchingFound"].ItemCount() > 0 &&
+                                            position < rig.App["ProgressBar1"].GetInt("Max"));
+    };
+    const std::vector<std::string> rows = rig.Search(true, "1-15,199-201");
+    rig.App.Services.WhileBusy = {};
+    if (test.Empty) {
+      EXPECT_TRUE(rows.empty());
+    } else {
+      EXPECT_EQ(rows, (std::vector<std::string>{"VIROD|COM5@7|4007", "VIROD|COM5@12|4012",
+                                                "VIROD|COM5@200|4200"}));
+      EXPECT_TRUE(rowBeforeTheEnd);
+    }
+    std::vector<std::string> speeds;
+    for (const TTraceLine& line : rig.App.Trace())
+      if (line.Text.starts_with("Scan ")) speeds.push_back(line.Text);
+    const std::vector<std::string> expected =
+        test.Empty ? std::vector<std::string>{"Scan COM5 baudrate=9600", "Scan COM5 baudrate=115200"}
+                   : std::vector<std::string>{"Scan COM5 baudrate=9600"};
+    EXPECT_EQ(speeds, expected);
+    EXPECT_TRUE(asked.contains("COM5@12")) << testing::PrintToString(asked);
+    EXPECT_TRUE(std::any_of(positions.begin(), positions.end(),
+                            [](int Position) { return Position > 0 && Position < 10; }));
+  }
+}
+
+// "Opakovat" after a failed connect to a scanned row connects that row's module at its own
+// address again, never whichever module answers the universal one.
+TEST(SharedLineTest, RetryAfterAFailedConnectReachesTheRowsOwnModule) {
+  TLineRig rig;
+  ASSERT_EQ(rig.Search(true, "12"), std::vector<std::string>{"VIROD|COM5@12|4012"});
+  TKvxSimFaults silent;
+  silent.NoAnswer = true;
+  rig.Line->Modules()[1]->SetFaults(silent);
+  rig.Line->Modules()[2]->SetFaults(silent);  // module 7 alone answers the universal address
+  rig.App["sConnect"].Click();
+  ASSERT_EQ(rig.App.PageShown(), "pError");
+  rig.Line->Modules()[1]->SetFaults({});
+  rig.AddressesHeard();
+  rig.App["ShapeEx5"].Click();
+  EXPECT_EQ(rig.App.PageShown(), "pMeasure");
+  EXPECT_EQ(rig.App.Form().ReadCopy().Ident.Production.SerialNumber, 4012);
+  EXPECT_EQ(rig.App.Form().CurrentAddress(), 12);
+  for (const std::uint8_t address : rig.AddressesHeard()) EXPECT_EQ(address, 12);
 }
 
 }  // namespace

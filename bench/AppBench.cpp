@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +24,7 @@
 #include "sim/uScriptedPeer.h"
 #include "sim/uSimPty.h"
 #include "support/uStringUtils.h"
+#include "tests/net/TestServer.h"
 #include "usb/uci_FTDImanager.h"
 
 namespace {
@@ -43,17 +45,22 @@ class TBenchServices : public TPlainMainServices {
   }
 };
 
-// A module at 9600 bit/s on COM201, then Silent ports with nothing behind them.
+// A module at 9600 bit/s (or Speed) on COM201, then Silent ports with nothing behind them.
 struct TSearchRig {
-  explicit TSearchRig(int Silent) {
+  explicit TSearchRig(int Silent, std::uint8_t SpeedCode = 6, const std::string& Extra = {}) {
     std::string map;
     for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
     for (int port = 201; port <= 201 + Silent; ++port) {
       std::shared_ptr<ISimPeer> peer = std::make_shared<TScriptedPeer>();
-      if (port == 201) peer = std::make_shared<TKvxSimModule>(KvxSimFactoryState(mtRS, port));
+      if (port == 201) {
+        TKvxSimState state = KvxSimFactoryState(mtRS, port);
+        state.SpeedCode = SpeedCode;
+        peer = std::make_shared<TKvxSimModule>(state);
+      }
       Ptys.push_back(std::make_unique<TSimPty>(peer));
       map += Format("%d=%s;", port, Ptys.back()->SlavePath().c_str());
     }
+    if (!Extra.empty()) map += Extra;
     setenv("KVX_COMPORTS", map.c_str(), 1);
     Manager = std::make_unique<TFTDIManager>();
     Form = std::make_unique<TfMain>(*Manager, Services, std::vector<std::string>{});
@@ -191,5 +198,97 @@ BENCHMARK(BM_AppHangUpToSearchPageMessage)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5)
     ->UseRealTime();
+
+// kvxctl show of a module at 115200 bit/s, run a second time (the first run kept the speed
+// that answered in the state folder), against its floor: the module's check at 115200 and its
+// download, in this process with the speed known.
+void BM_KvxctlShowSecondRun(benchmark::State& state) {
+  constexpr std::uint8_t k115200 = 10;
+  TSearchRig rig(0, k115200);
+  const std::string folder = (std::filesystem::temp_directory_path() / "kvx_bench_state").string();
+  std::filesystem::remove_all(folder);
+  setenv("XDG_STATE_HOME", folder.c_str(), 1);
+  const auto show = [] {
+    const pid_t child = fork();
+    if (child == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      dup2(null, STDOUT_FILENO);
+      execl(KVX_CTL, KVX_CTL, "show", "COM201", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  double first = 0, total = 0, floor = 0;
+  for (auto _ : state) {
+    std::filesystem::remove_all(folder);
+    auto start = Clock::now();
+    if (!show()) state.SkipWithError("kvxctl show failed");
+    first += MsSince(start);
+    start = Clock::now();
+    if (!show()) state.SkipWithError("kvxctl show failed");
+    total += MsSince(start);
+    TKVXChannel channel;
+    {
+      TChannelListLock lock(*rig.Manager);
+      rig.Manager->RebuildChannels();
+      rig.Manager->FindChannel("COM201", channel);
+    }
+    TSpeedMemory speeds;
+    speeds.Answered("COM201", "baudrate=115200");
+    TChannelTestSetup setup;
+    setup.Speeds = &speeds;
+    TKVXrec rec;
+    start = Clock::now();
+    if (!TestChannelForModule(channel, rec, false, setup, [](const std::string&, int) {}).Found)
+      state.SkipWithError("the module did not answer");
+    floor += MsSince(start);
+  }
+  unsetenv("XDG_STATE_HOME");
+  std::filesystem::remove_all(folder);
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["first_run_ms"] = first / iterations;
+  state.counters["second_run_ms"] = total / iterations;
+  state.counters["floor_ms"] = floor / iterations;
+  state.counters["ratio"] = total / floor;
+}
+BENCHMARK(BM_KvxctlShowSecondRun)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// From "Zrušit", or from closing the window, while the search waits on a device server that
+// takes no connection (the connect would wait two seconds), to the search page.
+void BM_AppSearchCancelDuringConnect(benchmark::State& state) {
+  for (const bool closing : {false, true}) {
+    const TFullListener server;
+    TSearchRig rig(0, 6, Format("150=rfc2217://127.0.0.1:%d;", server.Port()));
+    double total = 0, worst = 0;
+    int runs = 0;
+    for (int run = 0; run < 5; ++run) {
+      Clock::time_point pressed;
+      const auto started = Clock::now();
+      rig.Services.WhileBusy = [&] {
+        // Once the connect is surely under way.
+        if (pressed != Clock::time_point() || Clock::now() - started < std::chrono::milliseconds(200))
+          return;
+        pressed = Clock::now();
+        closing ? rig.Form->FormClose() : rig.Form->Element("sCancelSearch").Click();
+      };
+      rig.Form->ScanCIs();
+      rig.Services.WhileBusy = {};
+      if (pressed == Clock::time_point()) continue;
+      const double ms = MsSince(pressed);
+      total += ms;
+      worst = std::max(worst, ms);
+      ++runs;
+      if (closing) break;  // a closed window searches no more
+    }
+    const std::string name = closing ? "close" : "cancel";
+    state.counters[name + "_ms"] = runs ? total / runs : -1;
+    state.counters[name + "_worst_ms"] = worst;
+  }
+  for (auto _ : state) {
+  }
+}
+BENCHMARK(BM_AppSearchCancelDuringConnect)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -64,8 +65,16 @@ TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<std::string> argv{KVXCTL_PROGRAM};
   argv.insert(argv.end(), Args.begin(), Args.end());
+  // A variable given in Env replaces the test's own: the first of a name is the one read.
   std::vector<std::string> env;
-  for (char** entry = environ; *entry; ++entry) env.emplace_back(*entry);
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string variable(*entry);
+    const std::string name = variable.substr(0, variable.find('=') + 1);
+    const bool replaced = std::any_of(Env.begin(), Env.end(), [&](const std::string& Given) {
+      return Given.starts_with(name);
+    });
+    if (!replaced) env.push_back(variable);
+  }
   env.insert(env.end(), Env.begin(), Env.end());
   std::vector<char*> argvPointers = Pointers(argv), envPointers = Pointers(env);
   pid_t pid = -1;

@@ -362,6 +362,52 @@ TEST(KvxctlProcess, OnASharedLineThePlainSearchNamesTheCollisionAndTheAddressSca
   EXPECT_EQ(scan.Out, "VIROD|COM5@7|4007\nVIROD|COM5@12|4012\nVIROD|COM5@200|4200\n");
 }
 
+// The speed that answered is kept in the state folder: the next run asks there first.
+TEST(KvxctlProcess, TheSpeedThatAnsweredIsAskedFirstInTheNextRun) {
+  TSimProcess sim(KVX_SIM_PROGRAM, {"-m", "rs", "-b", "115200", "-s", "71"});
+  const std::string state = TempFile("speed-state");
+  std::filesystem::remove_all(state);
+  std::vector<std::string> env = sim.Env();
+  env.push_back("XDG_STATE_HOME=" + state);
+  const TRunResult first = RunKvxctl({"show", "COM100"}, env);
+  ASSERT_EQ(first.Code, 0) << first.Err;
+  std::ifstream file(state + "/kvxsetup/speeds");
+  const std::string kept{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(kept, "COM100\tbaudrate=115200\n");
+  const TRunResult second = RunKvxctl({"--debug", "show", "COM100"}, env);
+  ASSERT_EQ(second.Code, 0) << second.Err;
+  const std::string prefix = "kvxctl: trace file ";
+  const std::size_t named = second.Err.find(prefix);
+  ASSERT_NE(named, std::string::npos) << second.Err;
+  const std::string path =
+      second.Err.substr(named + prefix.size(), second.Err.find('\n', named) - named - prefix.size());
+  std::ifstream trace(path);
+  const std::string lines{std::istreambuf_iterator<char>(trace), std::istreambuf_iterator<char>()};
+  const std::size_t check = lines.find("CheckDevice (");
+  ASSERT_NE(check, std::string::npos) << lines;
+  EXPECT_EQ(lines.substr(check, 22), "CheckDevice (result=1)") << "asked at 9600 first";
+  std::remove(path.c_str());
+  std::filesystem::remove_all(state);
+}
+
+// show, set and backup of the line's port alone hear the modules answer at once: they say so
+// and name what to do instead.
+TEST(KvxctlProcess, OnASharedLineShowSetAndBackupNameTheAddressToGive) {
+  TSimProcess sim(KVX_SIM_PROGRAM, kLineOfThree);
+  const std::string file = TempFile("shared");
+  for (const std::vector<std::string>& command :
+       std::vector<std::vector<std::string>>{
+           {"show", "COM5"}, {"set", "COM5", "ch1.unit=mV"}, {"backup", "COM5", file}}) {
+    SCOPED_TRACE(command.front());
+    const TRunResult run = RunKvxctl(command, sim.Env());
+    EXPECT_EQ(run.Code, 1) << run.Err;
+    EXPECT_EQ(run.Err,
+              "kvxctl: several modules answer at once on COM5: name one as COM5@ADDRESS; "
+              "'kvxctl search --addresses 0-253' lists their addresses\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
 TEST(KvxctlProcess, EachCommandOnPortAtAddressSendsEveryFrameThereAndChangesThatModuleOnly) {
   TSimProcess sim(KVX_SIM_PROGRAM, kLineOfThree);
   const std::string file = TempFile("line12");

@@ -1,7 +1,10 @@
 #include "tools/kvxctl/uCtlCommands.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
+#include <iostream>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -64,6 +67,50 @@ void WarnCollisions(const std::vector<std::string>& Ports, std::ostream& Err) {
         << ": several modules seem to answer at once; scan the line with --addresses 0-253\n";
 }
 
+// "12 ports", "1 port".
+std::string PortCount(std::size_t Count) {
+  return std::to_string(Count) + (Count == 1 ? " port" : " ports");
+}
+
+// A search's progress on the error output while it runs, when that is a terminal: the line
+// and address asked and the share done, rewritten in place and cleared at the end.
+class TProgressLine {
+ public:
+  explicit TProgressLine(std::ostream& Err)
+      : FErr(Err), FOn(Err.rdbuf() == std::cerr.rdbuf() && isatty(STDERR_FILENO) == 1) {}
+  ~TProgressLine() { Clear(); }
+  TProgressLine(const TProgressLine&) = delete;
+  TProgressLine& operator=(const TProgressLine&) = delete;
+
+  bool On() const { return FOn; }
+  void Show(const std::string& Asking, double Done) {
+    if (!FOn) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - FLast < std::chrono::milliseconds(100)) return;
+    FLast = now;
+    FErr << "\r\033[Kkvxctl: searching " << Asking << " (" << static_cast<int>(Done * 100)
+         << " %)" << std::flush;
+    FShown = true;
+  }
+  void Clear() {
+    if (!FShown) return;
+    FErr << "\r\033[K" << std::flush;
+    FShown = false;
+  }
+
+ private:
+  std::ostream& FErr;
+  bool FOn;
+  bool FShown = false;
+  std::chrono::steady_clock::time_point FLast{};
+};
+
+// The cause each channel without a module named, one a line.
+void PrintProblems(const std::vector<TChannelProblem>& Problems, std::ostream& Err) {
+  for (const TChannelProblem& problem : Problems)
+    Err << "kvxctl: " << Cp1250ToUtf8(ProblemText(problem)) << "\n";
+}
+
 int Search(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   TCtlSession session(Options);
   TfMain& form = session.Form();
@@ -71,7 +118,20 @@ int Search(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
     form.Element("cbSearchAddresses").Set("Checked", true);
     form.Element("eAddressRange").Set("Text", Options.Addresses);
   }
+  TProgressLine progress(Err);
+  int listener = -1;
+  if (progress.On())
+    listener = form.View().AddListener([&](TViewElement& Changed, const std::string& Property) {
+      if (Changed.Name() != "ProgressBar1" && Changed.Name() != "lConnectionDesc") return;
+      if (Property != "Position" && Property != "Caption") return;
+      TViewElement& bar = form.Element("ProgressBar1");
+      const int max = bar.GetInt("Max");
+      progress.Show(form.Element("lConnectionDesc").GetText("Caption"),
+                    max > 0 ? static_cast<double>(bar.GetInt("Position")) / max : 0);
+    });
   form.Element("sSearch").Click();
+  if (listener >= 0) form.View().RemoveListener(listener);
+  progress.Clear();
   const std::vector<std::string>& rows = form.Element("lbFoundedModules").Items();
   ordered_json json = ordered_json::array();
   for (const std::string& row : rows) {
@@ -83,11 +143,17 @@ int Search(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   }
   if (Options.Json) Out << json.dump(2) << "\n";
   WarnCollisions(form.Collisions(), Err);
-  if (rows.empty() && !form.PermissionRefused().empty())
-    throw TCtlError(ceNotFound, "no module found; " + Cp1250ToUtf8(form.PermissionRefused()) +
+  const TfMain::TSearchSummary& summary = form.LastSearch();
+  if (summary.Cancelled && progress.On())
+    Err << "kvxctl: search cancelled: " << summary.Finished << " of " << PortCount(summary.Channels)
+        << " searched (" << static_cast<int>(summary.Done * 100) << " %)\n";
+  if (!rows.empty()) return ceDone;
+  PrintProblems(form.SearchProblems(), Err);
+  const std::string nothing = "no module found on " + PortCount(summary.Channels);
+  if (!form.PermissionRefused().empty())
+    throw TCtlError(ceNotFound, nothing + "; " + Cp1250ToUtf8(form.PermissionRefused()) +
                                     " may not be opened: " + kPermissionFix);
-  if (rows.empty()) throw TCtlError(ceNotFound, "no module found");
-  return ceDone;
+  throw TCtlError(ceNotFound, nothing);
 }
 
 // The backup of the connected module, with the address it was reached at when it was its own.
@@ -274,9 +340,20 @@ int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
     if (arg.starts_with("baudrate")) setup.ExtraSpeed = arg;
   // Checked when the options were read.
   if (!Options.Addresses.empty()) setup.ScanAddresses = *ParseAddressRange(Options.Addresses);
+  TSpeedMemory& speeds = session.Form().Speeds();
+  setup.Speeds = &speeds;
   TModuleSearch search(std::move(channels), setup, &session.Form(), true);
-  search.WaitToEnd(std::chrono::milliseconds(50));
-  if (CtlInterrupted()) return ceDone;
+  TProgressLine progress(Err);
+  search.WaitToEnd(std::chrono::milliseconds(50),
+                   [&] { progress.Show(Cp1250ToUtf8(search.Trying()), search.Done()); });
+  progress.Clear();
+  speeds.SaveFile();
+  if (CtlInterrupted()) {
+    if (progress.On())
+      Err << "kvxctl: search cancelled: " << search.Completed() << " of "
+          << PortCount(search.Count()) << " searched\n";
+    return ceDone;
+  }
   std::vector<TAuditModule> found;
   for (const TFoundModule& module : search.Found())
     found.push_back({Cp1250ToUtf8(module.Channel->GetPortName()),
@@ -284,6 +361,8 @@ int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
                                                          : std::optional<unsigned>(module.Address),
                      BackupOf(module.Rec)});
   WarnCollisions(search.Collisions(), Err);
+  // A channel that could not be searched is named with its cause.
+  PrintProblems(search.Problems(), Err);
   // Its modules would be reported missing without saying why.
   if (const std::string refused = Cp1250ToUtf8(search.Refused()); !refused.empty())
     Err << "kvxctl: " << refused << " may not be opened: " << kPermissionFix << "\n";

@@ -49,6 +49,7 @@ void TCtlSession::Connect(const std::string& Operand) {
   // One module check and one download; a second connect forgives a reply that came too late
   // on a busy machine.
   bool answered = false;
+  bool collided = false;
   for (int attempt = 0; attempt < 2; ++attempt) {
     const bool connected = FForm->Connect(channel, address);
     if (IsDeviceGone(*channel)) {
@@ -58,10 +59,17 @@ void TCtlSession::Connect(const std::string& Operand) {
     CheckConnected();
     if (connected) return;
     answered = answered || FForm->LastTestAnswered();
+    collided = collided || FForm->LastTestCollided();
+    // Several modules answer the universal address at once: retrying cannot help.
+    if (collided && !answered) break;
     if (!answered)
       RaiseProblem(channel->GetProblem());  // a named fault does not go away on a second try
   }
   if (answered) throw TCtlError(ceCommunication, kCommunicationError);
+  if (collided)
+    throw TCtlError(ceNotFound, "several modules answer at once on " + port + ": name one as " +
+                                    port + "@ADDRESS; 'kvxctl search --addresses 0-253' lists " +
+                                    "their addresses");
   if (channel->GetOpenFailure() == TOpenFailure::InUse)
     throw TCtlError(ceCommunication, port + " is in use by another program");
   if (channel->GetOpenFailure() == TOpenFailure::Denied)

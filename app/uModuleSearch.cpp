@@ -13,8 +13,8 @@
 
 #include "comm/uRefusedPort.h"
 #include "comm/uci_ISerialPortInterface.h"
-#include "serial/AfSafeSync.h"
 #include "protocol/uModuleAddress.h"
+#include "serial/AfSafeSync.h"
 #include "support/uPaths.h"
 #include "support/uStringUtils.h"
 #include "usb/uci_FTDIdirect.h"
@@ -83,8 +83,7 @@ class TChannelRestore {
 // that listed the ports anew never test one line at once.
 class TChannelClaim {
  public:
-  TChannelClaim(const TKVXChannel& Channel, const std::atomic<bool>* Stop)
-      : FKey(KeyOf(Channel)) {
+  TChannelClaim(const TKVXChannel& Channel, const std::atomic<bool>* Stop) : FKey(KeyOf(Channel)) {
     std::unique_lock lock(Lock());
     while (Claimed().contains(FKey)) {
       if ((Stop && Stop->load()) || ExchangesStopped()) return;
@@ -315,7 +314,9 @@ std::vector<TFoundModule> ScanChannelAddresses(const TKVXChannel& Channel,
             (problem.empty() ? std::string() : " (" + problem + ")"),
         2);
   if (!Channel->GetActive()) return found;
-  const auto stopped = [&Setup] { return (Setup.Stop && Setup.Stop->load()) || ExchangesStopped(); };
+  const auto stopped = [&Setup] {
+    return (Setup.Stop && Setup.Stop->load()) || ExchangesStopped();
+  };
   const std::vector<std::uint8_t>& addresses = Setup.ScanAddresses;
   std::vector<TSpeedMemory::TSpeed> speeds = SearchSpeeds(Channel, Setup.ExtraSpeed);
   if (Setup.Speeds) speeds = Setup.Speeds->Order(Channel->GetPortName(), std::move(speeds));
@@ -334,8 +335,8 @@ std::vector<TFoundModule> ScanChannelAddresses(const TKVXChannel& Channel,
       downloaded = false;
       Trace(std::string("KvxDownloadParams ") + error.what(), 0);
     }
-    Trace("KvxDownloadParams @" + std::to_string(Address) +
-              " (result=" + ResultDigit(downloaded) + ")",
+    Trace("KvxDownloadParams @" + std::to_string(Address) + " (result=" + ResultDigit(downloaded) +
+              ")",
           9);
     if (!downloaded) return;
     if (Setup.OnScanned) Setup.OnScanned(module);
@@ -349,13 +350,12 @@ std::vector<TFoundModule> ScanChannelAddresses(const TKVXChannel& Channel,
     // a late one took: asked again with the full limits.
     std::set<std::uint8_t> again;
     std::optional<std::uint8_t> previous;
+    // A late frame names its sender; bytes too few for a frame are the last address's.
     const auto noteLate = [&](const TScanCheck& Check, std::uint8_t Asked) {
       if (!Check.Late) return;
-      if (Check.LateFrom)
-        again.insert(*Check.LateFrom);
-      else if (previous)
-        again.insert(*previous);
-      if (!Check.Answered) again.insert(Asked);
+      again.insert(Check.LateFrom.begin(), Check.LateFrom.end());
+      if (Check.LateFrom.empty() && previous) again.insert(*previous);
+      if (Check.Disturbed) again.insert(Asked);
     };
     for (std::size_t n = 0; n < addresses.size(); ++n) {
       if (stopped()) return found;
@@ -368,14 +368,8 @@ std::vector<TFoundModule> ScanChannelAddresses(const TKVXChannel& Channel,
       previous = address;
     }
     // The last address's reply may still be on its way.
-    if (previous && !answered.contains(*previous) && !stopped()) {
-      KVXPause(kTransactPause);
-      if (Channel->GetActive() && Channel->InputCount() > 0) {
-        std::string late;
-        Channel->Read(late);
-        again.insert(*previous);
-      }
-    }
+    if (previous && !answered.contains(*previous) && !stopped())
+      noteLate(ScanLateReplies(Channel), *previous);
     std::set<std::uint8_t> askedAgain;
     while (!again.empty()) {
       if (stopped()) return found;
@@ -489,8 +483,9 @@ std::vector<TFoundModule> TModuleSearch::Found() const {
     if (entry.Found) found.push_back({entry.Channel, *entry.Found});
     // A scan's modules come in the order of their addresses, as soon as each is read.
     std::vector<TFoundModule> scanned = entry.Scanned;
-    std::stable_sort(scanned.begin(), scanned.end(),
-                     [](const TFoundModule& A, const TFoundModule& B) { return A.Address < B.Address; });
+    std::stable_sort(
+        scanned.begin(), scanned.end(),
+        [](const TFoundModule& A, const TFoundModule& B) { return A.Address < B.Address; });
     found.insert(found.end(), scanned.begin(), scanned.end());
   }
   return found;

@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <mutex>
-#include <optional>
 #include <thread>
+#include <vector>
 
 #include "protocol/uTirmel97.h"
 #include "support/uConversionUtils.h"
@@ -125,8 +125,9 @@ bool IsModuleType(const std::string& Reply) {
          UpperCase(Reply).find("NOVRA") != std::string::npos;
 }
 
-// The address of a whole frame that Bytes hold (from a frame's start on), if they hold one.
-std::optional<std::uint8_t> FrameAddress(const std::string& Bytes) {
+// The addresses of the whole frames in Bytes, in the order they came.
+std::vector<std::uint8_t> FrameAddresses(const std::string& Bytes) {
+  std::vector<std::uint8_t> addresses;
   for (std::size_t start = Bytes.find("*a"); start != std::string::npos;
        start = Bytes.find("*a", start + 1)) {
     const std::string candidate = Bytes.substr(start);
@@ -134,12 +135,12 @@ std::optional<std::uint8_t> FrameAddress(const std::string& Bytes) {
       if (ValidateFrame(candidate) != 0) continue;
       TTirmelFormat97 frame;
       ParseFrame(candidate, frame);
-      return frame.Address;
+      addresses.push_back(frame.Address);
     } catch (const std::exception&) {
       continue;
     }
   }
-  return std::nullopt;
+  return addresses;
 }
 
 }  // namespace
@@ -156,27 +157,32 @@ bool CheckDevice(const TKVXChannel& Channel, std::uint8_t Address, std::int32_t 
   return IsModuleType(reply);
 }
 
-TScanCheck ScanCheckDevice(const TKVXChannel& Channel, std::uint8_t Address,
-                           std::int32_t Timeout) {
+TScanCheck ScanLateReplies(const TKVXChannel& Channel) {
   TScanCheck check;
   if (Stopped()) return check;
   KVXPause(kTransactPause);
-  if (!Channel || !Channel->GetActive() || Stopped()) return check;
+  if (!Channel || !Channel->GetActive() || Stopped() || Channel->InputCount() <= 0) return check;
+  std::string late;
+  Channel->Read(late);
+  check.Late = !late.empty();
+  check.LateFrom = FrameAddresses(late);
+  return check;
+}
+
+TScanCheck ScanCheckDevice(const TKVXChannel& Channel, std::uint8_t Address, std::int32_t Timeout) {
   // What came since the last exchange ended, which the request's purge would throw away.
-  std::string early;
-  if (Channel->InputCount() > 0) Channel->Read(early);
+  TScanCheck check = ScanLateReplies(Channel);
+  if (!Channel || !Channel->GetActive() || Stopped()) return check;
   std::string reply, received;
   const bool valid =
       ExchangeNow(Channel, kiReadType, {}, Address, Timeout, reply, nullptr, &received);
   check.Answered = valid && IsModuleType(reply);
-  if (!early.empty()) {
-    check.Late = true;
-    check.LateFrom = FrameAddress(early);
-  }
   if (!valid && !received.empty()) {
-    // Not this address's answer: another module's late one, or the rest of it.
-    check.Late = true;
-    if (const auto from = FrameAddress(received); from && *from != Address) check.LateFrom = from;
+    // Not this address's answer: another module's late one, or the rest of it, which ended
+    // the wait for this address's own.
+    check.Late = check.Disturbed = true;
+    for (const std::uint8_t from : FrameAddresses(received))
+      if (from != Address) check.LateFrom.push_back(from);
   }
   return check;
 }

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "comm/uMethod.h"
 #include "comm/uci_ICommunicationInterface.h"
@@ -68,13 +68,18 @@ bool CheckDevice(const TKVXChannel& Channel, std::uint8_t Address = kUniversalAd
 // first-reply limit: a module that starts answering after that limit has its reply arrive
 // during the pause before the next address is asked, or during that request. What came then
 // is not taken as the next address's answer (a frame carries its sender's address), but Late
-// tells of it, with the address of its frame when a whole one came (LateFrom).
+// tells of it, with the addresses of the whole frames that came (LateFrom); Disturbed, that
+// such bytes ended the wait for the asked address's own reply.
 struct TScanCheck {
   bool Answered = false;
   bool Late = false;
-  std::optional<std::uint8_t> LateFrom;
+  bool Disturbed = false;
+  std::vector<std::uint8_t> LateFrom;
 };
 TScanCheck ScanCheckDevice(const TKVXChannel& Channel, std::uint8_t Address, std::int32_t Timeout);
+// The pause before a request, and what came meanwhile: after a scan's last address, whether
+// a late reply is still on its way.
+TScanCheck ScanLateReplies(const TKVXChannel& Channel);
 // Reads everything from the module at Address into Rec; raises "Device not responding ..."
 // naming the failed step. False, with Rec untouched, when Transact is empty.
 bool KvxDownloadParams(TKVXrec& Rec, const TKVXTransact& Transact,

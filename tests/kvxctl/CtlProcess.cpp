@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -65,17 +66,20 @@ TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<std::string> argv{KVXCTL_PROGRAM};
   argv.insert(argv.end(), Args.begin(), Args.end());
-  // A variable given in Env replaces the test's own: the first of a name is the one read.
+  // A variable given replaces the test's own. Each run has a state folder of its own unless
+  // the test gives one: the speeds another run kept never order this run's checks.
+  std::vector<std::string> given = Env;
+  const auto named = [&](const std::string& Name) {
+    return std::any_of(given.begin(), given.end(),
+                       [&](const std::string& Given) { return Given.starts_with(Name); });
+  };
+  if (!named("XDG_STATE_HOME=")) given.push_back("XDG_STATE_HOME=" + std::string(dir) + "/state");
   std::vector<std::string> env;
   for (char** entry = environ; *entry; ++entry) {
     const std::string variable(*entry);
-    const std::string name = variable.substr(0, variable.find('=') + 1);
-    const bool replaced = std::any_of(Env.begin(), Env.end(), [&](const std::string& Given) {
-      return Given.starts_with(name);
-    });
-    if (!replaced) env.push_back(variable);
+    if (!named(variable.substr(0, variable.find('=') + 1))) env.push_back(variable);
   }
-  env.insert(env.end(), Env.begin(), Env.end());
+  env.insert(env.end(), given.begin(), given.end());
   std::vector<char*> argvPointers = Pointers(argv), envPointers = Pointers(env);
   pid_t pid = -1;
   if (posix_spawn(&pid, KVXCTL_PROGRAM, &actions, nullptr, argvPointers.data(),
@@ -88,9 +92,8 @@ TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std
   posix_spawn_file_actions_destroy(&actions);
   result.Out = ReadFile(out);
   result.Err = ReadFile(err);
-  std::remove(out.c_str());
-  std::remove(err.c_str());
-  rmdir(dir);
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
   return result;
 }
 

@@ -97,6 +97,17 @@ TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std
   return result;
 }
 
+std::string TakeTraceFile(const TRunResult& Run) {
+  const std::string prefix = "kvxctl: trace file ";
+  const std::size_t named = Run.Err.find(prefix);
+  if (named == std::string::npos) return {};
+  const std::size_t start = named + prefix.size();
+  const std::string path = Run.Err.substr(start, Run.Err.find('\n', start) - start);
+  std::string text = ReadFile(path);
+  std::remove(path.c_str());
+  return text;
+}
+
 TSimProcess::TSimProcess(const std::string& Program, std::vector<std::string> Args,
                          int ExportLines) {
   int pipeFds[2];

@@ -18,6 +18,10 @@ struct TRunResult {
 TRunResult RunKvxctl(const std::vector<std::string>& Args, const std::vector<std::string>& Env,
                      const std::function<void(pid_t)>& WhileRunning = {});
 
+// The text of the trace file a --debug run named on its error output, which is removed; empty
+// when none was named.
+std::string TakeTraceFile(const TRunResult& Run);
+
 class TSimProcess {
  public:
   // Starts Program and reads its output up to the last "export" line it prints at start.

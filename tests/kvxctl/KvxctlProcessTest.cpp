@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "tests/kvxctl/CtlProcess.h"
+#include "tests/net/HostileServer.h"
 #include "tests/serial/KernelHangUp.h"
 
 namespace {
@@ -376,17 +377,10 @@ TEST(KvxctlProcess, TheSpeedThatAnsweredIsAskedFirstInTheNextRun) {
   EXPECT_EQ(kept, "COM100\tbaudrate=115200\n");
   const TRunResult second = RunKvxctl({"--debug", "show", "COM100"}, env);
   ASSERT_EQ(second.Code, 0) << second.Err;
-  const std::string prefix = "kvxctl: trace file ";
-  const std::size_t named = second.Err.find(prefix);
-  ASSERT_NE(named, std::string::npos) << second.Err;
-  const std::string path =
-      second.Err.substr(named + prefix.size(), second.Err.find('\n', named) - named - prefix.size());
-  std::ifstream trace(path);
-  const std::string lines{std::istreambuf_iterator<char>(trace), std::istreambuf_iterator<char>()};
+  const std::string lines = TakeTraceFile(second);
   const std::size_t check = lines.find("CheckDevice (");
-  ASSERT_NE(check, std::string::npos) << lines;
+  ASSERT_NE(check, std::string::npos) << second.Err;
   EXPECT_EQ(lines.substr(check, 22), "CheckDevice (result=1)") << "asked at 9600 first";
-  std::remove(path.c_str());
   std::filesystem::remove_all(state);
 }
 
@@ -395,8 +389,7 @@ TEST(KvxctlProcess, TheSpeedThatAnsweredIsAskedFirstInTheNextRun) {
 TEST(KvxctlProcess, OnASharedLineShowSetAndBackupNameTheAddressToGive) {
   TSimProcess sim(KVX_SIM_PROGRAM, kLineOfThree);
   const std::string file = TempFile("shared");
-  for (const std::vector<std::string>& command :
-       std::vector<std::vector<std::string>>{
+  for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
            {"show", "COM5"}, {"set", "COM5", "ch1.unit=mV"}, {"backup", "COM5", file}}) {
     SCOPED_TRACE(command.front());
     const TRunResult run = RunKvxctl(command, sim.Env());
@@ -572,6 +565,30 @@ TEST(KvxctlProcess, ABadDeviceServerEntryIsNamedRatherThanReportedAsNoModule) {
     EXPECT_NE(show.Err.find("COM9: '"), std::string::npos) << show.Err;
     EXPECT_EQ(show.Err.find("no KVX module answers"), std::string::npos) << show.Err;
   }
+}
+
+// A device server that offers and withdraws an option without end: the trace names it once,
+// with a count, and show keeps its time (measured at about 2 s; 20 s when each was traced).
+TEST(KvxctlProcess, ATelnetOptionStormIsTracedOnceWithACountAndShowKeepsItsTime) {
+  THostileServer server(hostile::OptionStorm);
+  const auto start = std::chrono::steady_clock::now();
+  const TRunResult show =
+      RunKvxctl({"--debug", "show", "COM9"}, {"KVX_COMPORTS=9=" + server.Url()});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
+  EXPECT_NE(show.Code, 0) << show.Err;
+  // time;text;... each line ending in CR LF
+  std::istringstream trace(TakeTraceFile(show));
+  std::vector<std::string> storm;
+  for (std::string line; std::getline(trace, line);) {
+    const std::size_t text = line.find(';') + 1;
+    if (line.ends_with('\r')) line.pop_back();
+    if (line.find("refuses binary transmission") != std::string::npos)
+      storm.push_back(std::regex_replace(line.substr(text, line.find(';', text) - text),
+                                         std::regex(R"(\d+ times)"), "N times"));
+  }
+  EXPECT_EQ(storm, (std::vector<std::string>{
+                       "COM9 the server refuses binary transmission",
+                       "COM9 the server refuses binary transmission (N times more)"}));
 }
 
 TEST(KvxctlProcess, ChannelsWithoutModulesAndBadCommandLines) {

@@ -32,9 +32,11 @@ void THostileServer::Pause(std::chrono::milliseconds Time) {
 }
 
 void THostileServer::ConfirmCommands(std::optional<std::uint32_t> Speed,
-                                     const std::function<void(std::string& Data)>& OnData) {
+                                     const std::function<void(std::string& Data)>& OnData,
+                                     const std::function<void()>& EachStep) {
   std::string wire, data;
   while (!FStopping && FServer.Connected()) {
+    if (EachStep) EachStep();
     wire += FServer.Receive(1, kStep);
     if (const std::string answers = Confirmations(wire, Speed, data); !answers.empty())
       FServer.Send(answers);
@@ -113,6 +115,16 @@ void HangUpMidReply(THostileServer& Server) {
     Server.Send("*a0");
     Server.Hangup();
   });
+}
+
+void OptionStorm(THostileServer& Server) {
+  constexpr char kBinary = 0;
+  constexpr int kTogglesPerStep = 100;
+  std::string toggles;
+  for (int toggle = 0; toggle < kTogglesPerStep; ++toggle)
+    toggles += std::string{kIac, kWill, kBinary, kIac, kWont, kBinary};
+  Server.Send(kTakeComPort);
+  Server.ConfirmCommands({}, {}, [&] { Server.Send(toggles); });
 }
 
 void UnaskedCompression(THostileServer& Server) {

@@ -27,9 +27,11 @@ class THostileServer {
   void Send(std::string_view Bytes) { FServer.Send(Bytes); }
   void Pause(std::chrono::milliseconds Time);
   // Answers each COM port command as a willing server does, a speed confirmed as Speed when
-  // given. OnData gets the data bytes received so far (unescaped) and takes what it used.
+  // given. OnData gets the data bytes received so far (unescaped) and takes what it used;
+  // EachStep runs between reads.
   void ConfirmCommands(std::optional<std::uint32_t> Speed = {},
-                       const std::function<void(std::string& Data)>& OnData = {});
+                       const std::function<void(std::string& Data)>& OnData = {},
+                       const std::function<void()>& EachStep = {});
   void Ignore();  // reads and answers nothing
   void Hangup() { FServer.Hangup(); }
 
@@ -55,6 +57,8 @@ constexpr char kUnknownCode = 5;
 void UnknownCodes(THostileServer& Server);
 // Takes the option and hangs up in the middle of the reply to the first request.
 void HangUpMidReply(THostileServer& Server);
+// Takes the option, then offers and withdraws binary transmission without end.
+void OptionStorm(THostileServer& Server);
 // Takes the option and starts compression nobody asked for.
 void UnaskedCompression(THostileServer& Server);
 }  // namespace hostile

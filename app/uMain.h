@@ -137,8 +137,9 @@ class TfMain : public TLogSender {
   void ShowSearchProgress(const TModuleSearch& Search);
   // Lists the modules the running search has read so far, in the channels' order.
   void ShowFoundSoFar(const TModuleSearch& Search);
-  // The line below the list: nothing found, or how far a cancelled search came; empty hides it.
-  void ShowSearchResult(const std::string& Text);
+  // The line that tells how a search ended, at Top: nothing found, or how far a cancelled
+  // search came; empty hides it.
+  void ShowSearchResult(const std::string& Text, int Top);
   // The modules found, as rows in the order of the manager's channels: a row whose channel's
   // port already has a row at the same address replaces it.
   void PlaceFoundModule(const TFoundModule& Found);

@@ -155,7 +155,7 @@ void SearchPage(TLayout& layout) {
   layout.Add("TLabel", "lSearchResult", &page, 20, 396, 650, 16).Set("Visible", false);
   layout
       .Add("TLabel", "lNothingFoundText", &page, 20, 396, 650, 16,
-           "Na %1 rozhraních nebyl nalezen žádný modul KVX.")
+           "Nebyl nalezen žádný modul KVX (prohledaná rozhraní: %1).")
       .Set("Visible", false);
   layout
       .Add("TLabel", "lSearchCancelledText", &page, 20, 396, 650, 16,

@@ -17,6 +17,12 @@ namespace {
 
 // How often the window looks at a running search's progress between handling its events.
 constexpr auto kProgressStep = std::chrono::milliseconds(20);
+// The places of the line that tells how a search ended, on the search page: below the list
+// of modules, or (nothing found, the list hidden) where the list would begin, below the
+// ports' problems. A problem takes a line of its own.
+constexpr int kUnderTheList = 396;
+constexpr int kBelowTheProblems = 100;
+constexpr int kLabelHeight = 16;
 
 bool IsUsbChannel(const TKVXChannel& Channel) {
   return static_cast<bool>(Channel.Query<IFTDISerialPortInterface>());
@@ -70,7 +76,7 @@ void TfMain::ScanCIs() {
   ShowChannelGone({});
   ShowPermissionRefused({});
   ShowCollisions({});
-  ShowSearchResult({});
+  ShowSearchResult({}, kUnderTheList);
   FSearchProblems.clear();
   if (FClosing) return;
   TChannelTestSetup setup = TestSetup();
@@ -130,12 +136,14 @@ void TfMain::ScanCIs() {
   if (FFound.empty()) ShowPermissionRefused(refused);
   ShowCollisions(collisions);
   if (FLastSearch.Cancelled)
-    ShowSearchResult(FillIn(Text("lSearchCancelledText"),
-                            {std::to_string(FLastSearch.Finished),
-                             std::to_string(FLastSearch.Channels),
-                             std::to_string(static_cast<int>(FLastSearch.Done * 100))}));
+    ShowSearchResult(
+        FillIn(Text("lSearchCancelledText"),
+               {std::to_string(FLastSearch.Finished), std::to_string(FLastSearch.Channels),
+                std::to_string(static_cast<int>(FLastSearch.Done * 100))}),
+        kUnderTheList);
   else if (FFound.empty())
-    ShowSearchResult(FillIn(Text("lNothingFoundText"), {std::to_string(FLastSearch.Channels)}));
+    ShowSearchResult(FillIn(Text("lNothingFoundText"), {std::to_string(FLastSearch.Channels)}),
+                     kBelowTheProblems);
   ReplayDeferredChanges();
 }
 
@@ -152,8 +160,16 @@ void TfMain::ShowFoundSoFar(const TModuleSearch& Search) {
   FServices.Repaint(list);
 }
 
-void TfMain::ShowSearchResult(const std::string& Text) {
+void TfMain::ShowSearchResult(const std::string& Text, int Top) {
   TViewElement& result = Element("lSearchResult");
+  // Nothing found: in the place of the list, below what was wrong with the ports.
+  if (Top == kBelowTheProblems) {
+    const TViewElement& problems = Element("lChannelGone");
+    Top = std::max(Top, problems.GetBool("Visible")
+                            ? problems.GetInt("Top") + problems.GetInt("Height") + 8
+                            : 0);
+  }
+  result.Set("Top", Top);
   result.Set("Visible", !Text.empty());
   result.Set("Caption", Text);
 }
@@ -332,6 +348,7 @@ void TfMain::ShowPortMessage(const char* Label, const char* Template, const std:
 
 void TfMain::ShowChannelGone(const std::string& Port, const TChannelProblem& Problem) {
   FChannelGone = Port;
+  Element("lChannelGone").Set("Height", kLabelHeight);
   ShowPortMessage("lChannelGone", "lChannelGoneText", Port);
   if (!Port.empty()) DebugLog("Channel gone " + Port, this);
   if (Problem.Empty())
@@ -343,6 +360,7 @@ void TfMain::ShowChannelGone(const std::string& Port, const TChannelProblem& Pro
 void TfMain::ShowChannelProblem(const TChannelProblem& Problem) {
   FChannelProblem = Problem;
   TViewElement& message = Element("lChannelGone");
+  message.Set("Height", kLabelHeight);
   message.Set("Visible", !Problem.Empty());
   const auto text =
       std::find_if(kProblemTexts.begin(), kProblemTexts.end(),
@@ -368,7 +386,10 @@ void TfMain::ShowChannelProblems(const std::vector<TChannelProblem>& Problems) {
     for (const std::string& value : problem.Values) values.push_back(Cp1250ToUtf8(value));
     text += (text.empty() ? "" : "\n") + FillIn(Text(entry->Label), values);
   }
-  Element("lChannelGone").Set("Caption", text);
+  TViewElement& message = Element("lChannelGone");
+  message.Set("Caption", text);
+  const auto lines = std::count(text.begin(), text.end(), '\n') + 1;
+  message.Set("Height", kLabelHeight * static_cast<int>(lines));
 }
 
 void TfMain::ShowCollisions(const std::vector<std::string>& Ports) {

@@ -464,7 +464,7 @@ double TModuleSearch::Done() const {
   std::lock_guard lock(FLock);
   if (FEntries.empty()) return 1;
   double done = 0;
-  for (const TEntry& entry : FEntries) done += entry.State == TState::Done ? 1 : entry.Done;
+  for (const TEntry& entry : FEntries) done += entry.Done;
   return done / static_cast<double>(FEntries.size());
 }
 
@@ -607,8 +607,11 @@ void TModuleSearch::Test(TEntry& Entry) {
     if (found && scanned.empty()) Entry.Found = rec;
     Entry.Scanned = std::move(scanned);
     Entry.Asking.reset();
-    Entry.Done = 1;
-    if (!FStop) ++FCompleted;
+    // A cancelled test counts as far as it came.
+    if (!FStop) {
+      Entry.Done = 1;
+      ++FCompleted;
+    }
     Entry.Collided = result.Collided;
     ++FFinished;
   }

@@ -6,7 +6,9 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
+#include <string>
 
 #include "app/uMain.h"
 #include "app/uf_Main.h"
@@ -100,25 +102,68 @@ class TDemoWalk {
     Shot("22-search-english");
     // The line of three modules, scanned address by address.
     FForm.Element("cbSearchAddresses").Edit("Checked", true);
-    FForm.Element("eAddressRange").Edit("Text", "7,12,200");
-    Click("sSearch");
-    Wait(300);
-    Shot("25-address-scan-english");
+    ScanShots("english", 25);
+    Czech();
+    ScanShots("czech", 29);
     return FFailed ? 1 : 0;
   }
 
  private:
   void Click(const char* Name) { ClickWidget(FWindow.Binding().Widget(Name)); }
 
-  // Picks the English entry of the language list, as the operator would.
-  void English() {
+  void English() { Language(true); }
+  void Czech() { Language(false); }
+
+  // Picks the English entry of the language list, or the other one, as the operator would.
+  void Language(bool English) {
     TViewElement& list = FForm.Element("cbbLanguage");
     for (std::size_t i = 0; i < list.ItemCount(); ++i)
-      if (list.Items()[i] == "english" || list.Items()[i] == "English") {
+      if ((QString::fromStdString(list.Items()[i]).toLower() == QLatin1String("english")) ==
+          English) {
         list.Edit("ItemIndex", static_cast<int>(i));
         return;
       }
-    std::fprintf(stderr, "demo: no English language file next to the program\n");
+    std::fprintf(stderr, "demo: no %s language file next to the program\n",
+                 English ? "English" : "other");
+  }
+
+  // The address scan of the line of three as it goes (the rows read so far) and when it ended,
+  // a scan that finds nothing, and one cancelled half way; numbered from First.
+  void ScanShots(const QString& Language, int First) {
+    const auto number = [&](int Offset, const char* What) {
+      return QStringLiteral("%1-%2-%3").arg(First + Offset).arg(QLatin1String(What)).arg(Language);
+    };
+    bool shown = false;
+    int listener = FForm.View().AddListener([&](TViewElement& Element, const std::string&) {
+      if (!shown && Element.Name() == "lbSearchingFound" && Element.ItemCount() > 0) {
+        shown = true;
+        Shot(number(0, "address-scan-searching"));
+      }
+    });
+    FForm.Element("eAddressRange").Edit("Text", "0-15,199-201");
+    Click("sSearch");
+    FForm.View().RemoveListener(listener);
+    Wait(300);
+    Shot(number(1, "address-scan"));
+    FForm.Element("eAddressRange").Edit("Text", "100-105");
+    Click("sSearch");
+    Wait(300);
+    Shot(number(2, "nothing-found"));
+    // Cancelled once the scan is under way.
+    const auto started = std::chrono::steady_clock::now();
+    bool cancelled = false;
+    listener = FForm.View().AddListener([&](TViewElement& Element, const std::string&) {
+      if (cancelled || Element.Name() != "ProgressBar1" ||
+          std::chrono::steady_clock::now() - started < std::chrono::seconds(2))
+        return;
+      cancelled = true;
+      FForm.Element("sCancelSearch").Click();
+    });
+    FForm.Element("eAddressRange").Edit("Text", "0-253");
+    Click("sSearch");
+    FForm.View().RemoveListener(listener);
+    Wait(300);
+    Shot(number(3, "search-cancelled"));
   }
 
   // The trend window opened from the measurement page, about 20 seconds of values recorded.

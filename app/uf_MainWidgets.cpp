@@ -229,7 +229,9 @@ class TFramedList : public QListWidget {
 
 QWidget* CreateListBox(TViewElement& Element, QWidget* Parent, TElementBinding& Binding) {
   auto* list = new TFramedList(Parent);
-  if (Element.Name() == "lbFoundedModules") list->setItemDelegate(new TFoundModuleDelegate(list));
+  // The modules found, in columns, also while the search lists them.
+  if (Element.Name() == "lbFoundedModules" || Element.Name() == "lbSearchingFound")
+    list->setItemDelegate(new TFoundModuleDelegate(list));
   QObject::connect(list, &QListWidget::currentRowChanged, list, [&Element, &Binding](int row) {
     Binding.OperatorEdit(Element, "ItemIndex", row);
   });

@@ -275,11 +275,10 @@ TEST(SearchTest, ADeviceServerThatKeepsItsLineSpeedIsTriedOnceAndSaysSo) {
       if (text.starts_with("CheckDevice") || text.starts_with("COM9: the device server"))
         checks.push_back(text);
     const bool silent = std::string(test.Name) == "silent server";
-    EXPECT_THAT(checks,
-                ElementsAre("CheckDevice (result=0)",
-                            silent ? "COM9: the device server does not answer"
-                                   : "COM9: the device server does not set the line speed; "
-                                     "tried at its own speed only"));
+    EXPECT_THAT(checks, ElementsAre("CheckDevice (result=0)",
+                                    silent ? "COM9: the device server does not answer"
+                                           : "COM9: the device server does not set the line speed; "
+                                             "tried at its own speed only"));
     EXPECT_TRUE(rig["lChannelGone"].GetBool("Visible"));
     const std::string url = server.Url();
     EXPECT_EQ(rig["lChannelGone"].GetText("Caption"),
@@ -498,7 +497,7 @@ TEST(SearchTest, ASearchOfManyChannelsFailingAtOnceAlwaysEnds) {
   // Each channel's own cause is named, and that nothing was found on them.
   EXPECT_EQ(rig.Form().SearchProblems().size(), 40u);
   EXPECT_EQ(rig["lSearchResult"].GetText("Caption"),
-            "Na 40 rozhraních nebyl nalezen žádný modul KVX.");
+            "Nebyl nalezen žádný modul KVX (prohledaná rozhraní: 40).");
 }
 
 TEST(SearchTest, EveryChannelsCauseIsNamedWhenNothingIsFound) {

@@ -157,6 +157,8 @@ kvxctl|rfc2217://host:port
 kvxctl|tcp://host:port
 kvxctl|$XDG_CONFIG_HOME/kvxsetup/ports
 kvxctl|$XDG_STATE_HOME/kvxsetup/yyyymmdd_N.log
+kvxctl|$XDG_STATE_HOME/kvxsetup/speeds
+kvxctl|search --addresses 0-253
 kvxctl|XDG_DATA_HOME
 kvxctl|XDG_RUNTIME_DIR
 kvxctl|The module's address, 0 to 253
@@ -170,6 +172,7 @@ kvxsetup|rfc2217://host:port
 kvxsetup|tcp://host:port
 kvxsetup|$XDG_CONFIG_HOME/kvxsetup/ports
 kvxsetup|$XDG_STATE_HOME/kvxsetup/yyyymmdd_N.log
+kvxsetup|$XDG_STATE_HOME/kvxsetup/speeds
 kvxsetup|$XDG_DATA_HOME/kvxsetup/
 kvxsetup|--version
 kvx-trace|--version

@@ -1,7 +1,8 @@
-// kvxctl serve as a process over 100 simulated modules on 10 shared lines at 9600 bit/s and a
-// period of 1 s: each line's round of reads against the floor of its value transactions (the
-// pause before each and its bytes on the wire), the service's CPU and memory, and a scrape's
-// time.
+// kvxctl serve as a process over 100 simulated modules on 10 shared lines at a period of 1 s,
+// the lines at 9600 bit/s (full: a round takes longer than the period) and at 115200 bit/s:
+// each line's round of reads against the floor of its value transactions (the pause before each
+// and its bytes on the wire, or the period when they fit in it), the service's CPU and memory,
+// and a scrape's time.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -33,14 +34,15 @@ constexpr int kModulesPerLine = 10;
 constexpr int kFirstPort = 201;
 constexpr std::uint16_t kListenPort = 19732;
 // A read of the measured values: its request and its reply of four 18-byte blocks, 10 bits a
-// character at 9600 bit/s, after the pause before every exchange and the module's turnaround.
+// character, after the pause before every exchange and the module's turnaround.
 constexpr double kRequestBytes = 10;
 constexpr double kReplyBytes = 9 + 4 * 18;
-constexpr double kTransactionFloorSeconds =
-    kTransactPause / 1000.0 + 0.003 + (kRequestBytes + kReplyBytes) * 10 / 9600;
+double TransactionFloorSeconds(double Baud) {
+  return kTransactPause / 1000.0 + 0.003 + (kRequestBytes + kReplyBytes) * 10 / Baud;
+}
 
 struct TLines {
-  TLines() {
+  explicit TLines(std::uint8_t SpeedCode) {
     std::string map;
     for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
     for (int line = 0; line < kLines; ++line) {
@@ -48,6 +50,7 @@ struct TLines {
       for (int address = 1; address <= kModulesPerLine; ++address) {
         TKvxSimState state = KvxSimFactoryState(mtRS, line * 100 + address);
         state.Address = address;
+        state.SpeedCode = SpeedCode;
         modules.push_back(std::make_shared<TKvxSimModule>(state));
       }
       Ptys.push_back(std::make_unique<TSimPty>(std::make_shared<TKvxSimLine>(modules)));
@@ -84,7 +87,8 @@ double ResidentMegabytes(pid_t Pid) {
 }
 
 void BM_ServeHundredModulesOnTenLines(benchmark::State& state) {
-  const TLines lines;
+  const auto speedCode = static_cast<std::uint8_t>(state.range(0));
+  const TLines lines(speedCode);
   const pid_t child = fork();
   if (child == 0) {
     const std::string listen = "127.0.0.1:" + std::to_string(kListenPort);
@@ -109,16 +113,19 @@ void BM_ServeHundredModulesOnTenLines(benchmark::State& state) {
     while (Clock::now() - start < std::chrono::seconds(20)) {
       const auto scrapeStart = Clock::now();
       const std::string metrics = HttpGet(kListenPort, "/metrics");
-      worstScrape = std::max(
-          worstScrape, std::chrono::duration<double, std::milli>(Clock::now() - scrapeStart).count());
+      worstScrape =
+          std::max(worstScrape,
+                   std::chrono::duration<double, std::milli>(Clock::now() - scrapeStart).count());
       for (const double cycle : Samples(metrics, "kvx_line_cycle_seconds")) cycles.push_back(cycle);
       std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double floor = std::max(1.0, kModulesPerLine * kTransactionFloorSeconds);
+    const double floor =
+        std::max(1.0, kModulesPerLine * TransactionFloorSeconds(kSpeedCodes[speedCode]));
     state.counters["line_floor_s"] = floor;
     state.counters["cycle_mean_to_floor"] =
-        cycles.empty() ? 0 : std::accumulate(cycles.begin(), cycles.end(), 0.0) / cycles.size() / floor;
+        cycles.empty() ? 0
+                       : std::accumulate(cycles.begin(), cycles.end(), 0.0) / cycles.size() / floor;
     state.counters["cycle_worst_to_floor"] =
         cycles.empty() ? 0 : *std::max_element(cycles.begin(), cycles.end()) / floor;
     state.counters["cpu_percent"] = 100 * (CpuSeconds(child) - cpuStart) / wall;
@@ -129,6 +136,8 @@ void BM_ServeHundredModulesOnTenLines(benchmark::State& state) {
   waitpid(child, nullptr, 0);
 }
 BENCHMARK(BM_ServeHundredModulesOnTenLines)
+    ->Arg(6)   // 9600 bit/s
+    ->Arg(10)  // 115200 bit/s
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();

@@ -60,9 +60,13 @@ THttpResponse Page(const TServedStore& Store, const std::string& Path) {
   return {404, "text/plain; charset=utf-8", "not found; the metrics are at /metrics\n"};
 }
 
+std::string Serving(const TKvxService& Service) {
+  return Format("serving %zu modules on %zu lines", Service.Modules(), Service.Lines());
+}
+
 }  // namespace
 
-std::vector<TServedModule> ReadPlant(const std::string& Dir, std::ostream& Err) {
+std::vector<TServedModule> ReadPlant(const std::string& Dir, const TServiceLog& Log) {
   namespace fs = std::filesystem;
   std::error_code error;
   if (!fs::is_directory(Dir, error)) throw TCtlError(ceUsage, Dir + " is no directory");
@@ -77,7 +81,7 @@ std::vector<TServedModule> ReadPlant(const std::string& Dir, std::ostream& Err) 
       module.Address = backup.Address;
       plant.push_back(std::move(module));
     } catch (const TCtlError& failure) {
-      Err << entry.path().string() << ": " << failure.what() << "; not in the plant\n";
+      Log(entry.path().string() + ": " + failure.what() + "; not in the plant");
     }
   }
   return plant;
@@ -86,14 +90,13 @@ std::vector<TServedModule> ReadPlant(const std::string& Dir, std::ostream& Err) 
 int Serve(const TCtlOptions& Options, std::ostream& Err) {
   const std::chrono::milliseconds period = ServePeriod(Options);
   const THttpSetup http = HttpSetup(Options);
-  std::vector<TServedModule> plant;
-  if (!Options.Plant.empty()) plant = ReadPlant(Options.Plant, Err);
-
   std::mutex logLock;
   const TServiceLog log = [&](const std::string& Line) {
     std::lock_guard lock(logLock);
     Err << Line << std::endl;
   };
+  std::vector<TServedModule> plant;
+  if (!Options.Plant.empty()) plant = ReadPlant(Options.Plant, log);
   TServedStore store(period, KVX_VERSION_TEXT);
   // Every read goes to each of these.
   const std::vector<IServedModuleSink*> sinks{&store};
@@ -119,21 +122,19 @@ int Serve(const TCtlOptions& Options, std::ostream& Err) {
   sigaction(SIGHUP, &action, nullptr);
   TKvxService service(setup);
   service.Search(plant);
-  const std::string status = [&service] {
-    return Format("serving %zu modules on %zu lines", service.Modules(), service.Lines());
-  }();
-  log(status);
-  NotifyReady(status);
+  log(Serving(service));
+  NotifyReady(Serving(service));
   while (!CtlInterrupted()) {
     if (gReload.exchange(false)) {
       log("reading the plant again and searching again");
       try {
-        if (!Options.Plant.empty()) plant = ReadPlant(Options.Plant, Err);
+        if (!Options.Plant.empty()) plant = ReadPlant(Options.Plant, log);
       } catch (const TCtlError& failure) {
         log(std::string(failure.what()) + "; the plant stays as it was");
       }
       service.Search(plant);
-      NotifyStatus(Format("serving %zu modules on %zu lines", service.Modules(), service.Lines()));
+      log(Serving(service));
+      NotifyStatus(Serving(service));
     }
     service.Tick();
     std::this_thread::sleep_for(kMainLoopStep);

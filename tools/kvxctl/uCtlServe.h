@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "service/uLinePoller.h"
 #include "service/uServedModule.h"
 #include "tools/kvxctl/uCtlOptions.h"
 
@@ -12,5 +13,5 @@
 int Serve(const TCtlOptions& Options, std::ostream& Err);
 
 // The modules of an audit's directory, each as down and on no port; a file that does not
-// parse is named on Err and left out. Raises TCtlError(ceUsage) when Dir is no directory.
-std::vector<TServedModule> ReadPlant(const std::string& Dir, std::ostream& Err);
+// parse is named in the log and left out. Raises TCtlError(ceUsage) when Dir is no directory.
+std::vector<TServedModule> ReadPlant(const std::string& Dir, const TServiceLog& Log);

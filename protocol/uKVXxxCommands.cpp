@@ -247,7 +247,6 @@ std::string ReadMeasurements(const TKVXChannel& Channel, std::uint8_t Address) {
 }
 
 bool ReadMeasurementsOnce(const TKVXChannel& Channel, std::uint8_t Address, std::string& Reply,
-                          bool& Garbled) {
-  return Exchange(Channel, kiReadMeasuredValues, Byte(0), Address, kMeasureTimeout, Reply,
-                  &Garbled);
+                          bool& Garbled, std::int32_t Timeout) {
+  return Exchange(Channel, kiReadMeasuredValues, Byte(0), Address, Timeout, Reply, &Garbled);
 }

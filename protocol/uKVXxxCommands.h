@@ -85,4 +85,4 @@ std::string ReadMeasurements(const TKVXChannel& Channel, std::uint8_t Address = 
 // a reply that began as a frame and then failed from no reply at all; raises only what the
 // frame parse raises.
 bool ReadMeasurementsOnce(const TKVXChannel& Channel, std::uint8_t Address, std::string& Reply,
-                          bool& Garbled);
+                          bool& Garbled, std::int32_t Timeout = kMeasureTimeout);

@@ -200,7 +200,8 @@ void TLinePoller::Read(TPolled& Polled) {
   bool garbled = false;
   bool answered = false;
   try {
-    answered = ReadMeasurementsOnce(FChannel, Polled.Module.Address, reply, garbled);
+    answered = ReadMeasurementsOnce(FChannel, Polled.Module.Address, reply, garbled,
+                                    served.Up ? kMeasureTimeout : kDownRetryTimeout);
   } catch (const std::exception&) {
     garbled = true;  // a frame that passed its checksum but could not be parsed
   }

@@ -40,8 +40,10 @@ struct TLineSetup {
 
 // A module that failed this many reads in a row is down.
 inline constexpr int kFailuresForDown = 3;
-// A module that is down is asked once in this many periods.
+// A module that is down is asked once in this many periods, and waited for this long (ms): a
+// module that is back answers within a few ms, and one that is not must cost its line little.
 inline constexpr int kDownRetryPeriods = 5;
+inline constexpr std::int32_t kDownRetryTimeout = 50;
 // A line without time to spare in its period looks for a new module once in this many rounds.
 inline constexpr int kLookEveryRounds = 10;
 // The longest pause between two attempts to open a line that went away.

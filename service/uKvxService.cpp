@@ -59,13 +59,13 @@ void TKvxService::Search(std::vector<TServedModule> Plant) {
 
 void TKvxService::Tick() {
   AfMainThreadDispatcher()->ProcessPending();  // device changes: the callbacks below
-  const Clock::time_point now = Clock::now();
-  if (!FArrived.empty() || now >= FNextSearch) {
+  const bool due = Clock::now() >= FNextSearch;
+  if (due || !FArrived.empty()) {
     // An arrival is searched alone; the periodic search takes every channel without a module.
-    std::vector<TKVXChannel> channels = FArrived.empty() ? Unserved() : std::move(FArrived);
+    std::vector<TKVXChannel> channels = due ? Unserved() : std::move(FArrived);
     FArrived.clear();
     Serve(std::move(channels));
-    if (now >= FNextSearch) FNextSearch = Clock::now() + FSetup.SearchAgain;
+    if (due) FNextSearch = Clock::now() + FSetup.SearchAgain;
   }
   FeedWatchdog();
 }
@@ -169,10 +169,17 @@ bool TKvxService::Served(const std::string& Key) const {
 void TKvxService::PublishMissing() {
   for (const auto& [key, module] : FPlant) {
     if (Served(key)) continue;
-    if (!FKnown.contains(key))
+    TServedModule missing = module;
+    const auto known = FKnown.find(key);
+    // Shown where it was last served, if it was.
+    if (known != FKnown.end() && !known->second.Port.empty()) {
+      missing.Port = known->second.Port;
+      missing.Address = known->second.Address;
+    }
+    if (known == FKnown.end() || known->second.Up)
       FSetup.Log(module.Model + " " + module.Serial + ": in the plant but not found");
-    FKnown.insert_or_assign(key, module);
-    for (IServedModuleSink* sink : FSetup.Sinks) sink->Update(module);
+    FKnown.insert_or_assign(key, missing);
+    for (IServedModuleSink* sink : FSetup.Sinks) sink->Update(missing);
   }
 }
 

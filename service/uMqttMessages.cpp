@@ -8,7 +8,7 @@
 
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 constexpr const char* kOnline = "online";
 constexpr const char* kOffline = "offline";

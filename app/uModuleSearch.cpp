@@ -30,19 +30,6 @@ std::string ResultDigit(bool Result) {
   return Result ? "1" : "0";
 }
 
-// The search speeds of a channel in its kind's order, each with the point of its check.
-std::vector<TSpeedMemory::TSpeed> SearchSpeeds(const TKVXChannel& Channel,
-                                               const std::string& Extra) {
-  const bool usb = static_cast<bool>(Channel.Query<IFTDISerialPortInterface>());
-  std::vector<TSpeedMemory::TSpeed> speeds;
-  if (usb)
-    speeds = {{"baudrate=115200", 4}, {"baudrate=9600", 5}};
-  else
-    speeds = {{"baudrate=9600", 6}, {"baudrate=115200", 7}};
-  if (!Extra.empty()) speeds.push_back({Extra, usb ? 5 : 7});
-  return speeds;
-}
-
 // Gives a channel back its state and settings when a test ends, also by an error.
 class TChannelRestore {
  public:
@@ -127,6 +114,18 @@ struct TChannelTransact {
 std::mutex GTraceLock;
 
 }  // namespace
+
+std::vector<TSpeedMemory::TSpeed> SearchSpeeds(const TKVXChannel& Channel,
+                                               const std::string& Extra) {
+  const bool usb = static_cast<bool>(Channel.Query<IFTDISerialPortInterface>());
+  std::vector<TSpeedMemory::TSpeed> speeds;
+  if (usb)
+    speeds = {{"baudrate=115200", 4}, {"baudrate=9600", 5}};
+  else
+    speeds = {{"baudrate=9600", 6}, {"baudrate=115200", 7}};
+  if (!Extra.empty()) speeds.push_back({Extra, usb ? 5 : 7});
+  return speeds;
+}
 
 std::vector<TSpeedMemory::TSpeed> TSpeedMemory::Order(const std::string& Port,
                                                       std::vector<TSpeed> Speeds) const {

@@ -41,6 +41,11 @@ class TSpeedMemory {
   std::map<std::string, std::string> FSpeeds;
 };
 
+// The search speeds of a channel in its kind's order, each with the point of its check; Extra
+// (when not empty) last.
+std::vector<TSpeedMemory::TSpeed> SearchSpeeds(const TKVXChannel& Channel,
+                                               const std::string& Extra);
+
 struct TChannelTestSetup {
   std::string ExtraSpeed;                    // tried last when not empty
   TSpeedMemory* Speeds = nullptr;            // none: the speeds in their table's order

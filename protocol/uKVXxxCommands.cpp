@@ -245,3 +245,9 @@ std::string ReadMeasurements(const TKVXChannel& Channel, std::uint8_t Address) {
       return reply;
   return {};
 }
+
+bool ReadMeasurementsOnce(const TKVXChannel& Channel, std::uint8_t Address, std::string& Reply,
+                          bool& Garbled) {
+  return Exchange(Channel, kiReadMeasuredValues, Byte(0), Address, kMeasureTimeout, Reply,
+                  &Garbled);
+}

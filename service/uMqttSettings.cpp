@@ -10,17 +10,6 @@
 #include "support/uHostPort.h"
 #include "support/uStringUtils.h"
 
-const char* const kMqttUsage =
-    "  --mqtt URL      serve: publish every read to an MQTT broker, mqtt://HOST[:PORT]\n"
-    "                  (port 1883) or mqtts://HOST[:PORT] (TLS, port 8883)\n"
-    "  --mqtt-cafile FILE  serve: the certificates that the broker's is checked against\n"
-    "  --mqtt-user NAME    serve: log in to the broker as NAME\n"
-    "  --mqtt-password-file FILE  serve: the password, the first line of FILE\n"
-    "  --mqtt-prefix P     serve: the topics' first level (kvx)\n"
-    "  --mqtt-discovery[=PREFIX]  serve: Home Assistant discovery under PREFIX\n"
-    "                  (homeassistant)\n"
-    "  --mqtt-protocol V   serve: MQTT 3.1.1 (the default) or 5\n";
-
 namespace {
 
 constexpr std::string_view kPlainScheme = "mqtt://";
@@ -111,7 +100,7 @@ void CheckMqttSettings(const TMqttSettings& Settings) {
   const bool anyOther = !Settings.CaFile.empty() || !Settings.User.empty() ||
                         !Settings.PasswordFile.empty() || Settings.DiscoveryPrefix;
   if (!Settings.Enabled() && anyOther)
-    throw TMqttSettingsError("the --mqtt… options need --mqtt URL");
+    throw TMqttSettingsError("the --mqtt options need --mqtt URL");
   if (!Settings.CaFile.empty() && !Settings.Tls)
     throw TMqttSettingsError("--mqtt-cafile needs an mqtts:// broker");
   if (!Settings.PasswordFile.empty() && Settings.User.empty())

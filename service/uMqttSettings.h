@@ -22,6 +22,7 @@ struct TMqttSettings {
   TMqttProtocol Protocol = TMqttProtocol::V311;
 
   bool Enabled() const { return !Host.empty(); }
+  bool operator==(const TMqttSettings&) const = default;
   // "mqtt://HOST:PORT" for the messages about the broker.
   std::string BrokerText() const;
 };
@@ -41,5 +42,3 @@ void CheckMqttSettings(const TMqttSettings& Settings);
 // The password from --mqtt-password-file (its first line), empty without one. Raises
 // TMqttSettingsError when the file cannot be read.
 std::string ReadMqttPassword(const TMqttSettings& Settings);
-
-extern const char* const kMqttUsage;

@@ -1,9 +1,12 @@
 #include "tests/service/MqttRig.h"
 
 #include <mosquitto.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -20,6 +23,8 @@ TMosquittoBroker::TMosquittoBroker()
         const std::string config = Dir + "/mosquitto.conf";
         std::ofstream(config) << "listener " << Port << " 127.0.0.1\n"
                               << "allow_anonymous false\n"
+                              // Run as root, it would switch to a user that cannot read Dir.
+                              << "user " << getpwuid(geteuid())->pw_name << "\n"
                               << "password_file " << passwords << "\n";
         return std::vector<std::string>{"-c", config};
       }) {}
@@ -28,6 +33,11 @@ std::string TMosquittoBroker::PasswordFile(const std::string& Password) const {
   const std::string path = FDaemon.Dir() + "/service-password";
   std::ofstream(path) << Password << "\n";
   return path;
+}
+
+std::string TMosquittoBroker::Log() const {
+  std::ifstream log(FDaemon.Dir() + "/daemon.log");
+  return std::string(std::istreambuf_iterator<char>(log), {});
 }
 
 TMqttSubscriber::TMqttSubscriber(int Port, std::function<void(const TReceived&)> OnMessage)

@@ -27,6 +27,8 @@ class TMosquittoBroker {
   std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(Port()); }
   // A file in the broker's folder holding Password, for --mqtt-password-file.
   std::string PasswordFile(const std::string& Password) const;
+  // What the broker wrote to its log so far.
+  std::string Log() const;
   void Kill() { FDaemon.Kill(); }
   void Restart() { FDaemon.Restart(); }
 

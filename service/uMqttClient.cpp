@@ -71,6 +71,9 @@ TMqttClient::TMqttClient(const TMqttSettings& Settings, const std::string& Passw
                               FSettings.PasswordFile.empty() ? nullptr : Password.c_str());
   if (FSettings.Tls) {
     const bool ownCa = !FSettings.CaFile.empty();
+    if (ownCa && access(FSettings.CaFile.c_str(), R_OK) != 0)
+      throw TMqttSettingsError("--mqtt-cafile: cannot read '" + FSettings.CaFile +
+                               "': " + std::strerror(errno));
     const int rc =
         mosquitto_tls_set(handle, ownCa ? FSettings.CaFile.c_str() : nullptr,
                           ownCa ? nullptr : kSystemCertificates, nullptr, nullptr, nullptr);

@@ -4,21 +4,16 @@
 
 #include "support/uErrors.h"
 #include "support/uHostPort.h"
-#include "support/uStringUtils.h"
 
 namespace {
 
 constexpr std::string_view kRfc2217Scheme = "rfc2217://";
 constexpr std::string_view kRawTcpScheme = "tcp://";
 
-bool HasScheme(std::string_view Text, std::string_view Scheme) {
-  return Text.size() >= Scheme.size() && SameText(Text.substr(0, Scheme.size()), Scheme);
-}
-
 }  // namespace
 
 bool IsSerialServerUrl(std::string_view Text) {
-  return HasScheme(Text, kRfc2217Scheme) || HasScheme(Text, kRawTcpScheme);
+  return HasUrlScheme(Text, kRfc2217Scheme) || HasUrlScheme(Text, kRawTcpScheme);
 }
 
 TSerialServerUrl ParseSerialServerUrl(std::string_view Text) {
@@ -27,9 +22,9 @@ TSerialServerUrl ParseSerialServerUrl(std::string_view Text) {
   };
   TSerialServerUrl url;
   std::string_view rest;
-  if (HasScheme(Text, kRfc2217Scheme)) {
+  if (HasUrlScheme(Text, kRfc2217Scheme)) {
     rest = Text.substr(kRfc2217Scheme.size());
-  } else if (HasScheme(Text, kRawTcpScheme)) {
+  } else if (HasUrlScheme(Text, kRawTcpScheme)) {
     url.Protocol = TServerProtocol::RawTcp;
     rest = Text.substr(kRawTcpScheme.size());
   } else {

@@ -18,7 +18,7 @@ namespace {
 constexpr int kKeepAliveSeconds = 30;
 constexpr int kMaxRetrySeconds = 30;
 constexpr int kIdlePollMs = 1000;  // keep-alive pings are sent between the waits
-constexpr int kFlushMs = 200;      // for the will and the disconnect when the client ends
+constexpr int kFlushMs = 100;      // for the will and the disconnect when the client ends
 constexpr const char* kSystemCertificates = "/etc/ssl/certs";
 
 // The library's global state, set up once for the process and released at its end.
@@ -64,6 +64,8 @@ TMqttClient::TMqttClient(const TMqttSettings& Settings, const std::string& Passw
   mosquitto_int_option(
       handle, MOSQ_OPT_PROTOCOL_VERSION,
       FSettings.Protocol == TMqttProtocol::V5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+  // A read's state goes out at once, not after the acknowledgement of the one before.
+  mosquitto_int_option(handle, MOSQ_OPT_TCP_NODELAY, 1);
   mosquitto_connect_v5_callback_set(handle, &TMqttCallbacks::Connect);
   mosquitto_log_callback_set(handle, &TMqttCallbacks::Log);
   if (!FSettings.User.empty())

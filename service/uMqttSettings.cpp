@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "support/uHostPort.h"
-#include "support/uStringUtils.h"
 
 namespace {
 
@@ -19,17 +18,13 @@ constexpr const char* kTlsPort = "8883";
 constexpr const char* kDiscoveryOption = "--mqtt-discovery";
 constexpr const char* kDefaultDiscoveryPrefix = "homeassistant";
 
-bool HasScheme(std::string_view Text, std::string_view Scheme) {
-  return Text.size() >= Scheme.size() && SameText(Text.substr(0, Scheme.size()), Scheme);
-}
-
 void ParseBrokerUrl(TMqttSettings& Settings, std::string_view Url) {
   const auto malformed = [&Url](const std::string& Why) {
     return TMqttSettingsError("--mqtt: '" + std::string(Url) + "' is not a broker URL (" + Why +
                               ")");
   };
-  Settings.Tls = HasScheme(Url, kTlsScheme);
-  if (!Settings.Tls && !HasScheme(Url, kPlainScheme))
+  Settings.Tls = HasUrlScheme(Url, kTlsScheme);
+  if (!Settings.Tls && !HasUrlScheme(Url, kPlainScheme))
     throw malformed("mqtt:// or mqtts:// expected");
   const std::string_view rest = Url.substr((Settings.Tls ? kTlsScheme : kPlainScheme).size());
   // A password in the URL would be seen by every user of the machine in the process list.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "support/uErrors.h"
+#include "support/uStringUtils.h"
 
 namespace {
 
@@ -26,6 +27,10 @@ bool IsHostText(std::string_view Text) {
 }
 
 }  // namespace
+
+bool HasUrlScheme(std::string_view Text, std::string_view Scheme) {
+  return Text.size() >= Scheme.size() && SameText(Text.substr(0, Scheme.size()), Scheme);
+}
 
 THostPort ParseHostPort(std::string_view Text, std::string_view DefaultPort) {
   const char* const kPortExpected =

@@ -9,6 +9,8 @@ struct THostPort {
   std::string Port;
 };
 
+// Whether Text begins with Scheme ("tcp://"), letter case ignored.
+bool HasUrlScheme(std::string_view Text, std::string_view Scheme);
 // Raises Exception with the reason alone ("port 1 to 65535 expected"); the caller names the
 // text. Without a port in Text, DefaultPort is taken, or the port is missing when it is empty.
 THostPort ParseHostPort(std::string_view Text, std::string_view DefaultPort = {});

@@ -8,6 +8,7 @@
 
 #include "comm/uRefusedPort.h"
 #include "comm/uci_ISerialPortInterface.h"
+#include "serial/AfPortHolder.h"
 #include "serial/AfSafeSync.h"
 #include "support/uStringUtils.h"
 #include "usb/uci_FTDIdirect.h"
@@ -18,7 +19,7 @@ namespace {
 std::string OpenFailureText(ICommunicationInterface& Channel) {
   switch (Channel.GetOpenFailure()) {
     case TOpenFailure::InUse:
-      return " (in use by another program)";
+      return " (" + PortInUseText("it", Channel.GetDeviceNode()) + ")";
     case TOpenFailure::Denied:
       return " (permission denied)";
     default:

@@ -130,8 +130,8 @@ void TMqttClient::Serve() {
     if (rc != MOSQ_ERR_SUCCESS) {
       // A refused login was named by the acknowledgement already.
       if (!FRefused)
-        Problem(FSettings.BrokerText() +
-                (FConnected ? ": connection lost: " : ": cannot connect: ") + Reason(rc));
+        Problem(FSettings.BrokerText() + (FConnected ? ": connection lost" : ": cannot connect") +
+                (rc == MOSQ_ERR_CONN_LOST ? "" : ": " + Reason(rc)));
       mosquitto_disconnect(handle);
       return;
     }

@@ -17,9 +17,8 @@
 
 #include "service/uKvxService.h"
 #include "service/uMqttPublisher.h"
-#include "sim/uKvxSimLine.h"
-#include "sim/uSimPty.h"
 #include "support/uStringUtils.h"
+#include "tests/kvxctl/CtlProcess.h"
 #include "tests/serial/SerialTestUtils.h"
 #include "tests/service/MqttRig.h"
 
@@ -53,24 +52,29 @@ std::optional<SystemClock::time_point> ReadTime(const std::string& Payload) {
   return SystemClock::from_time_t(timegm(&parts)) + std::chrono::milliseconds(millis);
 }
 
-// Ten shared lines of ten RS modules (addresses 1 to 10) on pseudo-terminals, COM101 to COM110,
-// read once a second by the service in this process, every read handed to Sink.
+// Ten shared lines of ten RS modules (addresses 1 to 10) served by kvx-sim in a process of its
+// own, COM101 to COM110, read once a second by the service in this process, every read handed
+// to Sink; the memory of this process is the service's own.
+std::vector<std::string> SimulatorArgs() {
+  std::vector<std::string> args;
+  for (int line = 0; line < kLines; ++line)
+    for (int address = 1; address <= kModulesPerLine; ++address) {
+      if (line > 0 || address > 1) args.push_back("-n");
+      if (address > 1) args.push_back("-l");
+      args.insert(args.end(), {"-m", "rs", "-a", std::to_string(address), "-s",
+                               std::to_string(4000 + line * 100 + address)});
+      if (address == 1) args.insert(args.end(), {"-p", std::to_string(101 + line)});
+    }
+  return args;
+}
+
 class TSimulatedPlant {
  public:
-  explicit TSimulatedPlant(IServedModuleSink& Sink) {
+  explicit TSimulatedPlant(IServedModuleSink& Sink) : FSimulator(KVX_SIM_PROGRAM, SimulatorArgs()) {
     std::string map;
     for (int n = 1; n <= 96; ++n) map += Format("%d=/dev/kvx-no-such-node-%d;", n, n);
-    for (int line = 0; line < kLines; ++line) {
-      std::vector<std::shared_ptr<TKvxSimModule>> modules;
-      for (int address = 1; address <= kModulesPerLine; ++address) {
-        TKvxSimState state =
-            KvxSimFactoryState(mtRS, static_cast<std::uint16_t>(4000 + line * 100 + address));
-        state.Address = static_cast<std::uint8_t>(address);
-        modules.push_back(std::make_shared<TKvxSimModule>(state));
-      }
-      FPtys.push_back(std::make_unique<TSimPty>(std::make_shared<TKvxSimLine>(modules)));
-      map += Format("%d=%s;", 101 + line, FPtys.back()->SlavePath().c_str());
-    }
+    for (const std::string& variable : FSimulator.Env())
+      if (variable.starts_with("KVX_COMPORTS=")) map += variable.substr(13);
     setenv("KVX_COMPORTS", map.c_str(), 1);
     TServeSetup setup;
     for (int address = 1; address <= kModulesPerLine; ++address)
@@ -96,7 +100,7 @@ class TSimulatedPlant {
 
  private:
   TTestMainThread FMain;
-  std::vector<std::unique_ptr<TSimPty>> FPtys;
+  TSimProcess FSimulator;
   std::unique_ptr<TKvxService> FService;
 };
 

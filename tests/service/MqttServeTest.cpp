@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -15,38 +14,34 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::function<bool(const TReceived&)> Message(const std::string& Topic,
-                                              const std::string& Payload) {
-  return [=](const TReceived& Received) {
-    return Received.Topic == Topic && Received.Payload == Payload;
-  };
-}
-
 std::vector<std::string> ServeArgs(const TMosquittoBroker& Broker, const std::string& Password) {
-  return {"serve",
-          "--listen",
-          "127.0.0.1:" + std::to_string(FreeLocalPort()),
-          "--period",
-          "0.2",
-          "--mqtt",
-          Broker.Url(),
-          "--mqtt-user",
-          TMosquittoBroker::kUser,
-          "--mqtt-password-file",
-          Broker.PasswordFile(Password)};
+  const std::string listen = "127.0.0.1:" + std::to_string(FreeLocalPort());
+  const std::string passwordFile = Broker.PasswordFile(Password);
+  return {"serve",     "--listen",   listen,        "--period",   "0.2",
+          "--mqtt",    Broker.Url(), "--mqtt-user", Broker.kUser, "--mqtt-password-file",
+          passwordFile};
 }
 
 TEST(MqttServe, ValuesReachTheBrokerThroughItsOutageAndTheServiceEndIsAnnounced) {
   if (TMosquittoBroker::Program().empty()) GTEST_SKIP() << "mosquitto is not installed";
   TMosquittoBroker broker;
   TMqttSubscriber subscriber(broker.Port());
+  // A message on a topic that begins with Topic, with Payload when one is given, after Since.
+  const auto arrives = [&](const std::string& Topic, const std::string& Payload = {},
+                           std::chrono::system_clock::time_point Since = {}) {
+    return subscriber.WaitFor(
+        [&](const TReceived& Got) {
+          return Got.Topic.starts_with(Topic) && (Payload.empty() || Got.Payload == Payload) &&
+                 Got.At > Since;
+        },
+        45s);
+  };
   // 4711 answers throughout; 4712 falls silent after its first reads.
   TSimProcess modules(KVX_SIM_PROGRAM, {"-p", "5", "-s", "4711", "-n", "-p", "6", "-s", "4712",
                                         "-f", "stop-after=40"});
   const std::string state = "kvx/DAZAZE-4711/state";
-  RunKvxctl(ServeArgs(broker, TMosquittoBroker::kPassword), modules.Env(), [&](pid_t Serve) {
-    const std::optional<TReceived> read =
-        subscriber.WaitFor([&](const TReceived& Received) { return Received.Topic == state; }, 30s);
+  RunKvxctl(ServeArgs(broker, broker.kPassword), modules.Env(), [&](pid_t Serve) {
+    const std::optional<TReceived> read = arrives(state);
     ASSERT_TRUE(read) << "no state";
     const nlohmann::json channel = nlohmann::json::parse(read->Payload).at("channels").at(0);
     EXPECT_EQ(channel.at("name"), "Teplota pece") << read->Payload;
@@ -55,28 +50,16 @@ TEST(MqttServe, ValuesReachTheBrokerThroughItsOutageAndTheServiceEndIsAnnounced)
     // The number is the one the module's text rounds.
     EXPECT_NEAR(channel.at("value").get<double>(), std::stod(channel.at("text").get<std::string>()),
                 0.05);
-
-    EXPECT_TRUE(subscriber.WaitFor(Message("kvx/DAZAZE-4712/availability", "offline"), 30s))
-        << "the silent module";
+    EXPECT_TRUE(arrives("kvx/DAZAZE-4712/availability", "offline")) << "the silent module";
 
     broker.Kill();
     std::this_thread::sleep_for(3s);
     const auto restarted = std::chrono::system_clock::now();
     broker.Restart();
-    EXPECT_TRUE(subscriber.WaitFor(
-        [&](const TReceived& Received) {
-          return Received.Topic == state && Received.At > restarted;
-        },
-        45s))
-        << "no state after the broker came back";
+    EXPECT_TRUE(arrives(state, {}, restarted)) << "no state after the broker came back";
 
     kill(Serve, SIGKILL);
-    EXPECT_TRUE(subscriber.WaitFor(
-        [](const TReceived& Received) {
-          return Received.Topic.starts_with("kvx/bridge/") && Received.Payload == "offline";
-        },
-        10s))
-        << "no last will";
+    EXPECT_TRUE(arrives("kvx/bridge/", "offline")) << "no last will";
   });
 
   const TRunResult refused = RunKvxctl(ServeArgs(broker, "wrong"), modules.Env(), [&](pid_t Serve) {

@@ -14,14 +14,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<std::string> ServeArgs(const TMosquittoBroker& Broker, const std::string& Password) {
+std::vector<std::string> ServeArgs(const TMosquittoBroker& Broker, const std::string& Password,
+                                   const std::string& Protocol) {
   const std::string listen = "127.0.0.1:" + std::to_string(FreeLocalPort());
   const std::string passwordFile = Broker.PasswordFile(Password);
-  return {"serve",     "--listen",   listen,        "--period",   "0.2",
-          "--mqtt",    Broker.Url(), "--mqtt-user", Broker.kUser, "--mqtt-password-file",
-          passwordFile};
+  return {"serve",      "--listen",        listen,        "--period",   "0.2",
+          "--mqtt",     Broker.Url(),      "--mqtt-user", Broker.kUser, "--mqtt-password-file",
+          passwordFile, "--mqtt-protocol", Protocol};
 }
 
+// MQTT 5 while it serves, 3.1.1 for the refused login.
 TEST(MqttServe, ValuesReachTheBrokerThroughItsOutageAndTheServiceEndIsAnnounced) {
   if (TMosquittoBroker::Program().empty()) GTEST_SKIP() << "mosquitto is not installed";
   TMosquittoBroker broker;
@@ -40,7 +42,7 @@ TEST(MqttServe, ValuesReachTheBrokerThroughItsOutageAndTheServiceEndIsAnnounced)
   TSimProcess modules(KVX_SIM_PROGRAM, {"-p", "5", "-s", "4711", "-n", "-p", "6", "-s", "4712",
                                         "-f", "stop-after=40"});
   const std::string state = "kvx/DAZAZE-4711/state";
-  RunKvxctl(ServeArgs(broker, broker.kPassword), modules.Env(), [&](pid_t Serve) {
+  RunKvxctl(ServeArgs(broker, broker.kPassword, "5"), modules.Env(), [&](pid_t Serve) {
     const std::optional<TReceived> read = arrives(state);
     ASSERT_TRUE(read) << "no state";
     const nlohmann::json channel = nlohmann::json::parse(read->Payload).at("channels").at(0);
@@ -62,13 +64,15 @@ TEST(MqttServe, ValuesReachTheBrokerThroughItsOutageAndTheServiceEndIsAnnounced)
     EXPECT_TRUE(arrives("kvx/bridge/", "offline")) << "no last will";
   });
 
-  const TRunResult refused = RunKvxctl(ServeArgs(broker, "wrong"), modules.Env(), [&](pid_t Serve) {
-    for (int wait = 0; wait < 200 && broker.Log().find("not authorised") == std::string::npos;
-         ++wait)
-      std::this_thread::sleep_for(100ms);
-    std::this_thread::sleep_for(2s);  // time for a second refusal, which must not be named again
-    kill(Serve, SIGTERM);
-  });
+  const TRunResult refused =
+      RunKvxctl(ServeArgs(broker, "wrong", "3.1.1"), modules.Env(), [&](pid_t Serve) {
+        for (int wait = 0; wait < 200 && broker.Log().find("not authorised") == std::string::npos;
+             ++wait)
+          std::this_thread::sleep_for(100ms);
+        std::this_thread::sleep_for(
+            2s);  // time for a second refusal, which must not be named again
+        kill(Serve, SIGTERM);
+      });
   const std::string named = "refused the login: Connection Refused: not authorised.";
   EXPECT_NE(refused.Err.find(named), std::string::npos) << refused.Err;
   EXPECT_EQ(refused.Err.find(named), refused.Err.rfind(named)) << "named more than once";

@@ -353,6 +353,13 @@ std::string TModuleSearch::Refused() const {
   return refused;
 }
 
+std::pair<std::string, std::string> TModuleSearch::Held() const {
+  std::lock_guard lock(FLock);
+  for (const TEntry& entry : FEntries)
+    if (!entry.Holder.empty()) return {entry.Channel->GetPortName(), entry.Holder};
+  return {};
+}
+
 TChannelProblem TModuleSearch::Problem() const {
   std::lock_guard lock(FLock);
   for (const TEntry& entry : FEntries)
@@ -413,11 +420,15 @@ void TModuleSearch::Test(TEntry& Entry) {
     for (const auto& [text, point] : lines) DebugLog(text, FSender, 0, point);
   }
   const bool refused = Entry.Channel->GetOpenFailure() == TOpenFailure::Denied;
+  const std::string holder = Entry.Channel->GetOpenFailure() == TOpenFailure::InUse
+                                 ? PortHolder(Entry.Channel->GetDeviceNode())
+                                 : std::string();
   const TChannelProblem problem = found ? TChannelProblem{} : Entry.Channel->GetProblem();
   {
     std::lock_guard lock(FLock);
     Entry.State = TState::Done;
     Entry.Refused = refused;
+    Entry.Holder = holder;
     Entry.Problem = problem;
     Entry.Unread = result.Answered && !found;
     if (found && scanned.empty()) Entry.Found = rec;

@@ -11,25 +11,6 @@ namespace {
 
 constexpr std::chrono::milliseconds kSearchStep{50};
 
-// What the search read of a module, as the sinks see it before its first read.
-TLineModule LineModuleOf(const TFoundModule& Found) {
-  const TKVXrec& rec = Found.Rec;
-  TLineModule module;
-  module.Address = Found.Address;
-  TServedModule& served = module.Served;
-  served.Model = ModelName(rec.ModuleType);
-  served.Serial = Format("%.4d", rec.Ident.Production.SerialNumber);
-  served.Port = Cp1250ToUtf8(Found.Channel->GetPortName());
-  if (Found.Address != kUniversalAddress) served.Address = Found.Address;
-  served.UserName = Trim(Cp1250ToUtf8(rec.Ident.UserData));
-  served.Up = true;
-  for (int channel = 1; channel <= kChannelCount; ++channel) {
-    served.Channels[channel - 1].Name = Trim(Cp1250ToUtf8(rec.Setup[channel].Name));
-    served.Channels[channel - 1].Unit = Trim(Cp1250ToUtf8(rec.Setup[channel].Unit));
-  }
-  return module;
-}
-
 }  // namespace
 
 TKvxService::TKvxService(TServeSetup Setup) : FSetup(std::move(Setup)) {
@@ -44,6 +25,9 @@ TKvxService::~TKvxService() {
 }
 
 void TKvxService::Search(std::vector<TServedModule> Plant) {
+  // Modules a line found by itself are known too: forgotten below unless found again.
+  for (const auto& poller : FPollers)
+    for (const TServedModule& module : poller->Modules()) FKnown.try_emplace(module.Key(), module);
   FPollers.clear();
   FPlant.clear();
   for (TServedModule& module : Plant) {
@@ -88,7 +72,7 @@ void TKvxService::Tick() {
 
 std::size_t TKvxService::Modules() const {
   std::size_t modules = 0;
-  for (const auto& poller : FPollers) modules += poller->Keys().size();
+  for (const auto& poller : FPollers) modules += poller->Modules().size();
   return modules;
 }
 
@@ -129,7 +113,7 @@ void TKvxService::Serve(std::vector<TKVXChannel> Channels) {
           ++module;
           continue;
         }
-        TLineModule served = LineModuleOf(*module);
+        TLineModule served = LineModuleOf(module->Channel, module->Rec, module->Address);
         // A module that answers on two lines is served on the first only.
         if (!Served(served.Served.Key())) line.push_back(std::move(served));
         module = found.erase(module);
@@ -147,6 +131,7 @@ void TKvxService::StartPoller(const TKVXChannel& Channel, std::vector<TLineModul
   for (const TSpeedMemory::TSpeed& speed :
        FSpeeds.Order(port, SearchSpeeds(Channel, FSetup.ExtraSpeed)))
     setup.Speeds.push_back(speed.Text);
+  setup.ScanAddresses = FSetup.ScanAddresses;
   setup.Sinks = FSetup.Sinks;
   setup.OnCycle = FSetup.OnCycle;
   setup.Log = FSetup.Log;
@@ -175,8 +160,9 @@ std::vector<TKVXChannel> TKvxService::Unserved() {
 
 bool TKvxService::Served(const std::string& Key) const {
   return std::any_of(FPollers.begin(), FPollers.end(), [&](const auto& Poller) {
-    const std::vector<std::string>& keys = Poller->Keys();
-    return std::find(keys.begin(), keys.end(), Key) != keys.end();
+    const std::vector<TServedModule> modules = Poller->Modules();
+    return std::any_of(modules.begin(), modules.end(),
+                       [&](const TServedModule& Module) { return Module.Key() == Key; });
   });
 }
 

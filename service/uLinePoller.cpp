@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/uModuleSearch.h"
 #include "serial/AfSafeSync.h"
 #include "support/uCodePage.h"
 #include "support/uStringUtils.h"
@@ -23,6 +24,23 @@ std::string SecondsText(std::chrono::duration<double> Time) {
 
 }  // namespace
 
+TLineModule LineModuleOf(const TKVXChannel& Channel, const TKVXrec& Rec, std::uint8_t Address) {
+  TLineModule module;
+  module.Address = Address;
+  TServedModule& served = module.Served;
+  served.Model = ModelName(Rec.ModuleType);
+  served.Serial = Format("%.4d", Rec.Ident.Production.SerialNumber);
+  served.Port = Cp1250ToUtf8(Channel->GetPortName());
+  if (Address != kUniversalAddress) served.Address = Address;
+  served.UserName = Trim(Cp1250ToUtf8(Rec.Ident.UserData));
+  served.Up = true;
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    served.Channels[channel - 1].Name = Trim(Cp1250ToUtf8(Rec.Setup[channel].Name));
+    served.Channels[channel - 1].Unit = Trim(Cp1250ToUtf8(Rec.Setup[channel].Unit));
+  }
+  return module;
+}
+
 TLinePoller::TLinePoller(TKVXChannel Channel, std::vector<TLineModule> Modules, TLineSetup Setup)
     : FSetup(std::move(Setup)),
       FPort(Cp1250ToUtf8(Channel->GetPortName())),
@@ -31,9 +49,13 @@ TLinePoller::TLinePoller(TKVXChannel Channel, std::vector<TLineModule> Modules, 
   std::sort(Modules.begin(), Modules.end(),
             [](const TLineModule& A, const TLineModule& B) { return A.Address < B.Address; });
   for (TLineModule& module : Modules) {
-    FKeys.push_back(module.Served.Key());
+    FIdentities.push_back(module.Served);
     FModules.push_back({std::move(module), 0, {}});
   }
+  for (const std::uint8_t address : FSetup.ScanAddresses)
+    if (std::none_of(FModules.begin(), FModules.end(),
+                     [&](const TPolled& Polled) { return Polled.Module.Address == address; }))
+      FUnanswered.push_back(address);
   Beat();
   FWorker = std::thread([this] { Run(); });
 }
@@ -69,6 +91,13 @@ void TLinePoller::Run() {
       Beat();
     }
     if (FStop) break;
+    // A line with time to spare looks every round, a full one now and then.
+    const bool spare = Clock::now() - start + std::chrono::milliseconds(kScanCheckTimeout) +
+                           std::chrono::milliseconds(kTransactPause) <
+                       FSetup.Period;
+    if (!FUnanswered.empty() && FChannel->GetActive() &&
+        (spare || ++FRound % kLookEveryRounds == 0))
+      LookForNewModule();
     const Clock::time_point end = Clock::now();
     const Clock::time_point next = std::max(end, start + FSetup.Period);
     if (FChannel->GetActive()) ReportCycle(end - start, next - start);
@@ -124,6 +153,45 @@ void TLinePoller::FindSpeed() {
   }
   // No module answers at any speed: they are read at the likeliest one and count as failing.
   if (!FSetup.Speeds.empty()) FChannel->SetConnectionString(FSetup.Speeds.front());
+}
+
+std::vector<TServedModule> TLinePoller::Modules() const {
+  std::lock_guard lock(FLock);
+  return FIdentities;
+}
+
+void TLinePoller::LookForNewModule() {
+  FNextLook %= FUnanswered.size();
+  const std::uint8_t address = FUnanswered[FNextLook];
+  if (!CheckDevice(FChannel, address, kScanCheckTimeout)) {
+    ++FNextLook;
+    return;
+  }
+  TKVXrec rec;
+  struct TLineTransact {
+    const TKVXChannel& Channel;
+    bool Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t To,
+                  std::int32_t Timeout, std::string& Reply) {
+      return ::Transact(Channel, Instruction, Data, To, Timeout, Reply);
+    }
+  } transact{FChannel};
+  try {
+    if (!KvxDownloadParams(rec, Bind<&TLineTransact::Transact>(&transact), address)) return;
+  } catch (const std::exception&) {
+    return;  // asked again when its turn comes round
+  }
+  TLineModule module = LineModuleOf(FChannel, rec, address);
+  FSetup.Log(module.Served.Model + " " + module.Served.Serial + " found on " + FPort + "@" +
+             std::to_string(address));
+  {
+    std::lock_guard lock(FLock);
+    FIdentities.push_back(module.Served);
+  }
+  FUnanswered.erase(FUnanswered.begin() + static_cast<std::ptrdiff_t>(FNextLook));
+  const auto place = std::find_if(FModules.begin(), FModules.end(), [&](const TPolled& Polled) {
+    return Polled.Module.Address > address;
+  });
+  FModules.insert(place, {std::move(module), 0, {}});
 }
 
 void TLinePoller::Read(TPolled& Polled) {

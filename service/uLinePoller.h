@@ -20,12 +20,18 @@ struct TLineModule {
   std::uint8_t Address = kUniversalAddress;  // the address it is asked at
 };
 
+// What a download read of the module at Address on Channel, as the sinks see it before its
+// first read.
+TLineModule LineModuleOf(const TKVXChannel& Channel, const TKVXrec& Rec, std::uint8_t Address);
+
 // One line for the operator's log (the journal): a change of state, never a single failed read.
 using TServiceLog = std::function<void(const std::string& Line)>;
 
 struct TLineSetup {
   std::chrono::milliseconds Period{1000};
   std::vector<std::string> Speeds;  // connection strings to try on opening, the likeliest first
+  // A scanned line: the addresses where a module plugged in later is looked for, one per round.
+  std::vector<std::uint8_t> ScanAddresses;
   std::vector<IServedModuleSink*> Sinks;
   // After each round of reads, with how long the round took (its period when the reads fit).
   std::function<void(const std::string& Port, std::chrono::duration<double> Cycle)> OnCycle;
@@ -36,6 +42,8 @@ struct TLineSetup {
 inline constexpr int kFailuresForDown = 3;
 // A module that is down is asked once in this many periods.
 inline constexpr int kDownRetryPeriods = 5;
+// A line without time to spare in its period looks for a new module once in this many rounds.
+inline constexpr int kLookEveryRounds = 10;
 // The longest pause between two attempts to open a line that went away.
 inline constexpr std::chrono::seconds kLongestReopenPause{30};
 
@@ -51,8 +59,8 @@ class TLinePoller {
   TLinePoller& operator=(const TLinePoller&) = delete;
 
   const std::string& Port() const { return FPort; }  // UTF-8
-  // The keys of the line's modules.
-  const std::vector<std::string>& Keys() const { return FKeys; }
+  // The line's modules (as first read), also those found on it since.
+  std::vector<TServedModule> Modules() const;
   // The line's device came back as another channel: the worker opens that one from now on.
   void Reattach(TKVXChannel Channel);
   // When the worker last went round its loop; a hung worker stops feeding the watchdog.
@@ -71,6 +79,9 @@ class TLinePoller {
   bool LineOpen();
   void LineGone();
   void FindSpeed();
+  // Asks the next address of the scan that has no module; a module that answers is downloaded
+  // and read from the next round on.
+  void LookForNewModule();
   void Read(TPolled& Polled);
   void Publish(const TServedModule& Module);
   void ReportCycle(Clock::duration Reading, Clock::duration Cycle);
@@ -81,16 +92,19 @@ class TLinePoller {
 
   const TLineSetup FSetup;
   const std::string FPort;
-  std::vector<TPolled> FModules;  // the worker's alone once it runs
-  std::vector<std::string> FKeys;
+  std::vector<TPolled> FModules;          // the worker's alone once it runs
+  std::vector<std::uint8_t> FUnanswered;  // the scan's addresses without a module
+  std::size_t FNextLook = 0;
+  int FRound = 0;
   TKVXChannel FChannel;  // the worker's
   TLineState FState = TLineState::Starting;
   Clock::time_point FNextOpen;
   Clock::duration FReopenPause;
   bool FStretched = false;
-  std::mutex FLock;
+  mutable std::mutex FLock;
   std::condition_variable FWake;
-  TKVXChannel FReattached;  // guarded by FLock
+  TKVXChannel FReattached;                 // guarded by FLock
+  std::vector<TServedModule> FIdentities;  // guarded by FLock
   std::atomic<bool> FStop{false};
   std::atomic<Clock::rep> FBeat{0};
   std::thread FWorker;  // last: started when everything else is in place

@@ -70,7 +70,11 @@ TEST(CtlOptions, AnAddressOutsideTheModulesOrAMalformedRangeIsAUsageError) {
        "--addresses: '1,,5' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12) (see "
        "--help)"},
       {{"show", "COM5@7", "--addresses", "1"},
-       "--addresses is for search and audit only (see --help)"},
+       "--addresses is for search, audit and serve only (see --help)"},
+      {{"audit", "plant", "--listen", ":9731"}, "--listen is for serve only (see --help)"},
+      {{"serve", "--period", "0.05"},
+       "--period: '0.05' is not a number of seconds from 0.1 to 3600 (see --help)"},
+      {{"serve", "--tls-cert", "c.pem"}, "--tls-cert and --tls-key go together (see --help)"},
   };
   for (const auto& [args, refusal] : cases) {
     SCOPED_TRACE(args.back());

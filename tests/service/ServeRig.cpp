@@ -47,7 +47,7 @@ std::uint16_t FreePort() {
 
 }  // namespace
 
-TServeRig::TServeRig(std::vector<TServedModule> Plant)
+TServeRig::TServeRig(std::vector<TServedModule> Plant, bool LateModule)
     : Line(MakeSimLineOfThree()),
       Single(SingleModule()),
       FLinePty(std::make_unique<TSimPty>(Line)),
@@ -69,7 +69,11 @@ TServeRig::TServeRig(std::vector<TServedModule> Plant)
   };
   setup.Log = [](const std::string&) {};
   FService = std::make_unique<TKvxService>(setup);
+  TKvxSimFaults silent;
+  silent.NoAnswer = LateModule;
+  Line->Modules()[2]->SetFaults(silent);
   FService->Search(std::move(Plant));
+  Line->Modules()[2]->SetFaults({});
 }
 
 TServeRig::~TServeRig() {

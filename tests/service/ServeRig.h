@@ -22,7 +22,8 @@ inline constexpr std::chrono::milliseconds kRigPeriod{200};
 
 class TServeRig {
  public:
-  explicit TServeRig(std::vector<TServedModule> Plant = {});
+  // LateModule: the line's module at address 200 answers only after the first search.
+  explicit TServeRig(std::vector<TServedModule> Plant = {}, bool LateModule = false);
   ~TServeRig();
 
   // Scrapes /metrics, doing the service's main-thread share between scrapes, until a line of

@@ -37,7 +37,7 @@ TEST(Serve, EachModulesStateIsScrapedAsItChanges) {
   missing.Model = "VIROD";
   missing.Serial = "9999";
   missing.Address = 3;
-  TServeRig rig({missing});
+  TServeRig rig({missing}, true);
   const std::function<void()> nothing = [] {};
   TKvxSimFaults silent;
   silent.NoAnswer = true;
@@ -51,6 +51,8 @@ TEST(Serve, EachModulesStateIsScrapedAsItChanges) {
        "kvx_channel_value{model=\"VIROD\",serial=\"0077\",port=\"COM6\",address=\"1\","
        "channel=\"2\",name=\"Tlak\",unit=\"bar\"} 42.5"},
       {"a plant module not found is down by its serial", nothing, UpLine("9999", "", "3", 0)},
+      {"a module that answers after the search is found on its line", nothing,
+       UpLine("4200", "COM5", "200", 1)},
       {"a module that goes silent is down", [&] { rig.Line->Modules()[1]->SetFaults(silent); },
        UpLine("4012", "COM5", "12", 0)},
       {"and up again when it answers", [&] { rig.Line->Modules()[1]->SetFaults({}); },

@@ -48,6 +48,15 @@ const char* const KvxctlUsage =
     "  --period SECONDS serve: how often each module is read (default 1)\n"
     "  --tls-cert FILE, --tls-key FILE  serve: the endpoint speaks HTTPS with these (PEM)\n"
     "  --auth-file FILE serve: basic authentication with the USER:PASSWORD line of FILE\n"
+    "  --mqtt URL      serve: publish every read to an MQTT broker, mqtt://HOST[:PORT]\n"
+    "                  (port 1883) or mqtts://HOST[:PORT] (TLS, port 8883)\n"
+    "  --mqtt-cafile FILE  serve: the broker's certificate is checked against FILE\n"
+    "                  (default: the system's certificates)\n"
+    "  --mqtt-user NAME, --mqtt-password-file FILE  serve: the broker's login; the password\n"
+    "                  is the first line of FILE\n"
+    "  --mqtt-prefix P serve: the topics' first level (default kvx)\n"
+    "  --mqtt-discovery[=PREFIX]  serve: Home Assistant discovery (default homeassistant)\n"
+    "  --mqtt-protocol 3.1.1|5  serve: the MQTT version (default 3.1.1)\n"
     "  --debug         write the trace file (as the switch DEBUG)\n"
     "  --itp           the 4-20 mA input can be set on every channel\n"
     "  --dry-run       restore: only show the differences\n"
@@ -132,6 +141,15 @@ std::chrono::milliseconds ServePeriod(const TCtlOptions& Options) {
 
 namespace {
 
+// The --mqtt… options, read by the service's own parser.
+bool IsMqttOption(TCtlOptions& Options, const std::vector<std::string>& Args, std::size_t& Index) {
+  try {
+    return ParseMqttOption(Options.Mqtt, Args, Index);
+  } catch (const TMqttSettingsError& error) {
+    Usage(error.what());
+  }
+}
+
 bool IsWindowSwitch(const std::string& Arg) {
   return IsSwitch(Arg, "DEBUG") || IsSwitch(Arg, "DST") || IsSwitch(Arg, "STD") ||
          Arg.starts_with("baudrate=");
@@ -183,6 +201,8 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
               "' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12)");
     } else if (arg == "--baudrate")
       options.Baudrate = static_cast<unsigned>(Number(arg, value(), 1, 3000000));
+    else if (IsMqttOption(options, Args, index))
+      continue;
     else if (IsWindowSwitch(arg))
       options.WindowSwitches.push_back(arg);
     else if (arg.starts_with("--"))
@@ -206,6 +226,13 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
       if (!(options.*(option.Field)).empty() && options.Command != option.Command)
         Usage(std::string(option.Name) + " is for " + option.Command + " only");
     if (!options.Period.empty()) ServePeriod(options);
+    if (options.Command != "serve" && !(options.Mqtt == TMqttSettings{}))
+      Usage("the --mqtt options are for serve only");
+    try {
+      CheckMqttSettings(options.Mqtt);
+    } catch (const TMqttSettingsError& error) {
+      Usage(error.what());
+    }
     if (options.TlsCert.empty() != options.TlsKey.empty())
       Usage("--tls-cert and --tls-key go together");
     // An audit's operand is its directory; every other command's first operand is a port.

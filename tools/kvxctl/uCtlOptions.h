@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "service/uMqttSettings.h"
+
 struct TCtlOptions {
   std::string Command;
   std::vector<std::string> Operands;
@@ -30,6 +32,7 @@ struct TCtlOptions {
   std::string TlsCert;
   std::string TlsKey;
   std::string AuthFile;
+  TMqttSettings Mqtt;  // serve: the broker it publishes to, when set
   std::vector<std::string> WindowSwitches;
 
   // The arguments the window's controller reads (extra speed, 4-20 mA row).

@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "protocol/uModuleAddress.h"
 #include "service/uHttpEndpoint.h"
 #include "service/uKvxService.h"
+#include "service/uMqttPublisher.h"
 #include "service/uServedStore.h"
 #include "service/uSystemdNotify.h"
 #include "support/uStringUtils.h"
@@ -99,7 +101,17 @@ int Serve(const TCtlOptions& Options, std::ostream& Err) {
   if (!Options.Plant.empty()) plant = ReadPlant(Options.Plant, log);
   TServedStore store(period, KVX_VERSION_TEXT);
   // Every read goes to each of these.
-  const std::vector<IServedModuleSink*> sinks{&store};
+  std::vector<IServedModuleSink*> sinks{&store};
+  std::unique_ptr<TMqttPublisher> mqtt;
+  if (Options.Mqtt.Enabled()) {
+    try {
+      mqtt = std::make_unique<TMqttPublisher>(Options.Mqtt, log);
+    } catch (const TMqttSettingsError& error) {
+      throw TCtlError(ceUsage, error.what());
+    }
+    log("publishing to " + Options.Mqtt.BrokerText() + " under " + Options.Mqtt.Prefix + "/");
+    sinks.push_back(mqtt.get());
+  }
 
   const THttpEndpoint endpoint(http,
                                [&store](const std::string& Path) { return Page(store, Path); });

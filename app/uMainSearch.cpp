@@ -75,6 +75,7 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
 void TfMain::ScanCIs() {
   ShowChannelGone({});
   ShowPermissionRefused({});
+  ShowPortHeld({}, {});
   ShowCollisions({});
   ShowSearchResult({}, kUnderTheList);
   FSearchProblems.clear();
@@ -93,6 +94,7 @@ void TfMain::ScanCIs() {
   FArrivals.clear();
   std::string refused;
   std::vector<TChannelProblem> problems;
+  std::pair<std::string, std::string> held;
   std::vector<std::string> collisions;
   TViewElement& searching = Element("pSearching");
   Element("lbSearchingFound").ClearItems();
@@ -124,6 +126,7 @@ void TfMain::ScanCIs() {
     ShowFoundSoFar(search);
     refused = search.Refused();
     problems = search.Problems();
+    held = search.Held();
     collisions = search.Collisions();
     FLastSearch = {search.Count(), search.Completed(), search.Done(), search.Cancelled()};
   } catch (...) {
@@ -132,7 +135,11 @@ void TfMain::ScanCIs() {
   }
   FSpeeds.SaveFile();
   ShowPage(Element("pSearch"));
-  if (FFound.empty() && refused.empty()) ShowChannelProblems(problems);
+  // A port our service holds is the likeliest reason that nothing was found there.
+  if (FFound.empty() && refused.empty() && !held.first.empty())
+    ShowPortHeld(held.first, held.second);
+  else if (FFound.empty() && refused.empty())
+    ShowChannelProblems(problems);
   if (FFound.empty()) ShowPermissionRefused(refused);
   ShowCollisions(collisions);
   if (FLastSearch.Cancelled)
@@ -400,6 +407,13 @@ void TfMain::ShowCollisions(const std::vector<std::string>& Ports) {
   TViewElement& message = Element("lCollision");
   message.Set("Visible", !text.empty());
   message.Set("Caption", text);
+}
+
+void TfMain::ShowPortHeld(const std::string& Port, const std::string& Holder) {
+  TViewElement& message = Element("lPortHeld");
+  message.Set("Visible", !Port.empty());
+  if (!Port.empty())
+    message.Set("Caption", FillIn(Text("lPortHeldText"), {Cp1250ToUtf8(Port), Holder}));
 }
 
 void TfMain::ShowPermissionRefused(const std::string& Port) {

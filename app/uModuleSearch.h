@@ -51,6 +51,11 @@ class TSpeedMemory {
 // $XDG_STATE_HOME/kvxsetup/speeds.
 std::string SpeedMemoryFile();
 
+// The search speeds of a channel in its kind's order, each with the point of its check; Extra
+// (when not empty) last.
+std::vector<TSpeedMemory::TSpeed> SearchSpeeds(const TKVXChannel& Channel,
+                                               const std::string& Extra);
+
 struct TFoundModule;
 
 struct TChannelTestSetup {
@@ -140,9 +145,9 @@ class TModuleSearch {
   // Every channel that could not be opened for want of permission, each with its node and the
   // node's group ("COM5 (/dev/ttyUSB0, group dialout)"), in the channels' order; empty when none.
   std::string Refused() const;
-  // What the first channel without a module reports of its fault (a name that cannot be
-  // resolved, a bad entry, a broken server); none when none does.
-  TChannelProblem Problem() const;
+  // The first channel another program holds whose holder can be named: its port and holder
+  // ("COM5", "kvxctl serve, pid 1234"); empty texts when there is none.
+  std::pair<std::string, std::string> Held() const;
   // What each channel without a module reports of its fault, in the channels' order.
   std::vector<TChannelProblem> Problems() const;
   // The share of the search done, 0 to 1: each channel's test counts alike, a scan by the
@@ -165,11 +170,12 @@ class TModuleSearch {
     std::optional<TKVXrec> Found;
     std::vector<TFoundModule> Scanned;  // the modules of an address scan
     bool Refused = false;
+    std::string Holder;  // the program holding the port, when it is held
     bool Unread = false;
     TChannelProblem Problem;
     bool Collided = false;
-    double Done = 0;                      // the share of its test done
-    std::optional<std::uint8_t> Asking;   // the address a scan asks now
+    double Done = 0;                     // the share of its test done
+    std::optional<std::uint8_t> Asking;  // the address a scan asks now
   };
 
   void Work();

@@ -5,6 +5,7 @@
 
 #include "comm/uRefusedPort.h"
 #include "protocol/uModuleAddress.h"
+#include "serial/AfPortHolder.h"
 #include "support/uCodePage.h"
 #include "support/uNumberText.h"
 #include "support/uStringUtils.h"
@@ -71,7 +72,7 @@ void TCtlSession::Connect(const std::string& Operand) {
                                     port + "@ADDRESS; 'kvxctl search --addresses 0-253' lists " +
                                     "their addresses");
   if (channel->GetOpenFailure() == TOpenFailure::InUse)
-    throw TCtlError(ceCommunication, port + " is in use by another program");
+    throw TCtlError(ceCommunication, PortInUseText(port, channel->GetDeviceNode()));
   if (channel->GetOpenFailure() == TOpenFailure::Denied)
     throw TCtlError(ceCommunication, Cp1250ToUtf8(RefusedPortText(*channel)) +
                                          ": permission denied (" + kPermissionFix + ")");

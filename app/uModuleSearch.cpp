@@ -132,12 +132,17 @@ class TChannelClaim {
   bool FHeld = false;
 };
 
-// The download's transaction, bound to the channel under test.
+// The download's transaction, bound to the channel under test. After a failed exchange the
+// next waits for the line to fall quiet: the reply given up on (late on a busy machine) would
+// otherwise meet the request asked again, and every retry the rest of the one before.
 struct TChannelTransact {
   TKVXChannel Channel;
+  bool LastFailed = false;
   bool Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t Address,
                 std::int32_t Timeout, std::string& Reply) {
-    return ::Transact(Channel, Instruction, Data, Address, Timeout, Reply);
+    if (LastFailed) AwaitQuietLine(Channel);
+    LastFailed = !::Transact(Channel, Instruction, Data, Address, Timeout, Reply);
+    return !LastFailed;
   }
 };
 

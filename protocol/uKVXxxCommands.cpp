@@ -1,5 +1,6 @@
 #include "protocol/uKVXxxCommands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -69,6 +70,22 @@ void KVXPause(int Milliseconds) {
     pause(Milliseconds);
   else
     KVXSleep(Milliseconds);
+}
+
+void AwaitQuietLine(const TKVXChannel& Channel, std::int32_t Limit) {
+  if (!Channel || !Channel->GetActive()) return;
+  // Ten characters' time, and never less than a few polls of the line.
+  constexpr double kQuietChars = 10;
+  constexpr int kLeastQuietMs = 20;
+  const int quiet =
+      std::max(kLeastQuietMs, static_cast<int>(Channel->GetCharTime() * kQuietChars + 0.5));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(Limit);
+  while (std::chrono::steady_clock::now() < end && !Stopped() && Channel->GetActive()) {
+    KVXSleep(quiet);
+    if (Channel->InputCount() <= 0) return;
+    std::string discarded;
+    Channel->Read(discarded);
+  }
 }
 
 TKVXPauseFunction SetKVXPauseFunction(TKVXPauseFunction Pause) {

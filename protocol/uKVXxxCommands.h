@@ -49,6 +49,11 @@ class TKVXStopScope {
   TThreadStopScope FScope;
 };
 
+// Waits until nothing more comes on Channel, throwing away what does, for at most Limit ms:
+// a reply given up on may still be on its way, and a request sent over it would have its
+// rest taken for the new reply (and a module that queues its replies never catch up).
+void AwaitQuietLine(const TKVXChannel& Channel, std::int32_t Limit = kDownloadTimeout);
+
 // One exchange. False when the channel is missing or closed or no valid frame came back, or
 // when a request to one module's own address is answered from another address (on a shared
 // line that is another module's reply); raises only what the frame parse raises.

@@ -144,6 +144,8 @@ class TfMain : public TLogSender {
   // port already has a row at the same address replaces it.
   void PlaceFoundModule(const TFoundModule& Found);
   void ShowChannelProblems(const std::vector<TChannelProblem>& Problems);
+  // The window's text of Problem; empty for a kind it has none for.
+  std::string ProblemCaption(const TChannelProblem& Problem);
   void CancelSearch();
   // Adds the modules of the channel tests that hot-plug started and that have ended.
   void ArrivalsTested();

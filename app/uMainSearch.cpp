@@ -364,18 +364,23 @@ void TfMain::ShowChannelGone(const std::string& Port, const TChannelProblem& Pro
     ShowChannelProblem(Problem);
 }
 
+std::string TfMain::ProblemCaption(const TChannelProblem& Problem) {
+  const auto text =
+      std::find_if(kProblemTexts.begin(), kProblemTexts.end(),
+                   [&](const TProblemText& Entry) { return Entry.Kind == Problem.Kind; });
+  if (text == kProblemTexts.end()) return {};
+  std::vector<std::string> values;
+  for (const std::string& value : Problem.Values) values.push_back(Cp1250ToUtf8(value));
+  return FillIn(Text(text->Label), values);
+}
+
 void TfMain::ShowChannelProblem(const TChannelProblem& Problem) {
   FChannelProblem = Problem;
   TViewElement& message = Element("lChannelGone");
   message.Set("Height", kLabelHeight);
   message.Set("Visible", !Problem.Empty());
-  const auto text =
-      std::find_if(kProblemTexts.begin(), kProblemTexts.end(),
-                   [&](const TProblemText& Entry) { return Entry.Kind == Problem.Kind; });
-  if (text == kProblemTexts.end()) return;
-  std::vector<std::string> values;
-  for (const std::string& value : Problem.Values) values.push_back(Cp1250ToUtf8(value));
-  message.Set("Caption", FillIn(Text(text->Label), values));
+  if (const std::string caption = ProblemCaption(Problem); !caption.empty())
+    message.Set("Caption", caption);
 }
 
 void TfMain::ShowChannelProblems(const std::vector<TChannelProblem>& Problems) {
@@ -384,15 +389,9 @@ void TfMain::ShowChannelProblems(const std::vector<TChannelProblem>& Problems) {
   // Each channel's own cause, one a line; the first is kept as the channel problem.
   ShowChannelProblem(Problems.front());
   std::string text;
-  for (const TChannelProblem& problem : Problems) {
-    const auto entry =
-        std::find_if(kProblemTexts.begin(), kProblemTexts.end(),
-                     [&](const TProblemText& Entry) { return Entry.Kind == problem.Kind; });
-    if (entry == kProblemTexts.end()) continue;
-    std::vector<std::string> values;
-    for (const std::string& value : problem.Values) values.push_back(Cp1250ToUtf8(value));
-    text += (text.empty() ? "" : "\n") + FillIn(Text(entry->Label), values);
-  }
+  for (const TChannelProblem& problem : Problems)
+    if (const std::string caption = ProblemCaption(problem); !caption.empty())
+      text += (text.empty() ? "" : "\n") + caption;
   TViewElement& message = Element("lChannelGone");
   message.Set("Caption", text);
   const auto lines = std::count(text.begin(), text.end(), '\n') + 1;

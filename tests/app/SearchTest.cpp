@@ -302,6 +302,16 @@ TEST(SearchTest, ADeviceServerThatKeepsItsLineSpeedIsTriedOnceAndSaysSo) {
   }
 }
 
+// Tells the manager of the adapter Serial plugged in, as the device watcher would.
+void PlugIn(TAppRig& Rig, const std::string& Serial) {
+  TDeviceBroadcast record;
+  record.DeviceType = DBT_DEVTYP_DEVICEINTERFACE;
+  record.ClassGuid = GUID_D2XX_DEVICE_CLASS;
+  record.Name =
+      "\\\\?\\USB#VID_0403&PID_6001#" + Serial + "#" + GUIDToString(GUID_D2XX_DEVICE_CLASS);
+  Rig.Manager().DeviceChange(DBT_DEVICEARRIVAL, record);
+}
+
 TEST(SearchTest, AnArrivingChannelWithAModuleAddsItsRow) {
   TAppRig rig;
   rig.AddUsbModule("KVX0001", "KVX DAZAZE", ModuleAt(mtUSB, 1, k9600));
@@ -309,11 +319,7 @@ TEST(SearchTest, AnArrivingChannelWithAModuleAddsItsRow) {
   EXPECT_EQ(rig["lbFoundedModules"].ItemCount(), 1u);
 
   rig.AddUsbModule("KVX0777", "KVX DAZAZE", ModuleAt(mtUSB, 777, k9600));
-  TDeviceBroadcast record;
-  record.DeviceType = DBT_DEVTYP_DEVICEINTERFACE;
-  record.ClassGuid = GUID_D2XX_DEVICE_CLASS;
-  record.Name = "\\\\?\\USB#VID_0403&PID_6001#KVX0777#" + GUIDToString(GUID_D2XX_DEVICE_CLASS);
-  rig.Manager().DeviceChange(DBT_DEVICEARRIVAL, record);
+  PlugIn(rig, "KVX0777");
   // The channel is tested while the window goes on handling its events.
   EXPECT_EQ(rig["lbFoundedModules"].ItemCount(), 1u);
   rig.Main.PumpUntil([&] { return rig["lbFoundedModules"].ItemCount() == 2; });
@@ -537,11 +543,7 @@ TEST(SearchTest, AnAdapterPluggedJustBeforeTheSearchGetsOneRowInOrderThatGoesWit
   rig.AddUsbModule("KVX0001", "KVX DAZAZE", ModuleAt(mtUSB, 1, k9600));
   rig["sSearch"].Click();
   rig.AddUsbModule("KVX0777", "KVX DAZAZE", ModuleAt(mtUSB, 777, k9600));
-  TDeviceBroadcast record;
-  record.DeviceType = DBT_DEVTYP_DEVICEINTERFACE;
-  record.ClassGuid = GUID_D2XX_DEVICE_CLASS;
-  record.Name = "\\\\?\\USB#VID_0403&PID_6001#KVX0777#" + GUIDToString(GUID_D2XX_DEVICE_CLASS);
-  rig.Manager().DeviceChange(DBT_DEVICEARRIVAL, record);
+  PlugIn(rig, "KVX0777");
   rig["sSearch"].Click();
   rig.Main.PumpFor(std::chrono::milliseconds(300));
   EXPECT_THAT(rig["lbFoundedModules"].Items(),
@@ -569,10 +571,8 @@ TEST(SearchTest, CancelAndClosingEndASearchWaitingOnADeviceServersConnect) {
     rig.Services.WhileBusy = {};
     EXPECT_EQ(rig.PageShown(), "pSearch");
     EXPECT_EQ(rig["lbFoundedModules"].ItemCount(), 0u);
-    EXPECT_TRUE(rig.Form().LastSearch().Cancelled);
-    EXPECT_EQ(rig["lSearchResult"].GetText("Caption").rfind("Hledání zrušeno: prohledáno 0 z 1", 0),
-              0u)
-        << rig["lSearchResult"].GetText("Caption");
+    EXPECT_EQ(rig["lSearchResult"].GetText("Caption"),
+              "Hledání zrušeno: prohledáno 0 z 1 rozhraní (0 %).");
   }
 }
 

@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
 
 #include "protocol/uKVXInstructions.h"
@@ -127,50 +126,39 @@ TEST(SharedLineTest, TheScanFindsLateModulesAsksAtOneSpeedAndShowsItsProgress) {
   struct TCase {
     const char* Name;
     int DelayMs;  // added to module 12's turnaround
-    bool Empty = false;
+    std::vector<std::string> Rows;
+    std::size_t Speeds = 1;  // scanned at 9600 bit/s, then at 115200
   };
-  const TCase cases[] = {{"in time", 0}, {"30 ms late", 30}, {"45 ms late", 45},
-                         {"an empty line", 0, true}};
+  const std::vector<std::string> all = {"VIROD|COM5@7|4007", "VIROD|COM5@12|4012",
+                                        "VIROD|COM5@200|4200"};
+  const TCase cases[] = {
+      {"in time", 0, all}, {"30 ms late", 30, all}, {"45 ms late", 45, all}, {"empty", 0, {}, 2}};
   for (const TCase& test : cases) {
     SCOPED_TRACE(test.Name);
     TLineRig rig;
     TKvxSimFaults late;
     late.ExtraDelay = std::chrono::milliseconds(test.DelayMs);
-    rig.Line->Modules()[1]->SetFaults(late);
-    if (test.Empty) {
-      TKvxSimFaults silent;
-      silent.NoAnswer = true;
-      for (const auto& module : rig.Line->Modules()) module->SetFaults(silent);
-    }
+    late.NoAnswer = test.Rows.empty();
+    for (const auto& module : rig.Line->Modules()) module->SetFaults(late);
     std::set<std::string> asked;
-    std::vector<int> positions;
-    bool rowBeforeTheEnd = false;
+    bool partWay = false, rowBeforeTheEnd = false;
     rig.App.Services.WhileBusy = [&] {
       asked.insert(rig.App["lConnectionDesc"].GetText("Caption"));
       const int position = rig.App["ProgressBar1"].GetInt("Position");
-      positions.push_back(position);
+      partWay = partWay || (position > 0 && position < 10);
       rowBeforeTheEnd = rowBeforeTheEnd || (rig.App["lbSearchingFound"].ItemCount() > 0 &&
                                             position < rig.App["ProgressBar1"].GetInt("Max"));
     };
-    const std::vector<std::string> rows = rig.Search(true, "1-15,199-201");
+    EXPECT_EQ(rig.Search(true, "1-15,199-201"), test.Rows);
     rig.App.Services.WhileBusy = {};
-    if (test.Empty) {
-      EXPECT_TRUE(rows.empty());
-    } else {
-      EXPECT_EQ(rows, (std::vector<std::string>{"VIROD|COM5@7|4007", "VIROD|COM5@12|4012",
-                                                "VIROD|COM5@200|4200"}));
-      EXPECT_TRUE(rowBeforeTheEnd);
-    }
+    EXPECT_EQ(rowBeforeTheEnd, !test.Rows.empty());
     std::vector<std::string> speeds;
     for (const TTraceLine& line : rig.App.Trace())
       if (line.Text.starts_with("Scan ")) speeds.push_back(line.Text);
-    const std::vector<std::string> expected =
-        test.Empty ? std::vector<std::string>{"Scan COM5 baudrate=9600", "Scan COM5 baudrate=115200"}
-                   : std::vector<std::string>{"Scan COM5 baudrate=9600"};
-    EXPECT_EQ(speeds, expected);
+    const std::vector<std::string> both = {"Scan COM5 baudrate=9600", "Scan COM5 baudrate=115200"};
+    EXPECT_EQ(speeds, std::vector<std::string>(both.begin(), both.begin() + test.Speeds));
     EXPECT_TRUE(asked.contains("COM5@12")) << testing::PrintToString(asked);
-    EXPECT_TRUE(std::any_of(positions.begin(), positions.end(),
-                            [](int Position) { return Position > 0 && Position < 10; }));
+    EXPECT_TRUE(partWay);
   }
 }
 

@@ -109,6 +109,8 @@ class TfMain : public TLogSender {
   const std::vector<TPageField>& FieldsNotTaken() const { return FFieldsNotTaken; }
   // Whether a module answered the last connection test's check (its download may still fail).
   bool LastTestAnswered() const { return FLastTestAnswered; }
+  // Whether the last connection test's check got garbled replies: modules answering at once.
+  bool LastTestCollided() const { return FLastTestCollided; }
   // The speed each port's module answered at, tried first there next time.
   TSpeedMemory& Speeds() { return FSpeeds; }
   // The connected module's readings since connecting, one per measurement tick.
@@ -186,6 +188,7 @@ class TfMain : public TLogSender {
   TTrend FTrend;
   int FTextListener = 0;
   bool FLastTestAnswered = false;
+  bool FLastTestCollided = false;
   // The last connect found the module: "Opakovat" reads it again rather than connecting anew.
   bool FConnected = false;
   std::vector<TPageField> FFieldsNotTaken;

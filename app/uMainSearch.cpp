@@ -59,6 +59,7 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
       Channel, Rec, KeepOpen, setup,
       [this](const std::string& Text, int Point) { DebugLog(Text, this, 0, Point); });
   FLastTestAnswered = result.Answered;
+  FLastTestCollided = result.Collided;
   return result.Found;
 }
 

@@ -13,6 +13,7 @@
 #include "support/uCodePage.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlAudit.h"
+#include "tools/kvxctl/uCtlCommission.h"
 #include "tools/kvxctl/uCtlErrors.h"
 #include "tools/kvxctl/uCtlFiles.h"
 #include "tools/kvxctl/uCtlGitHistory.h"
@@ -194,14 +195,6 @@ int Backup(const TCtlOptions& Options, std::ostream& Out) {
   return ceDone;
 }
 
-TBackup ReadBackup(const std::string& File) {
-  try {
-    return LoadBackup(ReadTextFile(File));
-  } catch (const TCtlError& error) {
-    throw TCtlError(ceUsage, File + ": " + error.what());
-  }
-}
-
 // A backup of another module is written only when the operator says so.
 void CheckSameModule(const TBackup& Backup, const std::string& File, const TKVXrec& Module,
                      const TCtlOptions& Options, std::ostream& Err) {
@@ -299,6 +292,14 @@ int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
 
 }  // namespace
 
+TBackup ReadBackup(const std::string& File) {
+  try {
+    return LoadBackup(ReadTextFile(File));
+  } catch (const TCtlError& error) {
+    throw TCtlError(ceUsage, File + ": " + error.what());
+  }
+}
+
 // An older backup gives a range top only as text: its bottom is then typed too, so that the
 // top stays where the backup has it.
 TFieldList RangesAsTyped(TFieldList Wanted) {
@@ -326,6 +327,11 @@ TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
   return changes;
 }
 
+std::atomic<bool>& CtlModuleInHand() {
+  static std::atomic<bool> inHand{false};
+  return inHand;
+}
+
 std::atomic<bool>& CtlInterrupted() {
   static std::atomic<bool> interrupted{false};
   return interrupted;
@@ -341,5 +347,6 @@ int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& E
   if (command == "backup") return Backup(Options, Out);
   if (command == "restore") return Restore(Options, Out, Err);
   if (command == "audit") return Audit(Options, Out, Err);
+  if (command == "commission") return Commission(Options, Out, Err);
   throw TCtlError(ceUsage, "unknown command '" + command + "'");
 }

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <optional>
 
+#include "protocol/uKVXxx.h"
 #include "protocol/uModuleAddress.h"
 #include "support/uNumberText.h"
 #include "support/uProgramArgs.h"
@@ -26,6 +27,14 @@ const char* const KvxctlUsage =
     "  audit DIR                  every module found compared with its backup in DIR\n"
     "                             (MODEL-PRODUCT-SERIAL.json); new modules' files written\n"
     "                             and, where DIR is in git, committed\n"
+    "  commission PORT --addresses RANGE [--template FILE] [--plant DIR] [--speed BAUD]\n"
+    "                             new modules brought one at a time to PORT: each gets the\n"
+    "                             next address of RANGE free in DIR and in this run, the\n"
+    "                             speed and FILE's settings ({serial}, {address}, {n} filled\n"
+    "                             into its texts), is read back at its new address and its\n"
+    "                             backup written to DIR (committed where DIR is in git); a\n"
+    "                             module DIR already holds keeps its address and is checked\n"
+    "                             against its file; Ctrl-C ends after the module in hand\n"
     "\n"
     "CHANNEL is a port name (COM7) or a USB adapter's serial number; PORT@ADDRESS (COM5@12)\n"
     "  is the module at that address (0 to 253) of a line several modules share.\n"
@@ -40,14 +49,19 @@ const char* const KvxctlUsage =
     "  --count N       stop watching after N readings\n"
     "  --baudrate N    search at this speed as well\n"
     "  --addresses RANGE  search, audit: ask each address of RANGE on every line (0-253, "
-    "1,5,7-12)\n"
+    "1,5,7-12);\n"
+    "                  commission: the addresses to give\n"
     "  --debug         write the trace file (as the switch DEBUG)\n"
     "  --itp           the 4-20 mA input can be set on every channel\n"
-    "  --dry-run       restore: only show the differences\n"
+    "  --dry-run       restore, commission: only show what would be written\n"
     "  --with-comm     restore: the address and speed too\n"
     "  --with-userdata restore: the user data too\n"
     "  --to-other-module restore: onto a module with another serial number\n"
     "  --update        audit: replace the files of modules that differ\n"
+    "  --template FILE commission: a backup whose settings (not its address) new modules get\n"
+    "  --plant DIR     commission: the line's folder of backups (as audit keeps them)\n"
+    "  --speed BAUD    commission: the line speed new modules get\n"
+    "  --reassign      commission: modules DIR already holds are commissioned anew\n"
     "  -h, --help      this text\n"
     "  --version       the program's version\n"
     "The window's switches DEBUG, DST, STD and baudrate=N work as well.\n"
@@ -88,6 +102,7 @@ constexpr TSwitchOption kSwitchOptions[] = {
     {"--with-userdata", &TCtlOptions::WithUserData},
     {"--to-other-module", &TCtlOptions::ToOtherModule},
     {"--update", &TCtlOptions::Update},
+    {"--reassign", &TCtlOptions::Reassign},
     {"--itp", &TCtlOptions::Itp},
     {"--debug", &TCtlOptions::Debug},
 };
@@ -97,9 +112,9 @@ struct TOperandCount {
   std::size_t Min;
   std::size_t Max;
 };
-constexpr TOperandCount kCommands[] = {{"list", 0, 0},    {"search", 0, 0}, {"show", 1, 1},
-                                       {"watch", 1, 1},   {"set", 2, 1000}, {"backup", 2, 2},
-                                       {"restore", 2, 2}, {"audit", 1, 1}};
+constexpr TOperandCount kCommands[] = {
+    {"list", 0, 0},   {"search", 0, 0},  {"show", 1, 1},  {"watch", 1, 1},     {"set", 2, 1000},
+    {"backup", 2, 2}, {"restore", 2, 2}, {"audit", 1, 1}, {"commission", 1, 1}};
 
 bool IsWindowSwitch(const std::string& Arg) {
   return IsSwitch(Arg, "DEBUG") || IsSwitch(Arg, "DST") || IsSwitch(Arg, "STD") ||
@@ -113,6 +128,7 @@ std::vector<std::string> TCtlOptions::ControllerArgs() const {
   for (const std::string& arg : WindowSwitches)
     if (arg.starts_with("baudrate=")) args.push_back(arg);
   if (Baudrate) args.push_back("baudrate=" + std::to_string(*Baudrate));
+  if (Speed) args.push_back("baudrate=" + std::to_string(*Speed));
   if (Itp) args.push_back("itp");
   return args;
 }
@@ -145,7 +161,16 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
       if (!ParseAddressRange(options.Addresses))
         Usage("--addresses: '" + options.Addresses +
               "' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12)");
-    } else if (arg == "--baudrate")
+    } else if (arg == "--speed") {
+      const std::int64_t speed = Number(arg, value(), 1, 3000000);
+      if (std::find(kSpeedCodes.begin(), kSpeedCodes.end(), speed) == kSpeedCodes.end())
+        Usage("--speed: " + std::to_string(speed) + " is not a module speed");
+      options.Speed = static_cast<unsigned>(speed);
+    } else if (arg == "--template")
+      options.Template = value();
+    else if (arg == "--plant")
+      options.Plant = value();
+    else if (arg == "--baudrate")
       options.Baudrate = static_cast<unsigned>(Number(arg, value(), 1, 3000000));
     else if (IsWindowSwitch(arg))
       options.WindowSwitches.push_back(arg);
@@ -163,8 +188,22 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
     if (options.Operands.size() < command.Min || options.Operands.size() > command.Max)
       Usage("wrong number of operands for " + options.Command);
     if (options.Json && options.Csv) Usage("--json and --csv exclude each other");
-    if (!options.Addresses.empty() && options.Command != "search" && options.Command != "audit")
-      Usage("--addresses is for search and audit only");
+    const bool commission = options.Command == "commission";
+    if (!options.Addresses.empty() && options.Command != "search" && options.Command != "audit" &&
+        !commission)
+      Usage("--addresses is for search, audit and commission only");
+    if (!commission && (!options.Template.empty() || !options.Plant.empty() || options.Speed ||
+                        options.Reassign))
+      Usage("--template, --plant, --speed and --reassign are for commission only");
+    if (commission && options.Addresses.empty())
+      Usage("commission needs --addresses RANGE");
+    // The module is looked for at 9600, 115200 and the one extra speed, read back at --speed.
+    if (commission && options.Speed && options.Baudrate && *options.Speed != *options.Baudrate)
+      Usage("commission: --baudrate and --speed must be one speed (new modules are looked for at "
+            "9600, 115200 and that one)");
+    if (const auto bench = ParsePortAddress(options.Operands.front());
+        commission && bench && bench->Address)
+      Usage("commission takes the bench port alone, without an address");
     // An audit's operand is its directory; every other command's first operand is a port.
     if (command.Min > 0 && options.Command != "audit" &&
         !ParsePortAddress(options.Operands.front()))

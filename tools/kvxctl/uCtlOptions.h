@@ -17,11 +17,17 @@ struct TCtlOptions {
   bool WithUserData = false;
   bool ToOtherModule = false;
   bool Update = false;
+  bool Reassign = false;
   bool Itp = false;
   bool Debug = false;
   std::optional<int> Count;
   std::optional<unsigned> Baudrate;
   std::string Addresses;  // search: the address range each line is scanned over
+  // commission: the backup whose settings new modules get, the plant's folder of backups and
+  // the line speed they get
+  std::string Template;
+  std::string Plant;
+  std::optional<unsigned> Speed;
   std::vector<std::string> WindowSwitches;
 
   // The arguments the window's controller reads (extra speed, 4-20 mA row).

@@ -38,14 +38,7 @@ void TCtlSession::Connect(const std::string& Operand) {
   if (!target) throw TCtlError(ceUsage, "'" + Operand + "' is not CHANNEL or PORT@ADDRESS");
   const std::string& port = target->Port;
   const std::uint8_t address = target->Address.value_or(kUniversalAddress);
-  FChannelName = port;
-  TKVXChannel channel;
-  {
-    TChannelListLock lock(FManager);
-    FManager.RebuildChannels();
-    FManager.FindChannel(Utf8ToCp1250(port), channel);
-  }
-  if (!channel) throw TCtlError(ceNotFound, "no channel " + port);
+  const TKVXChannel channel = FindChannel(port);
   // One module check and one download; a second connect forgives a reply that came too late
   // on a busy machine.
   bool answered = false;
@@ -62,12 +55,41 @@ void TCtlSession::Connect(const std::string& Operand) {
       RaiseProblem(channel->GetProblem());  // a named fault does not go away on a second try
   }
   if (answered) throw TCtlError(ceCommunication, kCommunicationError);
-  if (channel->GetOpenFailure() == TOpenFailure::InUse)
-    throw TCtlError(ceCommunication, port + " is in use by another program");
-  if (channel->GetOpenFailure() == TOpenFailure::Denied)
-    throw TCtlError(ceCommunication, Cp1250ToUtf8(RefusedPortText(*channel)) +
-                                         ": permission denied (" + kPermissionFix + ")");
+  RaiseOpenFailure(*channel, port);
   throw TCtlError(ceNotFound, "no KVX module answers on " + Operand);
+}
+
+TKVXChannel TCtlSession::FindChannel(const std::string& Port) {
+  FChannelName = Port;
+  TKVXChannel channel;
+  {
+    TChannelListLock lock(FManager);
+    FManager.RebuildChannels();
+    FManager.FindChannel(Utf8ToCp1250(Port), channel);
+  }
+  if (!channel) throw TCtlError(ceNotFound, "no channel " + Port);
+  return channel;
+}
+
+bool TCtlSession::ConnectArrived(const std::string& Port) {
+  const TKVXChannel& current = FForm->CurrentChannel();
+  const TKVXChannel channel = current && FChannelName == Port ? current : FindChannel(Port);
+  if (FForm->Connect(channel)) return true;
+  CheckConnected();
+  if (FForm->LastTestCollided())
+    throw TCtlError(ceCommunication, Port +
+                                         ": several modules answer at once; bring one module at "
+                                         "a time (nothing was written to them)");
+  if (!FForm->LastTestAnswered()) {
+    RaiseOpenFailure(*channel, Port);
+    RaiseProblem(channel->GetProblem());
+  }
+  return false;
+}
+
+bool TCtlSession::Answers() {
+  CheckConnected();
+  return CheckDevice(FForm->CurrentChannel(), FForm->CurrentAddress());
 }
 
 void TCtlSession::CheckConnected() {
@@ -81,6 +103,15 @@ void TCtlSession::CheckConnected() {
     RaiseProblem(channel->GetProblem());
     RaiseGone(FChannelName);
   }
+}
+
+void TCtlSession::RaiseOpenFailure(ICommunicationInterface& Channel,
+                                   const std::string& Port) const {
+  if (Channel.GetOpenFailure() == TOpenFailure::InUse)
+    throw TCtlError(ceCommunication, Port + " is in use by another program");
+  if (Channel.GetOpenFailure() == TOpenFailure::Denied)
+    throw TCtlError(ceCommunication, Cp1250ToUtf8(RefusedPortText(Channel)) +
+                                         ": permission denied (" + kPermissionFix + ")");
 }
 
 void TCtlSession::RaiseProblem(const TChannelProblem& Problem) const {

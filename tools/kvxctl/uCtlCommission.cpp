@@ -74,6 +74,12 @@ std::string Filled(std::string_view Text,
   return filled;
 }
 
+// The address the module held when its backup was taken.
+unsigned OwnAddress(const TBackup& Module) {
+  const TFieldValue* address = FindField(Module.Fields, {TFieldKind::Address, 0});
+  return address ? static_cast<unsigned>(std::stoul(address->Value)) : kUniversalAddress;
+}
+
 // The address each RS module of the folder holds. A file that does not parse stops the run:
 // its module's address is not known.
 std::set<unsigned> PlantAddresses(const std::string& Dir) {
@@ -85,8 +91,7 @@ std::set<unsigned> PlantAddresses(const std::string& Dir) {
     const TBackup backup = ReadBackup(entry.path().string());
     if (backup.Model != ModelName(mtRS)) continue;
     if (backup.Address) taken.insert(*backup.Address);
-    if (const TFieldValue* address = FindField(backup.Fields, {TFieldKind::Address, 0}))
-      taken.insert(static_cast<unsigned>(std::stoul(address->Value)));
+    taken.insert(OwnAddress(backup));
   }
   return taken;
 }
@@ -197,8 +202,7 @@ int TCommissioning::Run() {
                     (row.Outcome == TOutcome::Failed ? "rolled back" : "finished") + " first";
       FRows.push_back(row);
       Report(row, NextFree().has_value() && !CtlInterrupted());
-      if (CtlInterrupted()) break;
-      WaitForDeparture();
+      if (!CtlInterrupted() && NextFree()) WaitForDeparture();
     }
   } catch (...) {
     CtlModuleInHand() = false;
@@ -296,9 +300,8 @@ TRow TCommissioning::CommissionNew(const TBackup& Before, unsigned Address) {
   } catch (const TCtlError& error) {
     FGiven.erase(Address);
     FCode = std::max<int>(FCode, error.Code());
-    row = {0, ModuleName(Before), Address, TOutcome::Failed,
-           std::string(error.what()) + "; " + RollBack(Before)};
-    return row;
+    return {0, ModuleName(Before), OwnAddress(Before), TOutcome::Failed,
+            std::string(error.what()) + "; " + RollBack(Before)};
   }
   ++FCommissioned;
   row.Outcome = TOutcome::Commissioned;
@@ -308,8 +311,7 @@ TRow TCommissioning::CommissionNew(const TBackup& Before, unsigned Address) {
 }
 
 std::string TCommissioning::RollBack(const TBackup& Before) {
-  const unsigned address =
-      static_cast<unsigned>(std::stoul(FindField(Before.Fields, {TFieldKind::Address, 0})->Value));
+  const unsigned address = OwnAddress(Before);
   TCtlOptions everything;
   everything.WithComm = everything.WithUserData = true;
   std::ostringstream ignored;

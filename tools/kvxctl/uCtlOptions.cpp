@@ -201,8 +201,8 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
     if (commission && options.Speed && options.Baudrate && *options.Speed != *options.Baudrate)
       Usage("commission: --baudrate and --speed must be one speed (new modules are looked for at "
             "9600, 115200 and that one)");
-    if (const auto bench = ParsePortAddress(options.Operands.front());
-        commission && bench && bench->Address)
+    if (commission && ParsePortAddress(options.Operands.front()) &&
+        ParsePortAddress(options.Operands.front())->Address)
       Usage("commission takes the bench port alone, without an address");
     // An audit's operand is its directory; every other command's first operand is a port.
     if (command.Min > 0 && options.Command != "audit" &&

@@ -14,11 +14,12 @@
 
 namespace {
 
-// Waits until the running kvxctl has printed Text Count times.
+// Waits until the running kvxctl has printed Text Count times, or has ended.
 void WaitForOutput(pid_t Pid, const std::string& Text, int Count) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   for (int seen = 0; seen < Count && std::chrono::steady_clock::now() < until;) {
     std::ifstream in("/proc/" + std::to_string(Pid) + "/fd/1");
+    if (!in) return;  // it has ended
     const std::string out{std::istreambuf_iterator<char>(in), {}};
     seen = 0;
     for (auto at = out.find(Text); at != std::string::npos; at = out.find(Text, at + 1)) ++seen;
@@ -34,13 +35,15 @@ TEST(KvxctlCommission, ModulesBroughtOneAfterAnotherShareALineWithThePlantsSetti
       << R"({"model": "VIROD", "serial": 1, "fields": {"address": 7, "ch1.name": "Kotel {n}",
             "ch1.unit": "kPa", "ch1.gain": 4}})";
   // The second module refuses every setting; it comes at address 30.
-  TSimProcess sim(KVX_SIM_PROGRAM,
-                  {"--bench", "-m", "rs", "-p", "6", "-s", "501", "-n", "-m", "rs", "-s", "502",
-                   "-a", "30", "-f", "ignore-writes", "-n", "-m", "rs", "-s", "503", "-n", "-m",
-                   "rs", "-s", "504"});
+  TSimProcess sim(
+      KVX_SIM_PROGRAM,
+      {"--bench", "-m",     "rs", "-p",     "6",      "-b",  "115200", "-s", "501", "-n",
+       "-m",      "rs",     "-b", "115200", "-s",     "502", "-a",     "30", "-f",  "ignore-writes",
+       "-n",      "-m",     "rs", "-b",     "115200", "-s",  "503",    "-n", "-m",  "rs",
+       "-b",      "115200", "-s", "504"});
   const TRunResult run =
       RunKvxctl({"commission", "COM6", "--addresses", "1-4", "--template",
-                 files.File("template.json"), "--plant", plant.Dir(), "--speed", "115200"},
+                 files.File("template.json"), "--plant", plant.Dir(), "--speed", "57600"},
                 sim.Env(), [&sim](pid_t Pid) {
                   for (int module = 1; module <= 4; ++module) {
                     WaitForOutput(Pid, "waiting for a module", module);
@@ -50,16 +53,18 @@ TEST(KvxctlCommission, ModulesBroughtOneAfterAnotherShareALineWithThePlantsSetti
                   }
                 });
   EXPECT_EQ(run.Code, 4) << run.Out << run.Err;
-  for (const char* said : {"VIROD 0502: FAILED, verification failed: ch1.name",
-                           "left at address 30 as it came", "1   VIROD 0501   1        commissioned",
-                           "-   VIROD 0502   30       failed"})
+  for (const char* said :
+       {"VIROD 0502: FAILED, verification failed: ch1.name", "left at address 30 as it came",
+        "1   VIROD 0501   1        commissioned", "-   VIROD 0502   30       failed"})
     EXPECT_NE(run.Out.find(said), std::string::npos) << said << " in\n" << run.Out;
   EXPECT_NE(run.Err.find("ch1.gain: this channel has no gain setting; skipped"), std::string::npos)
       << run.Err;
 
   sim.Signal(SIGUSR1);  // all of them on one line
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const TRunResult scan = RunKvxctl({"search", "--addresses", "1-4,30"}, sim.Env());
+  // The module that failed kept its speed as well.
+  const TRunResult scan =
+      RunKvxctl({"search", "--baudrate", "57600", "--addresses", "1-4,30"}, sim.Env());
   const struct {
     std::string Place, Serial, Name, Unit;
   } modules[] = {{"COM6@1", "0501", "Kotel 1", "kPa"},
@@ -70,7 +75,8 @@ TEST(KvxctlCommission, ModulesBroughtOneAfterAnotherShareALineWithThePlantsSetti
     SCOPED_TRACE(module.Place);
     EXPECT_NE(scan.Out.find("VIROD|" + module.Place + "|" + module.Serial), std::string::npos)
         << scan.Out;
-    const TRunResult show = RunKvxctl({"show", "--json", module.Place}, sim.Env());
+    const TRunResult show =
+        RunKvxctl({"show", "--baudrate", "57600", "--json", module.Place}, sim.Env());
     const nlohmann::json fields = nlohmann::json::parse(show.Out, nullptr, false)["fields"];
     EXPECT_EQ(fields["ch1.name"], module.Name) << show.Out << show.Err;
     EXPECT_EQ(fields["ch1.unit"], module.Unit);

@@ -290,8 +290,8 @@ TRow TCommissioning::CommissionNew(const TBackup& Before, unsigned Address) {
     FSession.Connect(PortWithAddress(FPort, static_cast<std::uint8_t>(Address)));
     TBackup atAddress = BackupOf(FSession.Module());
     if (const auto differences = BackupDifferences(written, atAddress); !differences.empty())
-      throw TCtlError(ceVerify, Format("read back at address %u: ", Address) +
-                                    DifferencesText(differences));
+      throw TCtlError(ceVerify,
+                      Format("read back at address %u: ", Address) + DifferencesText(differences));
     atAddress.Address = static_cast<std::uint8_t>(Address);
     if (!FPlant.Dir.empty()) {
       file = AuditFileName(atAddress);
@@ -317,8 +317,8 @@ std::string TCommissioning::RollBack(const TBackup& Before) {
   std::ostringstream ignored;
   try {
     FSession.Connect(FPort);
-    TFieldList undo = RestoreChanges(Before.Fields, ReadFields(FSession.Module()), everything,
-                                     ignored);
+    TFieldList undo =
+        RestoreChanges(Before.Fields, ReadFields(FSession.Module()), everything, ignored);
     TFieldList comm;
     std::erase_if(undo, [&comm](const TFieldValue& Field) {
       const bool isComm = !IsChannelField(Field.Id.Kind) && Field.Id.Kind != TFieldKind::UserData;
@@ -338,8 +338,8 @@ void TCommissioning::Commit(TRow& Row, const std::string& File) {
   if (File.empty() || !FPlant.Tracked) return;
   try {
     TGitHistory(FPlant.Dir)
-        .Commit({File}, Format("kvxctl commission: %s at address %u\n", Row.Module.c_str(),
-                               Row.Address));
+        .Commit({File},
+                Format("kvxctl commission: %s at address %u\n", Row.Module.c_str(), Row.Address));
   } catch (const TCtlError& error) {
     Row.Note += std::string("; ") + error.what();
   }
@@ -387,8 +387,7 @@ TFieldList TemplateSettings(const TFieldList& Template, unsigned Serial, unsigne
   for (TFieldValue field : Template) {
     const TFieldKind kind = field.Id.Kind;
     // Its identity is the template module's own; the line speed is given for the run.
-    if (kind == TFieldKind::Address || kind == TFieldKind::Speed || IsReadOnlyField(kind))
-      continue;
+    if (kind == TFieldKind::Address || kind == TFieldKind::Speed || IsReadOnlyField(kind)) continue;
     if (IsTextField(kind)) field.Value = Filled(field.Value, values);
     settings.push_back(field);
   }

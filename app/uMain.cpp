@@ -150,6 +150,10 @@ bool TfMain::Connect(const TKVXChannel& Channel, std::uint8_t Address) {
   return FConnected;
 }
 
+void TfMain::UseOwnAddress() {
+  if (FRead.Ident.Address <= kHighestModuleAddress) FAddress = FRead.Ident.Address;
+}
+
 void TfMain::ShowModulePicture() {
   Element("imgUSB").Set("Visible", FRead.ModuleType == mtUSB);
   Element("imgRS").Set("Visible", FRead.ModuleType == mtRS);

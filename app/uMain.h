@@ -58,6 +58,9 @@ class TfMain : public TLogSender {
   // line is reached at its own Address; the universal one reaches whichever module answers.
   bool Connect(const TKVXChannel& Channel, std::uint8_t Address = kUniversalAddress);
   bool Refresh(bool Download);
+  // The connected module is spoken to at its own address (the one it reported) from now on, as
+  // one found on a shared line: a save that changes the address reads it back at the new one.
+  void UseOwnAddress();
   bool Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t Address,
                 std::int32_t Timeout, std::string& Reply);
 

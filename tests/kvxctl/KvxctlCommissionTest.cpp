@@ -54,8 +54,9 @@ TEST(KvxctlCommission, ModulesBroughtOneAfterAnotherShareALineWithThePlantsSetti
                 });
   EXPECT_EQ(run.Code, 4) << run.Out << run.Err;
   for (const char* said :
-       {"VIROD 0502: FAILED, verification failed: ch1.name", "left at address 30 as it came",
-        "1   VIROD 0501   1        commissioned", "-   VIROD 0502   30       failed"})
+       {"VIROD 0502: FAILED, verification failed: ", "ch1.name (written 'Kotel 2'",
+        "left at address 30 as it came", "1   VIROD 0501   1        commissioned",
+        "-   VIROD 0502   30       failed"})
     EXPECT_NE(run.Out.find(said), std::string::npos) << said << " in\n" << run.Out;
   EXPECT_NE(run.Err.find("ch1.gain: this channel has no gain setting; skipped"), std::string::npos)
       << run.Err;

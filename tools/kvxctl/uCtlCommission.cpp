@@ -270,32 +270,30 @@ TRow TCommissioning::CommissionNew(const TBackup& Before, unsigned Address) {
   TCtlOptions changes;
   changes.WithUserData = true;
   const TFieldList held = ReadFields(FSession.Module());
-  const TFieldList settings =
+  TFieldList settings =
       RestoreChanges(RangesAsTyped(Settings(Before, Address, n)), held, changes, FOut);
-  TFieldList comm{{{TFieldKind::Address, 0}, std::to_string(Address)}};
-  if (FOptions.Speed) comm.push_back({{TFieldKind::Speed, 0}, std::to_string(*FOptions.Speed)});
+  // The speed goes with the settings: the save follows the module to it.
   changes.WithComm = true;
-  comm = RestoreChanges(comm, held, changes, FOut);
+  TFieldList speed;
+  if (FOptions.Speed) speed.push_back({{TFieldKind::Speed, 0}, std::to_string(*FOptions.Speed)});
+  for (const TFieldValue& field : RestoreChanges(speed, held, changes, FOut))
+    settings.push_back(field);
+  const TFieldList address =
+      RestoreChanges({{{TFieldKind::Address, 0}, std::to_string(Address)}}, held, changes, FOut);
   TRow row{n, ModuleName(Before), Address, TOutcome::DryRun, {}};
   FGiven.insert(Address);
   if (FOptions.DryRun) return row;
   std::string file;
   try {
     FSession.WriteAndVerify(settings);
-    FSession.WriteAndVerify(comm);
-    const TBackup written = BackupOf(FSession.Module());
-    if (FOptions.Speed)
-      FSession.Form().Speeds().Answered(FSession.Form().CurrentChannel()->GetPortName(),
-                                        "baudrate=" + std::to_string(*FOptions.Speed));
-    FSession.Connect(PortWithAddress(FPort, static_cast<std::uint8_t>(Address)));
-    TBackup atAddress = BackupOf(FSession.Module());
-    if (const auto differences = BackupDifferences(written, atAddress); !differences.empty())
-      throw TCtlError(ceVerify,
-                      Format("read back at address %u: ", Address) + DifferencesText(differences));
-    atAddress.Address = static_cast<std::uint8_t>(Address);
+    // From its own address to the new one, where the save reads everything back.
+    FSession.Form().UseOwnAddress();
+    FSession.WriteAndVerify(address);
+    TBackup backup = BackupOf(FSession.Module());
+    backup.Address = static_cast<std::uint8_t>(Address);
     if (!FPlant.Dir.empty()) {
-      file = AuditFileName(atAddress);
-      WriteFileAtomically((fs::path(FPlant.Dir) / file).string(), WriteBackup(atAddress));
+      file = AuditFileName(backup);
+      WriteFileAtomically((fs::path(FPlant.Dir) / file).string(), WriteBackup(backup));
     }
   } catch (const TCtlError& error) {
     FGiven.erase(Address);

@@ -70,7 +70,14 @@ TEST(CtlOptions, AnAddressOutsideTheModulesOrAMalformedRangeIsAUsageError) {
        "--addresses: '1,,5' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12) (see "
        "--help)"},
       {{"show", "COM5@7", "--addresses", "1"},
-       "--addresses is for search and audit only (see --help)"},
+       "--addresses is for search, audit and commission only (see --help)"},
+      {{"commission", "COM6"}, "commission needs --addresses RANGE (see --help)"},
+      {{"commission", "COM6@3", "--addresses", "1-4"},
+       "commission takes the bench port alone, without an address (see --help)"},
+      {{"commission", "COM6", "--addresses", "1-4", "--speed", "9000"},
+       "--speed: 9000 is not a module speed (see --help)"},
+      {{"backup", "COM6", "f.json", "--plant", "dir"},
+       "--template, --plant, --speed and --reassign are for commission only (see --help)"},
   };
   for (const auto& [args, refusal] : cases) {
     SCOPED_TRACE(args.back());

@@ -349,7 +349,11 @@ void TCommissioning::Report(const TRow& Row, bool More) {
     case TOutcome::Commissioned:
     case TOutcome::DryRun:
       FOut << (Row.Outcome == TOutcome::DryRun ? "would get address " : "address ") << Row.Address
-           << ", " << kSpeedCodes[FSession.Module().Ident.SpeedCode] << " bit/s";
+           << ", "
+           << (Row.Outcome == TOutcome::DryRun && FOptions.Speed
+                   ? std::to_string(*FOptions.Speed)
+                   : FindField(ReadFields(FSession.Module()), {TFieldKind::Speed, 0})->Value)
+           << " bit/s";
       break;
     case TOutcome::Checked:
     case TOutcome::Differs:
@@ -364,6 +368,7 @@ void TCommissioning::Report(const TRow& Row, bool More) {
 }
 
 void TCommissioning::PrintTable() const {
+  if (FRows.empty()) return;
   static const char* const kOutcomes[] = {"commissioned", "checked", "differs", "failed",
                                           "dry run"};
   FOut << Format("%-3s %-12s %-8s %s\n", "n", "module", "address", "result");

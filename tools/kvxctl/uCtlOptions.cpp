@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 #include <optional>
+#include <sstream>
 
 #include "protocol/uKVXxx.h"
 #include "protocol/uModuleAddress.h"
@@ -35,6 +36,8 @@ const char* const KvxctlUsage =
     "                             backup written to DIR (committed where DIR is in git); a\n"
     "                             module DIR already holds keeps its address and is checked\n"
     "                             against its file; Ctrl-C ends after the module in hand\n"
+    "  serve                      read every module all the time and serve the values to\n"
+    "                             Prometheus at http://HOST:PORT/metrics\n"
     "\n"
     "CHANNEL is a port name (COM7) or a USB adapter's serial number; PORT@ADDRESS (COM5@12)\n"
     "  is the module at that address (0 to 253) of a line several modules share.\n"
@@ -48,9 +51,23 @@ const char* const KvxctlUsage =
     "  --csv           comma-separated output (watch): time, then each channel's value\n"
     "  --count N       stop watching after N readings\n"
     "  --baudrate N    search at this speed as well\n"
-    "  --addresses RANGE  search, audit: ask each address of RANGE on every line (0-253, "
-    "1,5,7-12);\n"
-    "                  commission: the addresses to give\n"
+    "  --addresses RANGE  search, audit, serve: ask each address of RANGE on every line\n"
+    "                  (0-253, 1,5,7-12); commission: the addresses to give\n"
+    "  --listen HOST:PORT serve: the endpoint's address (default :9731, every address)\n"
+    "  --plant DIR     serve: the modules of an audit's DIR; one not found is served as down;\n"
+    "                  commission: the line's DIR of backups (as audit keeps them)\n"
+    "  --period SECONDS serve: how often each module is read (default 1)\n"
+    "  --tls-cert FILE, --tls-key FILE  serve: the endpoint speaks HTTPS with these (PEM)\n"
+    "  --auth-file FILE serve: basic authentication with the USER:PASSWORD line of FILE\n"
+    "  --mqtt URL      serve: publish every read to an MQTT broker, mqtt://HOST[:PORT]\n"
+    "                  (port 1883) or mqtts://HOST[:PORT] (TLS, port 8883)\n"
+    "  --mqtt-cafile FILE  serve: the broker's certificate is checked against FILE\n"
+    "                  (default: the system's certificates)\n"
+    "  --mqtt-user NAME, --mqtt-password-file FILE  serve: the broker's login; the password\n"
+    "                  is the first line of FILE\n"
+    "  --mqtt-prefix P serve: the topics' first level (default kvx)\n"
+    "  --mqtt-discovery[=PREFIX]  serve: Home Assistant discovery (default homeassistant)\n"
+    "  --mqtt-protocol 3.1.1|5  serve: the MQTT version (default 3.1.1)\n"
     "  --debug         write the trace file (as the switch DEBUG)\n"
     "  --itp           the 4-20 mA input can be set on every channel\n"
     "  --dry-run       restore, commission: only show what would be written\n"
@@ -107,14 +124,59 @@ constexpr TSwitchOption kSwitchOptions[] = {
     {"--debug", &TCtlOptions::Debug},
 };
 
+// The options that take a text, and the one command each belongs to.
+struct TTextOption {
+  const char* Name;
+  std::string TCtlOptions::*Field;
+  const char* Command;
+};
+constexpr TTextOption kTextOptions[] = {
+    {"--listen", &TCtlOptions::Listen, "serve"},
+    {"--plant", &TCtlOptions::Plant, "serve and commission"},
+    {"--template", &TCtlOptions::Template, "commission"},
+    {"--period", &TCtlOptions::Period, "serve"},
+    {"--tls-cert", &TCtlOptions::TlsCert, "serve"},
+    {"--tls-key", &TCtlOptions::TlsKey, "serve"},
+    {"--auth-file", &TCtlOptions::AuthFile, "serve"},
+};
+
 struct TOperandCount {
   const char* Command;
   std::size_t Min;
   std::size_t Max;
 };
 constexpr TOperandCount kCommands[] = {
-    {"list", 0, 0},   {"search", 0, 0},  {"show", 1, 1},  {"watch", 1, 1},     {"set", 2, 1000},
-    {"backup", 2, 2}, {"restore", 2, 2}, {"audit", 1, 1}, {"commission", 1, 1}};
+    {"list", 0, 0},   {"search", 0, 0},  {"show", 1, 1},  {"watch", 1, 1},      {"set", 2, 1000},
+    {"backup", 2, 2}, {"restore", 2, 2}, {"audit", 1, 1}, {"commission", 1, 1}, {"serve", 0, 0}};
+
+}  // namespace
+
+std::chrono::milliseconds ServePeriod(const TCtlOptions& Options) {
+  if (Options.Period.empty()) return kDefaultServePeriod;
+  const std::optional<double> seconds = ParseDecimalReal(Options.Period);
+  if (!seconds || !(*seconds >= 0.1 && *seconds <= 3600))
+    Usage("--period: '" + Options.Period + "' is not a number of seconds from 0.1 to 3600");
+  return std::chrono::milliseconds(static_cast<std::int64_t>(*seconds * 1000 + 0.5));
+}
+
+namespace {
+
+// The --mqtt… options, read by the service's own parser.
+bool IsMqttOption(TCtlOptions& Options, const std::vector<std::string>& Args, std::size_t& Index) {
+  try {
+    return ParseMqttOption(Options.Mqtt, Args, Index);
+  } catch (const TMqttSettingsError& error) {
+    Usage(error.what());
+  }
+}
+
+// Whether Command is one of those the option's text names ("serve and commission").
+bool OptionFor(const TTextOption& Option, const std::string& Command) {
+  std::istringstream words(Option.Command);
+  for (std::string word; words >> word;)
+    if (word == Command) return true;
+  return false;
+}
 
 bool IsWindowSwitch(const std::string& Arg) {
   return IsSwitch(Arg, "DEBUG") || IsSwitch(Arg, "DST") || IsSwitch(Arg, "STD") ||
@@ -152,8 +214,13 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
     const auto switchOption =
         std::find_if(std::begin(kSwitchOptions), std::end(kSwitchOptions),
                      [&arg](const TSwitchOption& option) { return arg == option.Name; });
+    const auto textOption =
+        std::find_if(std::begin(kTextOptions), std::end(kTextOptions),
+                     [&arg](const TTextOption& option) { return arg == option.Name; });
     if (switchOption != std::end(kSwitchOptions))
       options.*(switchOption->Field) = true;
+    else if (textOption != std::end(kTextOptions))
+      options.*(textOption->Field) = value();
     else if (arg == "--count")
       options.Count = static_cast<int>(Number(arg, value(), 1, 1000000000));
     else if (arg == "--addresses") {
@@ -166,12 +233,10 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
       if (std::find(kSpeedCodes.begin(), kSpeedCodes.end(), speed) == kSpeedCodes.end())
         Usage("--speed: " + std::to_string(speed) + " is not a module speed");
       options.Speed = static_cast<unsigned>(speed);
-    } else if (arg == "--template")
-      options.Template = value();
-    else if (arg == "--plant")
-      options.Plant = value();
-    else if (arg == "--baudrate")
+    } else if (arg == "--baudrate")
       options.Baudrate = static_cast<unsigned>(Number(arg, value(), 1, 3000000));
+    else if (IsMqttOption(options, Args, index))
+      continue;
     else if (IsWindowSwitch(arg))
       options.WindowSwitches.push_back(arg);
     else if (arg.starts_with("--"))
@@ -190,20 +255,32 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
     if (options.Json && options.Csv) Usage("--json and --csv exclude each other");
     const bool commission = options.Command == "commission";
     if (!options.Addresses.empty() && options.Command != "search" && options.Command != "audit" &&
-        !commission)
-      Usage("--addresses is for search, audit and commission only");
-    if (!commission && (!options.Template.empty() || !options.Plant.empty() || options.Speed ||
-                        options.Reassign))
-      Usage("--template, --plant, --speed and --reassign are for commission only");
-    if (commission && options.Addresses.empty())
-      Usage("commission needs --addresses RANGE");
+        options.Command != "serve" && !commission)
+      Usage("--addresses is for search, audit, serve and commission only");
+    for (const TTextOption& option : kTextOptions)
+      if (!(options.*(option.Field)).empty() && !OptionFor(option, options.Command))
+        Usage(std::string(option.Name) + " is for " + option.Command + " only");
+    if (!commission && (options.Speed || options.Reassign))
+      Usage("--speed and --reassign are for commission only");
+    if (commission && options.Addresses.empty()) Usage("commission needs --addresses RANGE");
     // The module is looked for at 9600, 115200 and the one extra speed, read back at --speed.
     if (commission && options.Speed && options.Baudrate && *options.Speed != *options.Baudrate)
-      Usage("commission: --baudrate and --speed must be one speed (new modules are looked for at "
-            "9600, 115200 and that one)");
+      Usage(
+          "commission: --baudrate and --speed must be one speed (new modules are looked for at "
+          "9600, 115200 and that one)");
     if (commission && ParsePortAddress(options.Operands.front()) &&
         ParsePortAddress(options.Operands.front())->Address)
       Usage("commission takes the bench port alone, without an address");
+    if (!options.Period.empty()) ServePeriod(options);
+    if (options.Command != "serve" && !(options.Mqtt == TMqttSettings{}))
+      Usage("the --mqtt options are for serve only");
+    try {
+      CheckMqttSettings(options.Mqtt);
+    } catch (const TMqttSettingsError& error) {
+      Usage(error.what());
+    }
+    if (options.TlsCert.empty() != options.TlsKey.empty())
+      Usage("--tls-cert and --tls-key go together");
     // An audit's operand is its directory; every other command's first operand is a port.
     if (command.Min > 0 && options.Command != "audit" &&
         !ParsePortAddress(options.Operands.front()))

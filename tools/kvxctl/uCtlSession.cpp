@@ -5,6 +5,7 @@
 
 #include "comm/uRefusedPort.h"
 #include "protocol/uModuleAddress.h"
+#include "serial/AfPortHolder.h"
 #include "support/uCodePage.h"
 #include "support/uNumberText.h"
 #include "support/uStringUtils.h"
@@ -108,7 +109,7 @@ void TCtlSession::CheckConnected() {
 void TCtlSession::RaiseOpenFailure(ICommunicationInterface& Channel,
                                    const std::string& Port) const {
   if (Channel.GetOpenFailure() == TOpenFailure::InUse)
-    throw TCtlError(ceCommunication, Port + " is in use by another program");
+    throw TCtlError(ceCommunication, PortInUseText(Port, Channel.GetDeviceNode()));
   if (Channel.GetOpenFailure() == TOpenFailure::Denied)
     throw TCtlError(ceCommunication, Cp1250ToUtf8(RefusedPortText(Channel)) +
                                          ": permission denied (" + kPermissionFix + ")");

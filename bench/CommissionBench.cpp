@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -126,7 +127,13 @@ double FloorMs() {
 
 void BM_KvxctlCommissionPerModuleAt9600(benchmark::State& state) {
   for (auto _ : state) {
-    const double floor = FloorMs();
+    double floor = 0;
+    try {
+      floor = FloorMs();
+    } catch (const std::exception& error) {  // a machine too busy for the line's time limits
+      state.SkipWithError(error.what());
+      break;
+    }
     TCommissionRig rig;
     double total = 0;
     for (int module = 0; module < kModules; ++module) {

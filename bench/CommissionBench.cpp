@@ -62,7 +62,8 @@ struct TCommissionRig {
   std::string Dir;
 };
 
-// One kvxctl commission of the module on the bench to Address; false when it failed.
+// One kvxctl commission of the module on the bench to Address; false when it failed (what
+// failed is on the error output).
 bool Commission(const TCommissionRig& Rig, int Address) {
   const std::string template_ = Rig.Dir + "/template.json", plant = Rig.Dir + "/plant",
                     range = std::to_string(Address);
@@ -70,7 +71,6 @@ bool Commission(const TCommissionRig& Rig, int Address) {
   if (child == 0) {
     const int null = ::open("/dev/null", O_WRONLY);
     dup2(null, STDOUT_FILENO);
-    dup2(null, STDERR_FILENO);
     execl(KVX_CTL, KVX_CTL, "commission", "COM211", "--addresses", range.c_str(), "--template",
           template_.c_str(), "--plant", plant.c_str(), "--speed", "9600",
           static_cast<char*>(nullptr));

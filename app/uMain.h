@@ -107,6 +107,9 @@ class TfMain : public TLogSender {
   bool Show420Always() const { return FShow420Always; }
   // The fields the last save found the module not holding as saved (named to the operator).
   const std::vector<TPageField>& FieldsNotTaken() const { return FFieldsNotTaken; }
+  // The address another module of the line answered at, when the last save refused to move
+  // the module there (nothing was written).
+  std::optional<std::uint8_t> AddressTaken() const { return FAddressTaken; }
   // Whether a module answered the last connection test's check (its download may still fail).
   bool LastTestAnswered() const { return FLastTestAnswered; }
   // The speed each port's module answered at, tried first there next time.
@@ -189,6 +192,7 @@ class TfMain : public TLogSender {
   // The last connect found the module: "Opakovat" reads it again rather than connecting anew.
   bool FConnected = false;
   std::vector<TPageField> FFieldsNotTaken;
+  std::optional<std::uint8_t> FAddressTaken;
   std::string FChannelGone;
   TChannelProblem FChannelProblem;
   std::string FPermissionRefused;

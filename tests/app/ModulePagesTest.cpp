@@ -285,6 +285,9 @@ TEST_F(ModulePagesTest, ChannelPageShowsTheEditedCopyAndMovesRows) {
   state.Channels[2].Setup.Loop = 0;
   state.Channels[1].Setup.Offset = 0;
   state.Channels[1].Setup.Scale = 0.01f;
+  state.Channels[1].Setup.GainPresent = true;
+  state.Channels[1].Setup.GainIndex = 2;
+  state.Channels[2].Setup.GainPresent = false;
   Connect(state);
   std::map<std::string, int> tops;
   for (const char* row : kRowsBelow420) tops[row] = rig[row].GetInt("Top");
@@ -300,10 +303,13 @@ TEST_F(ModulePagesTest, ChannelPageShowsTheEditedCopyAndMovesRows) {
   EXPECT_DOUBLE_EQ(rig["deValueRangeMin"].GetReal("Value"), 0);
   EXPECT_DOUBLE_EQ(rig["deValueRangeMax"].GetReal("Value"), 100);
   EXPECT_EQ(rig["eChannelName"].GetText("Text"), Trim(state.Channels[1].Setup.Name));
+  EXPECT_TRUE(rig["pChannelGain"].GetBool("Visible"));
+  EXPECT_EQ(rig["cbbChannelGain"].GetInt("ItemIndex"), 2);
   for (const auto& [row, top] : tops) EXPECT_EQ(rig[row].GetInt("Top"), top) << row;
 
   Press("sbChannel2");
   EXPECT_FALSE(rig["p4_20mA"].GetBool("Visible"));
+  EXPECT_FALSE(rig["pChannelGain"].GetBool("Visible")) << "a channel without gain offers none";
   for (const auto& [row, top] : tops) EXPECT_EQ(rig[row].GetInt("Top"), top - shift) << row;
   EXPECT_EQ(rig["pChannelName"].GetInt("Top"), nameTop);
   EXPECT_EQ(rig["pChannelGain"].GetInt("Top"), gainTop);

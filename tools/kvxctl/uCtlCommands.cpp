@@ -196,7 +196,7 @@ int Backup(const TCtlOptions& Options, std::ostream& Out) {
 
 TBackup ReadBackup(const std::string& File) {
   try {
-    return LoadBackup(ReadTextFile(File));
+    return LoadBackupFile(File);
   } catch (const TCtlError& error) {
     throw TCtlError(ceUsage, File + ": " + error.what());
   }
@@ -261,6 +261,9 @@ int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
 int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   const std::string& dir = Options.Operands[0];
   const TDirLock lock(dir);
+  // A repository git refuses is told before any file is written.
+  const TGitHistory history(dir);
+  const bool tracked = history.Tracked();
   TCtlSession session(Options);
   TFTDIManager& manager = session.Manager();
   TChannelListLock channelLock(manager);
@@ -292,8 +295,7 @@ int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
     unread.push_back(Cp1250ToUtf8(module->GetPortName()));
   const TAuditReport report = RunAudit(dir, found, unread, Options.Update);
   PrintAudit(report, Options.Json, Out);
-  if (const TGitHistory history(dir); history.Tracked())
-    history.Commit(WrittenFiles(report), AuditCommitMessage(report));
+  if (tracked) history.Commit(WrittenFiles(report), AuditCommitMessage(report));
   return report.ExitCode();
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 // Files that are never left half written, and the lock that keeps two kvxctl runs on one
 // directory apart.
+#include <cstddef>
 #include <string>
 
-// The whole file; raises TCtlError(ceUsage) when it cannot be read.
-std::string ReadTextFile(const std::string& File);
+// The file, but at most Largest + 1 bytes of it, so that a file too large is told without
+// reading it whole; raises TCtlError(ceUsage) when it cannot be read.
+std::string ReadTextFile(const std::string& File, std::size_t Largest);
 // Writes Text to a temporary name beside File, syncs it and renames it over File, so that File
 // is at every moment either the old or the new one. Raises TCtlError(ceUsage).
 void WriteFileAtomically(const std::string& File, const std::string& Text);

@@ -175,6 +175,21 @@ class TfMain : public TLogSender {
   void ShowChannelHeading(int Channel);
   void AddToTrend(const std::array<TKVXChannelRecountedValue, kChannelCount>& Values);
 
+  // For a scope: the busy cursor and the line that says what the window is doing (the text of
+  // the language item Text; none for ""). An inner scope keeps the line of the outer one.
+  class TBusyLine {
+   public:
+    TBusyLine(TfMain& Form, std::string_view Text);
+    ~TBusyLine();
+    TBusyLine(const TBusyLine&) = delete;
+    TBusyLine& operator=(const TBusyLine&) = delete;
+
+   private:
+    TfMain& FForm;
+    TBusyCursor FCursor;
+    bool FShown = false;
+  };
+
   TViewElement FView{"TfMain", "fMain"};
   TFTDIManager& FManager;
   IMainServices& FServices;

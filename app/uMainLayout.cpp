@@ -294,12 +294,23 @@ void WindowTexts(TLayout& layout) {
       {"txTrendRecord", "Záznam"},
       {"txTrendStop", "Zastavit záznam"},
       {"txTrendSaveImage", "Uložit obrázek"},
+      {"txFileFolder", "Složka:"},
+      {"txFileName", "Název souboru:"},
+      {"txFileType", "Typ souboru:"},
+      {"txFileSave", "Uložit"},
+      {"txFileCancel", "Zrušit"},
       {"txTrendOwnScales", "Každý kanál ve vlastním měřítku"},
       {"txCannotWrite", "Soubor %1 nelze zapsat: %2."},
       {"txWriteNoFolder", "složka neexistuje"},
       {"txWriteNoPermission", "chybí oprávnění"},
       {"txWriteDiskFull", "disk je plný"},
       {"txWriteFailed", "chyba zápisu"},
+      {"txConnecting", "Připojuji…"},
+      {"txReading", "Načítám…"},
+      {"txSaving", "Ukládám…"},
+      {"txDisconnectUnsaved", "Změny nejsou uloženy. Odpojit a změny zahodit?"},
+      {"txDisconnectYes", "Odpojit"},
+      {"txDisconnectNo", "Zpět"},
   };
   for (const auto& [name, text] : texts)
     layout.Form.CreateComponent("TLanguageText", name).Set("Caption", text);
@@ -324,5 +335,8 @@ void CreateMainWindowElements(TViewElement& Form) {
   MeasurePage(layout);
   ConnectionPage(layout);
   ChannelPage(layout);
+  // Above every page: what the window is doing while an exchange holds it.
+  layout.Add("TLabel", "lBusy", nullptr, 10, kMainHeight - kBottomHeight + 14, 400, 16)
+      .Set("Visible", false);
   WindowTexts(layout);
 }

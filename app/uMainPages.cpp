@@ -45,7 +45,8 @@ std::string TfMain::Text(std::string_view Name) const {
 
 void TfMain::ApplyFieldTexts() {
   for (const TNumberField& field : kNumberFields) {
-    Element(field.Element).Set("ShowName", Text("txValueName"));
+    const std::string label = Trim(Text(field.Label));
+    Element(field.Element).Set("ShowName", label.empty() ? Text("txValueName") : label);
     Element(field.Element).Set("RangeMessage", Text("txRangeMessage"));
   }
 }
@@ -125,7 +126,7 @@ void TfMain::SaveChanges() {
   const TKVXrec saved = FEdited;
   bool readBack = false;
   {
-    TBusyCursor busy(FServices);
+    const TBusyLine busy(*this, "txSaving");
     readBack = UploadAndReadBack();
   }
   if (!readBack) {

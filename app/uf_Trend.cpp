@@ -4,10 +4,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 #include <cerrno>
 #include <cstring>
@@ -212,13 +214,33 @@ void TfTrendWindow::RecordClicked() {
     return;
   }
   FRecord->setChecked(false);
-  const QString file = QFileDialog::getSaveFileName(
-      this, Text("txTrendRecord"), QStringLiteral("trend.csv"), QStringLiteral("CSV (*.csv)"));
+  const QString file =
+      AskFile("txTrendRecord", QStringLiteral("trend.csv"), QStringLiteral("CSV (*.csv)"));
   if (!file.isEmpty()) StartRecording(file);
 }
 
 void TfTrendWindow::SaveImageClicked() {
-  const QString file = QFileDialog::getSaveFileName(
-      this, Text("txTrendSaveImage"), QStringLiteral("trend.png"), QStringLiteral("PNG (*.png)"));
+  const QString file =
+      AskFile("txTrendSaveImage", QStringLiteral("trend.png"), QStringLiteral("PNG (*.png)"));
   if (!file.isEmpty()) SaveImage(file);
+}
+
+QString TfTrendWindow::AskFile(const char* Title, const QString& Name, const QString& Filter) {
+  const QString folder = FLastFolder.isEmpty()
+                             ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                             : FLastFolder;
+  // Qt's own dialog: the platform's would speak the desktop's language, not the window's.
+  QFileDialog dialog(this, Text(Title), folder, Filter);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.selectFile(Name);
+  dialog.setLabelText(QFileDialog::LookIn, Text("txFileFolder"));
+  dialog.setLabelText(QFileDialog::FileName, Text("txFileName"));
+  dialog.setLabelText(QFileDialog::FileType, Text("txFileType"));
+  dialog.setLabelText(QFileDialog::Accept, Text("txFileSave"));
+  dialog.setLabelText(QFileDialog::Reject, Text("txFileCancel"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  const QString file = dialog.selectedFiles().front();
+  FLastFolder = QFileInfo(file).absolutePath();
+  return file;
 }

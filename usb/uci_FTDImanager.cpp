@@ -3,11 +3,11 @@
 #include <exception>
 
 #include "comm/uci_ISerialPortInterface.h"
-#include "serial/uSerialServerUrl.h"
 #include "net/uci_SerialServer.h"
 #include "serial/AfPortMap.h"
 #include "serial/AfSafeSync.h"
 #include "serial/uCommunicationUtils.h"
+#include "serial/uSerialServerUrl.h"
 #include "support/uErrors.h"
 #include "support/uLogUtils.h"
 #include "support/uMessages.h"
@@ -42,8 +42,8 @@ std::vector<std::size_t> PortsOfAdapter(const std::vector<std::string>& Names,
     const std::string& name = Names[index];
     if (name == Serial) {
       exact.push_back(index);
-    } else if (name.size() == Serial.size() + 1 && name.starts_with(Serial) &&
-               name.back() >= 'A' && name.back() <= 'D') {
+    } else if (name.size() == Serial.size() + 1 && name.starts_with(Serial) && name.back() >= 'A' &&
+               name.back() <= 'D') {
       lettered.push_back(index);
       portA = portA || name.back() == 'A';
       portB = portB || name.back() == 'B';

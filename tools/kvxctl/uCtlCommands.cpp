@@ -154,7 +154,17 @@ int Watch(const TCtlOptions& Options, std::ostream& Out) {
       const bool gap = value == "-" || value == "OVR";
       Out << (index > 0 ? "\t" : "") << value << (gap ? "" : " " + units[index].get<std::string>());
     }
-    if (Options.Json) Out << ordered_json{{"values", values}, {"units", units}}.dump();
+    if (Options.Json) {
+      // The time of the reading, as a recording of the trend has it.
+      const auto& readings = form.Trend().Readings();
+      const std::int64_t timeMs = readings.empty()
+                                      ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::system_clock::now().time_since_epoch())
+                                            .count()
+                                      : readings.back().TimeMs;
+      Out << ordered_json{{"time", IsoLocalTime(timeMs)}, {"values", values}, {"units", units}}
+                 .dump();
+    }
     Out << std::endl;
   }
   return ceDone;

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 
 #include "app/uf_Trend.h"
 #include "app/uf_TrendChart.h"
@@ -267,10 +268,16 @@ TEST_F(WindowTest, SwitchingToEnglishLeavesNoCzechTextOnTheChannelPage) {
   ASSERT_TRUE(ShowActive(*Window));
   Click("sSearch");
   ConnectTo("VIROD");
+  std::map<QLabel*, int> CzechSizes;
+  for (QLabel* Label : W("pMeasure")->findChildren<QLabel*>())
+    CzechSizes[Label] = Label->font().pointSize();
   TViewElement& Languages = Form->Element("cbbLanguage");
   const auto English = std::find(Languages.Items().begin(), Languages.Items().end(), "english");
   ASSERT_NE(English, Languages.Items().end());
   Languages.Edit("ItemIndex", static_cast<int>(English - Languages.Items().begin()));
+  // The measurement page's labels fit in English at their Czech size.
+  for (const auto& [Label, Size] : CzechSizes)
+    EXPECT_GE(Label->font().pointSize(), Size) << Label->objectName().toStdString();
 
   for (const char* Page : {"sbMeasuring", "sbChannel2"}) {
     Click(Page);
@@ -287,7 +294,7 @@ TEST_F(WindowTest, SwitchingToEnglishLeavesNoCzechTextOnTheChannelPage) {
   Upper->setText("20000");
   Upper->CheckValue();  // refused: the message comes and the text stays as typed
   ASSERT_FALSE(Capture.Messages.empty());
-  EXPECT_EQ(Capture.Messages.back().rfind("Value must be between -10000", 0), 0u)
+  EXPECT_EQ(Capture.Messages.back().rfind("Upper limit must be between -10000", 0), 0u)
       << Capture.Messages.back();
   EXPECT_FALSE(LooksCzech(QString::fromStdString(Capture.Messages.back())));
   Trend->Open();

@@ -5,10 +5,19 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
+#include <atomic>
 #include <deque>
 
 #include "controls/uCustomNumEdit.h"
 #include "support/uMessages.h"
+
+namespace {
+
+// How many times the window was let draw during an exchange: a busy scope in which it never
+// was took too short for input to have waited.
+std::atomic<unsigned> gDrawnWhileWaiting{0};
+
+}  // namespace
 
 struct TQtMainThreadDispatcher::TJobs {
   std::mutex Lock;
@@ -71,6 +80,7 @@ void TQtMainThreadDispatcher::KeepDrawn(bool WithInput) {
   QEventLoop::ProcessEventsFlags flags =
       QEventLoop::ExcludeSocketNotifiers | QEventLoop::X11ExcludeTimers;
   if (!WithInput) flags |= QEventLoop::ExcludeUserInputEvents;
+  ++gDrawnWhileWaiting;
   QCoreApplication::processEvents(flags);
   std::lock_guard guard(FJobs->Lock);
   --FJobs->Held;
@@ -153,10 +163,11 @@ void TQtMainServices::SetBusyCursor(bool Busy) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     FInputDropper = std::make_unique<TInputDropper>();
     QCoreApplication::instance()->installEventFilter(FInputDropper.get());
+    FDrawnBefore = gDrawnWhileWaiting;
     return;
   }
-  // What the operator clicked or typed meanwhile is handed over now, and dropped.
-  AfKeepWindowDrawn(true);
+  // What the operator clicked or typed during a long exchange is handed over now, and dropped.
+  if (gDrawnWhileWaiting != FDrawnBefore) AfKeepWindowDrawn(true);
   FInputDropper.reset();
   QApplication::restoreOverrideCursor();
 }

@@ -67,4 +67,5 @@ class TQtMainServices : public IMainServices {
   bool FBusy = false;
   // While busy: input meant for the window is dropped, not acted on once the exchange ends.
   std::unique_ptr<QObject> FInputDropper;
+  unsigned FDrawnBefore = 0;  // the window's drawings during exchanges when it became busy
 };

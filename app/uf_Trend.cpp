@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -226,9 +227,10 @@ void TfTrendWindow::SaveImageClicked() {
 }
 
 QString TfTrendWindow::AskFile(const char* Title, const QString& Name, const QString& Filter) {
-  const QString folder = FLastFolder.isEmpty()
-                             ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-                             : FLastFolder;
+  QString folder = FLastFolder;
+  if (folder.isEmpty())
+    folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (!QDir(folder).exists()) folder = QDir::homePath();
   // Qt's own dialog: the platform's would speak the desktop's language, not the window's.
   QFileDialog dialog(this, Text(Title), folder, Filter);
   dialog.setOption(QFileDialog::DontUseNativeDialog);

@@ -4,7 +4,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -227,6 +230,42 @@ TEST_F(WindowTest, TheTrendButtonOpensATrendWindowThatRecordsAndSavesItsPicture)
   EXPECT_FALSE(Trend->Recording());
   QFile::remove(Csv);
   QFile::remove(Png);
+}
+
+TEST_F(WindowTest, TheRecordingAsksInTheWindowsLanguageAndInTheFolderUsedLast) {
+  const ScopedEnv Home("HOME", Config.File("home"));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Config.File("home/Documents"))));
+  Trend->Open();
+  const QString Folder = QDir(QString::fromStdString(Config.Dir())).absolutePath();
+  const QString Asked = QDir(Folder).filePath("asked.csv");
+  const struct {
+    const char* What;
+    QString Opens;  // the folder the dialog shows
+  } kCases[] = {
+      {"at first", QString::fromStdString(Config.File("home/Documents"))},
+      {"after a recording", Folder},
+  };
+  for (const auto& Case : kCases) {
+    SCOPED_TRACE(Case.What);
+    QString Shown, Accept;
+    QTimer Answer;
+    QObject::connect(&Answer, &QTimer::timeout, [&] {
+      auto* Dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!Dialog) return;
+      Answer.stop();
+      Shown = QDir(Dialog->directory()).absolutePath();
+      Accept = Dialog->labelText(QFileDialog::Accept);
+      Dialog->selectFile(Asked);
+      static_cast<QDialog*>(Dialog)->done(QDialog::Accepted);
+    });
+    Answer.start(10);
+    Trend->RecordButton().click();
+    EXPECT_EQ(Shown, QDir(Case.Opens).absolutePath());
+    EXPECT_EQ(Accept, "Uložit");
+    EXPECT_TRUE(Trend->Recording());
+    Trend->RecordButton().click();  // stops it
+    EXPECT_TRUE(QFile::remove(Asked));
+  }
 }
 
 TEST_F(WindowTest, FilesThatCannotBeWrittenAreReportedInTheWindowsLanguage) {

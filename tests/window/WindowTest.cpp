@@ -264,7 +264,7 @@ TEST_F(WindowTest, TheRecordingAsksInTheWindowsLanguageAndInTheFolderUsedLast) {
     EXPECT_EQ(Accept, "Uložit");
     EXPECT_TRUE(Trend->Recording());
     Trend->RecordButton().click();  // stops it
-    EXPECT_TRUE(QFile::remove(Asked));
+    QFile::remove(Asked);
   }
 }
 

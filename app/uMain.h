@@ -131,6 +131,8 @@ class TfMain : public TLogSender {
   void ShowChannelGone(const std::string& Port, const TChannelProblem& Problem = {});
   void ShowChannelProblem(const TChannelProblem& Problem);
   void ShowPermissionRefused(const std::string& Port);
+  // "COM5 is used by kvxctl serve, pid 1234" on the search page; nothing for an empty Port.
+  void ShowPortHeld(const std::string& Port, const std::string& Holder);
   void ShowCollisions(const std::vector<std::string>& Ports);
   // Element Label shows the text of element Template with %s replaced by Port (hidden when
   // Port is empty).

@@ -134,6 +134,12 @@ void SearchPage(TLayout& layout) {
            "%1 nelze otevřít: přidejte svého uživatele do skupiny, která vlastní zařízení portu "
            "(obvykle dialout), a přihlaste se znovu.")
       .Set("Visible", false);
+  // After a search that found nothing: the program that holds a port (the service), by name.
+  layout.Add("TLabel", "lPortHeld", &page, 20, 74, 650, 16).Set("FontColor", clRed);
+  layout
+      .Add("TLabel", "lPortHeldText", &page, 20, 74, 650, 16,
+           "%1 používá %2; před nastavováním modulů jej ukončete.")
+      .Set("Visible", false);
   layout.Add("TLabel", "lFoundedModules", &page, 20, 100, 400, 16,
              "Byly detekovány tyto moduly KVX:");
   layout.Add("TShape", "sFoundedModules", &page, 20, 122, 650, 250);

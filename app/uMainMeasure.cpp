@@ -9,7 +9,6 @@
 #include "support/uStringUtils.h"
 
 void TfMain::MeasureTick() {
-  std::array<TKVXChannelRecountedValue, kChannelCount> values{};
   std::string reply;
   try {
     reply = ReadMeasurements(FCurrent, FAddress);
@@ -17,18 +16,7 @@ void TfMain::MeasureTick() {
     // A reply that cannot be parsed counts as none; the next tick tries again.
     DebugLog(std::string("ReadMeasurements ") + error.what(), this);
   }
-  if (!reply.empty()) {
-    for (TKVXChannelRecountedValue& value : values) {
-      if (reply.size() >= kMeasuredBlockSize) {
-        try {
-          DecodeMeasuredValue(std::string_view(reply).substr(0, kMeasuredBlockSize), value);
-        } catch (const std::exception&) {
-          value.Valid = false;
-        }
-      }
-      reply.erase(0, std::min(reply.size(), kMeasuredBlockSize));
-    }
-  }
+  const std::array<TKVXChannelRecountedValue, kChannelCount> values = DecodeMeasurements(reply);
   ShowMeasurements(values);
   AddToTrend(values);
 }

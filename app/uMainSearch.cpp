@@ -65,6 +65,7 @@ bool TfMain::TestChannel(const TKVXChannel& Channel, TKVXrec& Rec, bool KeepOpen
 void TfMain::ScanCIs() {
   ShowChannelGone({});
   ShowPermissionRefused({});
+  ShowPortHeld({}, {});
   ShowCollisions({});
   TChannelTestSetup setup = TestSetup();
   if (Element("cbSearchAddresses").GetBool("Checked")) {
@@ -76,6 +77,7 @@ void TfMain::ScanCIs() {
     setup.ScanAddresses = *addresses;
   }
   std::string refused;
+  std::pair<std::string, std::string> held;
   TChannelProblem problem;
   std::vector<std::string> collisions;
   TViewElement& searching = Element("pSearching");
@@ -104,6 +106,7 @@ void TfMain::ScanCIs() {
     ShowSearchProgress(search);
     for (const TFoundModule& found : search.Found()) AddFoundModule(found);
     refused = search.Refused();
+    held = search.Held();
     problem = search.Problem();
     collisions = search.Collisions();
   } catch (...) {
@@ -111,7 +114,11 @@ void TfMain::ScanCIs() {
     throw;
   }
   ShowPage(Element("pSearch"));
-  if (FFound.empty() && refused.empty()) ShowChannelProblem(problem);
+  // A port our service holds is the likeliest reason that nothing was found there.
+  if (FFound.empty() && refused.empty() && !held.first.empty())
+    ShowPortHeld(held.first, held.second);
+  else if (FFound.empty() && refused.empty())
+    ShowChannelProblem(problem);
   if (FFound.empty()) ShowPermissionRefused(refused);
   ShowCollisions(collisions);
   ReplayDeferredChanges();
@@ -263,6 +270,13 @@ void TfMain::ShowCollisions(const std::vector<std::string>& Ports) {
   TViewElement& message = Element("lCollision");
   message.Set("Visible", !text.empty());
   message.Set("Caption", text);
+}
+
+void TfMain::ShowPortHeld(const std::string& Port, const std::string& Holder) {
+  TViewElement& message = Element("lPortHeld");
+  message.Set("Visible", !Port.empty());
+  if (!Port.empty())
+    message.Set("Caption", FillIn(Text("lPortHeldText"), {Cp1250ToUtf8(Port), Holder}));
 }
 
 void TfMain::ShowPermissionRefused(const std::string& Port) {

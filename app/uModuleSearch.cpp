@@ -8,6 +8,7 @@
 
 #include "comm/uRefusedPort.h"
 #include "comm/uci_ISerialPortInterface.h"
+#include "serial/AfPortHolder.h"
 #include "serial/AfSafeSync.h"
 #include "support/uStringUtils.h"
 #include "usb/uci_FTDIdirect.h"
@@ -18,7 +19,7 @@ namespace {
 std::string OpenFailureText(ICommunicationInterface& Channel) {
   switch (Channel.GetOpenFailure()) {
     case TOpenFailure::InUse:
-      return " (in use by another program)";
+      return " (" + PortInUseText("it", Channel.GetDeviceNode()) + ")";
     case TOpenFailure::Denied:
       return " (permission denied)";
     default:
@@ -29,6 +30,8 @@ std::string OpenFailureText(ICommunicationInterface& Channel) {
 std::string ResultDigit(bool Result) {
   return Result ? "1" : "0";
 }
+
+}  // namespace
 
 // The search speeds of a channel in its kind's order, each with the point of its check.
 std::vector<TSpeedMemory::TSpeed> SearchSpeeds(const TKVXChannel& Channel,
@@ -42,6 +45,8 @@ std::vector<TSpeedMemory::TSpeed> SearchSpeeds(const TKVXChannel& Channel,
   if (!Extra.empty()) speeds.push_back({Extra, usb ? 5 : 7});
   return speeds;
 }
+
+namespace {
 
 // Gives a channel back its state and settings when a test ends, also by an error.
 class TChannelRestore {
@@ -353,6 +358,13 @@ std::string TModuleSearch::Refused() const {
   return refused;
 }
 
+std::pair<std::string, std::string> TModuleSearch::Held() const {
+  std::lock_guard lock(FLock);
+  for (const TEntry& entry : FEntries)
+    if (!entry.Holder.empty()) return {entry.Channel->GetPortName(), entry.Holder};
+  return {};
+}
+
 TChannelProblem TModuleSearch::Problem() const {
   std::lock_guard lock(FLock);
   for (const TEntry& entry : FEntries)
@@ -413,11 +425,15 @@ void TModuleSearch::Test(TEntry& Entry) {
     for (const auto& [text, point] : lines) DebugLog(text, FSender, 0, point);
   }
   const bool refused = Entry.Channel->GetOpenFailure() == TOpenFailure::Denied;
+  const std::string holder = Entry.Channel->GetOpenFailure() == TOpenFailure::InUse
+                                 ? PortHolder(Entry.Channel->GetDeviceNode())
+                                 : std::string();
   const TChannelProblem problem = found ? TChannelProblem{} : Entry.Channel->GetProblem();
   {
     std::lock_guard lock(FLock);
     Entry.State = TState::Done;
     Entry.Refused = refused;
+    Entry.Holder = holder;
     Entry.Problem = problem;
     Entry.Unread = result.Answered && !found;
     if (found && scanned.empty()) Entry.Found = rec;

@@ -41,6 +41,11 @@ class TSpeedMemory {
   std::map<std::string, std::string> FSpeeds;
 };
 
+// The search speeds of a channel in its kind's order, each with the point of its check; Extra
+// (when not empty) last.
+std::vector<TSpeedMemory::TSpeed> SearchSpeeds(const TKVXChannel& Channel,
+                                               const std::string& Extra);
+
 struct TChannelTestSetup {
   std::string ExtraSpeed;                    // tried last when not empty
   TSpeedMemory* Speeds = nullptr;            // none: the speeds in their table's order
@@ -115,6 +120,9 @@ class TModuleSearch {
   // Every channel that could not be opened for want of permission, each with its node and the
   // node's group ("COM5 (/dev/ttyUSB0, group dialout)"), in the channels' order; empty when none.
   std::string Refused() const;
+  // The first channel another program holds whose holder can be named: its port and holder
+  // ("COM5", "kvxctl serve, pid 1234"); empty texts when there is none.
+  std::pair<std::string, std::string> Held() const;
   // What the first channel without a module reports of its fault (a name that cannot be
   // resolved, a bad entry, a broken server); none when none does.
   TChannelProblem Problem() const;
@@ -130,6 +138,7 @@ class TModuleSearch {
     std::optional<TKVXrec> Found;
     std::vector<TFoundModule> Scanned;  // the modules of an address scan
     bool Refused = false;
+    std::string Holder;  // the program holding the port, when it is held
     bool Unread = false;
     TChannelProblem Problem;
     bool Collided = false;

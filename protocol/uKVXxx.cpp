@@ -1,6 +1,7 @@
 #include "protocol/uKVXxx.h"
 
 #include <algorithm>
+#include <exception>
 #include <variant>
 
 #include "protocol/uKVXStreamItems.h"
@@ -262,6 +263,21 @@ void DecodeMeasuredValue(std::string_view Block, TKVXChannelRecountedValue& Valu
   Value.Value = StrBinToFloat(Block.substr(4, 4));
   Value.Text.assign(Block.substr(8, 10));
   Value.Valid = (byte(1) & 0x80) != 0;
+}
+
+std::array<TKVXChannelRecountedValue, kChannelCount> DecodeMeasurements(std::string_view Reply) {
+  std::array<TKVXChannelRecountedValue, kChannelCount> values{};
+  for (TKVXChannelRecountedValue& value : values) {
+    if (Reply.size() >= kMeasuredBlockSize) {
+      try {
+        DecodeMeasuredValue(Reply.substr(0, kMeasuredBlockSize), value);
+      } catch (const std::exception&) {
+        value.Valid = false;
+      }
+    }
+    Reply.remove_prefix(std::min(Reply.size(), kMeasuredBlockSize));
+  }
+  return values;
 }
 
 const char* ModelName(std::uint8_t ModuleType) {

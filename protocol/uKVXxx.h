@@ -128,3 +128,6 @@ std::string BuildSetupChanges(const TChannelSetup& Edited, const TChannelSetup& 
 std::string BuildWatchChanges(const TChannelWatch& Edited, const TChannelWatch& Read);
 // Raises "Invalid value data length" unless Block has exactly 18 bytes (Valid stays false).
 void DecodeMeasuredValue(std::string_view Block, TKVXChannelRecountedValue& Value);
+// A reply of measured values by position: block n fills entry n; a block that is missing or
+// fails to decode leaves its entry not Valid and does not stop the others.
+std::array<TKVXChannelRecountedValue, kChannelCount> DecodeMeasurements(std::string_view Reply);

@@ -245,3 +245,8 @@ std::string ReadMeasurements(const TKVXChannel& Channel, std::uint8_t Address) {
       return reply;
   return {};
 }
+
+bool ReadMeasurementsOnce(const TKVXChannel& Channel, std::uint8_t Address, std::string& Reply,
+                          bool& Garbled, std::int32_t Timeout) {
+  return Exchange(Channel, kiReadMeasuredValues, Byte(0), Address, Timeout, Reply, &Garbled);
+}

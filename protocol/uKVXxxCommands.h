@@ -81,3 +81,8 @@ void UploadChanges(const TKVXChannel& Channel, const TKVXrec& Read, const TKVXre
                    std::uint8_t Address = kUniversalAddress);
 // The four measured value blocks, or empty after three failed attempts.
 std::string ReadMeasurements(const TKVXChannel& Channel, std::uint8_t Address = kUniversalAddress);
+// One exchange of the measured values, for a reader that counts its own failures. Garbled tells
+// a reply that began as a frame and then failed from no reply at all; raises only what the
+// frame parse raises.
+bool ReadMeasurementsOnce(const TKVXChannel& Channel, std::uint8_t Address, std::string& Reply,
+                          bool& Garbled, std::int32_t Timeout = kMeasureTimeout);

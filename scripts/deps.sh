@@ -3,7 +3,9 @@
 KVX_PACKAGES=(build-essential cmake pkg-config ccache clang libtelnet-dev ser2net
   libxml2-dev uuid-dev libudev-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
-  dpkg-dev file lintian desktop-file-utils appstream git)
+  dpkg-dev file lintian desktop-file-utils appstream git
+  libmicrohttpd-dev libsystemd-dev prometheus
+  libmosquitto-dev mosquitto mosquitto-clients)
 
 kvx_install_deps() {
   local missing=() p

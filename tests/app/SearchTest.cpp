@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -245,6 +248,19 @@ TEST(SearchTest, SearchThatFindsNothingNamesAPortTheUserMayNotOpen) {
   refused->SetDenied(false);
   rig["sSearch"].Click();
   EXPECT_FALSE(rig["lNoPermission"].GetBool("Visible"));
+}
+
+TEST(SearchTest, SearchThatFindsNothingNamesTheProgramHoldingAPort) {
+  TAppRig rig;
+  rig.AddComModule(7, ModuleAt(mtRS, 1, k9600));
+  // This test holds the port's lock as a running service would.
+  const int held = ::open(rig.ComPath(7).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  rig["sSearch"].Click();
+  ::close(held);
+  EXPECT_EQ(rig["lPortHeld"].GetText("Caption"),
+            "COM7 používá " + std::string(program_invocation_short_name) + ", pid " +
+                std::to_string(::getpid()) + "; před nastavováním modulů jej ukončete.");
 }
 
 TEST(SearchTest, ADeviceServerThatKeepsItsLineSpeedIsTriedOnceAndSaysSo) {

@@ -1,8 +1,8 @@
 #pragma once
 // The real ser2net serving one serial device on 127.0.0.1, started and killed by the test.
-#include <sys/types.h>
-
 #include <string>
+
+#include "tests/net/LoopbackDaemon.h"
 
 class TSer2net {
  public:
@@ -13,26 +13,16 @@ class TSer2net {
   // a free port of 127.0.0.1, the line opened with LineSettings ("9600n81"). Returns once it
   // accepts connections; raises std::runtime_error when it cannot be started.
   TSer2net(std::string Device, bool Rfc2217, std::string LineSettings = "9600n81");
-  ~TSer2net();
-  TSer2net(const TSer2net&) = delete;
-  TSer2net& operator=(const TSer2net&) = delete;
 
-  int Port() const { return FPort; }
+  int Port() const { return FDaemon.Port(); }
   // "rfc2217://127.0.0.1:PORT" or "tcp://127.0.0.1:PORT".
   std::string Url() const;
   // Ends it at once (SIGKILL), as a crashing or rebooting server would.
-  void Kill();
+  void Kill() { FDaemon.Kill(); }
   // Starts it again on the same port.
-  void Restart();
+  void Restart() { FDaemon.Restart(); }
 
  private:
-  bool Start();
-  bool WaitUntilAccepting();
-
-  std::string FDevice;
   bool FRfc2217;
-  std::string FLineSettings;
-  std::string FDir;
-  int FPort = 0;
-  pid_t FPid = -1;
+  TLoopbackDaemon FDaemon;
 };

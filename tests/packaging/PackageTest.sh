@@ -102,6 +102,7 @@ holds_every_file_and_computed_dependencies)
     /usr/share/icons/hicolor/scalable/apps/kvxsetup.svg \
     /usr/share/man/man1/kvxctl.1.gz /usr/share/man/man1/kvxsetup.1.gz \
     /usr/share/man/man1/kvx-trace.1.gz /usr/lib/udev/rules.d/60-kvxsetup-d2xx.rules \
+    /usr/lib/systemd/system/kvxctl-serve.service /etc/default/kvxctl-serve \
     /usr/share/doc/kvxsetup/copyright /usr/share/doc/kvxsetup/changelog.gz \
     /usr/share/doc/kvxsetup/README.md.gz; do
     grep -qx -- "$f" <<<"$files" || fail "$f is not in the package"
@@ -166,6 +167,8 @@ kvxctl|-99999999 to 99999999
 kvxctl|Decimal places, 0 to 2
 kvxctl|1, 2, 4, 8, 16, 32, 64 or 128
 kvxctl|the hysteresis, -10000 to 10000
+kvxctl|kvx_module_read_failures_total
+kvxctl|/etc/default/kvxctl-serve
 kvxsetup|rfc2217://host:port
 kvxsetup|tcp://host:port
 kvxsetup|$XDG_CONFIG_HOME/kvxsetup/ports

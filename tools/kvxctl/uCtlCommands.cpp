@@ -17,6 +17,7 @@
 #include "tools/kvxctl/uCtlFiles.h"
 #include "tools/kvxctl/uCtlGitHistory.h"
 #include "tools/kvxctl/uCtlRecordJson.h"
+#include "tools/kvxctl/uCtlServe.h"
 #include "tools/kvxctl/uCtlSession.h"
 #include "usb/uci_FTDIcore.h"
 
@@ -353,5 +354,6 @@ int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& E
   if (command == "backup") return Backup(Options, Out);
   if (command == "restore") return Restore(Options, Out, Err);
   if (command == "audit") return Audit(Options, Out, Err);
+  if (command == "serve") return Serve(Options, Err);
   throw TCtlError(ceUsage, "unknown command '" + command + "'");
 }

@@ -26,6 +26,8 @@ const char* const KvxctlUsage =
     "  audit DIR                  every module found compared with its backup in DIR\n"
     "                             (MODEL-PRODUCT-SERIAL.json); new modules' files written\n"
     "                             and, where DIR is in git, committed\n"
+    "  serve                      read every module all the time and serve the values to\n"
+    "                             Prometheus at http://HOST:PORT/metrics\n"
     "\n"
     "CHANNEL is a port name (COM7) or a USB adapter's serial number; PORT@ADDRESS (COM5@12)\n"
     "  is the module at that address (0 to 253) of a line several modules share.\n"
@@ -39,8 +41,22 @@ const char* const KvxctlUsage =
     "  --csv           comma-separated output (watch): time, then each channel's value\n"
     "  --count N       stop watching after N readings\n"
     "  --baudrate N    search at this speed as well\n"
-    "  --addresses RANGE  search, audit: ask each address of RANGE on every line (0-253, "
-    "1,5,7-12)\n"
+    "  --addresses RANGE  search, audit, serve: ask each address of RANGE on every line\n"
+    "                  (0-253, 1,5,7-12)\n"
+    "  --listen HOST:PORT serve: the endpoint's address (default :9731, every address)\n"
+    "  --plant DIR     serve: the modules of an audit's DIR; one not found is served as down\n"
+    "  --period SECONDS serve: how often each module is read (default 1)\n"
+    "  --tls-cert FILE, --tls-key FILE  serve: the endpoint speaks HTTPS with these (PEM)\n"
+    "  --auth-file FILE serve: basic authentication with the USER:PASSWORD line of FILE\n"
+    "  --mqtt URL      serve: publish every read to an MQTT broker, mqtt://HOST[:PORT]\n"
+    "                  (port 1883) or mqtts://HOST[:PORT] (TLS, port 8883)\n"
+    "  --mqtt-cafile FILE  serve: the broker's certificate is checked against FILE\n"
+    "                  (default: the system's certificates)\n"
+    "  --mqtt-user NAME, --mqtt-password-file FILE  serve: the broker's login; the password\n"
+    "                  is the first line of FILE\n"
+    "  --mqtt-prefix P serve: the topics' first level (default kvx)\n"
+    "  --mqtt-discovery[=PREFIX]  serve: Home Assistant discovery (default homeassistant)\n"
+    "  --mqtt-protocol 3.1.1|5  serve: the MQTT version (default 3.1.1)\n"
     "  --debug         write the trace file (as the switch DEBUG)\n"
     "  --itp           the 4-20 mA input can be set on every channel\n"
     "  --dry-run       restore: only show the differences\n"
@@ -92,6 +108,18 @@ constexpr TSwitchOption kSwitchOptions[] = {
     {"--debug", &TCtlOptions::Debug},
 };
 
+// The options that take a text, and the one command each belongs to.
+struct TTextOption {
+  const char* Name;
+  std::string TCtlOptions::*Field;
+  const char* Command;
+};
+constexpr TTextOption kTextOptions[] = {
+    {"--listen", &TCtlOptions::Listen, "serve"},  {"--plant", &TCtlOptions::Plant, "serve"},
+    {"--period", &TCtlOptions::Period, "serve"},  {"--tls-cert", &TCtlOptions::TlsCert, "serve"},
+    {"--tls-key", &TCtlOptions::TlsKey, "serve"}, {"--auth-file", &TCtlOptions::AuthFile, "serve"},
+};
+
 struct TOperandCount {
   const char* Command;
   std::size_t Min;
@@ -99,7 +127,28 @@ struct TOperandCount {
 };
 constexpr TOperandCount kCommands[] = {{"list", 0, 0},    {"search", 0, 0}, {"show", 1, 1},
                                        {"watch", 1, 1},   {"set", 2, 1000}, {"backup", 2, 2},
-                                       {"restore", 2, 2}, {"audit", 1, 1}};
+                                       {"restore", 2, 2}, {"audit", 1, 1},  {"serve", 0, 0}};
+
+}  // namespace
+
+std::chrono::milliseconds ServePeriod(const TCtlOptions& Options) {
+  if (Options.Period.empty()) return kDefaultServePeriod;
+  const std::optional<double> seconds = ParseDecimalReal(Options.Period);
+  if (!seconds || !(*seconds >= 0.1 && *seconds <= 3600))
+    Usage("--period: '" + Options.Period + "' is not a number of seconds from 0.1 to 3600");
+  return std::chrono::milliseconds(static_cast<std::int64_t>(*seconds * 1000 + 0.5));
+}
+
+namespace {
+
+// The --mqtt… options, read by the service's own parser.
+bool IsMqttOption(TCtlOptions& Options, const std::vector<std::string>& Args, std::size_t& Index) {
+  try {
+    return ParseMqttOption(Options.Mqtt, Args, Index);
+  } catch (const TMqttSettingsError& error) {
+    Usage(error.what());
+  }
+}
 
 bool IsWindowSwitch(const std::string& Arg) {
   return IsSwitch(Arg, "DEBUG") || IsSwitch(Arg, "DST") || IsSwitch(Arg, "STD") ||
@@ -136,8 +185,13 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
     const auto switchOption =
         std::find_if(std::begin(kSwitchOptions), std::end(kSwitchOptions),
                      [&arg](const TSwitchOption& option) { return arg == option.Name; });
+    const auto textOption =
+        std::find_if(std::begin(kTextOptions), std::end(kTextOptions),
+                     [&arg](const TTextOption& option) { return arg == option.Name; });
     if (switchOption != std::end(kSwitchOptions))
       options.*(switchOption->Field) = true;
+    else if (textOption != std::end(kTextOptions))
+      options.*(textOption->Field) = value();
     else if (arg == "--count")
       options.Count = static_cast<int>(Number(arg, value(), 1, 1000000000));
     else if (arg == "--addresses") {
@@ -147,6 +201,8 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
               "' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12)");
     } else if (arg == "--baudrate")
       options.Baudrate = static_cast<unsigned>(Number(arg, value(), 1, 3000000));
+    else if (IsMqttOption(options, Args, index))
+      continue;
     else if (IsWindowSwitch(arg))
       options.WindowSwitches.push_back(arg);
     else if (arg.starts_with("--"))
@@ -163,8 +219,22 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
     if (options.Operands.size() < command.Min || options.Operands.size() > command.Max)
       Usage("wrong number of operands for " + options.Command);
     if (options.Json && options.Csv) Usage("--json and --csv exclude each other");
-    if (!options.Addresses.empty() && options.Command != "search" && options.Command != "audit")
-      Usage("--addresses is for search and audit only");
+    if (!options.Addresses.empty() && options.Command != "search" && options.Command != "audit" &&
+        options.Command != "serve")
+      Usage("--addresses is for search, audit and serve only");
+    for (const TTextOption& option : kTextOptions)
+      if (!(options.*(option.Field)).empty() && options.Command != option.Command)
+        Usage(std::string(option.Name) + " is for " + option.Command + " only");
+    if (!options.Period.empty()) ServePeriod(options);
+    if (options.Command != "serve" && !(options.Mqtt == TMqttSettings{}))
+      Usage("the --mqtt options are for serve only");
+    try {
+      CheckMqttSettings(options.Mqtt);
+    } catch (const TMqttSettingsError& error) {
+      Usage(error.what());
+    }
+    if (options.TlsCert.empty() != options.TlsKey.empty())
+      Usage("--tls-cert and --tls-key go together");
     // An audit's operand is its directory; every other command's first operand is a port.
     if (command.Min > 0 && options.Command != "audit" &&
         !ParsePortAddress(options.Operands.front()))

@@ -6,6 +6,7 @@
 #include "comm/uRefusedPort.h"
 #include "protocol/uKVXxxCommands.h"
 #include "protocol/uModuleAddress.h"
+#include "serial/AfPortHolder.h"
 #include "support/uCodePage.h"
 #include "support/uMessages.h"
 #include "support/uNumberText.h"
@@ -65,7 +66,7 @@ void TCtlSession::Connect(const std::string& Operand) {
   }
   if (answered) throw TCtlError(ceCommunication, kCommunicationError);
   if (channel->GetOpenFailure() == TOpenFailure::InUse)
-    throw TCtlError(ceCommunication, port + " is in use by another program");
+    throw TCtlError(ceCommunication, PortInUseText(port, channel->GetDeviceNode()));
   if (channel->GetOpenFailure() == TOpenFailure::Denied)
     throw TCtlError(ceCommunication, Cp1250ToUtf8(RefusedPortText(*channel)) +
                                          ": permission denied (" + kPermissionFix + ")");

@@ -149,7 +149,7 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
        {},
        [](const std::string& Dir) {
          const std::string file = Dir + FileOf(4712);
-         const std::string text = ReadTextFile(file, 1 << 20);
+         const std::string text = ReadTextFile(file);
          std::ofstream(file, std::ios::trunc) << text.substr(0, text.size() / 2);
        },
        2,
@@ -230,7 +230,7 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
     SCOPED_TRACE(test.What);
     const TTempDir dir;
     ASSERT_EQ(Audit(first, {dir.Dir()}).Code, 0);
-    const std::string written = ReadTextFile(dir.File(FileOf(4711)), 1 << 20);
+    const std::string written = ReadTextFile(dir.File(FileOf(4711)));
     if (test.Edit) test.Edit(dir.Dir());
     std::optional<TDirLock> other;
     if (test.Locked) other.emplace(dir.Dir());
@@ -247,7 +247,7 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
     if (test.Kept) {
       EXPECT_TRUE(std::filesystem::exists(dir.File(test.Kept))) << test.Kept;
     }
-    const std::string holds = ReadTextFile(dir.File(FileOf(4711)), 1 << 20);
+    const std::string holds = ReadTextFile(dir.File(FileOf(4711)));
     if (test.FileHolds)
       EXPECT_NE(holds.find(test.FileHolds), std::string::npos) << holds;
     else

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -66,10 +67,13 @@ void RemoveLeftTemporaries(const std::string& Dir) {
 std::string ReadTextFile(const std::string& File, std::size_t Largest) {
   std::ifstream in(File, std::ios::binary);
   if (!in) throw TCtlError(ceUsage, "cannot read " + File);
-  std::string text(Largest + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  std::string text;
+  std::array<char, 64 * 1024> chunk;
+  while (text.size() <= Largest && in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+  }
   if (in.bad()) throw TCtlError(ceUsage, "cannot read " + File);
-  text.resize(static_cast<std::size_t>(in.gcount()));
   return text;
 }
 

@@ -156,7 +156,17 @@ int Watch(const TCtlOptions& Options, std::ostream& Out) {
       const bool gap = value == "-" || value == "OVR";
       Out << (index > 0 ? "\t" : "") << value << (gap ? "" : " " + units[index].get<std::string>());
     }
-    if (Options.Json) Out << ordered_json{{"values", values}, {"units", units}}.dump();
+    if (Options.Json) {
+      // The time of the reading, as a recording of the trend has it.
+      const auto& readings = form.Trend().Readings();
+      const std::int64_t timeMs = readings.empty()
+                                      ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::system_clock::now().time_since_epoch())
+                                            .count()
+                                      : readings.back().TimeMs;
+      Out << ordered_json{{"time", IsoLocalTime(timeMs)}, {"values", values}, {"units", units}}
+                 .dump();
+    }
     Out << std::endl;
   }
   return ceDone;
@@ -255,6 +265,9 @@ int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
 int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   const std::string& dir = Options.Operands[0];
   const TDirLock lock(dir);
+  // A repository git refuses is told before any file is written.
+  const TGitHistory history(dir);
+  const bool tracked = history.Tracked();
   TCtlSession session(Options);
   TFTDIManager& manager = session.Manager();
   TChannelListLock channelLock(manager);
@@ -286,8 +299,7 @@ int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
     unread.push_back(Cp1250ToUtf8(module->GetPortName()));
   const TAuditReport report = RunAudit(dir, found, unread, Options.Update);
   PrintAudit(report, Options.Json, Out);
-  if (const TGitHistory history(dir); history.Tracked())
-    history.Commit(WrittenFiles(report), AuditCommitMessage(report));
+  if (tracked) history.Commit(WrittenFiles(report), AuditCommitMessage(report));
   return report.ExitCode();
 }
 
@@ -295,7 +307,7 @@ int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
 
 TBackup ReadBackup(const std::string& File) {
   try {
-    return LoadBackup(ReadTextFile(File));
+    return LoadBackupFile(File);
   } catch (const TCtlError& error) {
     throw TCtlError(ceUsage, File + ": " + error.what());
   }

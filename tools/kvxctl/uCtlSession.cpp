@@ -4,9 +4,11 @@
 #include <bit>
 
 #include "comm/uRefusedPort.h"
+#include "protocol/uKVXxxCommands.h"
 #include "protocol/uModuleAddress.h"
 #include "serial/AfPortHolder.h"
 #include "support/uCodePage.h"
+#include "support/uMessages.h"
 #include "support/uNumberText.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
@@ -185,13 +187,24 @@ std::string TCtlSession::SaveAndVerify() {
   TViewElement& save = FForm->Element("sSaveChanges1");
   if (!save.GetBool("Visible")) return {};  // the module holds all of it already
   const TFieldList written = ReadFields(FForm->EditedCopy());
-  // The save follows a new speed to read the module back.
-  try {
-    save.Click();
-  } catch (const std::exception&) {
-    throw TCtlError(ceCommunication, kCommunicationError);
+  const bool sharedSpeed = FForm->CurrentAddress() != kUniversalAddress &&
+                           SpeedChanged(FForm->ReadCopy(), FForm->EditedCopy());
+  {
+    // Each outcome of the save is told below in kvxctl's own words, not in the window's.
+    const TScopedMessageHandler quiet([](const std::string&) {});
+    // The save follows a new speed to read the module back.
+    try {
+      save.Click();
+    } catch (const std::exception&) {
+      throw TCtlError(ceCommunication, kCommunicationError);
+    }
   }
+  if (const std::optional<std::uint8_t> taken = FForm->AddressTaken())
+    throw TCtlError(ceUsage, Format("address: another module answers at %u on %s; nothing was "
+                                    "written",
+                                    unsigned{*taken}, FChannelName.c_str()));
   if (ErrorPageShown()) throw TCtlError(ceCommunication, kCommunicationError);
+  if (sharedSpeed) ShowMessage("the other modules on " + FChannelName + " keep their speed");
   // The window's own check after a save, named in the command line's words.
   const TFieldList held = ReadFields(FForm->ReadCopy());
   const auto valueIn = [](const TFieldList& Fields, const TFieldId& Id) {

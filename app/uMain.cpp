@@ -2,6 +2,8 @@
 // disconnecting.
 #include "app/uMain.h"
 
+#include <algorithm>
+
 #include "app/uMainLayout.h"
 #include "protocol/uTirmel97.h"
 #include "support/uStringUtils.h"
@@ -22,7 +24,10 @@ TfMain::TfMain(TFTDIManager& Manager, IMainServices& Services, std::vector<std::
   ApplyFieldTexts();
   // A language file changes the texts; what the window filled in from them follows.
   FTextListener = FView.AddListener([this](TViewElement& Changed, const std::string& Property) {
-    if (Property != "Caption" || Changed.ClassName() != "TLanguageText") return;
+    const bool numberLabel = std::any_of(
+        kNumberFields.begin(), kNumberFields.end(),
+        [&Changed](const TNumberField& Field) { return Changed.Name() == Field.Label; });
+    if (Property != "Caption" || (Changed.ClassName() != "TLanguageText" && !numberLabel)) return;
     ApplyFieldTexts();
     if (Element("pChannel").GetBool("Visible")) ShowChannelHeading(PageChannel());
   });
@@ -131,7 +136,7 @@ bool TfMain::Connect(const TKVXChannel& Channel, std::uint8_t Address) {
   FCurrent = Channel;
   FAddress = Address;
   FTrend.Clear();
-  TBusyCursor busy(FServices);
+  const TBusyLine busy(*this, Channel ? "txConnecting" : "");
   if (Channel) {
     FConnected = TestChannel(Channel, FRead, true);
     FSpeeds.SaveFile();
@@ -156,6 +161,10 @@ bool TfMain::Connect(const TKVXChannel& Channel, std::uint8_t Address) {
   return FConnected;
 }
 
+void TfMain::UseOwnAddress() {
+  if (FRead.Ident.Address <= kHighestModuleAddress) FAddress = FRead.Ident.Address;
+}
+
 void TfMain::ShowModulePicture() {
   Element("imgUSB").Set("Visible", FRead.ModuleType == mtUSB);
   Element("imgRS").Set("Visible", FRead.ModuleType == mtRS);
@@ -166,7 +175,7 @@ void TfMain::ShowModulePicture() {
 }
 
 bool TfMain::Refresh(bool Download) {
-  TBusyCursor busy(FServices);
+  const TBusyLine busy(*this, Download ? "txReading" : "");
   if (Download && !DownloadReadCopy()) {
     ShowPage(Element("pError"));
     return false;
@@ -227,7 +236,25 @@ void TfMain::ChannelButtonClick(TViewElement& Button) {
   ShowPage(Element(ShowChannelPage(Button.GetInt("Tag")) ? "pChannel" : "pError"));
 }
 
+TfMain::TBusyLine::TBusyLine(TfMain& Form, std::string_view Text)
+    : FForm(Form), FCursor(Form.FServices) {
+  TViewElement& line = FForm.Element("lBusy");
+  if (Text.empty() || line.GetBool("Visible")) return;
+  line.Set("Caption", FForm.Text(Text));
+  line.Set("Visible", true);
+  FShown = true;
+}
+
+TfMain::TBusyLine::~TBusyLine() {
+  if (FShown) FForm.Element("lBusy").Set("Visible", false);
+}
+
 void TfMain::Disconnect() {
+  // Disconnecting drops what is not saved: the operator is asked first.
+  if (Element("sSaveChanges1").GetBool("Visible") &&
+      !FServices.Confirm(Text("txDisconnectUnsaved"), Text("txDisconnectYes"),
+                         Text("txDisconnectNo")))
+    return;
   Connect(nullptr);
 }
 

@@ -58,6 +58,9 @@ class TfMain : public TLogSender {
   // line is reached at its own Address; the universal one reaches whichever module answers.
   bool Connect(const TKVXChannel& Channel, std::uint8_t Address = kUniversalAddress);
   bool Refresh(bool Download);
+  // The connected module is spoken to at its own address (the one it reported) from now on, as
+  // one found on a shared line: a save that changes the address reads it back at the new one.
+  void UseOwnAddress();
   bool Transact(std::uint8_t Instruction, const std::string& Data, std::uint8_t Address,
                 std::int32_t Timeout, std::string& Reply);
 
@@ -119,9 +122,12 @@ class TfMain : public TLogSender {
   bool Show420Always() const { return FShow420Always; }
   // The fields the last save found the module not holding as saved (named to the operator).
   const std::vector<TPageField>& FieldsNotTaken() const { return FFieldsNotTaken; }
+  // The address another module of the line answered at, when the last save refused to move
+  // the module there (nothing was written).
+  std::optional<std::uint8_t> AddressTaken() const { return FAddressTaken; }
   // Whether a module answered the last connection test's check (its download may still fail).
   bool LastTestAnswered() const { return FLastTestAnswered; }
-  // Whether the last connection test's check heard several modules answering at once.
+  // Whether the last connection test's check got garbled replies: modules answering at once.
   bool LastTestCollided() const { return FLastTestCollided; }
   // The speed each port's module answered at, tried first there next time.
   TSpeedMemory& Speeds() { return FSpeeds; }
@@ -199,6 +205,21 @@ class TfMain : public TLogSender {
   void ShowChannelHeading(int Channel);
   void AddToTrend(const std::array<TKVXChannelRecountedValue, kChannelCount>& Values);
 
+  // For a scope: the busy cursor and the line that says what the window is doing (the text of
+  // the language item Text; none for ""). An inner scope keeps the line of the outer one.
+  class TBusyLine {
+   public:
+    TBusyLine(TfMain& Form, std::string_view Text);
+    ~TBusyLine();
+    TBusyLine(const TBusyLine&) = delete;
+    TBusyLine& operator=(const TBusyLine&) = delete;
+
+   private:
+    TfMain& FForm;
+    TBusyCursor FCursor;
+    bool FShown = false;
+  };
+
   TViewElement FView{"TfMain", "fMain"};
   TFTDIManager& FManager;
   IMainServices& FServices;
@@ -217,6 +238,7 @@ class TfMain : public TLogSender {
   // The last connect found the module: "Opakovat" reads it again rather than connecting anew.
   bool FConnected = false;
   std::vector<TPageField> FFieldsNotTaken;
+  std::optional<std::uint8_t> FAddressTaken;
   std::string FChannelGone;
   TChannelProblem FChannelProblem;
   std::string FPermissionRefused;

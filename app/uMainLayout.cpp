@@ -194,8 +194,9 @@ TViewElement& ModulePage(TLayout& layout, const char* Name) {
 
 void MeasurePage(TLayout& layout) {
   TViewElement& page = ModulePage(layout, "pMeasure");
-  layout.Add("TLabel", "Label13", &page, 20, 10, 140, 24, "Měření");
-  layout.Add("TLabel", "lModuleName", &page, 160, 10, 400, 24, "");
+  // The heading wide enough for "Measurement" in the type of "Měření".
+  layout.Add("TLabel", "Label13", &page, 20, 10, 160, 24, "Měření");
+  layout.Add("TLabel", "lModuleName", &page, 185, 10, 385, 24, "");
   TViewElement& trend = layout.Button("sTrend", &page, 580, 6, 90, "Průběh");
   trend.Set("Hint", "Průběh měřených hodnot v čase");
   trend.Set("ShowHint", true);
@@ -205,9 +206,10 @@ void MeasurePage(TLayout& layout) {
     TViewElement& frame = layout.Add("TShapeEx", ("sMeasuringChannel" + prefix + "Panel").c_str(),
                                      &page, 20, top, 650, 60);
     frame.Set("PenColor", kTextColor);
-    layout.Add("TLabel", ("lChannel" + prefix + "Channel").c_str(), &page, 35, top + 20, 80, 20,
+    // Wide enough for "Channel 4" in the same type as "Kanál 4".
+    layout.Add("TLabel", ("lChannel" + prefix + "Channel").c_str(), &page, 35, top + 20, 100, 20,
                ("Kanál " + prefix).c_str());
-    layout.Add("TLabel", ("lChannel" + prefix + "Name").c_str(), &page, 120, top + 20, 250, 20,
+    layout.Add("TLabel", ("lChannel" + prefix + "Name").c_str(), &page, 140, top + 20, 235, 20,
                "Jméno kanálu");
     layout.Add("TLabel", ("lMeasuringChannel" + prefix + "Value").c_str(), &page, 380, top + 15,
                180, 30, "-");
@@ -312,12 +314,23 @@ void WindowTexts(TLayout& layout) {
       {"txTrendRecord", "Záznam"},
       {"txTrendStop", "Zastavit záznam"},
       {"txTrendSaveImage", "Uložit obrázek"},
+      {"txFileFolder", "Složka:"},
+      {"txFileName", "Název souboru:"},
+      {"txFileType", "Typ souboru:"},
+      {"txFileSave", "Uložit"},
+      {"txFileCancel", "Zrušit"},
       {"txTrendOwnScales", "Každý kanál ve vlastním měřítku"},
       {"txCannotWrite", "Soubor %1 nelze zapsat: %2."},
       {"txWriteNoFolder", "složka neexistuje"},
       {"txWriteNoPermission", "chybí oprávnění"},
       {"txWriteDiskFull", "disk je plný"},
       {"txWriteFailed", "chyba zápisu"},
+      {"txConnecting", "Připojuji…"},
+      {"txReading", "Načítám…"},
+      {"txSaving", "Ukládám…"},
+      {"txDisconnectUnsaved", "Změny nejsou uloženy. Odpojit a změny zahodit?"},
+      {"txDisconnectYes", "Odpojit"},
+      {"txDisconnectNo", "Zpět"},
   };
   for (const auto& [name, text] : texts)
     layout.Form.CreateComponent("TLanguageText", name).Set("Caption", text);
@@ -342,5 +355,8 @@ void CreateMainWindowElements(TViewElement& Form) {
   MeasurePage(layout);
   ConnectionPage(layout);
   ChannelPage(layout);
+  // Above every page: what the window is doing while an exchange holds it.
+  layout.Add("TLabel", "lBusy", nullptr, 10, kMainHeight - kBottomHeight + 14, 400, 16)
+      .Set("Visible", false);
   WindowTexts(layout);
 }

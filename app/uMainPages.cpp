@@ -45,7 +45,8 @@ std::string TfMain::Text(std::string_view Name) const {
 
 void TfMain::ApplyFieldTexts() {
   for (const TNumberField& field : kNumberFields) {
-    Element(field.Element).Set("ShowName", Text("txValueName"));
+    const std::string label = Trim(Text(field.Label));
+    Element(field.Element).Set("ShowName", label.empty() ? Text("txValueName") : label);
     Element(field.Element).Set("RangeMessage", Text("txRangeMessage"));
   }
 }
@@ -92,10 +93,9 @@ void TfMain::FillChannelPage(const TKVXrec& Rec, int Channel) {
       row.Set("Top", row.GetInt("Top") + shift);
     }
   }
-  if (setup.GainPresent) {
-    Element("pChannelGain").Set("Visible", true);
-    Element("cbbChannelGain").Set("ItemIndex", setup.GainIndex);
-  }
+  // A channel without gain offers none; the row stands alone in its column, so nothing moves.
+  Element("pChannelGain").Set("Visible", setup.GainPresent);
+  if (setup.GainPresent) Element("cbbChannelGain").Set("ItemIndex", setup.GainIndex);
 }
 
 void TfMain::UpdateSaveButton() {
@@ -116,6 +116,7 @@ void TfMain::EditCopy(const std::function<void(TKVXrec& Edited)>& Change) {
 void TfMain::SaveChanges() {
   if (!FServices.AcceptPendingEntry()) return;
   FFieldsNotTaken.clear();
+  FAddressTaken.reset();
   if (!SharedLineAllowsSave()) {
     // Nothing was written: every edit is still to be saved.
     FFieldsNotTaken = SavedFieldsNotHeld(FEdited, FRead);
@@ -125,7 +126,7 @@ void TfMain::SaveChanges() {
   const TKVXrec saved = FEdited;
   bool readBack = false;
   {
-    TBusyCursor busy(FServices);
+    const TBusyLine busy(*this, "txSaving");
     readBack = UploadAndReadBack();
   }
   if (!readBack) {
@@ -149,6 +150,7 @@ bool TfMain::SharedLineAllowsSave() {
   // Asked twice: a reply lost on the line would put two modules on one address.
   if (address != FRead.Ident.Address &&
       (CheckDevice(FCurrent, address) || CheckDevice(FCurrent, address))) {
+    FAddressTaken = address;
     ShowMessage(FillIn(Text("lAddressTakenText"), {std::to_string(address)}));
     return false;
   }

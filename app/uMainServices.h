@@ -25,6 +25,9 @@ class IMainServices {
   // Checks the entry of the number field being typed in, as leaving the field would; false
   // when the field refused it (it then shows its range message and keeps the focus).
   virtual bool AcceptPendingEntry() = 0;
+  // Asks the operator Question with the answers Yes and No; true for Yes.
+  virtual bool Confirm(const std::string& Question, const std::string& Yes,
+                       const std::string& No) = 0;
 };
 
 // Shows the busy cursor for a scope and then the cursor that was there before.
@@ -53,8 +56,9 @@ class TPlainMainServices : public IMainServices {
   void Repaint(TViewElement&) override {}
   void ShowError(const std::string& Message) override;
   void ShowTrend() override {}
-  // Without a display every value is entered whole.
+  // Without a display every value is entered whole, and nobody is there to be asked.
   bool AcceptPendingEntry() override { return true; }
+  bool Confirm(const std::string&, const std::string&, const std::string&) override { return true; }
 
  private:
   bool FBusy = false;

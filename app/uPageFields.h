@@ -22,16 +22,17 @@ inline constexpr TFieldBounds kDecimalsBounds{0, 2};
 // A number field of the channel page: its element and its bounds.
 struct TNumberField {
   const char* Element;
+  const char* Label;  // the label before it, whose caption names it in its range message
   TFieldBounds Bounds;
 };
 
 inline constexpr std::array<TNumberField, 6> kNumberFields = {{
-    {"deValueRangeMax", kRangeEndBounds},
-    {"deValueRangeMin", kRangeEndBounds},
-    {"ieDecimals", kDecimalsBounds},
-    {"deMaxValue", kWatchLimitBounds},
-    {"deMinValue", kWatchLimitBounds},
-    {"deHystValue", kWatchLimitBounds},
+    {"deValueRangeMax", "Label5", kRangeEndBounds},
+    {"deValueRangeMin", "Label6", kRangeEndBounds},
+    {"ieDecimals", "Label7", kDecimalsBounds},
+    {"deMaxValue", "Label19", kWatchLimitBounds},
+    {"deMinValue", "Label20", kWatchLimitBounds},
+    {"deHystValue", "Label21", kWatchLimitBounds},
 }};
 
 // The bounds of the number field Element; raises for an element that is none of them.

@@ -13,18 +13,20 @@
 #include "serial/AfSafeSync.h"
 
 // Posts jobs to the thread of Context (the GUI thread) through its event queue. Workers may
-// still hold the dispatcher when the window goes: after Detach, jobs are dropped.
+// still hold the dispatcher when the window goes: after Detach, jobs are dropped. While the
+// window only draws itself during an exchange, jobs wait in their order.
 class TQtMainThreadDispatcher : public IAfMainThreadDispatcher {
  public:
   explicit TQtMainThreadDispatcher(QObject* Context);
   void Post(std::function<void()> Job) override;
   bool IsMainThread() const override;
   void ProcessPending() override;
+  void KeepDrawn(bool WithInput) override;
   void Detach();
 
  private:
-  mutable std::mutex FLock;
-  QObject* FContext;
+  struct TJobs;  // shared with the wake-up waiting in the event queue
+  std::shared_ptr<TJobs> FJobs;
 };
 
 // Installs the Qt dispatcher and the message-box handler for the life of the object and
@@ -57,9 +59,13 @@ class TQtMainServices : public IMainServices {
   void SetShowTrend(std::function<void()> ShowTrend) { FShowTrend = std::move(ShowTrend); }
   void ShowTrend() override;
   bool AcceptPendingEntry() override;
+  bool Confirm(const std::string& Question, const std::string& Yes, const std::string& No) override;
 
  private:
   std::function<QWidget*(TViewElement&)> FWidgetOf;
   std::function<void()> FShowTrend;
   bool FBusy = false;
+  // While busy: input meant for the window is dropped, not acted on once the exchange ends.
+  std::unique_ptr<QObject> FInputDropper;
+  unsigned FDrawnBefore = 0;  // the window's drawings during exchanges when it became busy
 };

@@ -3,11 +3,14 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 #include <cerrno>
 #include <cstring>
@@ -212,13 +215,34 @@ void TfTrendWindow::RecordClicked() {
     return;
   }
   FRecord->setChecked(false);
-  const QString file = QFileDialog::getSaveFileName(
-      this, Text("txTrendRecord"), QStringLiteral("trend.csv"), QStringLiteral("CSV (*.csv)"));
+  const QString file =
+      AskFile("txTrendRecord", QStringLiteral("trend.csv"), QStringLiteral("CSV (*.csv)"));
   if (!file.isEmpty()) StartRecording(file);
 }
 
 void TfTrendWindow::SaveImageClicked() {
-  const QString file = QFileDialog::getSaveFileName(
-      this, Text("txTrendSaveImage"), QStringLiteral("trend.png"), QStringLiteral("PNG (*.png)"));
+  const QString file =
+      AskFile("txTrendSaveImage", QStringLiteral("trend.png"), QStringLiteral("PNG (*.png)"));
   if (!file.isEmpty()) SaveImage(file);
+}
+
+QString TfTrendWindow::AskFile(const char* Title, const QString& Name, const QString& Filter) {
+  QString folder = FLastFolder;
+  if (folder.isEmpty())
+    folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (!QDir(folder).exists()) folder = QDir::homePath();
+  // Qt's own dialog: the platform's would speak the desktop's language, not the window's.
+  QFileDialog dialog(this, Text(Title), folder, Filter);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.selectFile(Name);
+  dialog.setLabelText(QFileDialog::LookIn, Text("txFileFolder"));
+  dialog.setLabelText(QFileDialog::FileName, Text("txFileName"));
+  dialog.setLabelText(QFileDialog::FileType, Text("txFileType"));
+  dialog.setLabelText(QFileDialog::Accept, Text("txFileSave"));
+  dialog.setLabelText(QFileDialog::Reject, Text("txFileCancel"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  const QString file = dialog.selectedFiles().front();
+  FLastFolder = QFileInfo(file).absolutePath();
+  return file;
 }

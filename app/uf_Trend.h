@@ -47,6 +47,9 @@ class TfTrendWindow : public QWidget {
   void RecordClicked();
   void SaveImageClicked();
   QString Text(const char* Name) const;
+  // Asks for the file to write, in the folder used last (at first the user's documents), the
+  // dialog's texts in the window's language; empty when the operator cancels.
+  QString AskFile(const char* Title, const QString& Name, const QString& Filter);
   void ShowWriteError(const std::string& File, int Error) const;
 
   TTrend& FTrend;
@@ -62,4 +65,5 @@ class TfTrendWindow : public QWidget {
   std::array<QCheckBox*, kTrendChannels> FShown{};
   TTrendChannels FLegend;
   std::unique_ptr<TCsvRecording> FRecording;
+  QString FLastFolder;
 };

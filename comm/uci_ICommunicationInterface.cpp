@@ -312,9 +312,17 @@ void TCommunicationInterface::Query(const std::string& Request, std::int32_t Tim
   // A talker that never stops restarts the quiet time for ever: the whole reply has its cap.
   const auto end = written + limits.Whole;
   auto deadline = written + limits.FirstReply;
+  // A wait on the window's thread that outlasts a healthy reply lets the window draw itself.
+  constexpr auto kDrawAfter = std::chrono::milliseconds(100);
+  constexpr auto kDrawEvery = std::chrono::milliseconds(25);
+  auto nextDrawing = written + kDrawAfter;
   while (!ExchangesStopped()) {
     std::this_thread::sleep_for(kPoll);
     AfPumpOwnEvents();
+    if (Clock::now() >= nextDrawing) {
+      AfKeepWindowDrawn();
+      nextDrawing = Clock::now() + kDrawEvery;
+    }
     const std::int32_t waiting = InputCount();
     if (waiting < 0) break;  // the device went away: nothing more will come
     if (waiting > 0) {

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QStyle>
 #include <memory>
+#include <utility>
 
 #include "support/uMessages.h"
 #include "support/uStringUtils.h"
@@ -156,8 +157,12 @@ void TMyCustomNumEdit::keyPressEvent(QKeyEvent* Event) {
   }
   if (HandleKeyDown(Event)) return;
 
-  // Copy always; cut and paste by Shift+Delete, Ctrl+V and Shift+Insert only while editing
-  // is allowed. Ctrl+X, Ctrl+A, Ctrl+Z and other control characters are swallowed.
+  // Copy and select all always; cut and paste by Shift+Delete, Ctrl+V and Shift+Insert only
+  // while editing is allowed. Ctrl+X, Ctrl+Z and other control characters are swallowed.
+  if (Event->matches(QKeySequence::SelectAll)) {
+    selectAll();
+    return;
+  }
   if (Event->matches(QKeySequence::Copy)) {
     QLineEdit::keyPressEvent(Event);
     return;
@@ -195,6 +200,7 @@ void TMyCustomNumEdit::keyPressEvent(QKeyEvent* Event) {
 
 void TMyCustomNumEdit::focusInEvent(QFocusEvent* Event) {
   FEntered = true;
+  FSelectOnRelease = Event->reason() == Qt::MouseFocusReason;
   QLineEdit::focusInEvent(Event);
 }
 
@@ -252,4 +258,6 @@ void TMyCustomNumEdit::mouseReleaseEvent(QMouseEvent* Event) {
     return;
   }
   QLineEdit::mouseReleaseEvent(Event);
+  // A number is replaced more often than edited; a drag that selected part of it stands.
+  if (std::exchange(FSelectOnRelease, false) && !hasSelectedText()) selectAll();
 }

@@ -117,4 +117,6 @@ class TMyCustomNumEdit : public QLineEdit {
   bool FEntered = false;
   bool FLeaving = false;
   bool FRefused = false;  // the last check showed the range message
+  // Entered by a click: its release selects the whole number, so typing replaces it.
+  bool FSelectOnRelease = false;
 };

@@ -4,6 +4,7 @@
 
 #include "protocol/uTirmel97.h"
 #include "support/uNumberText.h"
+#include "support/uStringUtils.h"
 
 std::optional<std::uint8_t> ParseModuleAddress(std::string_view Text) {
   const std::optional<std::uint64_t> value =
@@ -18,9 +19,10 @@ std::optional<std::vector<std::uint8_t>> ParseAddressRange(std::string_view Text
     const std::size_t comma = std::min(Text.find(',', start), Text.size());
     const std::string_view part = Text.substr(start, comma - start);
     const std::size_t dash = part.find('-');
-    const auto first = ParseModuleAddress(part.substr(0, dash));
+    // Blanks around the numbers are how people write lists (" 7 , 12 ").
+    const auto first = ParseModuleAddress(Trim(part.substr(0, dash)));
     const auto last =
-        dash == std::string_view::npos ? first : ParseModuleAddress(part.substr(dash + 1));
+        dash == std::string_view::npos ? first : ParseModuleAddress(Trim(part.substr(dash + 1)));
     if (!first || !last || *last < *first) return std::nullopt;
     std::fill(chosen.begin() + *first, chosen.begin() + *last + 1, true);
     start = comma + 1;

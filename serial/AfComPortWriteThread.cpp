@@ -1,5 +1,7 @@
 #include "serial/AfComPortWriteThread.h"
 
+#include <chrono>
+
 namespace {
 
 // How long a purge waits for the thread to let go of the block it writes.
@@ -8,12 +10,23 @@ constexpr int kPurgeTimeoutMs = 2000;
 }  // namespace
 
 bool TAfComPortWriteThread::Purge() {
+  std::uint64_t asked = 0;
   {
     std::lock_guard guard(FCore.FWriteLock);
     FPurging = true;
+    asked = ++FPurgeAsked;
   }
   Signal(sgPurgeRequested);
-  const bool acknowledged = FSignals.WaitAny(sgPurgeAck, kPurgeTimeoutMs) != 0;
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::milliseconds(kPurgeTimeoutMs);
+  bool acknowledged = false;
+  while (!acknowledged) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+    if (left.count() <= 0 || FSignals.WaitAny(sgPurgeAck, static_cast<int>(left.count())) == 0)
+      break;
+    std::lock_guard guard(FCore.FWriteLock);
+    acknowledged = FPurgeAcknowledged == asked;
+  }
   std::lock_guard guard(FCore.FWriteLock);
   FPurging = false;
   if (!acknowledged) return false;
@@ -31,7 +44,7 @@ void TAfComPortWriteThread::Execute() {
           Terminate();
           break;
         case sgPurgeRequested:
-          FSignals.Set(sgPurgeAck);
+          AcknowledgePurge();
           break;
         default:
           WriteBlock();
@@ -65,7 +78,7 @@ void TAfComPortWriteThread::WriteBlock() {
         Terminate();
         return;
       case sgPurgeRequested:
-        FSignals.Set(sgPurgeAck);
+        AcknowledgePurge();
         return;
     }
   }
@@ -79,4 +92,12 @@ void TAfComPortWriteThread::WriteBlock() {
   } else {
     FSignals.Set(sgDataReady);
   }
+}
+
+void TAfComPortWriteThread::AcknowledgePurge() {
+  {
+    std::lock_guard guard(FCore.FWriteLock);
+    FPurgeAcknowledged = FPurgeAsked;
+  }
+  FSignals.Set(sgPurgeAck);
 }

@@ -20,6 +20,10 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
   // Guarded by the core's write lock.
   TAfCircularBuffer FBuffer;
   bool FPurging = false;
+  // The last purge asked for and the last one the thread acknowledged: an acknowledgement that
+  // comes after its purge gave up does not count for the next one.
+  std::uint64_t FPurgeAsked = 0;
+  std::uint64_t FPurgeAcknowledged = 0;
   TAfSignals FSignals;
 
   void Stop() {
@@ -40,4 +44,5 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
 
  private:
   void WriteBlock();
+  void AcknowledgePurge();
 };

@@ -121,6 +121,15 @@ std::shared_ptr<IAfMainThreadDispatcher> AfMainThreadDispatcher() {
   return GDispatcher;
 }
 
+void AfKeepWindowDrawn(bool WithInput) {
+  std::shared_ptr<IAfMainThreadDispatcher> dispatcher;
+  {
+    std::lock_guard guard(GDispatcherLock);
+    dispatcher = GDispatcher;
+  }
+  if (dispatcher && dispatcher->IsMainThread()) dispatcher->KeepDrawn(WithInput);
+}
+
 void SetAfMainThreadDispatcher(std::shared_ptr<IAfMainThreadDispatcher> Dispatcher) {
   {
     std::lock_guard guard(GDispatcherLock);

@@ -28,6 +28,11 @@ class IAfMainThreadDispatcher {
   virtual bool IsMainThread() const = 0;
   // Runs what has been posted so far ("process pending events").
   virtual void ProcessPending() = 0;
+  // During a wait of the main thread's own (an exchange polling its channel): lets a window
+  // draw itself, and nothing else run (no timers, device changes or posted jobs). Input waits
+  // for the end of the wait; WithInput delivers it too (to a window that drops it while
+  // busy). Nothing without a window.
+  virtual void KeepDrawn(bool WithInput) { (void)WithInput; }
 };
 
 // Queue pumped by the thread that created it (or the one named by SetMainThread).
@@ -78,3 +83,5 @@ class TAfOwnEventsScope {
 };
 // Runs the calls posted to the calling thread's own events; nothing without a scope.
 void AfPumpOwnEvents();
+// The installed dispatcher's KeepDrawn, when called on its main thread.
+void AfKeepWindowDrawn(bool WithInput = false);

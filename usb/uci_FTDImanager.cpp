@@ -3,11 +3,11 @@
 #include <exception>
 
 #include "comm/uci_ISerialPortInterface.h"
-#include "serial/uSerialServerUrl.h"
 #include "net/uci_SerialServer.h"
 #include "serial/AfPortMap.h"
 #include "serial/AfSafeSync.h"
 #include "serial/uCommunicationUtils.h"
+#include "serial/uSerialServerUrl.h"
 #include "support/uErrors.h"
 #include "support/uLogUtils.h"
 #include "support/uMessages.h"
@@ -32,19 +32,25 @@ std::string SerialNumberOfDevicePath(const std::string& Path) {
 // Which of Names are ports of the adapter with serial number Serial: the serial number itself,
 // or, on two- and four-port chips (which list no port under the bare number), the serial
 // number and the port's letter. Another adapter's number may be this one's plus a letter: a
-// port listed under the bare number rules the lettered ones out.
+// port listed under the bare number rules the lettered ones out, and lettered names count as
+// a chip's ports only when its ports A and B are both listed (a chip always lists all of them).
 std::vector<std::size_t> PortsOfAdapter(const std::vector<std::string>& Names,
                                         const std::string& Serial) {
   std::vector<std::size_t> exact, lettered;
+  bool portA = false, portB = false;
   for (std::size_t index = 0; index < Names.size(); ++index) {
     const std::string& name = Names[index];
-    if (name == Serial)
+    if (name == Serial) {
       exact.push_back(index);
-    else if (name.size() == Serial.size() + 1 && name.starts_with(Serial) && name.back() >= 'A' &&
-             name.back() <= 'D')
+    } else if (name.size() == Serial.size() + 1 && name.starts_with(Serial) && name.back() >= 'A' &&
+               name.back() <= 'D') {
       lettered.push_back(index);
+      portA = portA || name.back() == 'A';
+      portB = portB || name.back() == 'B';
+    }
   }
-  return exact.empty() ? lettered : exact;
+  if (!exact.empty()) return exact;
+  return portA && portB ? lettered : std::vector<std::size_t>{};
 }
 
 // The driver's listed serial numbers that belong to the adapter Serial.

@@ -39,6 +39,12 @@ class TRecordingMainServices : public TPlainMainServices {
     TPlainMainServices::ShowTrend();
     ++FTrendShown;
   }
+  bool Confirm(const std::string& Question, const std::string&, const std::string&) override {
+    Questions.push_back(Question);
+    return Answer;
+  }
+  bool Answer = true;  // to every question
+  std::vector<std::string> Questions;
 
   int TrendShown() const { return FTrendShown; }
   int Repaints() const { return FRepaints; }

@@ -247,7 +247,7 @@ TEST_F(ModulePagesTest, TheChannelHeadingAndNumberFieldMessagesComeFromTheLangua
   EXPECT_EQ(rig["lChannel"].GetText("Caption"), "Kanál 2");
   EXPECT_EQ(rig["Label4"].GetText("Caption"),
             "( Vstupní rozsah: " + Trim(state.Channels[2].Setup.InputRange) + " )");
-  EXPECT_EQ(rig["deMaxValue"].GetText("ShowName"), "Hodnota");
+  EXPECT_EQ(rig["deMaxValue"].GetText("ShowName"), "Horní mez");
   EXPECT_EQ(rig["ieDecimals"].GetText("RangeMessage"), "%1 musí být v rozmezí od %2 do %3!");
 
   // A language file sets the items; the page shown follows at once.
@@ -255,6 +255,7 @@ TEST_F(ModulePagesTest, TheChannelHeadingAndNumberFieldMessagesComeFromTheLangua
   rig["txInputRange"].Set("Caption", "( Input range: %1 )");
   rig["txValueName"].Set("Caption", "Value");
   rig["txRangeMessage"].Set("Caption", "%1 must be between %2 and %3!");
+  for (const char* label : {"Label6", "Label21", "Label7"}) rig[label].Set("Caption", "Value");
   EXPECT_EQ(rig["lChannel"].GetText("Caption"), "Channel 2");
   EXPECT_EQ(rig["Label4"].GetText("Caption"),
             "( Input range: " + Trim(state.Channels[2].Setup.InputRange) + " )");
@@ -285,6 +286,9 @@ TEST_F(ModulePagesTest, ChannelPageShowsTheEditedCopyAndMovesRows) {
   state.Channels[2].Setup.Loop = 0;
   state.Channels[1].Setup.Offset = 0;
   state.Channels[1].Setup.Scale = 0.01f;
+  state.Channels[1].Setup.GainPresent = true;
+  state.Channels[1].Setup.GainIndex = 2;
+  state.Channels[2].Setup.GainPresent = false;
   Connect(state);
   std::map<std::string, int> tops;
   for (const char* row : kRowsBelow420) tops[row] = rig[row].GetInt("Top");
@@ -300,10 +304,13 @@ TEST_F(ModulePagesTest, ChannelPageShowsTheEditedCopyAndMovesRows) {
   EXPECT_DOUBLE_EQ(rig["deValueRangeMin"].GetReal("Value"), 0);
   EXPECT_DOUBLE_EQ(rig["deValueRangeMax"].GetReal("Value"), 100);
   EXPECT_EQ(rig["eChannelName"].GetText("Text"), Trim(state.Channels[1].Setup.Name));
+  EXPECT_TRUE(rig["pChannelGain"].GetBool("Visible"));
+  EXPECT_EQ(rig["cbbChannelGain"].GetInt("ItemIndex"), 2);
   for (const auto& [row, top] : tops) EXPECT_EQ(rig[row].GetInt("Top"), top) << row;
 
   Press("sbChannel2");
   EXPECT_FALSE(rig["p4_20mA"].GetBool("Visible"));
+  EXPECT_FALSE(rig["pChannelGain"].GetBool("Visible")) << "a channel without gain offers none";
   for (const auto& [row, top] : tops) EXPECT_EQ(rig[row].GetInt("Top"), top - shift) << row;
   EXPECT_EQ(rig["pChannelName"].GetInt("Top"), nameTop);
   EXPECT_EQ(rig["pChannelGain"].GetInt("Top"), gainTop);
@@ -380,6 +387,17 @@ TEST_F(ModulePagesTest, EditsShowAndHideTheSaveButton) {
   EXPECT_EQ(rig.Form().EditedCopy().Ident.UserData, "Hala 4");
   Press("sbCommunication");
   EXPECT_EQ(rig.Form().EditedCopy().Ident.UserData, rig.Form().ReadCopy().Ident.UserData);
+
+  // Disconnecting with an edit not saved asks first; "Zpět" keeps the module and the edit.
+  rig["CheckBox2"].Edit("Checked", !(flags & 0x80));
+  for (const bool answer : {false, true}) {
+    SCOPED_TRACE(answer);
+    rig.Services.Answer = answer;
+    rig["ShapeEx2"].Click();
+    ASSERT_FALSE(rig.Services.Questions.empty());
+    EXPECT_EQ(rig.Services.Questions.back(), "Změny nejsou uloženy. Odpojit a změny zahodit?");
+    EXPECT_EQ(rig.PageShown(), answer ? "pSearch" : "pConnection");
+  }
 }
 
 TEST_F(ModulePagesTest, SavingSendsOnlyTheChangesAndShowsTheNewState) {

@@ -48,7 +48,7 @@ TEST(SharedLineTest, ThePlainSearchNamesTheCollisionAndTheAddressScanFindsEachMo
        "1-15,199-201",
        {"VIROD|COM5@7|4007", "VIROD|COM5@12|4012", "VIROD|COM5@200|4200"},
        false},
-      {true, "8-13,195-199", {"VIROD|COM5@12|4012"}, false},
+      {true, " 8-13 , 195 - 199 ", {"VIROD|COM5@12|4012"}, false},  // blanks as people type them
   };
   TLineRig rig;
   for (const TCase& test : cases) {

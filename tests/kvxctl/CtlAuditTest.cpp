@@ -68,8 +68,19 @@ std::string ModuleOf(std::uint16_t Serial, int Port) {
          std::to_string(Port);
 }
 
+// Git's output of Command run in Dir.
+std::string Git(const std::string& Dir, const std::string& Command) {
+  std::string output;
+  FILE* pipe = popen(("git -C '" + Dir + "' " + Command + " 2>&1").c_str(), "r");
+  if (!pipe) return output;
+  for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);
+  pclose(pipe);
+  return output;
+}
+
 TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
   const TPlant first{{100, FastModule(4711, "Teplota 1")}, {101, FastModule(4712)}};
+  const TPlant renamed{{100, FastModule(4711, "Tlak kotle")}, {101, FastModule(4712)}};
   const struct {
     const char* What;
     TPlant Now;
@@ -81,6 +92,7 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
     bool Locked = false;    // another audit holds the directory
     int Unreadable = 0;     // see Audit
     const char* Removed = nullptr;  // a file in the directory that is gone afterwards
+    const char* Kept = nullptr;     // a user's file in the directory that is still there
   } cases[] = {
       {"as left",
        first,
@@ -150,6 +162,33 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
        2,
        {FileOf(4711) + ": does not parse"},
        "{}"},
+      {"a file nested 100000 deep",
+       first,
+       {},
+       [](const std::string& Dir) {
+         std::ofstream(Dir + FileOf(4712), std::ios::trunc) << std::string(100000, '[');
+       },
+       2,
+       {FileOf(4712) + ": does not parse: not a backup (nested deeper than 16 levels)",
+        ModuleOf(4711, 100) + ": unchanged"},
+       nullptr},
+      {"a repository git refuses",
+       renamed,
+       {"--update"},
+       [](const std::string& Dir) { std::ofstream(Dir + ".git") << "gitdir: " << Dir << "gone\n"; },
+       2,
+       {"git cannot use the repository of ", "not a git repository"},
+       nullptr},
+      {"a commit git refuses",
+       renamed,
+       {"--update"},
+       [](const std::string& Dir) {
+         Git(Dir, "init -q");
+         std::ofstream(Dir + ".git/index.lock");
+       },
+       2,
+       {"git cannot add the backups: ", "index.lock"},
+       "Tlak kotle"},
       {"two modules showing one serial number",
        {{100, FastModule(4711, "Teplota 1")}, {101, FastModule(4712)}, {102, FastModule(4711)}},
        {"--update"},
@@ -159,21 +198,24 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
         ": the same model, product and serial number as on COM102; neither recorded"},
        nullptr},
       {"another audit on the directory", first, {}, {}, 2, {"in use"}, nullptr, true},
-      {"a temporary a killed audit left",
+      {"a temporary a killed audit left beside a user's dot-file",
        first,
        {},
        [](const std::string& Dir) {
-         const std::string left = Dir + "." + FileOf(4712) + ".Ab12Cd";
-         std::ofstream(left) << "{";
-         std::filesystem::last_write_time(
-             left, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2));
+         for (const std::string& left :
+              {Dir + ".kvxctl-" + FileOf(4712) + ".Ab12Cd", Dir + ".settings.json.backup"}) {
+           std::ofstream(left) << "{";
+           std::filesystem::last_write_time(
+               left, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2));
+         }
        },
        0,
        {ModuleOf(4712, 101) + ": unchanged"},
        nullptr,
        false,
        0,
-       ".VIROD-"},
+       ".kvxctl-",
+       ".settings.json.backup"},
       {"a module that cannot be read completely",
        first,
        {},
@@ -201,6 +243,9 @@ TEST(CtlAudit, EachModuleIsReportedAgainstItsOwnFile) {
     if (test.Removed) {
       for (const auto& entry : std::filesystem::directory_iterator(dir.Dir()))
         EXPECT_FALSE(entry.path().filename().string().starts_with(test.Removed)) << entry.path();
+    }
+    if (test.Kept) {
+      EXPECT_TRUE(std::filesystem::exists(dir.File(test.Kept))) << test.Kept;
     }
     const std::string holds = ReadTextFile(dir.File(FileOf(4711)));
     if (test.FileHolds)
@@ -235,16 +280,6 @@ TEST(CtlAudit, ARestoreFromTheDirectoryTakesTheModulesOwnFile) {
     EXPECT_NE(run.Out.find(test.Shows), std::string::npos) << run.Out;
     EXPECT_EQ(Trim(renamed.State().Channels[1].Setup.Name), test.NameAfter);
   }
-}
-
-// Git's output of Command run in Dir.
-std::string Git(const std::string& Dir, const std::string& Command) {
-  std::string output;
-  FILE* pipe = popen(("git -C '" + Dir + "' " + Command + " 2>&1").c_str(), "r");
-  if (!pipe) return output;
-  for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);
-  pclose(pipe);
-  return output;
 }
 
 TEST(CtlAudit, AGitDirectoryGetsOneCommitNamingWhatChanged) {

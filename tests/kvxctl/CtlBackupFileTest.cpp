@@ -23,15 +23,15 @@ TEST(CtlBackupFile, EachRealLoadsAsItsSingleAndWritesBackToTheSameRecord) {
       {R"("ch3.lower": {"value": -0.0, "bits": "80000000"})", 0x80000000, nullptr},
       {R"("ch1.upper": 0.1)", 0x3DCCCCCD, "0.1"},
       {R"("ch1.max": 1200)", std::nullopt, "1200"},  // an older backup's range top
-      {R"("ch1.max": {"value": 1200.0, "bits": "3DF5C28F"})", 0x3DF5C28F, "1200"},
+      {R"("ch1.min": 0, "ch1.max": {"value": 1200.0, "bits": "3DF5C28F"})", 0x3DF5C28F, "1200"},
   };
   for (const TCase& test : cases) {
     SCOPED_TRACE(test.Field);
     const TBackup loaded = LoadBackup(BackupWith(test.Field));
-    ASSERT_EQ(loaded.Fields.size(), 1u);
-    EXPECT_EQ(loaded.Fields[0].Bits, test.Bits);
+    ASSERT_FALSE(loaded.Fields.empty());
+    EXPECT_EQ(loaded.Fields.back().Bits, test.Bits);
     if (test.Value) {
-      EXPECT_EQ(loaded.Fields[0].Value, test.Value);
+      EXPECT_EQ(loaded.Fields.back().Value, test.Value);
     }
     EXPECT_EQ(LoadBackup(WriteBackup(loaded)), loaded) << WriteBackup(loaded);
   }
@@ -52,6 +52,12 @@ TEST(CtlBackupFile, ABadFileIsRefusedNamingWhatIsWrong) {
        "ch3.lower: 0.0 is not the single of its bits"},
       {BackupWith(R"("ch1.upper": {"value": null, "bits": "3F800000"})"),
        "ch1.upper: null is not the single of its bits"},
+      {BackupWith(R"("ch1.min": 0, "ch1.max": {"value": 100.0, "bits": "7F7FFFFF"})"),
+       "ch1.max: 100 is not the top its bits \"7F7FFFFF\" give (3.4028235e+42)"},
+      {BackupWith(R"("ch1.min": 0, "ch1.max": {"value": 1300.0, "bits": "3DF5C28F"})"),
+       "ch1.max: 1300 is not the top its bits \"3DF5C28F\" give (1200)"},
+      {BackupWith(R"("ch1.max": {"value": 1200.0, "bits": "3DF5C28F"})"),
+       "ch1.max: a top given by its bits needs ch1.min beside it"},
   };
   for (const auto& [text, message] : cases) {
     SCOPED_TRACE(text);

@@ -9,6 +9,7 @@
 #include "support/uConversionUtils.h"
 #include "support/uLocaleSettings.h"
 #include "support/uStringUtils.h"
+#include "tools/kvxctl/uCtlCommission.h"
 #include "tools/kvxctl/uCtlErrors.h"
 #include "tools/kvxctl/uCtlFields.h"
 #include "tools/kvxctl/uCtlRecordJson.h"
@@ -223,6 +224,30 @@ TEST(CtlFields, JsonOfWrongTypesIsRefusedAndWhatOnlyAModuleHoldsIsNotSettable) {
   EXPECT_EQ(FieldsFromJson(ordered_json::parse(R"({"ch1.max": 100})"))[0].Value, "100");
   EXPECT_EQ(Refusal("ch1.input", "4..20 mA"),
             "ch1.input: the input range is given by the module and cannot be set");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CtlTemplate, ATemplateGivesItsTextsFilledInAndNeverItsIdentity) {
+  const TFieldList settings = TemplateSettings(
+      LoadBackup(R"j({"model": "VIROD", "serial": 1, "fields": {"address": 7, "speed": 9600,
+          "userdata": "Linka {address}", "ch1.name": "Kotel {n} ({serial})",
+          "ch1.unit": "{x}", "ch1.input": "0..10 V", "ch2.name": "{n}{n}", "ch2.upper": 5}})j")
+          .Fields,
+      42, 3, 12);
+  const std::pair<const char*, const char*> given[] = {
+      {"userdata", "Linka 3"}, {"ch1.name", "Kotel 12 (0042)"},
+      {"ch1.unit", "{x}"},     {"ch2.name", "1212"},
+      {"ch2.upper", "5"},
+  };
+  ASSERT_EQ(settings.size(), std::size(given));
+  for (std::size_t index = 0; index < settings.size(); ++index) {
+    SCOPED_TRACE(given[index].first);
+    EXPECT_EQ(FieldName(settings[index].Id), given[index].first);
+    EXPECT_EQ(settings[index].Value, given[index].second);
+  }
 }
 
 }  // namespace

@@ -70,11 +70,18 @@ TEST(CtlOptions, AnAddressOutsideTheModulesOrAMalformedRangeIsAUsageError) {
        "--addresses: '1,,5' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12) (see "
        "--help)"},
       {{"show", "COM5@7", "--addresses", "1"},
-       "--addresses is for search, audit and serve only (see --help)"},
+       "--addresses is for search, audit, serve and commission only (see --help)"},
+      {{"commission", "COM6"}, "commission needs --addresses RANGE (see --help)"},
       {{"audit", "plant", "--listen", ":9731"}, "--listen is for serve only (see --help)"},
       {{"serve", "--period", "0.05"},
        "--period: '0.05' is not a number of seconds from 0.1 to 3600 (see --help)"},
       {{"serve", "--tls-cert", "c.pem"}, "--tls-cert and --tls-key go together (see --help)"},
+      {{"commission", "COM6@3", "--addresses", "1-4"},
+       "commission takes the bench port alone, without an address (see --help)"},
+      {{"commission", "COM6", "--addresses", "1-4", "--speed", "9000"},
+       "--speed: 9000 is not a module speed (see --help)"},
+      {{"backup", "COM6", "f.json", "--plant", "dir"},
+       "--plant is for serve and commission only (see --help)"},
   };
   for (const auto& [args, refusal] : cases) {
     SCOPED_TRACE(args.back());

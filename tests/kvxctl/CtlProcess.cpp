@@ -132,6 +132,10 @@ TSimProcess::TSimProcess(const std::string& Program, std::vector<std::string> Ar
   if (out) fclose(out);
 }
 
+void TSimProcess::Signal(int Number) const {
+  if (FPid > 0) kill(FPid, Number);
+}
+
 TSimProcess::~TSimProcess() {
   if (FPid <= 0) return;
   kill(FPid, SIGTERM);

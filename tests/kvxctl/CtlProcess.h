@@ -32,6 +32,7 @@ class TSimProcess {
 
   // The variables the "export" lines set, as "NAME=value".
   const std::vector<std::string>& Env() const { return FEnv; }
+  void Signal(int Number) const;
 
  private:
   pid_t FPid = -1;

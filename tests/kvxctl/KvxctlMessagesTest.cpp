@@ -17,4 +17,13 @@ TEST(KvxctlMessages, UnknownParameterCodesGiveOneLinePerStream) {
             "kvxctl: B Unknown param #5 (05), #5 (05), #5 (05) and 1 more\n");
 }
 
+TEST(KvxctlMessages, AnAddressAnotherModuleAnswersAtIsOneEnglishLineAndARefusedValue) {
+  TSimProcess sim(KVX_SIM_PROGRAM, kLineOfThree);
+  const TRunResult set = RunKvxctl({"set", "COM5@7", "address=12"}, sim.Env());
+  EXPECT_EQ(set.Code, 2);
+  EXPECT_EQ(set.Err,
+            "kvxctl: address: another module answers at 12 on COM5; nothing was written\n");
+  EXPECT_EQ(RunKvxctl({"show", "COM5@7"}, sim.Env()).Code, 0) << "the module kept its address";
+}
+
 }  // namespace

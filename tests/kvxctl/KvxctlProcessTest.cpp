@@ -239,8 +239,8 @@ TEST(KvxctlProcess, WatchPrintsFourValuesPerReadingAsTextCsvAndJson) {
   // The layout of the window's recordings: time, then each channel with its unit.
   EXPECT_EQ(line.rfind("time,", 0), 0u) << line;
   EXPECT_NE(line.find(" [°C]"), std::string::npos) << line;
-  const std::regex csvLine(
-      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d(,(-?\d+(\.\d+)?|OVR|)){4})");
+  const std::string time = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)";
+  const std::regex csvLine(time + R"((,(-?\d+(\.\d+)?|OVR|)){4})");
   int readings = 0;
   while (std::getline(lines, line)) {
     ++readings;
@@ -254,6 +254,7 @@ TEST(KvxctlProcess, WatchPrintsFourValuesPerReadingAsTextCsvAndJson) {
   ASSERT_EQ(reading["values"].size(), 4u) << js.Out;
   EXPECT_EQ(reading["units"][0], "°C");
   EXPECT_NE(reading["values"][0], "-") << "the module answers";
+  EXPECT_TRUE(std::regex_match(reading["time"].get<std::string>(), std::regex(time))) << js.Out;
 }
 
 TEST(KvxctlProcess, ShowCarriesEachChannelsInputRangeAndRestoreLeavesItAlone) {

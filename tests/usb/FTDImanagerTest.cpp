@@ -244,16 +244,18 @@ TEST_F(FTDIManagerTest, EveryPortOfATwoPortChipComesAndGoesWithItsSerialNumber) 
 }
 
 TEST_F(FTDIManagerTest, AnAdapterLeavesWithItsOwnPortsOnly) {
-  // Serial numbers plugged in, the one that leaves, the ports that must leave with it.
+  // Serial numbers plugged in, one plugged in afterwards, the one that leaves, the ports that
+  // must arrive and leave with it.
   const struct {
     std::vector<const char*> Plugged;
     const char* Leaving;
     std::vector<std::string> Removed;
+    const char* Arriving = nullptr;
+    std::vector<std::string> Arrived = {};
   } cases[] = {
-      {{"FT9", "FT9A"}, "FT9", {"FT9"}},
-      {{"FT9A", "FT9"}, "FT9", {"FT9"}},
-      {{"FT9A", "FT9B"}, "FT9", {"FT9B", "FT9A"}},
-      {{"FT9", "FT9AB"}, "FT9", {"FT9"}},
+      {{"FT9", "FT9A"}, "FT9", {"FT9"}},           {{"FT9A", "FT9"}, "FT9", {"FT9"}},
+      {{"FT9A", "FT9B"}, "FT9", {"FT9B", "FT9A"}}, {{"FT9", "FT9AB"}, "FT9", {"FT9"}},
+      {{"FT9A"}, "FT9", {"FT9"}, "FT9", {"FT9"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Plugged.front() + std::string(" ") + c.Plugged.back());
@@ -262,9 +264,17 @@ TEST_F(FTDIManagerTest, AnAdapterLeavesWithItsOwnPortsOnly) {
     Manager.RebuildChannels();
     Callbacks = {};
     Callbacks.Attach(Manager);
+    if (c.Arriving) {
+      FakeFtdi_AddAdapter(c.Arriving, "", nullptr);
+      Change(DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, DevicePath(c.Arriving));
+    }
+    std::vector<std::string> arrived;
+    for (const auto& channel : Callbacks.ArrivedChannels) arrived.push_back(channel->GetPortName());
+    EXPECT_EQ(arrived, c.Arrived);
     Change(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, DevicePath(c.Leaving));
     std::vector<std::string> removed;
-    for (const auto& channel : Callbacks.RemovedChannels) removed.push_back(channel->GetPortName());
+    for (const auto& channel : Callbacks.RemovedChannels)
+      removed.push_back(channel ? channel->GetPortName() : "(none)");
     EXPECT_EQ(removed, c.Removed);
   }
 }

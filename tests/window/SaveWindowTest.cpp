@@ -165,6 +165,45 @@ TEST_F(SaveWindowTest, ANewSpeedOnTheRsModelEndsConnectedOnThePageItWasSavedFrom
   EXPECT_TRUE(QTest::qWaitFor([&] { return Value->text() != "-"; }, 8000));
 }
 
+// Counts the paints of a widget.
+class TPaints : public QObject {
+ public:
+  explicit TPaints(QWidget* Widget) { Widget->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* Event) override {
+    Count += Event->type() == QEvent::Paint;
+    return false;
+  }
+  int Count = 0;
+};
+
+TEST_F(SaveWindowTest, ASaveToASilentModuleKeepsDrawingAndDropsAClickMadeMeanwhile) {
+  SearchAndConnectTo("VIROD");
+  Click("sbChannel1");
+  Type("eChannelUnit", "K");
+  TKvxSimFaults Silent;
+  Silent.NoAnswer = true;
+  Rs->SetFaults(Silent);
+  const TPaints Paints(W("lBusy"));
+  // What the operator sees while the save waits, and another tab clicked meanwhile.
+  bool Busy = false;
+  QMetaObject::invokeMethod(
+      Window.get(),
+      [&] {
+        Busy = W<QLabel>("lBusy")->isVisible() && W<QLabel>("lBusy")->text() == "Ukládám…" &&
+               QApplication::overrideCursor() &&
+               QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        Click("ShapeEx3");
+      },
+      Qt::QueuedConnection);
+  Click("sSaveChanges1");
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(Busy);
+  EXPECT_GT(Paints.Count, 0) << "the busy line drawn during the save";
+  EXPECT_FALSE(Shown("lBusy"));
+  EXPECT_EQ(W<QLabel>("lChannel")->text(), "Kanál 1") << "the tab clicked during the save";
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 TEST_F(SaveWindowTest, AnErasedRealLeavesSaveHidden) {
   TKvxSimState Erased = Rs->State();
   Erased.Channels[2].Watch.Hysteresis = std::bit_cast<float>(0xFFFFFFFFu);

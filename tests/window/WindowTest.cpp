@@ -4,7 +4,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
@@ -12,10 +14,12 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 
 #include "app/uf_Trend.h"
 #include "app/uf_TrendChart.h"
@@ -228,6 +232,42 @@ TEST_F(WindowTest, TheTrendButtonOpensATrendWindowThatRecordsAndSavesItsPicture)
   QFile::remove(Png);
 }
 
+TEST_F(WindowTest, TheRecordingAsksInTheWindowsLanguageAndInTheFolderUsedLast) {
+  const ScopedEnv Home("HOME", Config.File("home"));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Config.File("home/Documents"))));
+  Trend->Open();
+  const QString Folder = QDir(QString::fromStdString(Config.Dir())).absolutePath();
+  const QString Asked = QDir(Folder).filePath("asked.csv");
+  const struct {
+    const char* What;
+    QString Opens;  // the folder the dialog shows
+  } kCases[] = {
+      {"at first", QString::fromStdString(Config.File("home/Documents"))},
+      {"after a recording", Folder},
+  };
+  for (const auto& Case : kCases) {
+    SCOPED_TRACE(Case.What);
+    QString Shown, Accept;
+    QTimer Answer;
+    QObject::connect(&Answer, &QTimer::timeout, [&] {
+      auto* Dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!Dialog) return;
+      Answer.stop();
+      Shown = QDir(Dialog->directory()).absolutePath();
+      Accept = Dialog->labelText(QFileDialog::Accept);
+      Dialog->selectFile(Asked);
+      static_cast<QDialog*>(Dialog)->done(QDialog::Accepted);
+    });
+    Answer.start(10);
+    Trend->RecordButton().click();
+    EXPECT_EQ(Shown, QDir(Case.Opens).absolutePath());
+    EXPECT_EQ(Accept, "Uložit");
+    EXPECT_TRUE(Trend->Recording());
+    Trend->RecordButton().click();  // stops it
+    QFile::remove(Asked);
+  }
+}
+
 TEST_F(WindowTest, FilesThatCannotBeWrittenAreReportedInTheWindowsLanguage) {
   const std::string Missing = Config.File("no-such-folder/trend");
   const struct {
@@ -267,10 +307,16 @@ TEST_F(WindowTest, SwitchingToEnglishLeavesNoCzechTextOnTheChannelPage) {
   ASSERT_TRUE(ShowActive(*Window));
   Click("sSearch");
   ConnectTo("VIROD");
+  std::map<QLabel*, int> CzechSizes;
+  for (QLabel* Label : W("pMeasure")->findChildren<QLabel*>())
+    CzechSizes[Label] = Label->font().pointSize();
   TViewElement& Languages = Form->Element("cbbLanguage");
   const auto English = std::find(Languages.Items().begin(), Languages.Items().end(), "english");
   ASSERT_NE(English, Languages.Items().end());
   Languages.Edit("ItemIndex", static_cast<int>(English - Languages.Items().begin()));
+  // The measurement page's labels fit in English at their Czech size.
+  for (const auto& [Label, Size] : CzechSizes)
+    EXPECT_GE(Label->font().pointSize(), Size) << Label->objectName().toStdString();
 
   for (const char* Page : {"sbMeasuring", "sbChannel2"}) {
     Click(Page);
@@ -287,7 +333,7 @@ TEST_F(WindowTest, SwitchingToEnglishLeavesNoCzechTextOnTheChannelPage) {
   Upper->setText("20000");
   Upper->CheckValue();  // refused: the message comes and the text stays as typed
   ASSERT_FALSE(Capture.Messages.empty());
-  EXPECT_EQ(Capture.Messages.back().rfind("Value must be between -10000", 0), 0u)
+  EXPECT_EQ(Capture.Messages.back().rfind("Upper limit must be between -10000", 0), 0u)
       << Capture.Messages.back();
   EXPECT_FALSE(LooksCzech(QString::fromStdString(Capture.Messages.back())));
   Trend->Open();

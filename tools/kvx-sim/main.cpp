@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/uKvxSimBench.h"
 #include "sim/uKvxSimLine.h"
 #include "sim/uKvxSimModule.h"
 #include "sim/uSimPty.h"
@@ -29,9 +30,11 @@ int main(int argc, char** argv) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   std::vector<std::unique_ptr<TSimPty>> ptys;
+  std::shared_ptr<TKvxSimBench> bench;
   std::string exportList, usbExport;
   try {
     // Modules that join a line are gathered with the one before them, behind one pty.
@@ -48,7 +51,10 @@ int main(int argc, char** argv) {
     for (auto& line : lines) {
       const TKvxSimPortSpec& served = options.Ports[first];
       std::shared_ptr<ISimPeer> peer = line.front();
-      if (line.size() > 1) peer = std::make_shared<TKvxSimLine>(line);
+      if (options.Bench)
+        peer = bench = std::make_shared<TKvxSimBench>(line);
+      else if (line.size() > 1)
+        peer = std::make_shared<TKvxSimLine>(line);
       ptys.push_back(std::make_unique<TSimPty>(peer));
       // A USB module's line is relayed by the fake adapter library inside the tool.
       std::string entry = served.UsbSerial.empty()
@@ -74,7 +80,8 @@ int main(int argc, char** argv) {
                 usbExport.c_str());
   std::fflush(stdout);
   int received = 0;
-  sigwait(&signals, &received);
+  while (sigwait(&signals, &received) == 0 && received == SIGUSR1)
+    if (bench) bench->Next();
   ptys.clear();  // each pty's thread is joined here
   return 0;
 }

@@ -11,9 +11,14 @@
 #include "support/uStringUtils.h"
 
 const char* const KvxSimUsage =
-    "Usage: kvx-sim [module options] [--module [module options]]...\n"
+    "Usage: kvx-sim [--bench] [module options] [--module [module options]]...\n"
     "Serves simulated KVX modules on pseudo-terminals until interrupted, and prints the\n"
     "KVX_COMPORTS entry that reaches each of them.\n"
+    "\n"
+    "  --bench               a bench port: every module on the port of the first one, one\n"
+    "                        at a time; it starts empty, and each SIGUSR1 takes the module\n"
+    "                        off or plugs in the next, and after the last puts all of them\n"
+    "                        on one line\n"
     "\n"
     "Module options (they apply to the module begun last):\n"
     "  -n, --module          begin another module\n"
@@ -31,8 +36,8 @@ const char* const KvxSimUsage =
     "                        prints the environment that makes the tool load the fake\n"
     "                        adapter library\n"
     "  -f, --fault FAULT     no-answer, wrong-checksum, alternate, noise, split,\n"
-    "                        unknown-codes, slow=MS, truncate=N or stop-after=N (may be\n"
-    "                        repeated)\n"
+    "                        unknown-codes, ignore-writes, slow=MS, truncate=N or\n"
+    "                        stop-after=N (may be repeated)\n"
     "  -h, --help            this text\n";
 
 namespace {
@@ -82,6 +87,8 @@ void ApplyFault(TKvxSimFaults& Faults, const std::string& Text) {
     Faults.AlternateAnswers = true;
   else if (name == "unknown-codes")
     Faults.UnknownStreamCodes = true;
+  else if (name == "ignore-writes")
+    Faults.IgnoreWrites = true;
   else if (name == "noise")
     Faults.NoiseBefore = std::string("\x00\x55\xAA", 3);
   else if (name == "split") {
@@ -123,6 +130,8 @@ TKvxSimOptions ParseKvxSimOptions(const std::vector<std::string>& Args) {
     TModuleDraft& draft = drafts.back();
     if (arg == "-h" || arg == "--help")
       options.Help = true;
+    else if (arg == "--bench")
+      options.Bench = true;
     else if (arg == "-n" || arg == "--module")
       drafts.emplace_back();
     else if (arg == "-p" || arg == "--port")
@@ -154,12 +163,17 @@ TKvxSimOptions ParseKvxSimOptions(const std::vector<std::string>& Args) {
   std::set<std::string> usbTaken;
   std::set<std::int32_t> lineAddresses;
   for (const TModuleDraft& draft : drafts) {
+    if (options.Bench && (draft.Line || !draft.Usb.empty() ||
+                          (draft.Port && &draft != &drafts.front())))
+      throw Exception("--bench puts every module on the port of the first: no --line, --usb or "
+                      "--port after the first");
     if (&draft == &drafts.front() && draft.Line)
       throw Exception("--line needs a module before it to share the line with");
     if (draft.Line && (draft.Port || !draft.Usb.empty()))
       throw Exception("--line takes the port of the module before it: no --port or --usb");
     if (!draft.Line) lineAddresses.clear();
-    if (!lineAddresses.insert(draft.Address).second)
+    // New modules on a bench all come at their maker's address.
+    if (!options.Bench && !lineAddresses.insert(draft.Address).second)
       throw Exception(Format("--address %d is given twice on one line", draft.Address));
     if (draft.Port && !portsTaken.insert(draft.Port).second)
       throw Exception(Format("--port %d is given twice", draft.Port));
@@ -172,8 +186,8 @@ TKvxSimOptions ParseKvxSimOptions(const std::vector<std::string>& Args) {
   std::uint16_t nextSerial = 1;
   for (TModuleDraft& draft : drafts) {
     TKvxSimPortSpec served;
-    served.JoinsLine = draft.Line;
-    if (draft.Line) {
+    served.JoinsLine = draft.Line || (options.Bench && !options.Ports.empty());
+    if (served.JoinsLine) {
       draft.Port = options.Ports.back().ComNumber;
       draft.Usb = options.Ports.back().UsbSerial;
     } else if (!draft.Port && draft.Usb.empty()) {

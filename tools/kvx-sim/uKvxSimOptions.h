@@ -17,6 +17,9 @@ struct TKvxSimPortSpec {
 
 struct TKvxSimOptions {
   bool Help = false;
+  // Every module on one port, one at a time (TKvxSimBench): SIGUSR1 takes the module off or
+  // plugs in the next, and at the end puts all of them on one line.
+  bool Bench = false;
   std::vector<TKvxSimPortSpec> Ports;
 };
 

@@ -23,7 +23,7 @@ std::atomic<int> gSignal{0};
 void Interrupt(int Signal) {
   gSignal = Signal;
   CtlInterrupted() = true;
-  StopExchanges();
+  if (!CtlModuleInHand().exchange(false)) StopExchanges();
 }
 
 // Asked to end: the command has let go of its channel; the shell's code for the signal.

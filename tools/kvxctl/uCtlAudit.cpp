@@ -61,7 +61,7 @@ ordered_json JsonValue(const std::string& Shown) {
 TAuditRow Compare(const fs::path& Path, const TAuditModule& Module, bool Update) {
   TAuditRow row{TAuditState::Unchanged, Path.filename().string(), ModuleText(Module), {}, {}};
   try {
-    row.Differences = BackupDifferences(LoadBackup(ReadTextFile(Path.string())), Module.Backup);
+    row.Differences = BackupDifferences(LoadBackupFile(Path.string()), Module.Backup);
   } catch (const TCtlError& error) {
     row.State = TAuditState::Broken;
     row.Problem = error.what();
@@ -171,7 +171,7 @@ TAuditReport RunAudit(const std::string& Dir, const std::vector<TAuditModule>& F
   for (const fs::path& file : files) {
     TAuditRow row{TAuditState::Missing, file.filename().string(), {}, {}, {}};
     try {
-      LoadBackup(ReadTextFile(file.string()));
+      LoadBackupFile(file.string());
     } catch (const TCtlError& problem) {
       row.State = TAuditState::Broken;
       row.Problem = problem.what();

@@ -16,6 +16,7 @@
 #include "support/uCodePage.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlAudit.h"
+#include "tools/kvxctl/uCtlCommission.h"
 #include "tools/kvxctl/uCtlErrors.h"
 #include "tools/kvxctl/uCtlFiles.h"
 #include "tools/kvxctl/uCtlGitHistory.h"
@@ -221,7 +222,17 @@ int Watch(const TCtlOptions& Options, std::ostream& Out) {
       const bool gap = value == "-" || value == "OVR";
       Out << (index > 0 ? "\t" : "") << value << (gap ? "" : " " + units[index].get<std::string>());
     }
-    if (Options.Json) Out << ordered_json{{"values", values}, {"units", units}}.dump();
+    if (Options.Json) {
+      // The time of the reading, as a recording of the trend has it.
+      const auto& readings = form.Trend().Readings();
+      const std::int64_t timeMs = readings.empty()
+                                      ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::system_clock::now().time_since_epoch())
+                                            .count()
+                                      : readings.back().TimeMs;
+      Out << ordered_json{{"time", IsoLocalTime(timeMs)}, {"values", values}, {"units", units}}
+                 .dump();
+    }
     Out << std::endl;
   }
   return ceDone;
@@ -259,14 +270,6 @@ int Backup(const TCtlOptions& Options, std::ostream& Out) {
   Out << "saved " << ModelName(session.Module().ModuleType) << " "
       << Format("%.4d", session.Module().Ident.Production.SerialNumber) << " to " << file << "\n";
   return ceDone;
-}
-
-TBackup ReadBackup(const std::string& File) {
-  try {
-    return LoadBackup(ReadTextFile(File));
-  } catch (const TCtlError& error) {
-    throw TCtlError(ceUsage, File + ": " + error.what());
-  }
 }
 
 // A backup of another module is written only when the operator says so.
@@ -328,6 +331,9 @@ int Restore(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
 int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
   const std::string& dir = Options.Operands[0];
   const TDirLock lock(dir);
+  // A repository git refuses is told before any file is written.
+  const TGitHistory history(dir);
+  const bool tracked = history.Tracked();
   TCtlSession session(Options);
   TFTDIManager& manager = session.Manager();
   TChannelListLock channelLock(manager);
@@ -372,12 +378,19 @@ int Audit(const TCtlOptions& Options, std::ostream& Out, std::ostream& Err) {
     unread.push_back(Cp1250ToUtf8(module->GetPortName()));
   const TAuditReport report = RunAudit(dir, found, unread, Options.Update);
   PrintAudit(report, Options.Json, Out);
-  if (const TGitHistory history(dir); history.Tracked())
-    history.Commit(WrittenFiles(report), AuditCommitMessage(report));
+  if (tracked) history.Commit(WrittenFiles(report), AuditCommitMessage(report));
   return report.ExitCode();
 }
 
 }  // namespace
+
+TBackup ReadBackup(const std::string& File) {
+  try {
+    return LoadBackupFile(File);
+  } catch (const TCtlError& error) {
+    throw TCtlError(ceUsage, File + ": " + error.what());
+  }
+}
 
 // An older backup gives a range top only as text: its bottom is then typed too, so that the
 // top stays where the backup has it.
@@ -406,6 +419,11 @@ TFieldList RestoreChanges(const TFieldList& Wanted, const TFieldList& Held,
   return changes;
 }
 
+std::atomic<bool>& CtlModuleInHand() {
+  static std::atomic<bool> inHand{false};
+  return inHand;
+}
+
 std::atomic<bool>& CtlInterrupted() {
   static std::atomic<bool> interrupted{false};
   return interrupted;
@@ -421,6 +439,7 @@ int RunCtlCommand(const TCtlOptions& Options, std::ostream& Out, std::ostream& E
   if (command == "backup") return Backup(Options, Out);
   if (command == "restore") return Restore(Options, Out, Err);
   if (command == "audit") return Audit(Options, Out, Err);
+  if (command == "commission") return Commission(Options, Out, Err);
   if (command == "serve") return Serve(Options, Err);
   throw TCtlError(ceUsage, "unknown command '" + command + "'");
 }

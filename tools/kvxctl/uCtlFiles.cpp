@@ -5,12 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <string_view>
 
 #include "tools/kvxctl/uCtlErrors.h"
 
@@ -37,39 +38,51 @@ void WriteAll(int Handle, const std::string& Text, const std::string& File) {
   }
 }
 
-// What a killed run left of a write: ".NAME.json.XXXXXX", untouched for a minute (a write in
-// progress is milliseconds old). Only the holder of the directory's lock looks for them.
+// A write goes first to ".kvxctl-NAME.XXXXXX" (mkstemp's six letters), a name no user gives
+// a file, so that what a killed run left is told from a user's own dot-files.
+constexpr std::string_view kTemporaryPrefix = ".kvxctl-";
+constexpr std::string_view kTemporarySuffix = ".XXXXXX";
+
+bool IsLeftTemporary(const std::string& Name) {
+  return Name.starts_with(kTemporaryPrefix) &&
+         Name.size() > kTemporaryPrefix.size() + kTemporarySuffix.size() &&
+         Name[Name.size() - kTemporarySuffix.size()] == '.';
+}
+
+// Only the holder of the directory's lock looks for them; one untouched for a minute is left
+// by a killed run (a write in progress is milliseconds old).
 void RemoveLeftTemporaries(const std::string& Dir) {
   namespace fs = std::filesystem;
   constexpr auto kQuiet = std::chrono::minutes(1);
-  constexpr std::size_t kSuffix = 7;  // ".XXXXXX" of mkstemp
   std::error_code error;
   const auto now = fs::file_time_type::clock::now();
-  for (const fs::directory_entry& entry : fs::directory_iterator(Dir, error)) {
-    const std::string name = entry.path().filename().string();
-    if (!name.starts_with('.') || name.size() <= kSuffix + 1 ||
-        name[name.size() - kSuffix] != '.' ||
-        !name.substr(0, name.size() - kSuffix).ends_with(".json"))
-      continue;
-    if (entry.is_regular_file(error) && now - entry.last_write_time(error) >= kQuiet)
+  for (const fs::directory_entry& entry : fs::directory_iterator(Dir, error))
+    if (IsLeftTemporary(entry.path().filename().string()) && entry.is_regular_file(error) &&
+        now - entry.last_write_time(error) >= kQuiet)
       fs::remove(entry.path(), error);
-  }
 }
 
 }  // namespace
 
-std::string ReadTextFile(const std::string& File) {
+std::string ReadTextFile(const std::string& File, std::size_t Largest) {
   std::ifstream in(File, std::ios::binary);
   if (!in) throw TCtlError(ceUsage, "cannot read " + File);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::string text;
+  std::array<char, 64 * 1024> chunk;
+  while (text.size() <= Largest && in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) throw TCtlError(ceUsage, "cannot read " + File);
+  return text;
 }
 
 void WriteFileAtomically(const std::string& File, const std::string& Text) {
   const std::filesystem::path path(File);
   std::string temporary =
-      (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+      (path.parent_path() /
+       (std::string(kTemporaryPrefix) + path.filename().string() + std::string(kTemporarySuffix)))
+          .string();
   TFd out{::mkstemp(temporary.data())};
   if (out.Handle < 0) Fail("write", temporary);
   try {

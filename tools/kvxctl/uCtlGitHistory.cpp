@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cerrno>
+#include <filesystem>
 
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
@@ -14,6 +15,8 @@
 extern char** environ;
 
 namespace {
+
+namespace fs = std::filesystem;
 
 struct TGitRun {
   int Code = -1;  // -1: git could not be started
@@ -71,11 +74,24 @@ void Check(const TGitRun& Run, const std::string& What) {
                                         : "git cannot " + What + ": " + Trim(Run.Output));
 }
 
+// Whether Dir or a folder above it holds a ".git": asked of the file system, as git's answer
+// is the same for a folder outside any repository and one in a repository git refuses.
+bool InsideRepository(const std::string& Dir) {
+  std::error_code error;
+  for (fs::path folder = fs::absolute(Dir, error).lexically_normal();;
+       folder = folder.parent_path()) {
+    if (fs::exists(folder / ".git", error)) return true;
+    if (folder == folder.parent_path() || folder.empty()) return false;
+  }
+}
+
 }  // namespace
 
 bool TGitHistory::Tracked() const {
+  if (!InsideRepository(FDir)) return false;
   const TGitRun run = RunGit(FDir, {"rev-parse", "--is-inside-work-tree"});
-  return run.Code == 0 && Trim(run.Output) == "true";
+  Check(run, "use the repository of " + FDir);
+  return Trim(run.Output) == "true";  // false inside the .git folder itself
 }
 
 void TGitHistory::Commit(const std::vector<std::string>& Files, const std::string& Message) const {

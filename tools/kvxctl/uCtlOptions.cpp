@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <iterator>
 #include <optional>
+#include <sstream>
 
+#include "protocol/uKVXxx.h"
 #include "protocol/uModuleAddress.h"
 #include "support/uNumberText.h"
 #include "support/uProgramArgs.h"
@@ -26,6 +28,14 @@ const char* const KvxctlUsage =
     "  audit DIR                  every module found compared with its backup in DIR\n"
     "                             (MODEL-PRODUCT-SERIAL.json); new modules' files written\n"
     "                             and, where DIR is in git, committed\n"
+    "  commission PORT --addresses RANGE [--template FILE] [--plant DIR] [--speed BAUD]\n"
+    "                             new modules brought one at a time to PORT: each gets the\n"
+    "                             next address of RANGE free in DIR and in this run, the\n"
+    "                             speed and FILE's settings ({serial}, {address}, {n} filled\n"
+    "                             into its texts), is read back at its new address and its\n"
+    "                             backup written to DIR (committed where DIR is in git); a\n"
+    "                             module DIR already holds keeps its address and is checked\n"
+    "                             against its file; Ctrl-C ends after the module in hand\n"
     "  serve                      read every module all the time and serve the values to\n"
     "                             Prometheus at http://HOST:PORT/metrics\n"
     "\n"
@@ -46,9 +56,10 @@ const char* const KvxctlUsage =
     "  --count N       stop watching after N readings\n"
     "  --baudrate N    search at this speed as well\n"
     "  --addresses RANGE  search, audit, serve: ask each address of RANGE on every line\n"
-    "                  (0-253, 1,5,7-12)\n"
+    "                  (0-253, 1,5,7-12); commission: the addresses to give\n"
     "  --listen HOST:PORT serve: the endpoint's address (default :9731, every address)\n"
-    "  --plant DIR     serve: the modules of an audit's DIR; one not found is served as down\n"
+    "  --plant DIR     serve: the modules of an audit's DIR; one not found is served as down;\n"
+    "                  commission: the line's DIR of backups (as audit keeps them)\n"
     "  --period SECONDS serve: how often each module is read (default 1)\n"
     "  --tls-cert FILE, --tls-key FILE  serve: the endpoint speaks HTTPS with these (PEM)\n"
     "  --auth-file FILE serve: basic authentication with the USER:PASSWORD line of FILE\n"
@@ -63,11 +74,15 @@ const char* const KvxctlUsage =
     "  --mqtt-protocol 3.1.1|5  serve: the MQTT version (default 3.1.1)\n"
     "  --debug         write the trace file (as the switch DEBUG)\n"
     "  --itp           the 4-20 mA input can be set on every channel\n"
-    "  --dry-run       restore: only show the differences\n"
+    "  --dry-run       restore, commission: only show what would be written\n"
     "  --with-comm     restore: the address and speed too\n"
     "  --with-userdata restore: the user data too\n"
     "  --to-other-module restore: onto a module with another serial number\n"
     "  --update        audit: replace the files of modules that differ\n"
+    "  --template FILE commission: a backup whose settings (not its address) new modules get\n"
+    "  --plant DIR     commission: the line's folder of backups (as audit keeps them)\n"
+    "  --speed BAUD    commission: the line speed new modules get\n"
+    "  --reassign      commission: modules DIR already holds are commissioned anew\n"
     "  -h, --help      this text\n"
     "  --version       the program's version\n"
     "The window's switches DEBUG, DST, STD and baudrate=N work as well.\n"
@@ -111,6 +126,7 @@ constexpr TSwitchOption kSwitchOptions[] = {
     {"--with-userdata", &TCtlOptions::WithUserData},
     {"--to-other-module", &TCtlOptions::ToOtherModule},
     {"--update", &TCtlOptions::Update},
+    {"--reassign", &TCtlOptions::Reassign},
     {"--itp", &TCtlOptions::Itp},
     {"--debug", &TCtlOptions::Debug},
 };
@@ -122,9 +138,13 @@ struct TTextOption {
   const char* Command;
 };
 constexpr TTextOption kTextOptions[] = {
-    {"--listen", &TCtlOptions::Listen, "serve"},  {"--plant", &TCtlOptions::Plant, "serve"},
-    {"--period", &TCtlOptions::Period, "serve"},  {"--tls-cert", &TCtlOptions::TlsCert, "serve"},
-    {"--tls-key", &TCtlOptions::TlsKey, "serve"}, {"--auth-file", &TCtlOptions::AuthFile, "serve"},
+    {"--listen", &TCtlOptions::Listen, "serve"},
+    {"--plant", &TCtlOptions::Plant, "serve and commission"},
+    {"--template", &TCtlOptions::Template, "commission"},
+    {"--period", &TCtlOptions::Period, "serve"},
+    {"--tls-cert", &TCtlOptions::TlsCert, "serve"},
+    {"--tls-key", &TCtlOptions::TlsKey, "serve"},
+    {"--auth-file", &TCtlOptions::AuthFile, "serve"},
 };
 
 struct TOperandCount {
@@ -132,9 +152,9 @@ struct TOperandCount {
   std::size_t Min;
   std::size_t Max;
 };
-constexpr TOperandCount kCommands[] = {{"list", 0, 0},    {"search", 0, 0}, {"show", 1, 1},
-                                       {"watch", 1, 1},   {"set", 2, 1000}, {"backup", 2, 2},
-                                       {"restore", 2, 2}, {"audit", 1, 1},  {"serve", 0, 0}};
+constexpr TOperandCount kCommands[] = {
+    {"list", 0, 0},   {"search", 0, 0},  {"show", 1, 1},  {"watch", 1, 1},      {"set", 2, 1000},
+    {"backup", 2, 2}, {"restore", 2, 2}, {"audit", 1, 1}, {"commission", 1, 1}, {"serve", 0, 0}};
 
 }  // namespace
 
@@ -157,6 +177,14 @@ bool IsMqttOption(TCtlOptions& Options, const std::vector<std::string>& Args, st
   }
 }
 
+// Whether Command is one of those the option's text names ("serve and commission").
+bool OptionFor(const TTextOption& Option, const std::string& Command) {
+  std::istringstream words(Option.Command);
+  for (std::string word; words >> word;)
+    if (word == Command) return true;
+  return false;
+}
+
 bool IsWindowSwitch(const std::string& Arg) {
   return IsSwitch(Arg, "DEBUG") || IsSwitch(Arg, "DST") || IsSwitch(Arg, "STD") ||
          Arg.starts_with("baudrate=");
@@ -169,6 +197,7 @@ std::vector<std::string> TCtlOptions::ControllerArgs() const {
   for (const std::string& arg : WindowSwitches)
     if (arg.starts_with("baudrate=")) args.push_back(arg);
   if (Baudrate) args.push_back("baudrate=" + std::to_string(*Baudrate));
+  if (Speed) args.push_back("baudrate=" + std::to_string(*Speed));
   if (Itp) args.push_back("itp");
   return args;
 }
@@ -206,6 +235,11 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
       if (!ParseAddressRange(options.Addresses))
         Usage("--addresses: '" + options.Addresses +
               "' is not a range of addresses from 0 to 253 (0-253, 1,5,7-12)");
+    } else if (arg == "--speed") {
+      const std::int64_t speed = Number(arg, value(), 1, 3000000);
+      if (std::find(kSpeedCodes.begin(), kSpeedCodes.end(), speed) == kSpeedCodes.end())
+        Usage("--speed: " + std::to_string(speed) + " is not a module speed");
+      options.Speed = static_cast<unsigned>(speed);
     } else if (arg == "--baudrate")
       options.Baudrate = static_cast<unsigned>(Number(arg, value(), 1, 3000000));
     else if (IsMqttOption(options, Args, index))
@@ -226,12 +260,24 @@ TCtlOptions ParseCtlOptions(const std::vector<std::string>& Args) {
     if (options.Operands.size() < command.Min || options.Operands.size() > command.Max)
       Usage("wrong number of operands for " + options.Command);
     if (options.Json && options.Csv) Usage("--json and --csv exclude each other");
+    const bool commission = options.Command == "commission";
     if (!options.Addresses.empty() && options.Command != "search" && options.Command != "audit" &&
-        options.Command != "serve")
-      Usage("--addresses is for search, audit and serve only");
+        options.Command != "serve" && !commission)
+      Usage("--addresses is for search, audit, serve and commission only");
     for (const TTextOption& option : kTextOptions)
-      if (!(options.*(option.Field)).empty() && options.Command != option.Command)
+      if (!(options.*(option.Field)).empty() && !OptionFor(option, options.Command))
         Usage(std::string(option.Name) + " is for " + option.Command + " only");
+    if (!commission && (options.Speed || options.Reassign))
+      Usage("--speed and --reassign are for commission only");
+    if (commission && options.Addresses.empty()) Usage("commission needs --addresses RANGE");
+    // The module is looked for at 9600, 115200 and the one extra speed, read back at --speed.
+    if (commission && options.Speed && options.Baudrate && *options.Speed != *options.Baudrate)
+      Usage(
+          "commission: --baudrate and --speed must be one speed (new modules are looked for at "
+          "9600, 115200 and that one)");
+    if (commission && ParsePortAddress(options.Operands.front()) &&
+        ParsePortAddress(options.Operands.front())->Address)
+      Usage("commission takes the bench port alone, without an address");
     if (!options.Period.empty()) ServePeriod(options);
     if (options.Command != "serve" && !(options.Mqtt == TMqttSettings{}))
       Usage("the --mqtt options are for serve only");

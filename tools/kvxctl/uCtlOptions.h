@@ -20,12 +20,14 @@ struct TCtlOptions {
   bool WithUserData = false;
   bool ToOtherModule = false;
   bool Update = false;
+  bool Reassign = false;
   bool Itp = false;
   bool Debug = false;
   std::optional<int> Count;
   std::optional<unsigned> Baudrate;
   std::string Addresses;  // search: the address range each line is scanned over
-  // serve: the endpoint, the plant's directory, the period in seconds, TLS and authentication
+  // serve: the endpoint, the plant's directory (commission's too), the period in seconds, TLS
+  // and authentication
   std::string Listen;
   std::string Plant;
   std::string Period;
@@ -33,6 +35,9 @@ struct TCtlOptions {
   std::string TlsKey;
   std::string AuthFile;
   TMqttSettings Mqtt;  // serve: the broker it publishes to, when set
+  // commission: the backup whose settings new modules get and the line speed they get
+  std::string Template;
+  std::optional<unsigned> Speed;
   std::vector<std::string> WindowSwitches;
 
   // The arguments the window's controller reads (extra speed, 4-20 mA row).

@@ -11,6 +11,7 @@
 #include "support/uNumberText.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
+#include "tools/kvxctl/uCtlFiles.h"
 
 namespace {
 
@@ -21,6 +22,10 @@ using nlohmann::ordered_json;
 constexpr std::uint32_t kErasedReal = 0xFFFFFFFF;
 constexpr std::size_t kBitsDigits = 8;
 const char* const kNoBackup = "not a backup (model, serial and fields needed)";
+// A backup is a few KB and three levels deep; anything far beyond is no backup, and is refused
+// before the parser spends memory or stack on it.
+constexpr std::size_t kLargestBackup = 256 * 1024;
+constexpr int kDeepestBackup = 16;
 
 [[noreturn]] void Refuse(const std::string& Message) {
   throw TCtlError(ceUsage, Message);
@@ -105,6 +110,42 @@ TFieldValue RealFromJson(const TFieldId& Id, const std::string& Name, const orde
   return field;
 }
 
+// A top's bits are its scale: over the file's bottom they must give the top written beside
+// them, so that neither can be edited alone and what the bits hold is what gets checked.
+void CheckTopsAgree(const TFieldList& List) {
+  for (const TFieldValue& top : List) {
+    if (top.Id.Kind != TFieldKind::Max || !top.Bits) continue;
+    const TFieldId bottomId{TFieldKind::Min, top.Id.Channel};
+    const TFieldValue* bottom = FindField(List, bottomId);
+    if (!bottom || !bottom->Bits)
+      Refuse(FieldName(top.Id) + ": a top given by its bits needs " + FieldName(bottomId) +
+             " beside it");
+    const double held =
+        ShownRange(std::bit_cast<float>(*bottom->Bits), std::bit_cast<float>(*top.Bits), kRangeSpan)
+            .Max;
+    if (!SameFieldValue(top.Id, top.Value, RealText(held)))
+      Refuse(Format("%s: %s is not the top its bits \"%08X\" give (%s)", FieldName(top.Id).c_str(),
+                    top.Value.c_str(), *top.Bits, RealText(held).c_str()));
+  }
+}
+
+// Whether arrays and objects in Text nest deeper than Limit (texts in quotes skipped).
+bool NestedDeeperThan(std::string_view Text, int Limit) {
+  int depth = 0;
+  for (std::size_t at = 0; at < Text.size(); ++at) {
+    const char c = Text[at];
+    if (c == '"') {
+      for (++at; at < Text.size() && Text[at] != '"'; ++at)
+        if (Text[at] == '\\') ++at;
+    } else if (c == '[' || c == '{') {
+      if (++depth > Limit) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
+
 const ordered_json& Required(const ordered_json& Json, const char* Key) {
   if (!Json.contains(Key)) Refuse(kNoBackup);
   return Json[Key];
@@ -174,6 +215,10 @@ std::string WriteBackup(const TBackup& Backup) {
 }
 
 TBackup LoadBackup(std::string_view Text) {
+  if (Text.size() > kLargestBackup)
+    Refuse(Format("not a backup (larger than %zu KiB)", kLargestBackup / 1024));
+  if (NestedDeeperThan(Text, kDeepestBackup))
+    Refuse(Format("not a backup (nested deeper than %d levels)", kDeepestBackup));
   ordered_json json;
   try {
     json = ordered_json::parse(Text);
@@ -199,6 +244,10 @@ TBackup LoadBackup(std::string_view Text) {
   return backup;
 }
 
+TBackup LoadBackupFile(const std::string& File) {
+  return LoadBackup(ReadTextFile(File, kLargestBackup));
+}
+
 TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields) {
   if (!Fields.is_object()) throw TCtlError(ceUsage, "the file has no \"fields\" object");
   TFieldList list;
@@ -213,5 +262,6 @@ TFieldList FieldsFromJson(const nlohmann::ordered_json& Fields) {
     if (!value.is_string() && !value.is_number()) RefuseValue(name, value);
     list.push_back({id, ModuleFieldValue(id, NumberText(value))});
   }
+  CheckTopsAgree(list);
   return list;
 }

@@ -32,8 +32,11 @@ TBackup BackupOf(const TKVXrec& Rec);
 // The JSON text of a backup, ending with a new line.
 std::string WriteBackup(const TBackup& Backup);
 // Reads what WriteBackup writes, and the backups of earlier versions (reals as plain numbers,
-// an erased real as null). Raises TCtlError(ceUsage) naming the field or key that is wrong.
+// an erased real as null). Raises TCtlError(ceUsage) naming the field or key that is wrong, and
+// for a text larger or nested deeper than any backup before parsing it.
 TBackup LoadBackup(std::string_view Text);
+// The same for the file File, of which no more is read than a backup can be.
+TBackup LoadBackupFile(const std::string& File);
 
 nlohmann::ordered_json FieldsJson(const TFieldList& Fields);
 // The fields of a backup, each a value a module can hold (a restore checks that the window

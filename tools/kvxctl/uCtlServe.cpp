@@ -76,7 +76,7 @@ std::vector<TServedModule> ReadPlant(const std::string& Dir, const TServiceLog& 
   for (const fs::directory_entry& entry : fs::directory_iterator(Dir, error)) {
     if (entry.path().extension() != ".json") continue;
     try {
-      const TBackup backup = LoadBackup(ReadTextFile(entry.path().string()));
+      const TBackup backup = LoadBackupFile(entry.path().string());
       TServedModule module;
       module.Model = backup.Model;
       module.Serial = Format("%.4u", unsigned{backup.Serial});

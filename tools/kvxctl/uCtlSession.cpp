@@ -4,9 +4,11 @@
 #include <bit>
 
 #include "comm/uRefusedPort.h"
+#include "protocol/uKVXxxCommands.h"
 #include "protocol/uModuleAddress.h"
 #include "serial/AfPortHolder.h"
 #include "support/uCodePage.h"
+#include "support/uMessages.h"
 #include "support/uNumberText.h"
 #include "support/uStringUtils.h"
 #include "tools/kvxctl/uCtlErrors.h"
@@ -39,14 +41,7 @@ void TCtlSession::Connect(const std::string& Operand) {
   if (!target) throw TCtlError(ceUsage, "'" + Operand + "' is not CHANNEL or PORT@ADDRESS");
   const std::string& port = target->Port;
   const std::uint8_t address = target->Address.value_or(kUniversalAddress);
-  FChannelName = port;
-  TKVXChannel channel;
-  {
-    TChannelListLock lock(FManager);
-    FManager.RebuildChannels();
-    FManager.FindChannel(Utf8ToCp1250(port), channel);
-  }
-  if (!channel) throw TCtlError(ceNotFound, "no channel " + port);
+  const TKVXChannel channel = FindChannel(port);
   // One module check and one download; a second connect forgives a reply that came too late
   // on a busy machine.
   bool answered = false;
@@ -71,12 +66,41 @@ void TCtlSession::Connect(const std::string& Operand) {
     throw TCtlError(ceNotFound, "several modules answer at once on " + port + ": name one as " +
                                     port + "@ADDRESS; 'kvxctl search --addresses 0-253' lists " +
                                     "their addresses");
-  if (channel->GetOpenFailure() == TOpenFailure::InUse)
-    throw TCtlError(ceCommunication, PortInUseText(port, channel->GetDeviceNode()));
-  if (channel->GetOpenFailure() == TOpenFailure::Denied)
-    throw TCtlError(ceCommunication, Cp1250ToUtf8(RefusedPortText(*channel)) +
-                                         ": permission denied (" + kPermissionFix + ")");
+  RaiseOpenFailure(*channel, port);
   throw TCtlError(ceNotFound, "no KVX module answers on " + Operand);
+}
+
+TKVXChannel TCtlSession::FindChannel(const std::string& Port) {
+  FChannelName = Port;
+  TKVXChannel channel;
+  {
+    TChannelListLock lock(FManager);
+    FManager.RebuildChannels();
+    FManager.FindChannel(Utf8ToCp1250(Port), channel);
+  }
+  if (!channel) throw TCtlError(ceNotFound, "no channel " + Port);
+  return channel;
+}
+
+bool TCtlSession::ConnectArrived(const std::string& Port) {
+  const TKVXChannel& current = FForm->CurrentChannel();
+  const TKVXChannel channel = current && FChannelName == Port ? current : FindChannel(Port);
+  if (FForm->Connect(channel)) return true;
+  CheckConnected();
+  if (FForm->LastTestCollided())
+    throw TCtlError(ceCommunication, Port +
+                                         ": several modules answer at once; bring one module at "
+                                         "a time (nothing was written to them)");
+  if (!FForm->LastTestAnswered()) {
+    RaiseOpenFailure(*channel, Port);
+    RaiseProblem(channel->GetProblem());
+  }
+  return false;
+}
+
+bool TCtlSession::Answers() {
+  CheckConnected();
+  return CheckDevice(FForm->CurrentChannel(), FForm->CurrentAddress());
 }
 
 void TCtlSession::CheckConnected() {
@@ -90,6 +114,15 @@ void TCtlSession::CheckConnected() {
     RaiseProblem(channel->GetProblem());
     RaiseGone(FChannelName);
   }
+}
+
+void TCtlSession::RaiseOpenFailure(ICommunicationInterface& Channel,
+                                   const std::string& Port) const {
+  if (Channel.GetOpenFailure() == TOpenFailure::InUse)
+    throw TCtlError(ceCommunication, PortInUseText(Port, Channel.GetDeviceNode()));
+  if (Channel.GetOpenFailure() == TOpenFailure::Denied)
+    throw TCtlError(ceCommunication, Cp1250ToUtf8(RefusedPortText(Channel)) +
+                                         ": permission denied (" + kPermissionFix + ")");
 }
 
 void TCtlSession::RaiseProblem(const TChannelProblem& Problem) const {
@@ -162,13 +195,24 @@ std::string TCtlSession::SaveAndVerify() {
   TViewElement& save = FForm->Element("sSaveChanges1");
   if (!save.GetBool("Visible")) return {};  // the module holds all of it already
   const TFieldList written = ReadFields(FForm->EditedCopy());
-  // The save follows a new speed to read the module back.
-  try {
-    save.Click();
-  } catch (const std::exception&) {
-    throw TCtlError(ceCommunication, kCommunicationError);
+  const bool sharedSpeed = FForm->CurrentAddress() != kUniversalAddress &&
+                           SpeedChanged(FForm->ReadCopy(), FForm->EditedCopy());
+  {
+    // Each outcome of the save is told below in kvxctl's own words, not in the window's.
+    const TScopedMessageHandler quiet([](const std::string&) {});
+    // The save follows a new speed to read the module back.
+    try {
+      save.Click();
+    } catch (const std::exception&) {
+      throw TCtlError(ceCommunication, kCommunicationError);
+    }
   }
+  if (const std::optional<std::uint8_t> taken = FForm->AddressTaken())
+    throw TCtlError(ceUsage, Format("address: another module answers at %u on %s; nothing was "
+                                    "written",
+                                    unsigned{*taken}, FChannelName.c_str()));
   if (ErrorPageShown()) throw TCtlError(ceCommunication, kCommunicationError);
+  if (sharedSpeed) ShowMessage("the other modules on " + FChannelName + " keep their speed");
   // The window's own check after a save, named in the command line's words.
   const TFieldList held = ReadFields(FForm->ReadCopy());
   const auto valueIn = [](const TFieldList& Fields, const TFieldId& Id) {

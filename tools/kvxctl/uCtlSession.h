@@ -25,6 +25,12 @@ class TCtlSession {
   // (PORT@ADDRESS) or else the universal one; raises TCtlError with ceNotFound (no such
   // channel, no module on it) or ceCommunication.
   void Connect(const std::string& Operand);
+  // A bench port where modules come and go: one check and download of whichever module answers
+  // on Port. True when one is connected, false when none answers (or it could not be read);
+  // raises TCtlError(ceCommunication) when several answer at once.
+  bool ConnectArrived(const std::string& Port);
+  // Whether the connected module still answers its check, where it is reached.
+  bool Answers();
   const TKVXrec& Module() const { return FForm->ReadCopy(); }
   // Handles pending port events; raises TCtlError(ceCommunication) naming the port when the
   // connected module's device went away.
@@ -40,11 +46,15 @@ class TCtlSession {
 
  private:
   void MakeForm();
+  // The channel of Port; raises TCtlError(ceNotFound) when there is none.
+  TKVXChannel FindChannel(const std::string& Port);
   void Enter(const TFieldValue& Edit);
   // Saves what the pages hold; the fields the module then does not hold as saved, named.
   std::string SaveAndVerify();
   bool ErrorPageShown() const;
   [[noreturn]] void RaiseGone(const std::string& Port) const;
+  // Raises why Channel could not be opened (in use, permission), if it could not.
+  void RaiseOpenFailure(ICommunicationInterface& Channel, const std::string& Port) const;
   // Raises the fault a channel named, if it named one.
   void RaiseProblem(const TChannelProblem& Problem) const;
 

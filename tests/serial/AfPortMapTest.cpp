@@ -46,14 +46,15 @@ TEST(AfPortMap, PortsFileEntriesAddPortsAndTheEnvironmentWinsOnTheSameNumber) {
   EXPECT_EQ(AfComPortPath(10), "tcp://[::1]:4002");
   EXPECT_EQ(AfComPortPath(11), "/dev/ttyS10");
   // A long file is read once for every port a command asks for (each port reading it again
-  // took 20 s for 10 MB); a changed file is read again.
+  // took 20 s for 10 MB, reading it once 0.14 s, 3 s under the thread sanitizer); a changed
+  // file is read again.
   std::string comments;
   while (comments.size() < 10'000'000)
     comments += "# a long history of the hall's device servers\n";
   WriteBytes(config.File("kvxsetup/ports"), comments + "9=rfc2217://gw-hall4:4001\n");
   const auto start = std::chrono::steady_clock::now();
   for (int port = 1; port <= 255; ++port) AfComPortPath(port);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(AfComPortPath(9), "rfc2217://gw-hall4:4001");
   EXPECT_EQ(AfComPortPath(10), "/dev/ttyS9");
   unsetenv("XDG_CONFIG_HOME");
